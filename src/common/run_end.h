@@ -1,0 +1,25 @@
+// The one way a run ends from inside: a RunEnd thrown by end_run and turned into the exit
+// status by the program's entry.
+//
+// Every fatal condition writes its message to the error stream first and then calls end_run with
+// kExitFatal; a completed run and a cancelled one end with kExitOk. Tests catch RunEnd and look
+// at its status.
+#pragma once
+
+namespace quorda {
+
+enum ExitStatus : int {
+  kExitOk = 0,        // completed run, ESC, "/?"
+  kExitFatal = 1,     // a run ended by a fatal error
+  kExitUsage = 2,     // usage text: no file named
+  kExitSigint = 130,  // Ctrl-C
+  kExitSigterm = 143, // SIGTERM
+};
+
+struct RunEnd {
+  int status;
+};
+
+[[noreturn]] inline void end_run(int status) { throw RunEnd{status}; }
+
+}  // namespace quorda

@@ -1,0 +1,20 @@
+// The settings file QUORDA.SET: fixed-column lines, key from column 1, value from column 61.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorda {
+
+struct RunContext;
+
+// One lookup each; the conversion follows the variable's type ("%s", "%i", "%f").
+void rd_mp(RunContext& ctx, const char* key, std::string* value);
+void rd_tak(RunContext& ctx, const char* key, std::string* value);
+void rd_tak(RunContext& ctx, const char* key, int32_t* value);
+void rd_tak(RunContext& ctx, const char* key, float* value);
+
+void read_hyd_path(RunContext& ctx);
+void read_settings(RunContext& ctx);
+
+}  // namespace quorda

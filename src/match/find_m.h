@@ -1,0 +1,18 @@
+// A/B matching: pairs waiting A pieces with the B piece of the same particle and hands each pair
+// to the writer.
+#pragma once
+
+#include <cstdint>
+
+#include "common/piece.h"
+
+namespace quorda {
+
+struct RunContext;
+
+// newest_a is the y_count of the last line of the last decoded camera A block.
+void find_m(RunContext& ctx, int32_t* total, double newest_a);
+int match_test(RunContext& ctx, const Piece& a, const Piece& b);
+int chrono_write_check(RunContext& ctx, const Piece& a);
+
+}  // namespace quorda

@@ -1,0 +1,15 @@
+// Per-camera minute index of the raw file (posa_bf, posb_bf) and the check that a camera's line
+// numbers rise.
+#pragma once
+
+#include "common/line_record.h"
+
+namespace quorda {
+
+struct RunContext;
+
+// After a decoded block of camera 1 (A) or 2 (B): enters the minutes its first line reaches and
+// ends the run when a line number does not rise. Any other camera number does nothing.
+void mark_minute(RunContext& ctx, int camera, const LineBlock& block);
+
+}  // namespace quorda

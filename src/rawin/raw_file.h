@@ -1,0 +1,85 @@
+// The raw file of one measuring day and its record framing, read through two independent cursors.
+//
+// The raw file is a plain sequence of records: a 16-bit kind (A_B_ident), a 16-bit payload length
+// (cmpr_n) and the payload; the next record starts 4 + cmpr_n bytes later. The file may grow
+// while it is read, so its end is measured anew before each read step.
+//
+// Each RawCursor reads through a window of its own (pread into a buffer allocated once), so the
+// day driver can alternate between the camera A and camera B cursors without a system call per
+// record while the data lie in the window. A record's payload is handed out as a view into the
+// window, valid until the next read on the same cursor.
+//
+// Positions are 32-bit signed offsets as the files store them: a file longer than 2^31 - 1 bytes
+// is read only up to that offset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorda {
+
+struct RunContext;
+
+class RawFile {
+ public:
+  RawFile() = default;
+  ~RawFile();
+  RawFile(const RawFile&) = delete;
+  RawFile& operator=(const RawFile&) = delete;
+
+  bool open(const std::string& path);  // read only
+  bool is_open() const { return fd_ >= 0; }
+  bool close();  // false when the close failed
+  int fd() const { return fd_; }
+
+  // Measures the length of the file now. False on failure (errno set). A length beyond
+  // INT32_MAX is reported as INT32_MAX with *clamped set.
+  bool measure_end(int32_t* end, bool* clamped);
+
+ private:
+  int fd_ = -1;
+};
+
+// One record as the framing gives it.
+struct RawRecord {
+  int16_t kind = 0;                 // A_B_ident
+  int16_t cmpr_n = 0;               // payload length
+  const uint8_t* payload = nullptr; // cmpr_n bytes, valid until the cursor reads again
+};
+
+enum class ReadStatus {
+  kOk,
+  kShortHead,       // fewer than 4 bytes of head before the measured end
+  kNegativeLength,  // cmpr_n < 0
+  kBeyondEnd,       // the payload would end beyond the measured end of the file
+  kIoError,         // the system refused the read (errno set)
+};
+
+class RawCursor {
+ public:
+  // The window must hold the largest record (4 + 32767 bytes); larger windows read less often.
+  explicit RawCursor(size_t window_bytes = 1 << 20);
+
+  // Reads the record whose head is at `pos`, given the measured end of the file.
+  // REQUIRES: 0 <= pos < end.
+  ReadStatus read(const RawFile& file, int32_t pos, int32_t end, RawRecord* rec);
+
+  // Forgets the window (after the file was replaced, or in tests).
+  void invalidate() { win_len_ = 0; }
+
+ private:
+  std::vector<uint8_t> buf_;
+  int64_t win_start_ = 0;
+  size_t win_len_ = 0;
+};
+
+// Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, mp_nam, the
+// file itself. Ends the run when the file cannot be opened.
+void rawfil(RunContext& ctx);
+
+// The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
+int32_t raw_day_from_name(const std::string& file_name);
+
+}  // namespace quorda

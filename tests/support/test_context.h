@@ -1,0 +1,146 @@
+// Test support: a fake platform, a run context whose streams are captured, and scratch folders.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/run_end.h"
+#include "frame/platform.h"
+#include "frame/run_context.h"
+
+namespace quorda::testing {
+
+// A platform whose clock, keys and terminal answers the test sets.
+class FakePlatform : public Platform {
+ public:
+  void clear_console() override { ++clears; }
+  void move_cursor(int row, int col) override { moves.push_back({row, col}); }
+  bool stdout_is_terminal() override { return terminal; }
+  int poll_key() override {
+    if (keys.empty()) return kKeyNone;
+    int k = keys.front();
+    keys.pop_front();
+    return k;
+  }
+  int64_t now() override {
+    int64_t t = clock;
+    clock += clock_step;
+    return t;
+  }
+  double now_precise() override { return static_cast<double>(now()); }
+  void sleep_seconds(double s) override { slept += s; }
+  int pending_signal() override { return signal; }
+
+  bool terminal = false;
+  std::deque<int> keys;
+  int64_t clock = 1000;
+  int64_t clock_step = 0;  // added after every reading
+  double slept = 0;
+  int signal = 0;
+  int clears = 0;
+  std::vector<std::pair<int, int>> moves;
+};
+
+// A scratch folder, removed with its content at destruction.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quorda-test-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    char* made = ::mkdtemp(buf.data());
+    path_ = made != nullptr ? std::string(made) + "/" : std::string();
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  // The folder, ending in '/'.
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+// A run context whose error stream and standard output go to temporary files, and whose home is
+// a scratch folder.
+class TestRun {
+ public:
+  TestRun() : ctx(make_run_context(&platform)) {
+    err_ = std::tmpfile();
+    out_ = std::tmpfile();
+    ctx->diag.err = err_;
+    ctx->diag.out = out_;
+    ctx->home = dir.path();
+  }
+  ~TestRun() {
+    ctx.reset();
+    std::fclose(err_);
+    std::fclose(out_);
+  }
+  std::string err() { return slurp(err_); }
+  std::string out() { return slurp(out_); }
+  void clear_streams() {
+    reset(err_);
+    reset(out_);
+  }
+  // Runs f and returns the exit status of the RunEnd it threw, or -1 when it returned.
+  template <typename F>
+  int ends_with(F&& f) {
+    try {
+      f();
+    } catch (const RunEnd& e) {
+      return e.status;
+    }
+    return -1;
+  }
+
+  FakePlatform platform;
+  ScratchDir dir;
+  std::unique_ptr<RunContext> ctx;
+
+ private:
+  static std::string slurp(FILE* f) {
+    std::fflush(f);
+    long end = std::ftell(f);
+    std::string s(static_cast<size_t>(end), '\0');
+    std::rewind(f);
+    size_t got = std::fread(s.data(), 1, s.size(), f);
+    s.resize(got);
+    std::fseek(f, 0, SEEK_END);
+    return s;
+  }
+  static void reset(FILE* f) {
+    std::fflush(f);
+    if (::ftruncate(::fileno(f), 0) != 0) return;
+    std::rewind(f);
+  }
+  FILE* err_;
+  FILE* out_;
+};
+
+inline void write_file(const std::string& path, const std::string& content) {
+  std::ofstream f(path, std::ios::binary);
+  f << content;
+}
+inline void write_file(const std::string& path, const std::vector<uint8_t>& content) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+}
+inline std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+}  // namespace quorda::testing
