@@ -38,11 +38,11 @@ inline constexpr size_t kHdOldlenOffset = kMinuteTableBytes;  // 5768
 inline constexpr size_t kHdHeadSize = kHdOldlenOffset + 2;    // 5770
 
 // Index file ".abh": posa_bf, posb_bf, lastpix_y (low word), lastpix_y (high word).
-inline constexpr size_t kAbhPosbOffset = kMinuteTableBytes;                        // 5768
+inline constexpr size_t kAbhPosbOffset = kMinuteTableBytes;                      // 5768
 inline constexpr size_t kAbhLastpixOffset = kAbhPosbOffset + kMinuteTableBytes;  // 11536
-inline constexpr size_t kAbhLastpixHighOffset = kAbhLastpixOffset + 4;             // 11540
-inline constexpr size_t kAbhCreatedSize = kAbhLastpixHighOffset;                   // 11540
-inline constexpr size_t kAbhSavedSize = kAbhLastpixHighOffset + 4;                 // 11544
+inline constexpr size_t kAbhLastpixHighOffset = kAbhLastpixOffset + 4;           // 11540
+inline constexpr size_t kAbhCreatedSize = kAbhLastpixHighOffset;                 // 11540
+inline constexpr size_t kAbhSavedSize = kAbhLastpixHighOffset + 4;               // 11544
 
 // Particle records of the hydrometeor stream.
 inline constexpr size_t kPixHeadSize = 30;

@@ -15,7 +15,7 @@ struct HdPar {
   int16_t centre_pix = 0;
   int16_t gate1 = 0;
   int16_t gate2 = 0;
-  float hbl = 0, hbr = 0, hfr = 0;  // as stored; never used
+  float hbl = 0, hbr = 0, hfr = 0;     // as stored; never used
   float xscale0_1 = 0, xscale0_2 = 0;  // as stored; never used
   float l0_1 = 0;
   float l0_2 = 0;

@@ -71,7 +71,9 @@ bool OutFile::write(const void* data, size_t n) {
   return std::fwrite(data, n, 1, f_) == 1;
 }
 
-bool OutFile::append(const void* data, size_t n) { return seek_end() && write(data, n); }
+bool OutFile::append(const void* data, size_t n) {
+  return seek_end() && write(data, n);
+}
 
 bool OutFile::read(void* data, size_t n) {
   if (f_ == nullptr) {
@@ -82,6 +84,8 @@ bool OutFile::read(void* data, size_t n) {
   return std::fread(data, n, 1, f_) == 1;
 }
 
-bool OutFile::at_eof() const { return f_ != nullptr && std::feof(f_) != 0; }
+bool OutFile::at_eof() const {
+  return f_ != nullptr && std::feof(f_) != 0;
+}
 
 }  // namespace quorda

@@ -9,17 +9,19 @@
 namespace quorda {
 
 enum ExitStatus : int {
-  kExitOk = 0,        // completed run, ESC, "/?"
-  kExitFatal = 1,     // a run ended by a fatal error
-  kExitUsage = 2,     // usage text: no file named
-  kExitSigint = 130,  // Ctrl-C
-  kExitSigterm = 143, // SIGTERM
+  kExitOk = 0,         // completed run, ESC, "/?"
+  kExitFatal = 1,      // a run ended by a fatal error
+  kExitUsage = 2,      // usage text: no file named
+  kExitSigint = 130,   // Ctrl-C
+  kExitSigterm = 143,  // SIGTERM
 };
 
 struct RunEnd {
   int status;
 };
 
-[[noreturn]] inline void end_run(int status) { throw RunEnd{status}; }
+[[noreturn]] inline void end_run(int status) {
+  throw RunEnd{status};
+}
 
 }  // namespace quorda

@@ -6,6 +6,8 @@
 
 namespace quorda {
 
-int makepix(RunContext&) { end_run(kExitOk); }
+int makepix(RunContext&) {
+  end_run(kExitOk);
+}
 
 }  // namespace quorda

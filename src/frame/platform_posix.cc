@@ -28,7 +28,9 @@ class PosixPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> make_posix_platform() { return std::make_unique<PosixPlatform>(); }
+std::unique_ptr<Platform> make_posix_platform() {
+  return std::make_unique<PosixPlatform>();
+}
 
 void make_time_zone_free() {
   ::unsetenv("TZ");

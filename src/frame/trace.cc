@@ -12,20 +12,28 @@ namespace {
 
 int64_t as_int(const TraceArg& a) {
   switch (a.type) {
-    case TraceArg::Type::kInt: return a.i;
-    case TraceArg::Type::kUint: return static_cast<int64_t>(a.u);
-    case TraceArg::Type::kFloat: return static_cast<int64_t>(a.f);
-    case TraceArg::Type::kString: return 0;
+    case TraceArg::Type::kInt:
+      return a.i;
+    case TraceArg::Type::kUint:
+      return static_cast<int64_t>(a.u);
+    case TraceArg::Type::kFloat:
+      return static_cast<int64_t>(a.f);
+    case TraceArg::Type::kString:
+      return 0;
   }
   return 0;
 }
 
 double as_double(const TraceArg& a) {
   switch (a.type) {
-    case TraceArg::Type::kInt: return static_cast<double>(a.i);
-    case TraceArg::Type::kUint: return static_cast<double>(a.u);
-    case TraceArg::Type::kFloat: return a.f;
-    case TraceArg::Type::kString: return 0.0;
+    case TraceArg::Type::kInt:
+      return static_cast<double>(a.i);
+    case TraceArg::Type::kUint:
+      return static_cast<double>(a.u);
+    case TraceArg::Type::kFloat:
+      return a.f;
+    case TraceArg::Type::kString:
+      return 0.0;
   }
   return 0.0;
 }
@@ -34,9 +42,15 @@ double as_double(const TraceArg& a) {
 void print_number(FILE* out, char c, const TraceArg* arg) {
   if (arg == nullptr) return;
   switch (c) {
-    case 'd': std::fprintf(out, "%" PRId32, static_cast<int32_t>(static_cast<uint32_t>(as_int(*arg)))); break;
-    case 'u': std::fprintf(out, "%" PRIu32, static_cast<uint32_t>(as_int(*arg))); break;
-    case 'f': std::fprintf(out, "%f", as_double(*arg)); break;
+    case 'd':
+      std::fprintf(out, "%" PRId32, static_cast<int32_t>(static_cast<uint32_t>(as_int(*arg))));
+      break;
+    case 'u':
+      std::fprintf(out, "%" PRIu32, static_cast<uint32_t>(as_int(*arg)));
+      break;
+    case 'f':
+      std::fprintf(out, "%f", as_double(*arg));
+      break;
   }
 }
 

@@ -13,9 +13,9 @@
 namespace quorda {
 
 struct EncodeLimits {
-  int max_lines = 2000;      // lines per block
-  int max_payload = 32767;   // bytes per block payload
-  int max_frame = 16383;     // bytes per frame, head included
+  int max_lines = 2000;     // lines per block
+  int max_payload = 32767;  // bytes per block payload
+  int max_frame = 16383;    // bytes per frame, head included
 };
 
 // Encodes lines into line-block payloads.

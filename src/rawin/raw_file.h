@@ -44,9 +44,9 @@ class RawFile {
 
 // One record as the framing gives it.
 struct RawRecord {
-  int16_t kind = 0;                 // A_B_ident
-  int16_t cmpr_n = 0;               // payload length
-  const uint8_t* payload = nullptr; // cmpr_n bytes, valid until the cursor reads again
+  int16_t kind = 0;                  // A_B_ident
+  int16_t cmpr_n = 0;                // payload length
+  const uint8_t* payload = nullptr;  // cmpr_n bytes, valid until the cursor reads again
 };
 
 enum class ReadStatus {

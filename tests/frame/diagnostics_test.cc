@@ -18,7 +18,8 @@ TEST(ReportTag, WritesTagColonSystemTextAndNewline) {
   report_tag(t.ctx->diag, " net_wr05 ");
   errno = ENOENT;
   report_tag(t.ctx->diag, "mp02");
-  EXPECT_EQ(t.err(), std::string(" net_wr05 : ") + std::strerror(ENOENT) + "\nmp02: " + std::strerror(ENOENT) + "\n");
+  EXPECT_EQ(t.err(),
+            std::string(" net_wr05 : ") + std::strerror(ENOENT) + "\nmp02: " + std::strerror(ENOENT) + "\n");
 }
 
 TEST(Fatal, WritesMessageAndEndsWithStatusOne) {
@@ -38,8 +39,8 @@ TEST(Trace, SwitchesAreOffSoNothingIsExamined) {
 
 TEST(Trace, PrintsBareConversions) {
   TestRun t;
-  trace_print(t.ctx->diag, TraceKind::kMain, "a=%d b=%u c=%f s=%s l=%ld lu=%lu lf=%lf\n", -3, 4u, 1.5, "x", -7, 8u,
-              2.25);
+  trace_print(t.ctx->diag, TraceKind::kMain, "a=%d b=%u c=%f s=%s l=%ld lu=%lu lf=%lf\n", -3, 4u, 1.5, "x",
+              -7, 8u, 2.25);
   EXPECT_EQ(t.out(), "a=-3 b=4 c=1.500000 s=x l=-7 lu=8 lf=2.250000\n");
 }
 
