@@ -54,7 +54,7 @@ int progress_tick(RunContext& ctx) {
     return 0;
   }
   double now = ctx.platform->now_precise();
-  if (now - t.last_draw < kRedrawInterval) return 1;
+  if (now < t.last_draw + kRedrawInterval) return 1;
   draw_at(ctx, now);
   if (ctx.platform->poll_key() == kKeyEsc) {
     t.cancel_status = kExitOk;
