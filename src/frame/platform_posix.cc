@@ -32,11 +32,28 @@ bool g_exit_hook_installed = false;
 // Fatal signals after which the terminal mode is restored before the default action runs.
 constexpr int kFatalSignals[] = {SIGHUP, SIGQUIT, SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV};
 
+volatile std::sig_atomic_t g_reapply = 0;
+
 void restore_terminal() {
   if (g_raw_active) {
+    // A process that was sent to the background would be stopped by SIGTTOU when it touches the
+    // terminal mode; with the signal blocked the change goes through.
+    sigset_t ttou, old;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    ::sigprocmask(SIG_BLOCK, &ttou, &old);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_mode);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
     g_raw_active = 0;
   }
+}
+
+// Whether this process owns the keyboard: a background process neither reads the terminal nor
+// changes its mode (either would stop it).
+bool in_foreground() {
+  pid_t fg = ::tcgetpgrp(STDIN_FILENO);
+  // -1: not the controlling terminal of this process, so no job control applies to it.
+  return fg == -1 || fg == ::getpgrp();
 }
 
 extern "C" void on_termination(int sig) {
@@ -51,8 +68,9 @@ extern "C" void on_fatal(int sig) {
 }
 
 extern "C" void on_continue(int) {
-  // Back from a stop: the shell may have reset the terminal; take the polling mode again.
-  if (g_raw_active) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_mode);
+  // Back from a stop: the shell may have reset the terminal. The next poll in the foreground
+  // takes the polling mode again.
+  g_reapply = 1;
 }
 
 extern "C" void restore_terminal_at_exit() {
@@ -112,8 +130,12 @@ class PosixPlatform : public Platform {
   bool stdout_is_terminal() override { return stdout_tty_; }
 
   int poll_key() override {
-    if (!stdin_tty_) return kKeyNone;
+    if (!stdin_tty_ || !in_foreground()) return kKeyNone;
     enter_polling_mode();
+    if (g_reapply && g_raw_active) {
+      g_reapply = 0;
+      ::tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_mode);
+    }
     if (!byte_waiting()) return kKeyNone;
     int c = read_byte();
     if (c != kKeyEsc) return c;

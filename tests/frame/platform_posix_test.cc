@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -133,6 +134,45 @@ TEST(PosixPlatform, TerminalModeIsRestoredAtExitAndAfterAFatalSignal) {
   status = child_status(pty, [] { ::raise(SIGHUP); });
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
   EXPECT_EQ(pty.lflag() & kCooked, kCooked);
+}
+
+TEST(PosixPlatform, BackgroundProcessLeavesTheKeyboardAlone) {
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal";
+  ASSERT_EQ(::write(master, "x", 1), 1);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // A session whose controlling terminal is the pseudo-terminal, and a process of a group that
+    // is not the terminal's foreground group: reading the terminal or changing its mode would
+    // stop that process.
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    ::dup2(slave, STDIN_FILENO);
+    pid_t bg = ::fork();
+    if (bg == 0) {
+      ::setpgid(0, 0);
+      static Platform* held = make_posix_platform().release();
+      ::_exit(held->poll_key() == kKeyNone ? 0 : 1);
+    }
+    int st = 0;
+    ::waitpid(bg, &st, WUNTRACED);
+    if (WIFSTOPPED(st)) {
+      ::kill(bg, SIGKILL);
+      ::waitpid(bg, &st, 0);
+      ::_exit(2);
+    }
+    ::_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 3);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  struct termios t;
+  ::tcgetattr(slave, &t);
+  EXPECT_EQ(t.c_lflag & kCooked, kCooked);
+  ::close(slave);
+  ::close(master);
 }
 
 TEST(PosixPlatform, TerminationSignalsOnlySetTheFlag) {
