@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <queue>
 #include <utility>
@@ -157,18 +158,21 @@ class DayRenderer {
       generate_until(y);
       if (active.empty()) {
         // A line without shadow: the block may end here.
-        if (static_cast<int>(block.size()) >= cfg_.block_lines) return;
-        int64_t next;
-        if (!pending.empty()) {
-          next = std::max(y, pending.top().first);
-        } else if (!exhausted()) {
-          next = std::max(y, arrival_line() - kLeadLines);
-        } else {
+        if (y >= slice_end || static_cast<int>(block.size()) >= cfg_.block_lines) return;
+        // The next line that may be shadowed: the first pending particle, or the earliest line a
+        // particle not yet generated can reach.
+        int64_t next = INT64_MAX;
+        if (!pending.empty()) next = pending.top().first;
+        if (!exhausted()) next = std::min(next, arrival_line() - kLeadLines);
+        if (next == INT64_MAX) {
           done_[cam] = true;
           return;
         }
-        y = next;
-        if (y >= slice_end) return;
+        if (next > y) {
+          y = next;
+          if (y >= slice_end) return;
+          continue;  // generate up to the new line first
+        }
       }
       while (!pending.empty() && pending.top().first <= y) {
         active.push_back(pending.top().second);

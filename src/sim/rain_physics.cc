@@ -22,7 +22,6 @@ double fall_speed(double d_mm) {
 }
 
 double axis_ratio(double d_mm) {
-  if (d_mm < 1.0) return 1.0;
   const double d = d_mm;
   const double r = 1.0048 + 5.7e-4 * d - 2.628e-2 * d * d + 3.682e-3 * d * d * d - 1.677e-4 * d * d * d * d;
   return std::min(1.0, r);

@@ -17,7 +17,7 @@ namespace quorda::sim {
 double fall_speed(double d_mm);
 
 // Axis ratio (vertical over horizontal) of an equilibrium drop of diameter d (mm): the fourth
-// degree polynomial of Beard and Chuang (1987), 1 for drops below 1 mm and never above 1.
+// degree polynomial of Beard and Chuang (1987), capped at 1 for the smallest drops.
 double axis_ratio(double d_mm);
 
 enum class SizeLaw { kExponential, kGamma };
