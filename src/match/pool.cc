@@ -1,9 +1,43 @@
 // The piece pool and the per-camera queues.
+//
+// The pool is a table of POOL_SIZE slots with a rotating search cursor; every slot carries its own
+// run array of MAXLIN runs, so taking and giving back a piece never touches the heap and a
+// waiting piece is never cut to its used length. Each camera keeps an "Assign-queue" (the pieces
+// of the block being cut) and a "Wait-queue" (finished pieces waiting for a partner from the other
+// camera): intrusive doubly linked lists, head newest, tail oldest.
 #include "match/pool.h"
 
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+
 #include "frame/run_context.h"
+#include "frame/trace.h"
 
 namespace quorda {
+
+namespace {
+
+// Frees every piece of one queue from its head on and leaves the queue empty.
+void empty_queue(RunContext& ctx, Piece*& head, Piece*& tail) {
+  while (head != nullptr) {
+    Piece* p = head;
+    head = p->next;
+    if (head != nullptr) head->prev = nullptr;
+    w_free(ctx, p);
+  }
+  tail = nullptr;
+}
+
+// Takes p out of the list head..tail without freeing it.
+void unlink(Piece* p, Piece*& head, Piece*& tail) {
+  if (p->next != nullptr) p->next->prev = p->prev;
+  if (p->prev != nullptr) p->prev->next = p->next;
+  if (p == head) head = p->next;
+  if (p == tail) tail = p->prev;
+}
+
+}  // namespace
 
 void init_pool(Pool& pool) {
   for (int i = 0; i < POOL_SIZE; ++i) {
@@ -11,6 +45,154 @@ void init_pool(Pool& pool) {
     pool.slots[i].runs = pool.run_store[i];
   }
   pool.pool_next = 0;
+}
+
+Piece* w_alloc(RunContext& ctx) {
+  Pool& pool = ctx.pool;
+  for (int tries = 0; tries < POOL_SIZE; ++tries) {
+    const int i = pool.pool_next;
+    pool.pool_next = static_cast<int16_t>((i + 1) % POOL_SIZE);
+    Piece& slot = pool.slots[i];
+    if (slot.owner != 0) continue;
+    slot.runs = pool.run_store[i];
+    slot.owner = 1;
+    slot.next = nullptr;
+    slot.prev = nullptr;
+    return &slot;
+  }
+  hprintf_q(ctx.diag, "** w_alloc: Out of space\n");
+  return nullptr;
+}
+
+void w_free(RunContext& ctx, Piece* p) {
+  // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
+  // defined.
+  const uintptr_t base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
+  const uintptr_t addr = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t offset = addr - base;  // wraps to a huge value below the table
+  if (offset >= sizeof(ctx.pool.slots) || offset % sizeof(Piece) != 0) {
+    fatal(ctx.diag, "** w_free: Illegal input adress %p!\n", static_cast<void*>(p));
+  }
+  Piece& slot = ctx.pool.slots[offset / sizeof(Piece)];
+  slot.owner = 0;
+  slot.next = nullptr;
+  slot.prev = nullptr;
+}
+
+Piece* new_piece(RunContext& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
+  Piece* p = w_alloc(ctx);
+  if (p == nullptr) {
+    errf(ctx.diag, "queues emptied by force !");
+    empty_queue(ctx, ctx.queues_a.wait_head, ctx.queues_a.wait_tail);
+    empty_queue(ctx, ctx.queues_b.wait_head, ctx.queues_b.wait_tail);
+    empty_queue(ctx, ctx.queues_a.assign_head, ctx.queues_a.assign_tail);
+    empty_queue(ctx, ctx.queues_b.assign_head, ctx.queues_b.assign_tail);
+    p = w_alloc(ctx);
+    // Only a slot taken by w_alloc and never queued could still be in use here; retrying would
+    // loop for ever, so the run ends.
+    if (p == nullptr) fatal(ctx.diag, "** new_piece: no free piece slot after emptying all queues\n");
+  }
+  p->owner = static_cast<int16_t>(q.assign_id);
+  p->x_min = start;
+  p->x_max = end;
+  p->width = 0;
+  p->line_no = 1;
+  p->last_line = y;
+  p->first_line = y;
+  p->runs[0] = Run{start, end};
+  p->overflow = 0;
+
+  p->next = q.assign_head;
+  p->prev = nullptr;
+  if (q.assign_head != nullptr) {
+    q.assign_head->prev = p;
+  } else {
+    q.assign_tail = p;
+  }
+  q.assign_head = p;
+  return p;
+}
+
+void unlink_assign(RunContext& ctx, Piece* p, CamQueues& q) {
+  unlink(p, q.assign_head, q.assign_tail);
+  w_free(ctx, p);
+}
+
+void unlink_wait(RunContext& ctx, Piece* p, CamQueues& q) {
+  unlink(p, q.wait_head, q.wait_tail);
+  w_free(ctx, p);
+}
+
+void chain_queues(RunContext& ctx, CamQueues& q) {
+  if (q.assign_head == nullptr) return;
+  chrono_check(ctx, "Assign-queue", q.assign_id, q.assign_tail);
+
+  Piece* old_wait_head = q.wait_head;
+  q.assign_head->prev = nullptr;
+  q.assign_tail->next = old_wait_head;
+  if (old_wait_head != nullptr) {
+    old_wait_head->prev = q.assign_tail;
+  } else {
+    q.wait_tail = q.assign_tail;
+  }
+  // The run arrays are part of the slots, so there is nothing to shorten: only the owner changes.
+  for (Piece* p = q.assign_head; p != old_wait_head; p = p->next) p->owner = static_cast<int16_t>(q.wait_id);
+  q.wait_head = q.assign_head;
+  q.assign_head = nullptr;
+  q.assign_tail = nullptr;
+
+  hprintf_q(ctx.diag, "** chain_queues: ");
+  pool_map(ctx);
+  chrono_check(ctx, "Wait-queue", q.wait_id, q.wait_tail);
+}
+
+uint32_t line_as_unsigned(double v) {
+  // Through a 64-bit integer, as the conversion of the line numbers for printing requires; values
+  // outside its range (and NaN) have no whole number and print as 0.
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  if (!(v > -kLimit && v < kLimit)) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v)));
+}
+
+void chrono_check(RunContext& ctx, const char* name, char id, const Piece* start) {
+  if (start == nullptr) return;
+  const double t0 = start->first_line;
+  for (const Piece* p = start; p != nullptr; p = p->prev) {
+    if (p->first_line < t0) {
+      errf(ctx.diag, "%s %c -> Chronology - Error ", name, id);
+      errf(ctx.diag, "%lu %lu\n", static_cast<unsigned long>(line_as_unsigned(p->first_line)),
+           static_cast<unsigned long>(line_as_unsigned(t0)));
+    }
+  }
+}
+
+void clear_w(RunContext& ctx, CamQueues& q) {
+  while (q.wait_head != nullptr) unlink_wait(ctx, q.wait_head, q);
+  hprintf_q(ctx.diag, "clear_w: ");
+  pool_map(ctx);
+  hprintf_q(ctx.diag, "\n");
+}
+
+void print_pool_map(RunContext& ctx) {
+  char line[POOL_SIZE + 2];
+  for (int i = 0; i < POOL_SIZE; ++i) {
+    const int16_t owner = ctx.pool.slots[i].owner;
+    line[i] = owner != 0 ? static_cast<char>(owner & 0xff) : '.';
+  }
+  line[POOL_SIZE] = '\n';
+  line[POOL_SIZE + 1] = '\0';
+  std::fwrite(line, 1, POOL_SIZE + 1, ctx.diag.out);
+}
+
+void pool_map(RunContext& ctx) {
+  if constexpr (debug_queue == 1) print_pool_map(ctx);
+}
+
+void label_queues(RunContext& ctx) {
+  ctx.queues_a.assign_id = '1';
+  ctx.queues_a.wait_id = 'V';
+  ctx.queues_b.assign_id = '2';
+  ctx.queues_b.wait_id = 'W';
 }
 
 }  // namespace quorda

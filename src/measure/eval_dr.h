@@ -10,4 +10,8 @@ struct RunContext;
 void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam, float* scale_a,
              float* scale_b, float* vel);
 
+// Flushes and closes the text file "res" if it is open; a failure is reported on the error stream.
+// Called by the clean-up at the end of the run.
+void close_res(RunContext& ctx);
+
 }  // namespace quorda

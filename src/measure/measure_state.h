@@ -13,6 +13,14 @@ struct EvalState {
   FILE* res = nullptr;              // the text file "res", open from the first evaluation on
   bool res_tried = false;           // creation was attempted (it is attempted once per run)
   std::unique_ptr<char[]> res_buf;  // stream buffer of "res"
+
+  EvalState() = default;
+  EvalState(const EvalState&) = delete;
+  EvalState& operator=(const EvalState&) = delete;
+  // A stream still open here is closed while its buffer is alive.
+  ~EvalState() {
+    if (res != nullptr) std::fclose(res);
+  }
 };
 
 struct Writer {

@@ -76,7 +76,9 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     return true;
   };
 
-  if (static_cast<int64_t>(pos) + static_cast<int64_t>(kRecordHeadSize) > end) return ReadStatus::kShortHead;
+  if (pos < 0 || static_cast<int64_t>(pos) + static_cast<int64_t>(kRecordHeadSize) > end) {
+    return ReadStatus::kShortHead;
+  }
   if (!ensure(pos, kRecordHeadSize)) return ReadStatus::kIoError;
   size_t off = static_cast<size_t>(pos - win_start_);
   if (off + kRecordHeadSize > win_len_) return ReadStatus::kShortHead;  // the file shrank
@@ -89,7 +91,7 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
   if (!ensure(pos, total)) return ReadStatus::kIoError;
   off = static_cast<size_t>(pos - win_start_);
   if (off + total > win_len_) return ReadStatus::kBeyondEnd;
-  rec->payload = &buf_[off + kRecordHeadSize];
+  rec->payload = buf_.data() + off + kRecordHeadSize;
   return ReadStatus::kOk;
 }
 

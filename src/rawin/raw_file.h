@@ -62,8 +62,8 @@ class RawCursor {
   // The window must hold the largest record (4 + 32767 bytes); larger windows read less often.
   explicit RawCursor(size_t window_bytes = 1 << 20);
 
-  // Reads the record whose head is at `pos`, given the measured end of the file.
-  // REQUIRES: 0 <= pos < end.
+  // Reads the record whose head is at `pos`, given the measured end of the file. A `pos` outside
+  // [0, end - 4] gives kShortHead.
   ReadStatus read(const RawFile& file, int32_t pos, int32_t end, RawRecord* rec);
 
   // Forgets the window (after the file was replaced, or in tests).
@@ -81,5 +81,11 @@ void rawfil(RunContext& ctx);
 
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
 int32_t raw_day_from_name(const std::string& file_name);
+
+// Measures the end of the raw file now, for the day driver before each read step. A file longer
+// than INT32_MAX bytes gives INT32_MAX, and the first time in a run that happens one line saying
+// so goes to the error stream (ctx.raw.size_clamp_reported). When the system refuses to tell the
+// length, *ok is false, the result is 0 and errno is the system's, for the caller's tag.
+int32_t measure_raw_end(RunContext& ctx, bool* ok);
 
 }  // namespace quorda

@@ -9,6 +9,7 @@
 #include "common/line_record.h"
 #include "common/main_header.h"
 #include "common/out_file.h"
+#include "rawin/bit_reader.h"
 #include "rawin/raw_file.h"
 
 namespace quorda {
@@ -28,6 +29,7 @@ struct Decoder {
   LineRecord line_buf[kLineBufLines];
   LineRecord saved_line;  // last line coded with runs in the current block
   uint8_t frame_buf[kFrameBufSize + 1];
+  BitReader reader;  // as the last frame left it
 };
 
 struct HeaderNode {

@@ -1,0 +1,112 @@
+// Cost of measuring and packing one particle: eval_dr (with its "res" line) plus transf_1.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frame/platform.h"
+#include "frame/run_context.h"
+#include "measure/transf_1.h"
+#include "rawin/main_hr.h"
+
+namespace quorda {
+namespace {
+
+// A clock-less platform: the evaluation never asks it anything.
+class NullPlatform : public Platform {
+ public:
+  void clear_console() override {}
+  void move_cursor(int, int) override {}
+  bool stdout_is_terminal() override { return false; }
+  int poll_key() override { return kKeyNone; }
+  int64_t now() override { return 0; }
+  double now_precise() override { return 0; }
+  void sleep_seconds(double) override {}
+  int pending_signal() override { return 0; }
+};
+
+struct PairSet {
+  std::vector<std::vector<Run>> runs;
+  std::vector<Piece> a, b;
+};
+
+// Drop-like pairs: 5 to 60 lines, widths up to 40 pixels, camera B some 20 lines later.
+PairSet make_pairs(int n) {
+  PairSet s;
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> lines(5, 60), width(4, 40), centre(60, 450);
+  s.runs.reserve(static_cast<size_t>(2 * n));
+  for (int i = 0; i < n; ++i) {
+    const double t = 1000.0 + 100.0 * i;
+    for (int cam = 0; cam < 2; ++cam) {
+      const int l = lines(rng), w = width(rng), c = centre(rng);
+      std::vector<Run> r(static_cast<size_t>(l));
+      for (int j = 0; j < l; ++j) {
+        const int half = std::max(1, w / 2 - std::abs(j - l / 2) * w / l);
+        r[static_cast<size_t>(j)] = {static_cast<int16_t>(c - half), static_cast<int16_t>(c + half)};
+      }
+      s.runs.push_back(std::move(r));
+      Piece p;
+      p.runs = s.runs.back().data();
+      p.line_no = static_cast<int16_t>(l);
+      p.x_min = static_cast<int16_t>(c - w / 2);
+      p.x_max = static_cast<int16_t>(c + w / 2);
+      p.first_line = t + (cam == 0 ? 0.0 : 20.0);
+      p.last_line = p.first_line + l - 1;
+      (cam == 0 ? s.a : s.b).push_back(p);
+    }
+  }
+  return s;
+}
+
+void BM_EvalAndTransform(benchmark::State& state) {
+  NullPlatform platform;
+  auto ctx = make_run_context(&platform);
+  ctx->home = "/dev/null/";  // not used: "res" is set up below
+  for (int k = 0; k < kCorrEntries; ++k) {
+    ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;
+    ctx->corr.corr_w_a[k] = ctx->corr.corr_w_b[k] = 1.01f;
+  }
+  ctx->settings.hbl = 6.0f;
+  ctx->settings.hbr = 6.2f;
+  ctx->settings.hfr = 6.4f;
+  ctx->hdr.line_fr = 20000.0;
+  MainHeader h;
+  h.main_time = 1262304000u;
+  h.line_fr = 20000.0;
+  h.centre_pix = 256;
+  h.xscale0_1 = 0.153f;
+  h.xscale0_2 = 0.168f;
+  h.l0_1 = h.l0_2 = 250.0f;
+  main_tim(*ctx, h);
+  // "res" goes to /dev/null through the same buffered stream the run uses; with argument 0 there
+  // is no text file, which shows the cost of the measures alone.
+  FILE* sink = std::fopen("/dev/null", "w");
+  ctx->diag.err = sink;
+  ctx->eval.res_tried = true;
+  if (state.range(0) != 0) {
+    ctx->eval.res = std::fopen("/dev/null", "w");
+    ctx->eval.res_buf = std::make_unique<char[]>(1 << 16);
+    std::setvbuf(ctx->eval.res, ctx->eval.res_buf.get(), _IOFBF, 1 << 16);
+  }
+
+  PairSet pairs = make_pairs(1024);
+  uint16_t outline[kMaxOutlineWords];
+  uint8_t head[kPixHeadSize];
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(transf_1(*ctx, pairs.a[i], pairs.b[i], outline, head));
+    benchmark::ClobberMemory();
+    i = (i + 1) & 1023;
+  }
+  state.SetItemsProcessed(state.iterations());
+  ctx.reset();
+  std::fclose(sink);
+}
+BENCHMARK(BM_EvalAndTransform)->ArgName("res")->Arg(1)->Arg(0);
+
+}  // namespace
+}  // namespace quorda

@@ -1,0 +1,135 @@
+// transf_1: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
+// with the particle's measures in fixed point, and the outline of both pieces bit-packed into
+// 16-bit words.
+#include "measure/transf_1.h"
+
+#include <bit>
+#include <cmath>
+
+#include "common/bytes.h"
+#include "frame/diagnostics.h"
+#include "frame/run_context.h"
+#include "measure/eval_dr.h"
+
+namespace quorda {
+
+namespace {
+
+// Outline values are packed with at most this many bits: bits 0 to 9 of the piece widths.
+constexpr int kMaxValueBits = 10;
+constexpr int kWidthLimit = 1 << kMaxValueBits;
+constexpr int kLenBitsShift = 11;
+
+// A scaled measure as its stored field: truncated toward zero, low 16 bits kept. Values beyond the
+// 32-bit range wrap the same way (the low 16 bits of the truncated value); not-a-number and
+// infinities give 0.
+int16_t fixed_low16(double x) {
+  int64_t whole;
+  if (x > -2147483648.0 && x < 2147483648.0) {
+    whole = static_cast<int64_t>(x);
+  } else if (std::isfinite(x)) {
+    whole = static_cast<int64_t>(std::fmod(std::trunc(x), 65536.0));
+  } else {
+    whole = 0;
+  }
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(whole)));
+}
+
+// Appends the outline values of one piece: all run starts, then all run ends, relative to x_min.
+int put_outline(const Piece& p, uint16_t* values, int at) {
+  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].start - p.x_min);
+  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].end - p.x_min);
+  return at;
+}
+
+// Packs n values of nbits bits each into 16-bit words, pass by pass through a 32-bit accumulator
+// and a carry word. Every pass takes as many values as fit above the carry bits (values past the
+// end count as 0); the carry is stored as a last word. Returns the word count; words beyond
+// kMaxOutlineWords are counted but not stored (such a record is refused by its length anyway).
+int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
+  const uint32_t mask = (uint32_t{1} << nbits) - 1;
+  uint32_t carry = 0;
+  int carry_bits = 0;
+  int index = 0;
+  int w = 0;
+  while (index < n) {
+    uint32_t acc = carry;
+    const int k = (32 - carry_bits) / nbits;
+    for (int j = 0; j < k; ++j, ++index) {
+      const uint32_t v = index < n ? (values[index] & mask) : 0;
+      acc += v << (j * nbits + carry_bits);
+    }
+    if (w < kMaxOutlineWords) words[w] = static_cast<uint16_t>(acc);
+    ++w;
+    carry = acc >> 16;
+    carry_bits += k * nbits - 16;
+  }
+  if (w < kMaxOutlineWords) words[w] = static_cast<uint16_t>(carry);
+  return w + 1;
+}
+
+}  // namespace
+
+int transf_1(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline, uint8_t* head) {
+  Diag& d = ctx.diag;
+  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
+  eval_dr(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
+
+  const int la = drop_a.line_no;
+  const int lb = drop_b.line_no;
+  if (la < 0 || lb < 0 || 2 * la + 2 * lb > kMaxOutlineValues) {
+    errf(d, " in transf_1 ....error");
+    errf(d, " drop_a->line_no= %d \n", la);
+    errf(d, " drop_b->line_no= %d \n", lb);
+    fatal(d, " MAXLIN         = %d \n", MAXLIN);
+  }
+
+  uint16_t values[kMaxOutlineValues];
+  int n = put_outline(drop_a, values, 0);
+  n = put_outline(drop_b, values, n);
+
+  // Bits per value: enough for the wider piece. A width that needs more than ten bits (or has none
+  // of them set) would lose outline bits, so such a pair is refused; only damaged data get here.
+  const int wa = drop_a.x_max - drop_a.x_min;
+  const int wb = drop_b.x_max - drop_b.x_min;
+  const unsigned low_bits = static_cast<unsigned>(wa | wb) & (kWidthLimit - 1);
+  if (wa < 0 || wb < 0 || wa >= kWidthLimit || wb >= kWidthLimit || low_bits == 0) {
+    errf(d, "transf_1: outline widths %d and %d pixels cannot be packed, pair dropped \n", wa, wb);
+    return 0;
+  }
+  const int nbits = std::bit_width(low_bits);
+
+  const int words = pack_values(values, n, nbits, outline);
+  const int length = 2 * words + static_cast<int>(kPixHeadSize);
+  if (length >= kMaxRecordLength) {
+    errf(d, "transf_1: max. len exceeded !!! \n");
+    return 0;
+  }
+
+  const int16_t diff_lins = fixed_low16(drop_b.first_line - drop_a.first_line);
+  if (static_cast<double>(eq_diam) < 0.01) {
+    errf(d, "\neq_diam problem:\n");
+    errf(d, "eq_diam= %f  ", static_cast<double>(eq_diam));
+    errf(d, "line_no_A= %d  ", la);
+    errf(d, "line_no_B= %d\n", lb);
+    errf(d, "diff_lins= %d\n", diff_lins);
+  }
+
+  // The line count difference is kept in 8 bits, sign-extended, as the stored format has it.
+  const auto line_no_diff = static_cast<int8_t>(static_cast<uint8_t>(lb - la));
+  put_u16(head + pixhead::kLenBits, static_cast<uint16_t>((nbits << kLenBitsShift) | length));
+  put_i16(head + pixhead::kLenPrev, ctx.writer.oldlen);
+  put_f64(head + pixhead::kT1, drop_a.first_line);
+  put_i16(head + pixhead::kEqDiam, fixed_low16(static_cast<double>(eq_diam) * 100));
+  put_i16(head + pixhead::kLineNo, drop_a.line_no);
+  put_i16(head + pixhead::kLineNoDiff, line_no_diff);
+  put_i16(head + pixhead::kDiffLins, diff_lins);
+  put_i16(head + pixhead::kXMinA, drop_a.x_min);
+  put_i16(head + pixhead::kXMinB, drop_b.x_min);
+  put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(vel) * 10000));
+  put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(scale_a) * 10000));
+  put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(scale_b) * 10000));
+  return 1;
+}
+
+}  // namespace quorda

@@ -1,0 +1,201 @@
+// Line-data decompression: the frames of one line block payload into the decoder's line buffer.
+//
+// The hot loop keeps the bit reader, the line index and the line number in local variables; the
+// decoder's state in the run context (the bit reader, the saved line) is written back once when
+// the block is done. The saved line is kept as the index of the last coded line in the line
+// buffer, since lines already decoded are never rewritten within one block.
+#include "rawin/decmpr.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/bytes.h"
+#include "common/constants.h"
+#include "frame/run_context.h"
+#include "frame/trace.h"
+#include "rawin/bit_reader.h"
+
+namespace quorda {
+namespace {
+
+// Line block payload: the 16-bit line count, then frames.
+constexpr int32_t kLineCountSize = 2;
+// Frame head: the 32-bit frame word and the 8-byte y_count of the frame's first line.
+constexpr int32_t kFrameWordSize = 4;
+constexpr int32_t kFrameYCountOffset = 4;
+constexpr int32_t kFrameHeadSize = 12;
+// Bit fields of the frame word.
+constexpr uint32_t kFrameLenMask = 0x3FFF;
+constexpr int kBaseShift = 14;
+constexpr uint32_t kBaseMask = 0x3FF;
+constexpr int kWLenShift = 24;
+constexpr int kWPosShift = 28;
+constexpr uint32_t kWidthMask = 0xF;
+
+// The payload holds fewer bytes than the block needs: the tag is reported with ENODATA as the
+// reason (no system call failed; the record framing handed over a shorter payload) and the
+// block is rejected.
+int short_read(Diag& diag, const char* tag) {
+  errno = ENODATA;
+  report_tag(diag, tag);
+  return 0;
+}
+
+}  // namespace
+
+int decmpr(RunContext& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
+  Decoder& dec = ctx.dec;
+  Diag& diag = ctx.diag;
+  if (len < kLineCountSize) {
+    *n_lin = 0;
+    return short_read(diag, "decmpr01");
+  }
+  const int16_t count = get_i16(payload);
+  if (count <= 0) {
+    *n_lin = 0;
+    errf(diag, " decmpr failed, block skipped \n");
+    return 0;
+  }
+  *n_lin = count;
+  hprintf(diag, "decmpr: *n_lin=%d\n", count);
+
+  // A block announcing more than the line buffer holds is cut to its first kLineBufLines lines.
+  const int limit = count < kLineBufLines ? count : kLineBufLines;
+  LineRecord* const lines = dec.line_buf;
+  BitReader br;
+  br.reset(dec.frame_buf, kFrameBufSize, 0);
+  int saved = -1;  // index of the last line coded with runs
+  int i = 0;
+  double y = 0;
+  int32_t at = kLineCountSize;  // payload offset of the next frame
+
+  auto done = [&](int result) {
+    dec.reader = br;
+    dec.saved_line = saved >= 0 ? lines[saved] : LineRecord{};
+    return result;
+  };
+  // A word fetched beyond the frame buffer means the frame is damaged: whatever the fields read
+  // since then said, the block is rejected.
+  auto beyond_buffer = [&]() {
+    errf(diag, "decmpr: frame read beyond its %d-byte buffer y_count=%lf, block skipped \n", kFrameBufSize,
+         y);
+    return done(0);
+  };
+
+  while (i < count) {
+    if (i >= limit) {
+      errf(diag, "decmpr: i=%d n_lin=%d \n", i, count);
+      return done(1);
+    }
+    if (len - at < kFrameWordSize) return done(short_read(diag, "decmpr02"));
+    const uint32_t word = get_u32(payload + at);
+    if (len - at < kFrameHeadSize) return done(short_read(diag, "decmpr03"));
+    y = get_f64(payload + at + kFrameYCountOffset);
+    const int32_t frame_len = static_cast<int32_t>(word & kFrameLenMask);
+    const int base = static_cast<int>((word >> kBaseShift) & kBaseMask);
+    const int w_len = static_cast<int>((word >> kWLenShift) & kWidthMask);
+    const int w_pos = static_cast<int>((word >> kWPosShift) & kWidthMask);
+    if (frame_len < kFrameHeadSize) {
+      errf(diag, "decmpr: frame length %d shorter than its head y_count=%lf, block skipped \n", frame_len, y);
+      return done(0);
+    }
+    if (w_pos == 0 || w_len == 0) {
+      errf(diag, "decmpr: field width 0 (w_pos=%d w_len=%d) y_count=%lf, block skipped \n", w_pos, w_len, y);
+      return done(0);
+    }
+    if (len - at < frame_len) return done(short_read(diag, "decmpr04"));
+    std::memcpy(dec.frame_buf, payload + at, static_cast<size_t>(frame_len));
+    at += frame_len;
+    br.reset(dec.frame_buf, kFrameBufSize, frame_len);
+
+    const int pos_flag_bit = w_pos - 1;
+    const uint32_t pos_value = (1u << pos_flag_bit) - 1u;
+    const int len_flag_bit = w_len - 1;
+    const uint32_t len_value = (1u << len_flag_bit) - 1u;
+
+    for (;;) {
+      uint32_t f = br.get(w_pos);
+      const int v = static_cast<int>(f & pos_value);
+      const bool flagged = (f >> pos_flag_bit) != 0;
+
+      if (flagged && v == 0) {  // end of frame
+        if (br.overflowed()) return beyond_buffer();
+        if (br.byte_offset() < frame_len) {
+          errf(diag, "wrong end of frame: diff =%d y_count=%lf !!!\n", br.byte_offset() - frame_len, y);
+          return done(0);
+        }
+        break;
+      }
+      if (i >= limit) {
+        if (br.overflowed()) return beyond_buffer();
+        errf(diag, "decmpr: i=%d n_lin=%d \n", i, count);
+        return done(1);
+      }
+
+      if (flagged) {  // repetition of the saved line, v times
+        if (i == 0) {
+          lines[0] = LineRecord{};
+          lines[0].y_count = y;
+          if (br.overflowed()) return beyond_buffer();
+          errf(diag, "y_count=%lf\n", y);
+          errf(diag, "repet found : i=%d light=%d n_lin=%d \n", i, v, count);
+          errf(diag, "error 02 \n");
+          return done(0);
+        }
+        // i > 0 means line 0 was coded with runs, so `saved` names a line of this block.
+        const LineRecord& src = lines[saved];
+        for (int k = 0; k < v; ++k) {
+          if (i >= limit) {
+            if (br.overflowed()) return beyond_buffer();
+            errf(diag, "i=%d k=%d light=%d n_lin=%d \n", i, k, v, count);
+            errf(diag, "decmpr: i=%d \n", i);
+            return done(1);
+          }
+          lines[i] = src;
+          lines[i].y_count = y;
+          y += 1;
+          ++i;
+        }
+        continue;
+      }
+
+      // A line with runs: the first run placed from base, each later one from the end of the run
+      // before it. Positions are 16-bit as the line record stores them.
+      LineRecord& rec = lines[i];
+      rec.y_count = y;
+      for (Run& r : rec.runs) r = Run{};
+      int j = 0;
+      int16_t start = static_cast<int16_t>(base + v);
+      uint32_t g = br.get(w_len);
+      rec.runs[0].start = start;
+      rec.runs[0].end = static_cast<int16_t>(start + static_cast<int>(g & len_value));
+      while ((g >> len_flag_bit) == 0) {
+        ++j;
+        if (j == kMaxRuns) {
+          if (br.overflowed()) return beyond_buffer();
+          errf(diag, "j=%d\n", j);
+          return done(0);
+        }
+        f = br.get(w_pos);
+        if ((f >> pos_flag_bit) != 0) {
+          if (br.overflowed()) return beyond_buffer();
+          errf(diag, "y_count=%lf\n", y);
+          errf(diag, " %3d-%3d\n", rec.runs[j - 1].start, rec.runs[j - 1].end);
+          errf(diag, "err.01: n_lin=%d i=%d j=%d \n", count, i, j);
+          return done(0);
+        }
+        start = static_cast<int16_t>(rec.runs[j - 1].end + static_cast<int>(f & pos_value));
+        g = br.get(w_len);
+        rec.runs[j].start = start;
+        rec.runs[j].end = static_cast<int16_t>(start + static_cast<int>(g & len_value));
+      }
+      rec.n_runs = static_cast<int16_t>(j + 1);
+      saved = i;
+      y += 1;
+      ++i;
+    }
+  }
+  return done(1);
+}
+
+}  // namespace quorda

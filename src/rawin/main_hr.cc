@@ -1,0 +1,156 @@
+// main_hr: takes each raw main header of the run once, completes it with the settings into the
+// 74-byte main header record, lists it, and appends it to the header file and the hydrometeor
+// file.
+#include "rawin/main_hr.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/bytes.h"
+#include "common/run_end.h"
+#include "frame/diagnostics.h"
+#include "frame/platform.h"
+#include "frame/run_context.h"
+#include "frame/trace.h"
+
+namespace quorda {
+
+namespace {
+
+// Pixel widths at the line centres used unless OVERWRITE is 1.
+constexpr float kFixedXscaleA = 0.153f;
+constexpr float kFixedXscaleB = 0.168f;
+
+// Low 16 bits of ratio_num * 100 / ratio_den, truncated toward zero; 0 without a denominator.
+int16_t ratio_pct(int16_t num, int16_t den) {
+  if (den == 0) return 0;
+  // |num * 100.0 / den| is at most 3276800, so the truncation fits 32 bits.
+  const auto whole = static_cast<int32_t>(num * 100.0 / den);
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(whole)));
+}
+
+// Name and extension of the hydrometeor file, cut to the 13 characters the record holds.
+void fill_pix_file(const std::string& pix_nam, char* dst) {
+  const PathParts parts = split_path(pix_nam);
+  const std::string name = parts.name + parts.ext;
+  std::memset(dst, 0, mh::kPixFileSize);
+  std::memcpy(dst, name.data(), std::min(name.size(), mh::kPixFileSize - 1));
+}
+
+MainHeader build_record(RunContext& ctx, const HdPar& hp) {
+  const Settings& s = ctx.settings;
+  MainHeader rec;
+  rec.indic = kMainHeaderIndic;
+  rec.len_prev = ctx.writer.oldlen;
+  fill_pix_file(ctx.out.pix_nam, rec.pix_file);
+  rec.main_time = hp.valid_since;
+  hprintf(ctx.diag, "now writing oldlen=%d main_time=%lu \n", rec.len_prev, rec.main_time);
+  rec.line_fr = hp.line_fr;
+  rec.hbl = s.hbl;
+  rec.hbr = s.hbr;
+  rec.hfr = s.hfr;
+  rec.centre_pix = hp.centre_pix;
+  rec.gate1 = hp.gate1;
+  rec.gate2 = hp.gate2;
+  rec.hd_w4 = hp.hd_w4;
+  rec.hd_mark = -7001;
+  rec.hd_kind = 2;
+  rec.hd_zero = 0;
+  rec.ratio_pct = ratio_pct(hp.ratio_num, hp.ratio_den);
+  if (s.overwrite == 1) {
+    rec.xscale0_1 = s.xscal_a;
+    rec.xscale0_2 = s.xscal_b;
+    rec.l0_1 = s.dist_a;
+    rec.l0_2 = s.dist_b;
+  } else {
+    rec.xscale0_1 = kFixedXscaleA;
+    rec.xscale0_2 = kFixedXscaleB;
+    rec.l0_1 = hp.l0_1;
+    rec.l0_2 = hp.l0_2;
+  }
+  return rec;
+}
+
+// Appends the record to the header file and commits it. A failed commit leaves the header file
+// unusable for the rest of the run, so it ends the run.
+void append_to_header_file(RunContext& ctx, const uint8_t* bytes) {
+  OutFile& hd = ctx.out.hd_stream;
+  if (!hd.seek_end()) report_tag(ctx.diag, " main_hr02 ");
+  if (!hd.write(bytes, kMainHeaderSize)) report_tag(ctx.diag, " main_hr03 ");
+  if (!hd.commit()) fatal_tag(ctx.diag, " main_hr04 ");
+}
+
+// Appends the record to the hydrometeor file, measures the file and puts the position back.
+void append_to_pix_file(RunContext& ctx, const uint8_t* bytes) {
+  OutFile& pix = ctx.out.pix_stream;
+  const int32_t saved = pix.tell();
+  if (saved < 0) report_tag(ctx.diag, " main_hr31 ");
+  if (!pix.seek_end()) report_tag(ctx.diag, " main_hr05 ");
+  if (!pix.write(bytes, kMainHeaderSize)) report_tag(ctx.diag, " main_hr06 ");
+  const int32_t end = pix.tell();
+  if (end < 0) {
+    report_tag(ctx.diag, " main_hr32 ");
+  } else {
+    ctx.out.pix_end = end;
+  }
+  if (!pix.commit()) fatal_tag(ctx.diag, " main_hr07 ");
+  if (!pix.seek(saved)) report_tag(ctx.diag, " main_hr33 ");
+}
+
+// Stores oldlen in the head of the header file at once, so that a run that ends before the next
+// save leaves a head whose oldlen matches the last record of the hydrometeor file.
+void store_oldlen(RunContext& ctx) {
+  OutFile& hd = ctx.out.hd_stream;
+  uint8_t b[2];
+  put_i16(b, ctx.writer.oldlen);
+  if (!hd.seek(static_cast<int32_t>(kHdOldlenOffset))) report_tag(ctx.diag, " main_hr08 ");
+  if (!hd.write(b, sizeof b)) report_tag(ctx.diag, " main_hr09 ");
+  if (!hd.commit()) fatal_tag(ctx.diag, " main_hr10 ");
+}
+
+}  // namespace
+
+void main_hr(RunContext& ctx, const uint8_t* payload, int32_t len) {
+  HeaderBook& hb = ctx.hdr;
+  hprintf(ctx.diag, "main_hr: \n");
+  if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {
+    // A header cut short (the growing end of the raw file) is not taken at all.
+    report_tag(ctx.diag, " main_hr01 ");
+    return;
+  }
+  const HdPar hp = decode_hd_par(payload);
+  hb.line_fr = hp.line_fr;
+
+  for (int i = 0; i < hb.maincnt; ++i) {
+    hprintf(ctx.diag, "i=%d maint=%ld loc_hd_par.valid_since=%ld \n", i, hb.maint[i], hp.valid_since);
+    if (hb.maint[i] == hp.valid_since) {
+      hprintf(ctx.diag, "identical found \n");
+      return;
+    }
+  }
+
+  if (hb.maincnt < kMaxMainHeaders) hb.maint[hb.maincnt] = hp.valid_since;
+  ++hb.maincnt;
+  if (hb.maincnt >= kMaxMainHeaders) {
+    outf(ctx.diag, " more than 100 mainheaders ! \n");
+    std::fflush(ctx.diag.out);
+    std::fflush(ctx.diag.err);
+    end_run(kExitFatal);
+  }
+
+  const MainHeader rec = build_record(ctx, hp);
+  main_tim(ctx, rec);
+
+  uint8_t bytes[kMainHeaderSize];
+  encode_main_header(rec, bytes);
+  append_to_header_file(ctx, bytes);
+  append_to_pix_file(ctx, bytes);
+
+  ctx.writer.oldlen = static_cast<int16_t>(kMainHeaderSize);
+  ctx.writer.force_write = 1;
+  store_oldlen(ctx);
+}
+
+}  // namespace quorda

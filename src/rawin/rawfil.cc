@@ -1,0 +1,75 @@
+// Opening the raw file of the run, its day number, and the measured end of the raw file.
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "frame/run_context.h"
+#include "frame/trace.h"
+#include "rawin/raw_file.h"
+
+namespace quorda {
+namespace {
+
+// The decimal value of `count` characters of `s` from index `from` (fewer when s ends sooner),
+// read as the C library reads an integer: leading white space, an optional sign, then digits up
+// to the first non-digit; no digits give 0.
+int32_t slice_value(const std::string& s, size_t from, size_t count) {
+  if (from >= s.size()) return 0;
+  size_t end = s.size() - from < count ? s.size() : from + count;
+  size_t k = from;
+  while (k < end && std::isspace(static_cast<unsigned char>(s[k]))) ++k;
+  bool negative = false;
+  if (k < end && (s[k] == '+' || s[k] == '-')) {
+    negative = s[k] == '-';
+    ++k;
+  }
+  int32_t v = 0;
+  for (; k < end && s[k] >= '0' && s[k] <= '9'; ++k) v = v * 10 + (s[k] - '0');
+  return negative ? -v : v;
+}
+
+}  // namespace
+
+int32_t raw_day_from_name(const std::string& file_name) {
+  // "V%02d%03d_1.ab": the year at characters 2 and 3, the day of the year at 4 to 6.
+  int32_t year = slice_value(file_name, 1, 2);
+  int32_t day = slice_value(file_name, 3, 3);
+  return year * 1000 + day;
+}
+
+void rawfil(RunContext& ctx) {
+  RawInput& raw = ctx.raw;
+  raw.raw_day = raw_day_from_name(ctx.cmd.filespec_name);
+  hprintf(ctx.diag, "raw_day=%ld\n", raw.raw_day);
+  hprintf(ctx.diag, "now opening %s \n", ctx.cmd.filespec);
+  if (!raw.raw_file.open(ctx.cmd.filespec)) {
+    int e = errno;
+    errf(ctx.diag, "rawfil01: could not open %s \n", ctx.cmd.filespec.c_str());
+    errno = e;
+    fatal_tag(ctx.diag, "rawfil02");
+  }
+  // The path is kept whole, however long: the output set splits it into its parts.
+  raw.mp_nam = ctx.cmd.filespec;
+  raw.raw_day_at_open = raw.raw_day;
+}
+
+int32_t measure_raw_end(RunContext& ctx, bool* ok) {
+  int32_t end = 0;
+  bool clamped = false;
+  if (!ctx.raw.raw_file.measure_end(&end, &clamped)) {
+    *ok = false;
+    return 0;
+  }
+  *ok = true;
+  if (clamped && !ctx.raw.size_clamp_reported) {
+    int e = errno;
+    errf(ctx.diag, "raw file %s is longer than %d bytes: only its first %d bytes are read \n",
+         ctx.raw.mp_nam.c_str(), INT32_MAX, INT32_MAX);
+    errno = e;
+    ctx.raw.size_clamp_reported = true;
+  }
+  return end;
+}
+
+}  // namespace quorda

@@ -1,0 +1,327 @@
+// The piece pool and the queues: allocation and its cursor, forced emptying, unlinking, moving
+// the assign queue to the wait queue, the chronology report and the pool map.
+#include "match/pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "match/queue_helpers.h"
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::assign_queue;
+using testing::first_lines;
+using testing::TestRun;
+using testing::used_slots;
+using testing::wait_queue;
+
+// A test run with its queues labelled, as after the driver's first pass.
+struct PoolRun : TestRun {
+  PoolRun() { label_queues(*ctx); }
+  RunContext& c() { return *ctx; }
+};
+
+TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
+  PoolRun t;
+  Piece* first = w_alloc(t.c());
+  ASSERT_EQ(first, &t.c().pool.slots[0]);
+  EXPECT_EQ(t.c().pool.pool_next, 1);
+  EXPECT_EQ(first->owner, 1);
+  EXPECT_EQ(first->next, nullptr);
+  EXPECT_EQ(first->prev, nullptr);
+  EXPECT_EQ(first->runs, t.c().pool.run_store[0]);
+
+  for (int i = 1; i < POOL_SIZE; ++i) ASSERT_EQ(w_alloc(t.c()), &t.c().pool.slots[i]);
+  EXPECT_EQ(t.c().pool.pool_next, 0);
+  EXPECT_EQ(used_slots(t.c()), POOL_SIZE);
+
+  // The 901st without a free: nothing found, and the cursor has gone round once.
+  EXPECT_EQ(w_alloc(t.c()), nullptr);
+  EXPECT_EQ(t.c().pool.pool_next, 0);
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST(WAlloc, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
+  PoolRun t;
+  for (int i = 0; i < POOL_SIZE; ++i) w_alloc(t.c());
+  w_free(t.c(), &t.c().pool.slots[7]);
+  w_free(t.c(), &t.c().pool.slots[3]);
+  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[3]);
+  EXPECT_EQ(t.c().pool.pool_next, 4);
+  w_free(t.c(), &t.c().pool.slots[1]);
+  // Slot 1 is behind the cursor now: the search goes on to 7 first.
+  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[7]);
+  EXPECT_EQ(t.c().pool.pool_next, 8);
+  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[1]);
+  EXPECT_EQ(t.c().pool.pool_next, 2);
+}
+
+TEST(WFree, GivesTheSlotBackWithoutNeighbours) {
+  PoolRun t;
+  Piece* p = new_piece(t.c(), 1, 5, 10.0, t.c().queues_a);
+  Piece* q = new_piece(t.c(), 1, 5, 11.0, t.c().queues_a);
+  ASSERT_EQ(q->next, p);
+  w_free(t.c(), q);
+  EXPECT_EQ(q->owner, 0);
+  EXPECT_EQ(q->next, nullptr);
+  EXPECT_EQ(q->prev, nullptr);
+  EXPECT_EQ(used_slots(t.c()), 1);
+}
+
+std::string illegal_address_message(const void* p) {
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "** w_free: Illegal input adress %p!\n", p);
+  return buf;
+}
+
+TEST(WFree, AddressInsideTheTableButNotAtASlotStartEndsTheRun) {
+  PoolRun t;
+  Piece* inside = reinterpret_cast<Piece*>(reinterpret_cast<char*>(&t.c().pool.slots[3]) + 8);
+  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), inside); }), kExitFatal);
+  EXPECT_EQ(t.err(), illegal_address_message(inside));
+}
+
+TEST(WFree, AddressOutsideTheTableEndsTheRun) {
+  PoolRun t;
+  Piece elsewhere;
+  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), &elsewhere); }), kExitFatal);
+  EXPECT_EQ(t.err(), illegal_address_message(&elsewhere));
+  t.clear_streams();
+  Piece* behind = &t.c().pool.slots[POOL_SIZE - 1] + 1;
+  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), behind); }), kExitFatal);
+  EXPECT_EQ(t.err(), illegal_address_message(behind));
+}
+
+TEST(NewPiece, FillsAOneLinePieceAndPushesItAtTheAssignHead) {
+  PoolRun t;
+  CamQueues& b = t.c().queues_b;
+  Piece* older = new_piece(t.c(), 10, 14, 100.0, b);
+  Piece* p = new_piece(t.c(), 20, 29, 101.0, b);
+  EXPECT_EQ(p->owner, '2');
+  EXPECT_EQ(p->x_min, 20);
+  EXPECT_EQ(p->x_max, 29);
+  EXPECT_EQ(p->width, 0);
+  EXPECT_EQ(p->line_no, 1);
+  EXPECT_EQ(p->first_line, 101.0);
+  EXPECT_EQ(p->last_line, 101.0);
+  EXPECT_EQ(p->overflow, 0);
+  EXPECT_EQ(p->runs[0].start, 20);
+  EXPECT_EQ(p->runs[0].end, 29);
+  EXPECT_EQ(b.assign_head, p);
+  EXPECT_EQ(b.assign_tail, older);
+  EXPECT_EQ(first_lines(assign_queue(b)), (std::vector<double>{100.0, 101.0}));
+  EXPECT_EQ(t.c().queues_a.assign_head, nullptr);
+}
+
+TEST(NewPiece, ClearsTheOverflowMarkAndWidthLeftInTheSlot) {
+  PoolRun t;
+  Piece* p = new_piece(t.c(), 1, 5, 1.0, t.c().queues_a);
+  p->overflow = 1;
+  p->width = 33;
+  unlink_assign(t.c(), p, t.c().queues_a);
+  t.c().pool.pool_next = 0;
+  Piece* again = new_piece(t.c(), 1, 5, 2.0, t.c().queues_a);
+  ASSERT_EQ(again, p);
+  EXPECT_EQ(again->overflow, 0);
+  EXPECT_EQ(again->width, 0);
+}
+
+TEST(NewPiece, The901stPieceEmptiesAllFourQueuesByForce) {
+  PoolRun t;
+  RunContext& c = t.c();
+  // Waiting and half-built pieces of both cameras fill the pool.
+  for (int i = 0; i < 300; ++i) new_piece(c, 0, 5, i, c.queues_a);
+  chain_queues(c, c.queues_a);
+  for (int i = 0; i < 300; ++i) new_piece(c, 0, 5, i, c.queues_b);
+  chain_queues(c, c.queues_b);
+  for (int i = 0; i < 200; ++i) new_piece(c, 0, 5, 1000 + i, c.queues_a);
+  for (int i = 0; i < 100; ++i) new_piece(c, 0, 5, 1000 + i, c.queues_b);
+  ASSERT_EQ(used_slots(c), POOL_SIZE);
+  EXPECT_EQ(t.err(), "");
+
+  Piece* p = new_piece(c, 7, 9, 5000.0, c.queues_b);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(t.err(), "queues emptied by force !");
+  EXPECT_EQ(used_slots(c), 1);
+  EXPECT_EQ(wait_queue(c.queues_a).size(), 0u);
+  EXPECT_EQ(wait_queue(c.queues_b).size(), 0u);
+  EXPECT_EQ(assign_queue(c.queues_a).size(), 0u);
+  ASSERT_EQ(assign_queue(c.queues_b), std::vector<Piece*>{p});
+  EXPECT_EQ(p->owner, '2');
+  EXPECT_EQ(p->first_line, 5000.0);
+  EXPECT_EQ(p->next, nullptr);
+  EXPECT_EQ(p->prev, nullptr);
+}
+
+TEST(NewPiece, EndsTheRunWhenNoSlotIsFreeEvenAfterEmptying) {
+  PoolRun t;
+  // Slots taken by w_alloc and never queued cannot be freed by emptying the queues.
+  for (int i = 0; i < POOL_SIZE; ++i) w_alloc(t.c());
+  int status = t.ends_with([&] { new_piece(t.c(), 0, 1, 1.0, t.c().queues_a); });
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_EQ(t.err(), "queues emptied by force !** new_piece: no free piece slot after emptying all queues\n");
+}
+
+TEST(Unlink, RemovesHeadMiddleAndTailKeepingTheLinks) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  Piece* p[5];
+  for (int i = 0; i < 5; ++i) p[i] = new_piece(t.c(), 0, 3, 10.0 + i, a);
+  unlink_assign(t.c(), p[2], a);  // middle
+  EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{10, 11, 13, 14}));
+  unlink_assign(t.c(), p[4], a);  // head
+  EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{10, 11, 13}));
+  unlink_assign(t.c(), p[0], a);  // tail
+  EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{11, 13}));
+  EXPECT_EQ(p[0]->owner, 0);
+  EXPECT_EQ(used_slots(t.c()), 2);
+
+  chain_queues(t.c(), a);
+  unlink_wait(t.c(), p[3], a);
+  unlink_wait(t.c(), p[1], a);  // the only one left
+  EXPECT_EQ(a.wait_head, nullptr);
+  EXPECT_EQ(a.wait_tail, nullptr);
+  EXPECT_EQ(used_slots(t.c()), 0);
+}
+
+TEST(ChainQueues, EmptyAssignQueueChangesNothingAndPrintsNothing) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  Piece* w = new_piece(t.c(), 0, 3, 50.0, a);
+  chain_queues(t.c(), a);
+  chain_queues(t.c(), a);
+  EXPECT_EQ(a.wait_head, w);
+  EXPECT_EQ(a.wait_tail, w);
+  EXPECT_EQ(a.assign_head, nullptr);
+  EXPECT_EQ(w->owner, 'V');
+  EXPECT_EQ(t.err(), "");
+  EXPECT_EQ(t.out(), "");
+}
+
+TEST(ChainQueues, OntoAnEmptyWaitQueueTheAssignTailBecomesTheWaitTail) {
+  PoolRun t;
+  CamQueues& b = t.c().queues_b;
+  Piece* oldest = new_piece(t.c(), 0, 3, 1.0, b);
+  Piece* newest = new_piece(t.c(), 0, 3, 2.0, b);
+  chain_queues(t.c(), b);
+  EXPECT_EQ(b.wait_tail, oldest);
+  EXPECT_EQ(b.wait_head, newest);
+  EXPECT_EQ(b.assign_head, nullptr);
+  EXPECT_EQ(b.assign_tail, nullptr);
+  EXPECT_EQ(oldest->owner, 'W');
+  EXPECT_EQ(newest->owner, 'W');
+}
+
+TEST(ChainQueues, PutsTheNewBlockOnTheHeadSideOfTheWaitingPieces) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  for (double y : {1.0, 2.0, 3.0}) new_piece(t.c(), 0, 3, y, a);
+  chain_queues(t.c(), a);
+  for (double y : {10.0, 11.0}) new_piece(t.c(), 0, 3, y, a);
+  chain_queues(t.c(), a);
+  auto w = wait_queue(a);
+  EXPECT_EQ(first_lines(w), (std::vector<double>{1, 2, 3, 10, 11}));
+  for (const Piece* p : w) EXPECT_EQ(p->owner, 'V');
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST(ChronoCheck, EqualFirstLinesPass) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  for (int i = 0; i < 4; ++i) new_piece(t.c(), 0, 3, 100.0, a);
+  chain_queues(t.c(), a);
+  chrono_check(t.c(), "Wait-queue", 'V', a.wait_tail);
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST(ChronoCheck, ReportsOnlyPiecesThatBeginBeforeTheStartPiece) {
+  PoolRun t;
+  CamQueues& b = t.c().queues_b;
+  // From the tail: 100, 120, 110 (out of order with its neighbour but not before 100), 90.
+  for (double y : {100.0, 120.0, 110.0, 90.5}) new_piece(t.c(), 0, 3, y, b);
+  chrono_check(t.c(), "Assign-queue", '2', b.assign_tail);
+  EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
+  chrono_check(t.c(), "x", 'x', nullptr);
+  EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
+}
+
+TEST(ChronoCheck, ChainQueuesChecksBothQueues) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  new_piece(t.c(), 0, 3, 500.0, a);
+  chain_queues(t.c(), a);
+  new_piece(t.c(), 0, 3, 400.0, a);
+  new_piece(t.c(), 0, 3, 300.0, a);
+  chain_queues(t.c(), a);
+  EXPECT_EQ(t.err(),
+            "Assign-queue 1 -> Chronology - Error 300 400\n"
+            "Wait-queue V -> Chronology - Error 400 500\n"
+            "Wait-queue V -> Chronology - Error 300 500\n");
+}
+
+TEST(ChronoCheck, LineNumbersPrintAsUnsigned32BitWholeNumbers) {
+  EXPECT_EQ(line_as_unsigned(123.9), 123u);
+  EXPECT_EQ(line_as_unsigned(-1.0), 4294967295u);
+  EXPECT_EQ(line_as_unsigned(-0.5), 0u);
+  EXPECT_EQ(line_as_unsigned(4294967296.0 + 5.0), 5u);
+  EXPECT_EQ(line_as_unsigned(std::nan("")), 0u);
+  EXPECT_EQ(line_as_unsigned(1e30), 0u);
+  EXPECT_EQ(line_as_unsigned(-1e30), 0u);
+  EXPECT_EQ(line_as_unsigned(std::numeric_limits<double>::infinity()), 0u);
+
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  new_piece(t.c(), 0, 3, 0.0, a);
+  new_piece(t.c(), 0, 3, -2.0, a);
+  chrono_check(t.c(), "Assign-queue", '1', a.assign_tail);
+  EXPECT_EQ(t.err(), "Assign-queue 1 -> Chronology - Error 4294967294 0\n");
+}
+
+TEST(ClearW, FreesTheWaitQueueOnly) {
+  PoolRun t;
+  CamQueues& a = t.c().queues_a;
+  for (double y : {1.0, 2.0, 3.0}) new_piece(t.c(), 0, 3, y, a);
+  chain_queues(t.c(), a);
+  Piece* building = new_piece(t.c(), 0, 3, 4.0, a);
+  clear_w(t.c(), a);
+  EXPECT_EQ(a.wait_head, nullptr);
+  EXPECT_EQ(a.wait_tail, nullptr);
+  EXPECT_EQ(assign_queue(a), std::vector<Piece*>{building});
+  EXPECT_EQ(used_slots(t.c()), 1);
+  EXPECT_EQ(t.out(), "");  // the trace is off
+}
+
+TEST(PoolMap, ShowsEverySlotByItsOwner) {
+  PoolRun t;
+  RunContext& c = t.c();
+  new_piece(c, 0, 3, 1.0, c.queues_a);  // slot 0
+  chain_queues(c, c.queues_a);          // 'V'
+  new_piece(c, 0, 3, 1.0, c.queues_b);  // slot 1
+  chain_queues(c, c.queues_b);          // 'W'
+  new_piece(c, 0, 3, 2.0, c.queues_a);  // slot 2, '1'
+  new_piece(c, 0, 3, 2.0, c.queues_b);  // slot 3, '2'
+  w_alloc(c);                           // slot 4, owner 1
+  pool_map(c);
+  EXPECT_EQ(t.out(), "") << "the map is a queue trace, off by default";
+  print_pool_map(c);
+  std::string expected = std::string("VW12\x01") + std::string(POOL_SIZE - 5, '.') + "\n";
+  EXPECT_EQ(t.out(), expected);
+}
+
+TEST(LabelQueues, SetsTheIdCharactersOfBothCameras) {
+  TestRun t;
+  label_queues(*t.ctx);
+  EXPECT_EQ(t.ctx->queues_a.assign_id, '1');
+  EXPECT_EQ(t.ctx->queues_a.wait_id, 'V');
+  EXPECT_EQ(t.ctx->queues_b.assign_id, '2');
+  EXPECT_EQ(t.ctx->queues_b.wait_id, 'W');
+}
+
+}  // namespace
+}  // namespace quorda

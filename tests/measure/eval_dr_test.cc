@@ -1,0 +1,251 @@
+// eval_dr: header selection, the measures of a pair and the line written to "res".
+#include "measure/eval_dr.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "measure/pair_fixture.h"
+
+namespace quorda {
+namespace {
+
+using testing::OwnedPiece;
+using testing::read_res;
+using testing::same_runs;
+using testing::TestRun;
+
+struct Measures {
+  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
+};
+
+Measures eval(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
+  Measures m;
+  eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
+  return m;
+}
+
+TEST(EvalDr, WorkedExampleGivesTheExactLineAndMeasures) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  Measures m = eval(run, a, b);
+  EXPECT_EQ(read_res(run),
+            " 3.472  6.20000 6.195 6.195 6.195 6.205 6.205 6.205  3.0975  3.0000  3.1025  3.0000  1.0325  "
+            "1.0342  1.0333\n");
+  EXPECT_NEAR(m.eq_diam, 3.4719, 1e-4);
+  EXPECT_EQ(m.vel, 0.31f);
+  EXPECT_EQ(m.scale_a, 0.15f);
+  EXPECT_EQ(m.scale_b, 0.15f);
+  EXPECT_EQ(run.err(), "");
+}
+
+TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
+  {
+    TestRun run;
+    testing::setup_worked_example(*run.ctx);
+    OwnedPiece a(same_runs(10, 246, 266), 1000);
+    OwnedPiece b(same_runs(10, 246, 266), 1020);
+    eval(run, a, b);
+    eval(run, a, b);
+    std::string text = read_res(run);
+    EXPECT_EQ(text.size(), 2 * text.find('\n') + 2);
+    // A second run in the same folder starts the file anew.
+    auto second = make_run_context(&run.platform);
+    second->home = run.ctx->home;
+    second->diag = run.ctx->diag;
+    testing::setup_worked_example(*second);
+    float e, sa, sb, v;
+    eval_dr(*second, a.p, b.p, &e, &sa, &sb, &v);
+    close_res(*second);
+    EXPECT_EQ(second->eval.res, nullptr);
+    EXPECT_EQ(testing::read_file(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
+  }
+}
+
+TEST(EvalDr, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  run.ctx->home = run.dir.path() + "missing-folder/";
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  Measures m = eval(run, a, b);
+  eval(run, a, b);
+  EXPECT_EQ(m.vel, 0.31f);
+  std::string err = run.err();
+  EXPECT_NE(err.find("missing-folder/res"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << "one message only: " << err;
+}
+
+TEST(EvalDr, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::set_all_factors(ctx, 1.0f);
+  ctx.settings.overwrite = 0;
+  ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
+  ctx.hdr.line_fr = 1.0;
+  // line_fr 1.0: the headers lie at lines 100 and 200; their centre pixels tell them apart.
+  main_tim(ctx, testing::header_at(100, 1.0, 300));
+  main_tim(ctx, testing::header_at(200, 1.0, 100));
+  OwnedPiece b(same_runs(4, 100, 110), 0);
+  auto scale_b_at = [&](double t1) {
+    OwnedPiece a(same_runs(4, 100, 110), t1);
+    b.build(t1 + 5);
+    return eval(run, a, b).scale_b;
+  };
+  // scale_b = (L2 - XS1 * cA) * XS2 / L2 with cA = 105 - centre pixel.
+  const float at_100 = (250.0f - 0.153f * static_cast<float>(105 - 300)) * 0.168f / 250.0f;
+  const float at_200 = (250.0f - 0.153f * static_cast<float>(105 - 100)) * 0.168f / 250.0f;
+  EXPECT_EQ(scale_b_at(200), at_100);
+  EXPECT_EQ(scale_b_at(100), at_100);
+  EXPECT_EQ(scale_b_at(250), at_200);
+  run.clear_streams();
+  EXPECT_EQ(run.ends_with([&] { scale_b_at(50); }), kExitFatal);
+  EXPECT_EQ(run.err(), "eval_dr 04: no corresponding main header ? \n");
+}
+
+TEST(EvalDr, MissingHeadersEndTheRunWithTheirMessages) {
+  TestRun run;
+  OwnedPiece a(same_runs(4, 100, 110), 50.7);
+  OwnedPiece b(same_runs(4, 100, 110), 60);
+  Measures m;
+  auto call = [&] { eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
+  EXPECT_EQ(run.ends_with(call), kExitFatal);
+  EXPECT_EQ(run.err(), "eval_dr 01: no main header in file ?!? \n");
+  run.clear_streams();
+  main_tim(*run.ctx, testing::header_at(100, 1.0, 256));
+  EXPECT_EQ(run.ends_with(call), kExitFatal);
+  EXPECT_EQ(run.err(), "t1=50, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
+  run.clear_streams();
+  a.build(-3.5);  // a time before midnight shows wrapped, never undefined
+  EXPECT_EQ(run.ends_with(call), kExitFatal);
+  EXPECT_EQ(run.err(),
+            "t1=18446744073709551613, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
+}
+
+TEST(EvalDr, OverwriteOneWritesTheSettingsGeometryIntoTheSelectedHeader) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  run.ctx->settings.xscal_a = 0.2f;
+  run.ctx->settings.dist_b = 300.0f;
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  eval(run, a, b);
+  const MainHeader& rec = run.ctx->hdr.head->rec;
+  EXPECT_EQ(rec.xscale0_1, 0.2f);
+  EXPECT_EQ(rec.xscale0_2, 0.15f);
+  EXPECT_EQ(rec.l0_1, 250.0f);
+  EXPECT_EQ(rec.l0_2, 300.0f);
+
+  run.ctx->settings.overwrite = 2;
+  run.ctx->settings.xscal_a = 0.5f;
+  eval(run, a, b);
+  EXPECT_EQ(run.ctx->hdr.head->rec.xscale0_1, 0.2f);
+}
+
+TEST(EvalDr, PlaneDistanceIsInterpolatedBetweenTheCorners) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  // A particle at pixel 0 of both lines sees HBL, one at the far end of both lines HFR; with the
+  // first lines 0.2 apart (sum 0.4, raised to 1.0) vel = 2 H.
+  auto vel_at = [&](int16_t start_a, int16_t start_b) {
+    OwnedPiece a({{start_a, start_a}, {start_a, start_a}}, 1000);
+    OwnedPiece b({{start_b, start_b}, {start_b, start_b}}, 1000.2);
+    return eval(run, a, b).vel;
+  };
+  EXPECT_EQ(vel_at(0, 0), 2 * 6.0f);
+  EXPECT_EQ(vel_at(512, 512), 2 * 6.4f);
+  EXPECT_EQ(vel_at(512, 0), 2 * 6.2f);
+  EXPECT_FLOAT_EQ(vel_at(0, 512), 2 * (6.0f + 6.4f - 6.2f));
+  run.ctx->settings.hbl = run.ctx->settings.hbr = run.ctx->settings.hfr = 6.0f;
+  EXPECT_EQ(vel_at(100, 400), 12.0f);
+}
+
+TEST(EvalDr, VelocityIndexIsTruncatedAndOnlyIndicesBelow512AreCorrected) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::setup_worked_example(ctx);
+  // Worked example: (10 + 10) * 0.31 * 5 = 31.0000005 -> index 31.
+  ctx.corr.corr_h_a[31] = 0.8f;
+  ctx.corr.corr_h_b[31] = 1.0f;
+  ctx.corr.corr_h_a[32] = 0.1f;
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  EXPECT_EQ(eval(run, a, b).vel, 0.31f * 1.8f * 0.5f);
+
+  // 300 + 300 lines at a delay of 1 line: vel = 12.4 and the index far beyond the table.
+  testing::set_all_factors(ctx, 0.5f);
+  OwnedPiece long_a(same_runs(300, 246, 266), 1000);
+  OwnedPiece long_b(same_runs(300, 246, 266), 1000.5);
+  Measures m = eval(run, long_a, long_b);
+  EXPECT_EQ(m.vel, 12.4f);
+}
+
+TEST(EvalDr, WidthIndicesAreRoundedHalvesUp) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::setup_worked_example(ctx);
+  // Pieces centred on the line centre: scale_a = XSCAL_A before correction; width 5 pixels.
+  OwnedPiece a({{254, 259}, {254, 258}}, 1000);
+  OwnedPiece b({{254, 259}, {254, 258}}, 1020);
+  ctx.corr.corr_w_a[12] = 0.5f;
+  ctx.corr.corr_w_a[13] = 2.0f;
+  ctx.settings.xscal_a = 0.25f;  // 5 * 0.25 * 10 = 12.5 -> 13
+  EXPECT_EQ(eval(run, a, b).scale_a, 0.5f);
+  ctx.settings.xscal_a = 0.2498f;  // 12.49 -> 12
+  EXPECT_EQ(eval(run, a, b).scale_a, 0.2498f * 0.5f);
+  ctx.settings.xscal_a = 102.4f;  // 5120 is past the table: uncorrected
+  testing::set_all_factors(ctx, 3.0f);
+  EXPECT_EQ(eval(run, a, b).scale_a, 102.4f);
+}
+
+TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  std::vector<quorda::Run> ra = same_runs(10, 246, 266);
+  std::vector<quorda::Run> rb = same_runs(12, 246, 266);
+  ra[3] = {250, 262};  // widths differ per line, so the pairing by index matters
+  rb[3] = {248, 256};
+  rb[10] = {200, 300};  // lines of B past line 10 take no part in the sum
+  OwnedPiece a(ra, 1000);
+  OwnedPiece b(rb, 1020);
+  Measures m = eval(run, a, b);
+  float v = 0;
+  for (int i = 0; i < 10; ++i) {
+    float ai = static_cast<float>(ra[i].end - ra[i].start) * m.scale_a;
+    float bi = static_cast<float>(rb[i].end - rb[i].start) * m.scale_b;
+    v += ai * bi * 3.14159f * 0.25f * m.vel;
+  }
+  v = 22.0f * v / 20.0f;
+  EXPECT_EQ(m.eq_diam, static_cast<float>(std::pow(static_cast<double>(v * 6.0f * 0.31831014f), 1.0 / 3.0)));
+}
+
+TEST(EvalDr, SlowParticleGivesZeroSquareRootsWithADomainErrorLineEach) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  // 2000 lines at 20000 lines per second over 6.2 mm: 0.062 m/s, far below free-fall speed over
+  // half the plane distance, so z - h is negative for both delays.
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 3000);
+  eval(run, a, b);
+  EXPECT_EQ(run.err(), "Domain error in sqrt\nDomain error in sqrt\n");
+  // uA1, vA and uA2 are 0; the velocities at plane B are not.
+  std::string line = read_res(run);
+  EXPECT_EQ(line.substr(15, 18), " 0.000 0.000 0.000") << line;
+  EXPECT_NE(line.substr(33, 6), " 0.000") << line;
+}
+
+TEST(EvalDr, ZeroDelayPrintsNonFiniteValues) {
+  TestRun run;
+  testing::setup_worked_example(*run.ctx);
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1000);
+  Measures m = eval(run, a, b);
+  EXPECT_EQ(m.vel, 12.4f);
+  std::string line = read_res(run);
+  EXPECT_NE(line.find("nan"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace quorda

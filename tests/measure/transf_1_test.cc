@@ -1,0 +1,253 @@
+// transf_1: the particle record head, the packed outline and the refusals.
+#include "measure/transf_1.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <random>
+#include <vector>
+
+#include "common/bytes.h"
+#include "measure/pair_fixture.h"
+
+namespace quorda {
+namespace {
+
+using testing::OwnedPiece;
+using testing::same_runs;
+using testing::TestRun;
+
+// Reads `count` values of nbits bits back from the words, lowest bits of word 0 first.
+std::vector<int> unpack(const uint16_t* words, int n_words, int nbits, int count) {
+  std::vector<int> values;
+  uint64_t acc = 0;
+  int have = 0;
+  int w = 0;
+  while (static_cast<int>(values.size()) < count) {
+    if (have < nbits) {
+      if (w >= n_words) break;
+      acc |= static_cast<uint64_t>(words[w++]) << have;
+      have += 16;
+      continue;
+    }
+    values.push_back(static_cast<int>(acc & ((1u << nbits) - 1)));
+    acc >>= nbits;
+    have -= nbits;
+  }
+  return values;
+}
+
+std::vector<int> outline_of(const Piece& a, const Piece& b) {
+  std::vector<int> v;
+  for (const Piece* p : {&a, &b}) {
+    for (int i = 0; i < p->line_no; ++i) v.push_back(p->runs[i].start - p->x_min);
+    for (int i = 0; i < p->line_no; ++i) v.push_back(p->runs[i].end - p->x_min);
+  }
+  return v;
+}
+
+struct Record {
+  int ok = 0;
+  uint8_t head[kPixHeadSize] = {};
+  uint16_t words[kMaxOutlineWords] = {};
+
+  int length() const { return get_u16(head + pixhead::kLenBits) & 0x7FF; }
+  int nbits() const { return get_u16(head + pixhead::kLenBits) >> 11; }
+  int n_words() const { return (length() - static_cast<int>(kPixHeadSize)) / 2; }
+  int16_t field(size_t off) const { return get_i16(head + off); }
+};
+
+Record transform(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
+  Record r;
+  r.ok = transf_1(*run.ctx, a.p, b.p, r.words, r.head);
+  return r;
+}
+
+class Transf1 : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::setup_worked_example(*run.ctx); }
+  TestRun run;
+};
+
+TEST_F(Transf1, WorkedExampleOfTheEvaluationGivesItsHeadAndWords) {
+  run.ctx->writer.oldlen = 74;
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  Record r = transform(run, a, b);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(get_u16(r.head + pixhead::kLenBits), 0x2838);
+  EXPECT_EQ(r.length(), 56);
+  EXPECT_EQ(r.n_words(), 13);
+  EXPECT_EQ(r.field(pixhead::kLenPrev), 74);
+  EXPECT_EQ(get_f64(r.head + pixhead::kT1), 1000.0);
+  EXPECT_EQ(r.field(pixhead::kEqDiam), 347);
+  EXPECT_EQ(r.field(pixhead::kLineNo), 10);
+  EXPECT_EQ(r.field(pixhead::kLineNoDiff), 0);
+  EXPECT_EQ(r.field(pixhead::kDiffLins), 20);
+  EXPECT_EQ(r.field(pixhead::kXMinA), 246);
+  EXPECT_EQ(r.field(pixhead::kXMinB), 246);
+  EXPECT_EQ(r.field(pixhead::kVel), 3100);
+  EXPECT_EQ(r.field(pixhead::kScaleA), 1500);
+  EXPECT_EQ(r.field(pixhead::kScaleB), 1500);
+  EXPECT_EQ(unpack(r.words, 13, 5, 40), outline_of(a.p, b.p));
+  EXPECT_EQ(run.err(), "");
+}
+
+TEST_F(Transf1, SmallWorkedExamplePacksTwoBitValues) {
+  OwnedPiece a({{100, 103}, {101, 102}}, 1000);
+  OwnedPiece b({{100, 102}, {100, 103}}, 1020);
+  Record r = transform(run, a, b);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(r.words[0], 0xE0B4);
+  EXPECT_EQ(r.words[1], 0x0000);
+  EXPECT_EQ(r.length(), 34);
+  EXPECT_EQ(get_u16(r.head + pixhead::kLenBits), 0x1022);
+}
+
+TEST_F(Transf1, WidthOneGivesOneBitValuesInTwoWords) {
+  OwnedPiece a({{100, 101}, {100, 101}}, 1000);
+  OwnedPiece b({{200, 201}, {200, 200}}, 1020);
+  Record r = transform(run, a, b);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(r.nbits(), 1);
+  EXPECT_EQ(r.length(), 34);
+  EXPECT_EQ(unpack(r.words, 2, 1, 8), (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 0}));
+}
+
+TEST_F(Transf1, BitsPerValueFollowTheHighestBitOfEitherWidth) {
+  OwnedPiece a({{100, 105}, {101, 104}}, 1000);
+  OwnedPiece b({{0, 200}, {50, 60}}, 1020);
+  Record r = transform(run, a, b);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(r.nbits(), 8);
+  // With 8 bits every pass after the first takes 2 values and the carry keeps 16 bits: 8 values
+  // take the first pass (4), one more pass (2), one more (2), then the carry word.
+  EXPECT_EQ(r.n_words(), 4);
+  EXPECT_EQ(r.words[3], (60 - 0) << 8 | 200);
+  EXPECT_EQ(unpack(r.words, r.n_words(), 8, 8), outline_of(a.p, b.p));
+}
+
+TEST_F(Transf1, LineCountDifferenceIsKeptInEightBits) {
+  OwnedPiece a(same_runs(12, 246, 266), 1000);
+  OwnedPiece b(same_runs(9, 246, 266), 1020);
+  EXPECT_EQ(transform(run, a, b).field(pixhead::kLineNoDiff), -3);
+  OwnedPiece a2(same_runs(2, 246, 266), 1000);
+  OwnedPiece b2(same_runs(202, 246, 266), 1020);
+  EXPECT_EQ(transform(run, a2, b2).field(pixhead::kLineNoDiff), -56);
+}
+
+TEST_F(Transf1, LineDelayIsTruncatedTowardZero) {
+  OwnedPiece a(same_runs(3, 246, 266), 1000);
+  OwnedPiece b(same_runs(3, 246, 266), 1003.7);
+  EXPECT_EQ(transform(run, a, b).field(pixhead::kDiffLins), 3);
+  b.build(999.5);
+  EXPECT_EQ(transform(run, a, b).field(pixhead::kDiffLins), 0);
+}
+
+// A pair of la + lb lines whose widths (1023) make 10-bit values.
+Record wide_pair(TestRun& run, int la, int lb) {
+  std::vector<quorda::Run> ra = same_runs(la, 0, 500), rb = same_runs(lb, 0, 500);
+  ra[0].end = 1023;
+  rb[1] = {3, 1000};
+  OwnedPiece a(ra, 1000), b(rb, 1020);
+  return transform(run, a, b);
+}
+
+TEST_F(Transf1, RecordsOf2048BytesOrMoreAreRefused) {
+  // 10-bit values: 1612 values make 1008 words (length 2046), 1614 values 1009 words.
+  Record r = wide_pair(run, 403, 403);
+  EXPECT_EQ(r.ok, 1);
+  EXPECT_EQ(r.nbits(), 10);
+  EXPECT_EQ(r.length(), 2046);
+  EXPECT_EQ(run.err(), "");
+
+  Record refused = wide_pair(run, 403, 404);
+  EXPECT_EQ(refused.ok, 0);
+  EXPECT_EQ(run.err(), "transf_1: max. len exceeded !!! \n");
+  // The head is left alone; the text line was written all the same.
+  EXPECT_EQ(refused.length(), 0);
+  std::string text = testing::read_res(run);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+}
+
+TEST_F(Transf1, LargestPiecesNeverWritePastTheOutlineArea) {
+  Record r;
+  std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 1023), rb = same_runs(MAXLIN, 0, 1023);
+  OwnedPiece a(ra, 1000), b(rb, 1020);
+  r.ok = transf_1(*run.ctx, a.p, b.p, r.words, r.head);
+  EXPECT_EQ(r.ok, 0);
+}
+
+TEST_F(Transf1, WidthsBeyondTenBitsAreRefused) {
+  for (int16_t width : {1024, 1025, 2047}) {
+    run.clear_streams();
+    OwnedPiece a({{0, width}, {0, 5}}, 1000);
+    OwnedPiece b({{0, 7}, {0, 5}}, 1020);
+    EXPECT_EQ(transform(run, a, b).ok, 0) << width;
+    EXPECT_NE(run.err().find("cannot be packed"), std::string::npos) << width;
+  }
+}
+
+TEST_F(Transf1, TooManyLinesEndTheRun) {
+  std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 10), rb = same_runs(MAXLIN, 0, 10);
+  OwnedPiece a(ra, 1000), b(rb, 1020);
+  b.p.line_no = MAXLIN + 1;  // claims one line more than it holds; never read that far
+  Record r;
+  EXPECT_EQ(run.ends_with([&] { transf_1(*run.ctx, a.p, b.p, r.words, r.head); }), kExitFatal);
+  EXPECT_EQ(run.err(),
+            " in transf_1 ....error drop_a->line_no= 600 \n drop_b->line_no= 601 \n MAXLIN         = 600 \n");
+}
+
+TEST_F(Transf1, TinyDiameterIsReportedAndStoredAsZero) {
+  // Pixels of 0.0002 mm make a particle of a few thousandths of a millimetre.
+  run.ctx->settings.xscal_a = run.ctx->settings.xscal_b = 0.0002f;
+  OwnedPiece a({{250, 252}, {250, 252}}, 1000);
+  OwnedPiece b({{250, 252}, {250, 252}}, 1020);
+  Record r = transform(run, a, b);
+  ASSERT_EQ(r.ok, 1);
+  EXPECT_EQ(r.field(pixhead::kEqDiam), 0);
+  const std::string err = run.err();
+  EXPECT_EQ(err.rfind("\neq_diam problem:\neq_diam= 0.00", 0), 0u) << err;
+  EXPECT_NE(err.find("  line_no_A= 2  line_no_B= 2\ndiff_lins= 20\n"), std::string::npos) << err;
+}
+
+TEST_F(Transf1, RandomPairsUnpackToTheirOutlines) {
+  std::mt19937 rng(20240611);
+  std::uniform_int_distribution<int> lines(2, 300);
+  std::uniform_int_distribution<int> width_bits(1, 10);
+  int built = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    auto make_runs = [&](int n, int max_width) {
+      std::vector<quorda::Run> r(static_cast<size_t>(n));
+      std::uniform_int_distribution<int> pos(0, max_width);
+      for (auto& x : r) {
+        int s = pos(rng), e = pos(rng);
+        if (s > e) std::swap(s, e);
+        x = {static_cast<int16_t>(100 + s), static_cast<int16_t>(100 + e)};
+      }
+      r[0] = {100, static_cast<int16_t>(100 + max_width)};
+      return r;
+    };
+    const int wa = (1 << width_bits(rng)) - 1, wb = std::uniform_int_distribution<int>(1, wa)(rng);
+    OwnedPiece a(make_runs(lines(rng), wa), 1000), b(make_runs(lines(rng), wb), 1010);
+    Record r = transform(run, a, b);
+    const int values = 2 * (a.p.line_no + b.p.line_no);
+    const int nbits = std::bit_width(static_cast<unsigned>(wa | wb));
+    // The record length follows from the bit count: one word per 16 bits consumed, plus the carry.
+    if (r.ok == 0) {
+      EXPECT_GT(values * nbits, 1007 * 16) << trial;
+      continue;
+    }
+    ++built;
+    EXPECT_EQ(r.nbits(), nbits);
+    EXPECT_EQ(unpack(r.words, r.n_words(), r.nbits(), values), outline_of(a.p, b.p)) << trial;
+    // Bits after the last value are zero.
+    std::vector<int> all = unpack(r.words, r.n_words(), 1, r.n_words() * 16);
+    for (size_t i = static_cast<size_t>(values * nbits); i < all.size(); ++i) ASSERT_EQ(all[i], 0) << trial;
+  }
+  EXPECT_GT(built, 200);
+}
+
+}  // namespace
+}  // namespace quorda
