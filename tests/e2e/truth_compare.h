@@ -1,0 +1,172 @@
+// Comparing what the converter measured with the truth table of a simulated day.
+//
+// Particles are tied to drops by camera A: a particle's first line (t1) is the first shadowed line
+// of the drop in camera A, and its x_min_a the drop's smallest pixel there.
+//
+// A drop counts as isolated when it is at least 0.5 mm, shared no shadow with another particle
+// (merged), was not cut by the end of a line or a block, and no other particle shows in either
+// camera from 1200 lines (the matching window) before its first line in A to its last line in B:
+// then the pairing cannot take another particle's piece for it. It is expected to be found when,
+// in addition, its piece widths pass the width test of the matching (perspective makes the widths
+// of the two cameras differ near the corners, and the matching then rightly refuses the pair) and
+// camera A went on for at least 1200 lines after it (pieces still waiting at the end of the data
+// are never matched).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/constants.h"
+#include "measure/transf_1.h"
+#include "sim/truth_csv.h"
+#include "support/test_context.h"
+
+namespace quorda::e2e {
+
+using sim::ParticleKind;
+using sim::TruthRow;
+
+struct Particle {
+  double t1 = 0;
+  int x_min_a = 0;
+  int x_min_b = 0;
+  double diam = 0;   // mm
+  double speed = 0;  // m/s
+};
+
+// The particle records of a hydrometeor file; line_fr from its last main header record. False
+// when the stream is damaged.
+inline bool read_hyd(const std::string& path, std::vector<Particle>* out, double* line_fr,
+                     std::string* error) {
+  const std::string bytes = quorda::testing::read_file(path);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  std::vector<std::pair<double, double>> raw;  // t1 and vel (mm per line) until line_fr is known
+  std::vector<Particle> parts;
+  size_t pos = 0;
+  *line_fr = 0;
+  while (pos + 4 <= bytes.size()) {
+    const int16_t word = get_i16(p + pos);
+    if (word == kMainHeaderIndic) {
+      if (pos + kMainHeaderSize > bytes.size()) break;
+      *line_fr = get_f64(p + pos + 22);
+      pos += kMainHeaderSize;
+      continue;
+    }
+    const size_t len = static_cast<uint16_t>(word) & 0x7FF;
+    if (word < 0 || len < kPixHeadSize || pos + len > bytes.size()) {
+      *error = "damaged record at " + std::to_string(pos);
+      return false;
+    }
+    Particle q;
+    q.t1 = get_f64(p + pos + pixhead::kT1);
+    q.x_min_a = get_i16(p + pos + pixhead::kXMinA);
+    q.x_min_b = get_i16(p + pos + pixhead::kXMinB);
+    q.diam = get_i16(p + pos + pixhead::kEqDiam) / 100.0;
+    q.speed = get_i16(p + pos + pixhead::kVel) / 10000.0;  // mm per line for now
+    parts.push_back(q);
+    pos += len;
+  }
+  if (pos != bytes.size()) {
+    *error = "hydrometeor file ends inside a record";
+    return false;
+  }
+  for (Particle& q : parts) q.speed *= *line_fr / 1000.0;
+  *out = std::move(parts);
+  return true;
+}
+
+// The width test of the matching on the truth's piece widths.
+inline bool widths_pass(int wa, int wb) {
+  if (wa == 0 || wb == 0 || std::abs(wa - wb) > 5) return false;
+  const float r = static_cast<float>(wa) / static_cast<float>(wb);
+  return !(r > 1.5f || r < 0.6666667f);
+}
+
+inline double median(std::vector<double> v) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+struct Comparison {
+  size_t expected = 0;  // isolated drops that the matching can find
+  size_t found = 0;
+  size_t unexplained = 0;                   // particles that no drop explains
+  std::vector<double> diam_err, speed_err;  // relative, absolute value, found expected drops
+  double found_share() const {
+    return expected ? static_cast<double>(found) / static_cast<double>(expected) : 0;
+  }
+};
+
+// Indices of the isolated drops among the rows, in their order. last_line_a: the last line of
+// camera A in the raw file.
+inline std::vector<size_t> expected_drops(const std::vector<TruthRow>& rows, int64_t last_line_a) {
+  // Lines of every particle in either camera, sorted by start, for the neighbourhood test.
+  struct Span {
+    int64_t first, last;
+    uint64_t id;
+  };
+  std::vector<Span> spans;
+  for (const TruthRow& r : rows)
+    for (int cam = 0; cam < 2; ++cam)
+      if (r.lines[cam] > 0) spans.push_back({r.first_line[cam], r.last_line[cam], r.id});
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+  int64_t longest = 0;
+  for (const Span& s : spans) longest = std::max(longest, s.last - s.first);
+
+  std::vector<size_t> out;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const TruthRow& r = rows[i];
+    if (r.kind != ParticleKind::kDrop || r.diam < 0.5 || r.merged || r.edge || r.cut) continue;
+    if (r.lines[0] < 2 || r.lines[1] < 2 || !widths_pass(r.width[0], r.width[1])) continue;
+    if (r.first_line[0] + static_cast<int64_t>(MATCH_SPAN) > last_line_a) continue;
+    const int64_t lo = r.first_line[0] - static_cast<int64_t>(MATCH_SPAN);
+    const int64_t hi = std::max(r.last_line[0], r.last_line[1]) + 2;
+    auto it = std::lower_bound(spans.begin(), spans.end(), lo - longest,
+                               [](const Span& s, int64_t v) { return s.first < v; });
+    bool alone = true;
+    for (; it != spans.end() && it->first <= hi && alone; ++it)
+      if (it->id != r.id && it->last >= lo) alone = false;
+    if (alone) out.push_back(i);
+  }
+  return out;
+}
+
+inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<Particle>& parts,
+                          int64_t last_line_a) {
+  Comparison c;
+  // Drops by their first line in camera A.
+  std::multimap<int64_t, const TruthRow*> by_first;
+  for (const TruthRow& r : rows)
+    if (r.kind == ParticleKind::kDrop && r.lines[0] > 0) by_first.insert({r.first_line[0], &r});
+  std::map<uint64_t, const Particle*> found;
+  for (const Particle& q : parts) {
+    const auto t1 = static_cast<int64_t>(std::llround(q.t1));
+    const TruthRow* hit = nullptr;
+    for (auto [it, end] = by_first.equal_range(t1); it != end; ++it)
+      if (q.x_min_a >= it->second->x_min[0] - 1 && q.x_min_a < it->second->x_max[0]) hit = it->second;
+    if (hit == nullptr || std::abs(q.t1 - static_cast<double>(t1)) > 1e-6) {
+      ++c.unexplained;
+      continue;
+    }
+    found.emplace(hit->id, &q);
+  }
+  for (size_t i : expected_drops(rows, last_line_a)) {
+    const TruthRow& r = rows[i];
+    ++c.expected;
+    auto it = found.find(r.id);
+    if (it == found.end()) continue;
+    ++c.found;
+    c.diam_err.push_back(std::abs(it->second->diam / r.diam - 1));
+    c.speed_err.push_back(std::abs(it->second->speed / r.speed - 1));
+  }
+  return c;
+}
+
+}  // namespace quorda::e2e
