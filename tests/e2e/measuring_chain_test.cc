@@ -124,6 +124,7 @@ TEST(MeasuringChain, MeasuresTheIsolatedDropsOfASimulatedDayAtTheirSizeAndSpeed)
   const double diam_err = median(c.diam_err), speed_err = median(c.speed_err);
   EXPECT_LE(diam_err, 0.02);
   EXPECT_LE(speed_err, 0.01);
+  expect_terminal_speeds(parts, "measuring chain");
   std::printf("measuring chain: %zu isolated drops, median error diameter %.2f%%, speed %.2f%%\n", expected,
               100 * diam_err, 100 * speed_err);
 }

@@ -20,6 +20,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <iterator>
+
 #include "common/bytes.h"
 #include "common/constants.h"
 #include "measure/transf_1.h"
@@ -92,6 +97,48 @@ inline double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const size_t n = v.size();
   return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// Terminal fall speed of water drops in still air at sea level, diameter (mm) and speed (m/s):
+// R. Gunn and G. D. Kinzer (1949), "The terminal velocity of fall for water droplets in stagnant
+// air", Journal of Meteorology 6, 243-248, Table 2.
+constexpr double kGunnKinzer[][2] = {
+    {0.1, 0.27}, {0.2, 0.72}, {0.3, 1.17}, {0.4, 1.62}, {0.5, 2.06}, {0.6, 2.47}, {0.7, 2.87},
+    {0.8, 3.27}, {0.9, 3.67}, {1.0, 4.03}, {1.2, 4.64}, {1.4, 5.17}, {1.6, 5.65}, {1.8, 6.09},
+    {2.0, 6.49}, {2.2, 6.90}, {2.4, 7.27}, {2.6, 7.57}, {2.8, 7.82}, {3.0, 8.06}, {3.2, 8.26},
+    {3.4, 8.44}, {3.6, 8.60}, {3.8, 8.72}, {4.0, 8.83}, {4.2, 8.92}, {4.4, 8.98}, {4.6, 9.03},
+    {4.8, 9.07}, {5.0, 9.09}, {5.2, 9.12}, {5.4, 9.14}, {5.6, 9.16}, {5.8, 9.17}};
+
+inline double gunn_kinzer(double d) {
+  constexpr size_t n = std::size(kGunnKinzer);
+  if (d <= kGunnKinzer[0][0]) return kGunnKinzer[0][1];
+  for (size_t i = 1; i < n; ++i) {
+    if (d <= kGunnKinzer[i][0]) {
+      const double f = (d - kGunnKinzer[i - 1][0]) / (kGunnKinzer[i][0] - kGunnKinzer[i - 1][0]);
+      return kGunnKinzer[i - 1][1] + f * (kGunnKinzer[i][1] - kGunnKinzer[i - 1][1]);
+    }
+  }
+  return kGunnKinzer[n - 1][1];
+}
+
+// Each 0.5 mm bin from 0.5 to 5 mm that holds at least 20 particles has a median ratio of measured
+// speed to the terminal speed at the measured diameter within 5% of 1; at least three bins do.
+inline void expect_terminal_speeds(const std::vector<Particle>& parts, const char* what) {
+  std::vector<double> ratios[10];
+  for (const Particle& q : parts) {
+    const int bin = static_cast<int>(std::floor((q.diam - 0.5) / 0.5));
+    if (bin >= 0 && bin < 10) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
+  }
+  int bins_tested = 0;
+  for (int b = 0; b < 10; ++b) {
+    if (ratios[b].size() < 20) continue;
+    ++bins_tested;
+    const double m = median(ratios[b]);
+    std::printf("%s, %.1f-%.1f mm: %zu particles, median speed / terminal speed %.3f\n", what, 0.5 + 0.5 * b,
+                1.0 + 0.5 * b, ratios[b].size(), m);
+    EXPECT_NEAR(m, 1.0, 0.05) << what << ", bin from " << 0.5 + 0.5 * b << " mm";
+  }
+  EXPECT_GE(bins_tested, 3) << what;
 }
 
 struct Comparison {
