@@ -202,7 +202,7 @@ inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<P
       ++c.unexplained;
       continue;
     }
-    found.emplace(hit->id, &q);
+    if (!found.emplace(hit->id, &q).second) ++c.unexplained;  // a second particle for one drop
   }
   for (size_t i : expected_drops(rows, last_line_a)) {
     const TruthRow& r = rows[i];
