@@ -6,8 +6,6 @@
 //   rainsim --preset heavy --seed 7 --out scratch/heavy
 //
 // See --help for every option. The same options and seed always give the same files.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -279,7 +278,12 @@ bool write_text(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
   const DayConfig& day = o.day;
-  if (::mkdir(o.out.c_str(), 0777) != 0 && errno != EEXIST) fail("cannot create " + o.out);
+  std::error_code ec;
+  std::filesystem::create_directories(o.out, ec);
+  if (ec) {
+    std::fprintf(stderr, "rainsim: cannot create %s: %s\n", o.out.c_str(), ec.message().c_str());
+    return 1;
+  }
   const std::string dir = o.out.back() == '/' ? o.out : o.out + "/";
 
   char raw_name[32];
