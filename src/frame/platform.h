@@ -16,6 +16,8 @@ namespace quorda {
 
 inline constexpr int kKeyNone = -1;
 inline constexpr int kKeyEsc = 27;
+// An escape sequence (arrow or function key), consumed whole.
+inline constexpr int kKeyEscSequence = 0x100;
 
 class Platform {
  public:
@@ -53,8 +55,8 @@ PathParts split_path(const std::string& path);
 
 bool file_exists(const std::string& path);
 
-// Makes calendar conversions zone-free: removes TZ from the environment, sets the zone offset and
-// the daylight flag to 0.
+// Makes calendar conversions zone-free: replaces TZ by a zone of offset 0 without daylight saving,
+// sets the zone offset and the daylight flag to 0.
 void make_time_zone_free();
 // Breaks a clock reading down with no zone offset and the daylight field cleared.
 std::tm break_down_utc(std::time_t t);

@@ -7,7 +7,6 @@
 // camera): intrusive doubly linked lists, head newest, tail oldest.
 #include "match/pool.h"
 
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 

@@ -1,4 +1,9 @@
 // The hydrometeor output writer: particle records into the buffer, saves into the output set.
+//
+// Records are collected in the 200000-byte buffer of the writer state and reach the files only
+// through a save, which appends the buffer to the hydrometeor file and rewrites the heads of the
+// header file (pos_pix, oldlen) and of the index file (posa_bf, posb_bf, lastpix_y). Particles at
+// or before the resume point restored by pixfil are dropped. Single-threaded.
 #pragma once
 
 #include "common/piece.h"
@@ -9,5 +14,10 @@ struct RunContext;
 
 // With a pair: transform, drop-or-append, per-minute index. Without (both null): a save request.
 void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b);
+
+// The save at the end of the data: like a save request, but it rewrites the heads of the header
+// and index files even when the buffer is empty, so that a completed run's files hold every minute
+// it read whenever the last timed save happened.
+void net_wr_final(RunContext& ctx);
 
 }  // namespace quorda

@@ -72,17 +72,19 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
 
 int transf_1(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline, uint8_t* head) {
   Diag& d = ctx.diag;
-  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
-  eval_dr(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
-
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
+  // Checked before the evaluation, which reads every line of both pieces.
   if (la < 0 || lb < 0 || 2 * la + 2 * lb > kMaxOutlineValues) {
     errf(d, " in transf_1 ....error");
     errf(d, " drop_a->line_no= %d \n", la);
     errf(d, " drop_b->line_no= %d \n", lb);
     fatal(d, " MAXLIN         = %d \n", MAXLIN);
   }
+
+  // The text line is written also for a pair whose record is refused below.
+  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
+  eval_dr(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
 
   uint16_t values[kMaxOutlineValues];
   int n = put_outline(drop_a, values, 0);

@@ -12,6 +12,8 @@
 
 #include "match/pool.h"
 #include "match/queue_helpers.h"
+#include "rawin/decmpr.h"
+#include "rawin/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -323,7 +325,13 @@ TEST(AssignPieces, SeparatedParticlesComeBackAsExactlyTheKeptPieces) {
   for (int round = 0; round < 40; ++round) {
     const double y0 = 1.0e6 + round * 5000.0;
     Synth s = make_particles(rng, y0, round % 5 == 0 ? 1999 : 300 + round * 20);
-    const int opened = t.assign(s.lines);
+    // The lines travel as the instrument stores them: encoded into one block and decoded again.
+    auto blocks = encode_line_blocks(s.lines);
+    ASSERT_EQ(blocks.size(), 1u) << "round " << round;
+    int16_t n_lin = 0;
+    ASSERT_EQ(decmpr(c, blocks[0].data(), static_cast<int32_t>(blocks[0].size()), &n_lin), 1) << t.err();
+    ASSERT_EQ(n_lin, static_cast<int16_t>(s.lines.size()));
+    const int opened = assign_pieces(c, LineBlock{n_lin, c.dec.line_buf}, c.queues_a);
     EXPECT_EQ(opened, static_cast<int>(s.particles.size())) << "round " << round;
 
     auto got_pieces = t.pieces();

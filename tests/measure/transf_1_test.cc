@@ -190,13 +190,12 @@ TEST_F(Transf1, WidthsBeyondTenBitsAreRefused) {
 }
 
 TEST_F(Transf1, TooManyLinesEndTheRun) {
-  std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 10), rb = same_runs(MAXLIN, 0, 10);
-  OwnedPiece a(ra, 1000), b(rb, 1020);
-  b.p.line_no = MAXLIN + 1;  // claims one line more than it holds; never read that far
+  OwnedPiece a(same_runs(MAXLIN, 0, 10), 1000), b(same_runs(MAXLIN + 1, 0, 10), 1020);
   Record r;
   EXPECT_EQ(run.ends_with([&] { transf_1(*run.ctx, a.p, b.p, r.words, r.head); }), kExitFatal);
   EXPECT_EQ(run.err(),
             " in transf_1 ....error drop_a->line_no= 600 \n drop_b->line_no= 601 \n MAXLIN         = 600 \n");
+  EXPECT_EQ(testing::read_res(run), "");
 }
 
 TEST_F(Transf1, TinyDiameterIsReportedAndStoredAsZero) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,8 +41,9 @@ HdPar raw_header(uint32_t second_of_day) {
 }
 
 std::vector<uint8_t> payload_of(const HdPar& h, size_t size = 60) {
-  std::vector<uint8_t> p(size, 0xEE);
+  std::vector<uint8_t> p(std::max(size, kHdParSize), 0xEE);
   encode_hd_par(h, p.data());
+  p.resize(size);
   return p;
 }
 

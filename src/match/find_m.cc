@@ -1,0 +1,97 @@
+// A/B matching: each waiting A piece is paired with the first waiting B piece that begins 0 to
+// MATCH_SPAN lines after it and has a similar width; the pair goes to the writer when it keeps the
+// order of the A pieces, and both pieces are freed. Pieces that can no longer find a partner are
+// freed on the way. Single-threaded.
+#include "match/find_m.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "frame/run_context.h"
+#include "frame/trace.h"
+#include "match/pool.h"
+#include "measure/net_wr.h"
+
+namespace quorda {
+
+namespace {
+
+constexpr int kMaxWidthDiff = 5;
+constexpr float kMaxRatio = 1.5f;
+// The lower bound is the single-precision value nearest to 2/3, so that 10/15 and 2/3 pass.
+constexpr float kMinRatio = 2.0f / 3.0f;
+
+}  // namespace
+
+int match_test(RunContext& ctx, const Piece& a, const Piece& b) {
+  const int wa = a.width;
+  const int wb = b.width;
+  if (wa == 0 || wb == 0) {
+    hprintf_q(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
+    return 0;
+  }
+  if (std::abs(wa - wb) > kMaxWidthDiff) return 0;
+  const float ratio = static_cast<float>(wa) / static_cast<float>(wb);
+  if (ratio > kMaxRatio || ratio < kMinRatio) return 0;
+  // B must lie later than A on the whole: a B piece on exactly the lines of A is not its partner.
+  const double d1 = std::trunc(b.first_line - a.first_line);
+  const double d2 = std::trunc(b.last_line - a.last_line);
+  return d1 + d2 > 0.0 ? 1 : 0;
+}
+
+int chrono_write_check(RunContext& ctx, const Piece& a) {
+  double& last = ctx.matcher.last_match_line;
+  if (!(a.first_line < last)) {
+    last = a.first_line;
+    return 1;
+  }
+  hprintf_q(ctx.diag, "\nFind_m -> Chronology - Error ");
+  errf(ctx.diag, "C");
+  return 0;
+}
+
+void find_m(RunContext& ctx, int32_t* total, double newest_a) {
+  int32_t matched = 0;
+  const double limit = newest_a - MATCH_SPAN;
+  CamQueues& qa = ctx.queues_a;
+  CamQueues& qb = ctx.queues_b;
+  Piece* a = qa.wait_tail;
+  while (a != nullptr) {
+    Piece* a_follow = a->prev;
+    // This A piece and all newer ones wait until camera A has read MATCH_SPAN lines beyond them.
+    if (a->first_line > limit) break;
+    Piece* b = qb.wait_tail;
+    while (b != nullptr) {
+      Piece* b_follow = b->prev;
+      const double ta = a->first_line;
+      const double tb = b->first_line;
+      if (tb - MATCH_SPAN > ta) {
+        // Every later B piece begins later still: a cannot be matched any more.
+        unlink_wait(ctx, a, qa);
+        break;
+      }
+      if (ta > tb) {
+        // b began before a and so before every later A piece.
+        unlink_wait(ctx, b, qb);
+        b = b_follow;
+        continue;
+      }
+      if (match_test(ctx, *a, *b) != 0) {
+        ++*total;
+        ++matched;
+        if (chrono_write_check(ctx, *a) != 0) net_wr(ctx, a, b);
+        unlink_wait(ctx, a, qa);
+        unlink_wait(ctx, b, qb);
+        break;
+      }
+      b = b_follow;
+    }
+    a = a_follow;
+  }
+  hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
+  hprintf_q(ctx.diag, "** find_m: ");
+  if constexpr (debug_queue == 1) pool_map(ctx);
+  hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.pix_end);
+}
+
+}  // namespace quorda

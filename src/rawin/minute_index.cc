@@ -1,0 +1,69 @@
+// The per-camera minute index of the raw file and the rising-line-number check.
+//
+// posa_bf / posb_bf map each minute of the day to the raw-file position of the block in which that
+// camera first reached the minute; a later run resumes from these entries. Entries once set (in
+// this run or loaded from the index file) are never replaced. Single-threaded.
+#include "rawin/minute_index.h"
+
+#include <cmath>
+
+#include "frame/run_context.h"
+#include "frame/trace.h"
+
+namespace quorda {
+
+namespace {
+
+// The minute of the day of line number y, or -1 when it cannot be formed (no line frequency
+// known yet) or lies outside the table.
+int minute_of_line(double y, double line_fr) {
+  if (!(line_fr > 0.0)) return -1;
+  double m = std::trunc(y / (line_fr * 60.0));
+  if (!(m >= 0.0 && m <= static_cast<double>(kMinutes - 1))) return -1;
+  return static_cast<int>(m);
+}
+
+}  // namespace
+
+void mark_minute(RunContext& ctx, int camera, const LineBlock& block) {
+  if (camera != 1 && camera != 2) return;
+  if (block.n_lin <= 0 || block.lines == nullptr) return;
+  MinuteIndex& mi = ctx.minutes;
+  const bool cam_a = camera == 1;
+  int32_t* pos_bf = cam_a ? mi.posa_bf : mi.posb_bf;
+  int16_t& minut = cam_a ? mi.minut_a : mi.minut_b;
+  double& old = cam_a ? mi.old_a : mi.old_b;
+  const int32_t prev = cam_a ? ctx.drv.prev_a : ctx.drv.prev_b;
+
+  int minute = minute_of_line(block.lines[0].y_count, ctx.hdr.line_fr);
+  if (minute > minut) {
+    for (int m = minut + 1; m <= minute; ++m) {
+      if (pos_bf[m] == 0) pos_bf[m] = prev;
+    }
+    minut = static_cast<int16_t>(minute);
+    hprintf(ctx.diag, cam_a ? "posa_bf[%d]=%ld \n" : "posb_bf[%d]=%ld \n", minute, pos_bf[minute]);
+    hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.writer.lastpix_y);
+    hprintf(ctx.diag, "minut_a=%d prev_a=%ld pos_a=%ld \n", mi.minut_a, ctx.drv.prev_a, ctx.drv.pos_a);
+    hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.minut_b, ctx.drv.prev_b, ctx.drv.pos_b);
+  }
+
+  // Line numbers must rise strictly within a camera over the whole run; a resumed run on the
+  // same files would stop at the same place, hence the request to rename the set.
+  for (int i = 0; i < block.n_lin; ++i) {
+    const double y = block.lines[i].y_count;
+    if (y > old) {
+      old = y;
+      continue;
+    }
+    if (cam_a) {
+      errf(ctx.diag, "old_a=%lf line_buf[%d].y_count=%lf \n", old, i, y);
+      errf(ctx.diag, "neg. time jump in A \n");
+    } else {
+      errf(ctx.diag, "y_count=%lf\n", y);
+      errf(ctx.diag, "neg. time jump in B \n");
+    }
+    fatal(ctx.diag, "please rename or delete current set of data files");
+  }
+}
+
+}  // namespace quorda

@@ -1,0 +1,123 @@
+// The per-camera minute index of the raw file and the rising-line-number check.
+#include "rawin/minute_index.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::TestRun;
+
+constexpr double kLineFr = 100.0;         // lines per second
+constexpr double kMinute = kLineFr * 60;  // lines per minute
+
+// A block of `n` lines, one line number apart, starting at y.
+struct Block {
+  Block(double y, int n) : lines(static_cast<size_t>(n)) {
+    for (int i = 0; i < n; ++i) lines[static_cast<size_t>(i)].y_count = y + i;
+  }
+  explicit Block(std::vector<double> ys) : lines(ys.size()) {
+    for (size_t i = 0; i < ys.size(); ++i) lines[i].y_count = ys[i];
+  }
+  LineBlock view() const { return LineBlock{static_cast<int16_t>(lines.size()), lines.data()}; }
+  std::vector<LineRecord> lines;
+};
+
+struct MarkMinute : ::testing::Test {
+  MarkMinute() { ctx.hdr.line_fr = kLineFr; }
+  void mark(int camera, int32_t record_pos, const Block& b) {
+    (camera == 1 ? ctx.drv.prev_a : ctx.drv.prev_b) = record_pos;
+    mark_minute(ctx, camera, b.view());
+  }
+  TestRun t;
+  RunContext& ctx = *t.ctx;
+};
+
+TEST_F(MarkMinute, FirstBlockFillsEveryMinuteUpToItsOwnWithItsPosition) {
+  mark(1, 4321, Block(5 * kMinute + 17, 3));
+  for (int m = 0; m <= 5; ++m) EXPECT_EQ(ctx.minutes.posa_bf[m], 4321) << m;
+  EXPECT_EQ(ctx.minutes.posa_bf[6], 0);
+  EXPECT_EQ(ctx.minutes.minut_a, 5);
+  EXPECT_EQ(ctx.minutes.old_a, 5 * kMinute + 19);
+  // Camera B's index is untouched.
+  EXPECT_EQ(ctx.minutes.posb_bf[0], 0);
+  EXPECT_EQ(ctx.minutes.minut_b, -1);
+}
+
+TEST_F(MarkMinute, LaterBlocksFillSkippedMinutesAndKeepSetEntries) {
+  ctx.minutes.posa_bf[7] = 99;  // set by an earlier run
+  mark(1, 100, Block(5 * kMinute, 2));
+  mark(1, 200, Block(5 * kMinute + 50, 2));  // same minute: nothing changes
+  EXPECT_EQ(ctx.minutes.posa_bf[5], 100);
+  EXPECT_EQ(ctx.minutes.posa_bf[6], 0);
+  mark(1, 300, Block(9 * kMinute + 1, 2));
+  EXPECT_EQ(ctx.minutes.posa_bf[5], 100);
+  EXPECT_EQ(ctx.minutes.posa_bf[6], 300);
+  EXPECT_EQ(ctx.minutes.posa_bf[7], 99);
+  EXPECT_EQ(ctx.minutes.posa_bf[8], 300);
+  EXPECT_EQ(ctx.minutes.posa_bf[9], 300);
+  EXPECT_EQ(ctx.minutes.posa_bf[10], 0);
+  EXPECT_EQ(ctx.minutes.minut_a, 9);
+}
+
+TEST_F(MarkMinute, CameraBKeepsItsOwnIndexAndOtherCamerasDoNothing) {
+  mark(2, 800, Block(2 * kMinute, 2));
+  EXPECT_EQ(ctx.minutes.posb_bf[2], 800);
+  EXPECT_EQ(ctx.minutes.minut_b, 2);
+  EXPECT_EQ(ctx.minutes.posa_bf[2], 0);
+  EXPECT_EQ(ctx.minutes.minut_a, -1);
+  Block b(3 * kMinute, 2);
+  mark_minute(ctx, 3, b.view());
+  mark_minute(ctx, 0, b.view());
+  EXPECT_EQ(ctx.minutes.posb_bf[3], 0);
+  EXPECT_EQ(ctx.minutes.old_b, 2 * kMinute + 1);
+}
+
+TEST_F(MarkMinute, MinuteThatCannotBeFormedOrLiesBeyondTheDayIsNotEntered) {
+  ctx.hdr.line_fr = 0.0;
+  mark(1, 10, Block(3 * kMinute, 2));
+  EXPECT_EQ(ctx.minutes.minut_a, -1);
+  EXPECT_EQ(ctx.minutes.posa_bf[0], 0);
+  EXPECT_EQ(ctx.minutes.old_a, 3 * kMinute + 1);  // the time check still runs
+
+  ctx.hdr.line_fr = kLineFr;
+  mark(1, 30, Block(1441 * kMinute + 5, 2));  // the last minute of the table
+  EXPECT_EQ(ctx.minutes.posa_bf[1441], 30);
+  EXPECT_EQ(ctx.minutes.posa_bf[0], 30);
+
+  mark(2, 20, Block(1442 * kMinute, 2));  // minute 1442: beyond the table
+  EXPECT_EQ(ctx.minutes.minut_b, -1);
+  EXPECT_EQ(ctx.minutes.posb_bf[0], 0);
+  EXPECT_EQ(ctx.minutes.posb_bf[1441], 0);
+  EXPECT_EQ(ctx.minutes.minut_a, 1441);
+}
+
+TEST_F(MarkMinute, EqualLinesInCameraBEndTheRun) {
+  int status = t.ends_with([&] { mark(2, 0, Block({100.0, 101.0, 101.0})); });
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_EQ(t.err(),
+            "y_count=101.000000\nneg. time jump in B \n"
+            "please rename or delete current set of data files");
+}
+
+TEST_F(MarkMinute, CameraABlockNotAboveThePreviousBlockEndsTheRun) {
+  mark(1, 0, Block(200.0, 10));  // lines 200 to 209
+  int status = t.ends_with([&] { mark(1, 50, Block(209.0, 3)); });
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_EQ(t.err(),
+            "old_a=209.000000 line_buf[0].y_count=209.000000 \nneg. time jump in A \n"
+            "please rename or delete current set of data files");
+}
+
+TEST_F(MarkMinute, FirstLineAtZeroIsATimeJump) {
+  int status = t.ends_with([&] { mark(1, 0, Block(0.0, 2)); });
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_NE(t.err().find("neg. time jump in A \n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorda

@@ -1,0 +1,219 @@
+// The output file set: creation with the initial heads, read-back of an earlier run's state and
+// the resume point of both cursors.
+#include "rawin/output_set.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "support/output_fixture.h"
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::read_file;
+using testing::TestRun;
+using testing::write_file;
+
+constexpr double kLineFr = 100.0;
+constexpr double kMinute = kLineFr * 60;
+
+std::string le32(int32_t v) {
+  uint8_t b[4];
+  put_i32(b, v);
+  return std::string(reinterpret_cast<char*>(b), 4);
+}
+
+std::string table(const std::vector<int32_t>& t) {
+  std::string s;
+  for (int32_t v : t) s += le32(v);
+  return s;
+}
+
+std::string header_record(double line_fr, uint32_t main_time) {
+  MainHeader h;
+  h.line_fr = line_fr;
+  h.main_time = main_time;
+  uint8_t b[kMainHeaderSize];
+  encode_main_header(h, b);
+  return std::string(reinterpret_cast<char*>(b), sizeof b);
+}
+
+// An output set in a scratch folder, with writers for the files of an earlier run.
+struct SetDir {
+  SetDir() { testing::name_output_set(ctx, t.dir.path()); }
+  std::string abh() const { return t.dir.file("raw/V10082_1.abh"); }
+  std::string hyd() const { return t.dir.file("hyd/V10082_1.hyd"); }
+  std::string hd() const { return t.dir.file("hyd/V10082_1.hd"); }
+
+  // An index file with the given minute indexes and lastpix_y; `high` adds the saved high word.
+  void write_abh(const std::vector<int32_t>& posa, const std::vector<int32_t>& posb, uint32_t low,
+                 const uint32_t* high = nullptr) {
+    std::string s = table(posa) + table(posb) + le32(static_cast<int32_t>(low));
+    if (high != nullptr) s += le32(static_cast<int32_t>(*high));
+    write_file(abh(), s);
+  }
+  void write_hd(const std::vector<int32_t>& pos_pix, int16_t oldlen, const std::string& records) {
+    uint8_t ol[2];
+    put_i16(ol, oldlen);
+    write_file(hd(), table(pos_pix) + std::string(reinterpret_cast<char*>(ol), 2) + records);
+  }
+
+  TestRun t;
+  RunContext& ctx = *t.ctx;
+};
+
+struct Pixfil : ::testing::Test, SetDir {};
+
+TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
+  ctx.raw.mp_nam = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
+  pixfil(ctx);
+  EXPECT_EQ(ctx.out.abh_nam, abh());
+  EXPECT_EQ(ctx.out.pix_nam, hyd());
+  EXPECT_EQ(ctx.out.hd_nam, hd());
+  EXPECT_EQ(ctx.out.pix_day, 10082);
+  EXPECT_EQ(ctx.drv.pos_a, 0);
+  EXPECT_EQ(ctx.drv.pos_b, 0);
+  EXPECT_EQ(ctx.out.pix_end, 0);
+  EXPECT_TRUE(ctx.out.pix_stream.is_open() && ctx.out.hd_stream.is_open() && ctx.out.abh_stream.is_open());
+
+  std::vector<int32_t> pos_pix(kMinutes, -1);
+  pos_pix[0] = 0;
+  EXPECT_EQ(read_file(hd()), table(pos_pix) + std::string(2, '\0'));
+  EXPECT_EQ(read_file(abh()), std::string(11540, '\0'));
+  EXPECT_EQ(read_file(hyd()), "");
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore) {
+  std::vector<int32_t> posa(kMinutes, 0), posb(kMinutes, 0);
+  for (int m = 0; m < kMinutes; ++m) {
+    posa[m] = 1000 * m;
+    posb[m] = 1000 * m + 4;
+  }
+  posa[598] = posa[599] = posa[600] = 598000;  // minutes 598 to 600 began in one A block
+  write_abh(posa, posb, static_cast<uint32_t>(600 * kMinute + 30));
+  write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
+  pixfil(ctx);
+  EXPECT_EQ(ctx.drv.pos_a, 597000);
+  EXPECT_EQ(ctx.drv.pos_b, 599004);
+  EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
+  EXPECT_EQ(ctx.writer.lastpix_y, static_cast<uint64_t>(600 * kMinute + 30));
+  EXPECT_EQ(ctx.writer.resume_lastpix_y, ctx.writer.lastpix_y);
+  EXPECT_EQ(ctx.minutes.posa_bf[600], 598000);
+  EXPECT_EQ(ctx.minutes.posb_bf[1441], 1441004);
+}
+
+TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
+  std::vector<int32_t> posa(kMinutes, 0), posb(kMinutes, 0);
+  for (int m = 0; m < kMinutes; ++m) posa[m] = posb[m] = 10 + m;
+  for (double y : {30.0, kMinute + 30}) {
+    SetDir f;
+    f.write_abh(posa, posb, static_cast<uint32_t>(y));
+    f.write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
+    pixfil(f.ctx);
+    EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
+    EXPECT_EQ(f.ctx.drv.pos_b, 10) << y;
+  }
+}
+
+TEST_F(Pixfil, WithoutAHeaderFileTheCursorsRestartAtEntryZero) {
+  std::vector<int32_t> posa(kMinutes, 0);
+  for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
+  write_abh(posa, posa, static_cast<uint32_t>(700 * kMinute));
+  pixfil(ctx);
+  EXPECT_EQ(ctx.hdr.line_fr, 0.0);
+  EXPECT_EQ(ctx.drv.pos_a, 500);
+  EXPECT_EQ(ctx.drv.pos_b, 500);
+  EXPECT_EQ(ctx.writer.resume_lastpix_y, static_cast<uint64_t>(700 * kMinute));
+  EXPECT_EQ(read_file(hd()).size(), kHdHeadSize);  // created
+}
+
+TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
+  std::vector<int32_t> zero(kMinutes, 0);
+  const uint32_t high = 1;
+  write_abh(zero, zero, 0x10u, &high);
+  pixfil(ctx);
+  EXPECT_EQ(ctx.writer.lastpix_y, (uint64_t{1} << 32) + 0x10u);
+  EXPECT_EQ(ctx.writer.resume_lastpix_y, (uint64_t{1} << 32) + 0x10u);
+}
+
+TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
+  std::vector<int32_t> zero(kMinutes, 0);
+  write_abh(zero, zero, 0xFFFFFFF0u);
+  pixfil(ctx);
+  EXPECT_EQ(ctx.writer.lastpix_y, 0xFFFFFFF0u);
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
+  std::vector<int32_t> pos_pix(kMinutes, -1);
+  for (int m = 0; m <= 7; ++m) pos_pix[m] = 100 * m;
+  pos_pix[1441] = 9999;  // the last entry is not examined for pix_minute
+  const std::string twice = header_record(kLineFr, 3600);
+  write_hd(pos_pix, 56, twice + twice + header_record(2 * kLineFr, 7200));
+  write_file(hyd(), std::string(321, 'x'));
+  pixfil(ctx);
+  EXPECT_EQ(ctx.writer.oldlen, 56);
+  EXPECT_EQ(ctx.writer.pix_minute, 7);
+  EXPECT_EQ(ctx.writer.pos_pix[7], 700);
+  EXPECT_EQ(ctx.writer.pos_pix[8], -1);
+  EXPECT_EQ(ctx.out.pix_end, 321);
+  // The repeated record is counted but listed once.
+  EXPECT_EQ(ctx.hdr.maincnt, 3);
+  EXPECT_EQ(ctx.hdr.maint[0], 3600u);
+  EXPECT_EQ(ctx.hdr.maint[1], 3600u);
+  EXPECT_EQ(ctx.hdr.maint[2], 7200u);
+  ASSERT_NE(ctx.hdr.head, nullptr);
+  EXPECT_EQ(ctx.hdr.head->next, ctx.hdr.tail);
+  EXPECT_EQ(ctx.hdr.line_fr, 2 * kLineFr);  // the last record read back
+  EXPECT_EQ(ctx.out.hd_stream.tell(), static_cast<int32_t>(kHdHeadSize + 3 * kMainHeaderSize));
+}
+
+TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
+  std::string recs;
+  for (uint32_t i = 0; i < 100; ++i) recs += header_record(kLineFr, 60 + i);
+  write_hd(std::vector<int32_t>(kMinutes, -1), 0, recs);
+  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
+  EXPECT_EQ(ctx.hdr.maincnt, 100);
+}
+
+TEST_F(Pixfil, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
+  write_hd(std::vector<int32_t>(kMinutes, -1), 0, "");
+  MainHeader h;
+  h.line_fr = kLineFr;
+  main_tim(ctx, h);
+  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  EXPECT_EQ(t.err(), " pixfil: header list ... where from ??? \n");
+}
+
+// A failed opening leaves no stream to write to: the tag is reported and the run ends.
+TEST_F(Pixfil, FailedOpeningsReportTheirTagAndEndTheRun) {
+  struct Case {
+    const char* tag;
+    std::function<void(SetDir&)> spoil;
+  };
+  const std::vector<Case> cases = {
+      {" pixfil01 ", [](SetDir& f) { f.ctx.settings.hyd_path = f.t.dir.path() + "missing/"; }},
+      {" pixfil09 ", [](SetDir& f) { f.ctx.settings.raw_path = f.t.dir.path() + "missing/"; }},
+      {" pixfil04 ", [](SetDir& f) { std::filesystem::create_directory(f.abh()); }},
+      {" pixfil14 ", [](SetDir& f) { std::filesystem::create_directory(f.hd()); }},
+  };
+  for (const Case& c : cases) {
+    SetDir f;
+    c.spoil(f);
+    EXPECT_EQ(f.t.ends_with([&] { pixfil(f.ctx); }), kExitFatal) << c.tag;
+    const std::string err = f.t.err();
+    EXPECT_EQ(err.rfind(std::string(c.tag) + ": ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+}
+
+}  // namespace
+}  // namespace quorda
