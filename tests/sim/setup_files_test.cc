@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "frame/settings.h"
 #include "match/tables.h"
 #include "support/test_context.h"
 
@@ -40,6 +41,28 @@ TEST(QuordaSetText, PutsEveryKeyInColumnOneAndItsValueFromColumn61) {
   EXPECT_FLOAT_EQ(std::stof(values["HBL"]), 6.2f);
   EXPECT_FLOAT_EQ(std::stof(values["HBR"]), 6.3f);
   EXPECT_FLOAT_EQ(std::stof(values["HFR"]), 7.125f);
+}
+
+TEST(QuordaSetText, ReadsBackThroughTheSettingsReader) {
+  SimInstrument inst;
+  inst.xs2 = 0.175;
+  inst.l1 = 260;
+  inst.hbr = 6.35;
+  quorda::testing::TestRun run;
+  quorda::testing::write_file(run.ctx->local_path("QUORDA.SET"), quorda_set_text(inst, "raw/", "out/"));
+  EXPECT_EQ(run.ends_with([&] { read_settings(*run.ctx); }), -1) << run.err();
+  const Settings& s = run.ctx->settings;
+  EXPECT_EQ(s.overwrite, 1);
+  EXPECT_FLOAT_EQ(s.hbl, 6.2f);
+  EXPECT_FLOAT_EQ(s.hbr, 6.35f);
+  EXPECT_FLOAT_EQ(s.hfr, 6.4f);
+  EXPECT_FLOAT_EQ(s.xscal_a, 0.153f);
+  EXPECT_FLOAT_EQ(s.xscal_b, 0.175f);
+  EXPECT_FLOAT_EQ(s.dist_a, 260.0f);
+  EXPECT_FLOAT_EQ(s.dist_b, 250.0f);
+  EXPECT_EQ(s.raw_path.substr(0, 3), "raw");
+  EXPECT_EQ(s.hyd_path.substr(0, 3), "out");
+  EXPECT_EQ(run.err(), "");
 }
 
 TEST(CorrfactText, LoadsAsUnitFactorsWhenAllDeviationsAreZero) {
