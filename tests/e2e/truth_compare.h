@@ -1,7 +1,9 @@
 // Comparing what the converter measured with the truth table of a simulated day.
 //
 // Particles are tied to drops by camera A: a particle's first line (t1) is the first shadowed line
-// of the drop in camera A, and its x_min_a the drop's smallest pixel there.
+// of the drop in camera A, and its x_min_a the drop's smallest pixel there. A particle that begins
+// inside a drop's shadow in camera A otherwise (a piece split off a shadow several drops shared) is
+// explained by that drop too; any other particle is one that no drop explains.
 //
 // A drop counts as isolated when it is at least 0.5 mm, shared no shadow with another particle
 // (merged), was not cut by the end of a line or a block, and no other particle shows in either
@@ -188,30 +190,45 @@ inline std::vector<size_t> expected_drops(const std::vector<TruthRow>& rows, int
 inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<Particle>& parts,
                           int64_t last_line_a) {
   Comparison c;
-  // Drops by their first line in camera A.
-  std::multimap<int64_t, const TruthRow*> by_first;
+  // Drops seen by camera A, by their first line there.
+  std::vector<const TruthRow*> drops;
   for (const TruthRow& r : rows)
-    if (r.kind == ParticleKind::kDrop && r.lines[0] > 0) by_first.insert({r.first_line[0], &r});
+    if (r.kind == ParticleKind::kDrop && r.lines[0] > 0) drops.push_back(&r);
+  std::sort(drops.begin(), drops.end(),
+            [](const TruthRow* a, const TruthRow* b) { return a->first_line[0] < b->first_line[0]; });
+  int64_t longest = 0;
+  for (const TruthRow* r : drops) longest = std::max(longest, r->last_line[0] - r->first_line[0]);
+
   std::map<uint64_t, const Particle*> found;
   for (const Particle& q : parts) {
-    const auto t1 = static_cast<int64_t>(std::llround(q.t1));
-    const TruthRow* hit = nullptr;
-    for (auto [it, end] = by_first.equal_range(t1); it != end; ++it)
-      if (q.x_min_a >= it->second->x_min[0] - 1 && q.x_min_a < it->second->x_max[0]) hit = it->second;
-    if (hit == nullptr || std::abs(q.t1 - static_cast<double>(t1)) > 1e-6) {
-      ++c.unexplained;
-      continue;
+    // The drop whose first line and place in camera A the particle has; failing that, a drop in
+    // whose shadow the particle begins (a piece split off a shadow that several drops shared).
+    const TruthRow* first = nullptr;
+    bool inside = false;
+    auto it = std::lower_bound(
+        drops.begin(), drops.end(), q.t1 - static_cast<double>(longest),
+        [](const TruthRow* r, double v) { return static_cast<double>(r->first_line[0]) < v; });
+    for (; it != drops.end() && static_cast<double>((*it)->first_line[0]) <= q.t1; ++it) {
+      const TruthRow& r = **it;
+      if (static_cast<double>(r.last_line[0]) < q.t1) continue;
+      const bool in_x = q.x_min_a >= r.x_min[0] - 1 && q.x_min_a < r.x_max[0];
+      if (in_x && static_cast<double>(r.first_line[0]) == q.t1) first = &r;
+      inside |= in_x || r.merged;
     }
-    if (!found.emplace(hit->id, &q).second) ++c.unexplained;  // a second particle for one drop
+    if (first != nullptr) {
+      if (!found.emplace(first->id, &q).second) ++c.unexplained;  // a second particle for one drop
+    } else if (!inside) {
+      ++c.unexplained;
+    }
   }
   for (size_t i : expected_drops(rows, last_line_a)) {
     const TruthRow& r = rows[i];
     ++c.expected;
-    auto it = found.find(r.id);
-    if (it == found.end()) continue;
+    auto f = found.find(r.id);
+    if (f == found.end()) continue;
     ++c.found;
-    c.diam_err.push_back(std::abs(it->second->diam / r.diam - 1));
-    c.speed_err.push_back(std::abs(it->second->speed / r.speed - 1));
+    c.diam_err.push_back(std::abs(f->second->diam / r.diam - 1));
+    c.speed_err.push_back(std::abs(f->second->speed / r.speed - 1));
   }
   return c;
 }

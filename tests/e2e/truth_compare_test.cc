@@ -61,15 +61,20 @@ TEST(CompareWithTruth, TiesParticlesToDropsByFirstLineAndPositionInCameraA) {
     r.width[0] = r.width[1] = 7;
   }
   rows[2].width[1] = 13;  // fails the width test: not expected
-  std::vector<Particle> parts(4);
+  std::vector<Particle> parts(5);
   parts[0] = {100000.0, 100, 100, 1.01, 4.02};  // drop 0
   parts[1] = {110000.0, 60, 100, 1.0, 4.0};     // right line, wrong place
   parts[2] = {100000.0, 101, 100, 1.0, 4.0};    // drop 0 a second time
   parts[3] = {120000.0, 100, 100, 1.0, 4.0};    // drop 2, found although not expected
+  parts[4] = {110004.0, 103, 100, 0.5, 4.0};    // begins inside drop 1's shadow
   const Comparison c = compare(rows, parts, 200000);
   EXPECT_EQ(c.expected, 2u);
   EXPECT_EQ(c.found, 1u);
   EXPECT_EQ(c.unexplained, 2u);
+  parts[4].t1 = 110011.0;  // one line after drop 1's shadow
+  EXPECT_EQ(compare(rows, parts, 200000).unexplained, 3u);
+  parts[4].t1 = 110004.5;  // between lines
+  EXPECT_EQ(compare(rows, parts, 200000).unexplained, 3u);
   ASSERT_EQ(c.diam_err.size(), 1u);
   EXPECT_NEAR(c.diam_err[0], 0.01, 1e-9);
   EXPECT_NEAR(c.speed_err[0], 0.005, 1e-9);
