@@ -1,0 +1,329 @@
+// rainsim: simulates a rain day as the two-camera instrument would record it, and writes the raw
+// day file, the converter's QUORDA.SET and corrfact.dat for the simulated instrument, and a truth
+// table with one row per particle.
+//
+//   rainsim --preset sample --out scratch/sample
+//   rainsim --preset heavy --seed 7 --out scratch/heavy
+//
+// See --help for every option. The same options and seed always give the same files.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/rain_day.h"
+#include "sim/setup_files.h"
+#include "sim/truth_csv.h"
+
+namespace {
+
+using quorda::sim::DayConfig;
+
+const char kHelp[] =
+    "usage: rainsim [options]\n"
+    "Simulates a rain day seen by the two line-scan cameras and writes, into the output folder,\n"
+    "the raw day file V<yy><ddd>_1.ab, QUORDA.SET, corrfact.dat and the truth table.\n"
+    "\n"
+    "  --preset NAME       sample: a few thousand drops in three minutes of moderate rain;\n"
+    "                      heavy: over a million drops in five hours of heavy rain\n"
+    "                      (options after it change single values)\n"
+    "  --seed N            seed of the random generator (default 1)\n"
+    "  --out DIR           output folder, created if missing (default .)\n"
+    "  --truth FILE        truth table path (default DIR/truth.csv)\n"
+    "  --year Y --day D    measuring day: full year and day of the year (default 2026 150)\n"
+    "Rain:\n"
+    "  --start HH:MM:SS    start of the rain (default 10:00:00)\n"
+    "  --duration S        seconds of rain (default 180)\n"
+    "  --rate R            rain rate, mm/h (default 4)\n"
+    "  --dist exp|gamma    size distribution: Marshall-Palmer exponential or gamma (default exp)\n"
+    "  --mu M              gamma shape (default 2)\n"
+    "  --dmin D --dmax D   smallest and largest drop diameter, mm (default 0.3 8)\n"
+    "  --scatter F         relative scatter of fall speeds (default 0.03)\n"
+    "  --clutter R         clutter particles per second that only one camera sees (default 0)\n"
+    "  --clutter-cam C     a, b or ab: the cameras that see clutter (default b)\n"
+    "Instrument:\n"
+    "  --line-fr F         lines per second (default 55000)\n"
+    "  --centre-pix C      centre pixel; a line has 2C pixels (default 316)\n"
+    "  --xs-a S --xs-b S   mm per pixel at the centre of camera A, B (default 0.153 0.168)\n"
+    "  --dist-a L --dist-b L  camera distances from the centre, mm (default 250 250)\n"
+    "  --hbl H --hbr H --hfr H  light plane distances at three corners, mm (default 6.2 6.3 6.4)\n"
+    "Records:\n"
+    "  --header-second S   second of the day of the first main header (default: start - 60)\n"
+    "  --header-every S    seconds between later main headers, 0 for none (default 60)\n"
+    "  --status-every S    seconds between status records (kind 7), 0 for none (default 30)\n"
+    "  --slice N           lines per time slice of the blocks (default 5500)\n"
+    "  --block-lines N     lines after which a block ends at the next gap (default 1000)\n"
+    "Settings file values:\n"
+    "  --raw-path P --hyd-path P  RAW_PATH and HYD_PATH of QUORDA.SET (default ./)\n"
+    "  --quiet             no summary\n";
+
+struct Options {
+  DayConfig day;
+  std::string out = ".";
+  std::string truth;
+  std::string raw_path = "./";
+  std::string hyd_path = "./";
+  double header_second = -1;
+  bool quiet = false;
+};
+
+void preset_sample(Options& o) {
+  o.day.rain_start = 10 * 3600;
+  o.day.rain_end = o.day.rain_start + 180;
+  o.day.rain.rate_mm_h = 4;
+  o.day.rain.law = quorda::sim::SizeLaw::kExponential;
+  o.day.clutter_rate = 0.5;
+  o.day.clutter_cameras = 2;
+  o.day.header_every = 60;
+  o.day.status_every = 30;
+}
+
+void preset_heavy(Options& o) {
+  o.day.rain_start = 6 * 3600;
+  o.day.rain_end = o.day.rain_start + 5 * 3600;
+  o.day.rain.rate_mm_h = 45;
+  o.day.rain.law = quorda::sim::SizeLaw::kGamma;
+  o.day.rain.mu = 2;
+  o.day.clutter_rate = 2;
+  o.day.clutter_cameras = 3;
+  o.day.header_every = 1800;
+  o.day.status_every = 10;
+}
+
+[[noreturn]] void usage_error(const std::string& msg) {
+  std::fprintf(stderr, "rainsim: %s\n(rainsim --help lists the options)\n", msg.c_str());
+  std::exit(2);
+}
+
+double to_double(const std::string& opt, const char* v) {
+  char* end = nullptr;
+  errno = 0;
+  const double d = std::strtod(v, &end);
+  if (errno != 0 || end == v || *end != '\0') usage_error("bad number for " + opt + ": " + v);
+  return d;
+}
+
+long long to_int(const std::string& opt, const char* v) {
+  char* end = nullptr;
+  errno = 0;
+  const long long n = std::strtoll(v, &end, 10);
+  if (errno != 0 || end == v || *end != '\0') usage_error("bad integer for " + opt + ": " + v);
+  return n;
+}
+
+double to_clock(const std::string& opt, const char* v) {
+  int h = 0, m = 0, s = 0;
+  char tail = 0;
+  if (std::sscanf(v, "%d:%d:%d%c", &h, &m, &s, &tail) != 3 || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 ||
+      s > 59)
+    usage_error("bad time of day for " + opt + ": " + v);
+  return h * 3600.0 + m * 60.0 + s;
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  preset_sample(o);  // the defaults
+  double duration = o.day.rain_end - o.day.rain_start;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      std::exit(0);
+    }
+    if (a == "--quiet") {
+      o.quiet = true;
+      continue;
+    }
+    if (i + 1 >= argc) usage_error("missing value for " + a);
+    const char* v = argv[++i];
+    auto& d = o.day;
+    if (a == "--preset") {
+      const std::string p = v;
+      if (p == "sample") {
+        preset_sample(o);
+      } else if (p == "heavy") {
+        preset_heavy(o);
+      } else {
+        usage_error("unknown preset " + p);
+      }
+      duration = d.rain_end - d.rain_start;
+    } else if (a == "--seed") {
+      d.seed = static_cast<uint64_t>(to_int(a, v));
+    } else if (a == "--out") {
+      o.out = v;
+    } else if (a == "--truth") {
+      o.truth = v;
+    } else if (a == "--year") {
+      d.year = static_cast<int>(to_int(a, v));
+    } else if (a == "--day") {
+      d.day_of_year = static_cast<int>(to_int(a, v));
+    } else if (a == "--start") {
+      d.rain_start = to_clock(a, v);
+    } else if (a == "--duration") {
+      duration = to_double(a, v);
+    } else if (a == "--rate") {
+      d.rain.rate_mm_h = to_double(a, v);
+    } else if (a == "--dist") {
+      const std::string s = v;
+      if (s == "exp") {
+        d.rain.law = quorda::sim::SizeLaw::kExponential;
+      } else if (s == "gamma") {
+        d.rain.law = quorda::sim::SizeLaw::kGamma;
+      } else {
+        usage_error("unknown distribution " + s);
+      }
+    } else if (a == "--mu") {
+      d.rain.mu = to_double(a, v);
+    } else if (a == "--dmin") {
+      d.rain.d_min = to_double(a, v);
+    } else if (a == "--dmax") {
+      d.rain.d_max = to_double(a, v);
+    } else if (a == "--scatter") {
+      d.speed_scatter = to_double(a, v);
+    } else if (a == "--clutter") {
+      d.clutter_rate = to_double(a, v);
+    } else if (a == "--clutter-cam") {
+      const std::string s = v;
+      d.clutter_cameras = s == "a" ? 1 : s == "b" ? 2 : s == "ab" ? 3 : 0;
+      if (d.clutter_cameras == 0) usage_error("--clutter-cam takes a, b or ab");
+    } else if (a == "--line-fr") {
+      d.inst.line_fr = to_double(a, v);
+    } else if (a == "--centre-pix") {
+      d.inst.centre_pix = static_cast<int>(to_int(a, v));
+    } else if (a == "--xs-a") {
+      d.inst.xs1 = to_double(a, v);
+    } else if (a == "--xs-b") {
+      d.inst.xs2 = to_double(a, v);
+    } else if (a == "--dist-a") {
+      d.inst.l1 = to_double(a, v);
+    } else if (a == "--dist-b") {
+      d.inst.l2 = to_double(a, v);
+    } else if (a == "--hbl") {
+      d.inst.hbl = to_double(a, v);
+    } else if (a == "--hbr") {
+      d.inst.hbr = to_double(a, v);
+    } else if (a == "--hfr") {
+      d.inst.hfr = to_double(a, v);
+    } else if (a == "--header-second") {
+      o.header_second = to_double(a, v);
+    } else if (a == "--header-every") {
+      d.header_every = to_double(a, v);
+    } else if (a == "--status-every") {
+      d.status_every = to_double(a, v);
+    } else if (a == "--slice") {
+      d.slice_lines = static_cast<int>(to_int(a, v));
+    } else if (a == "--block-lines") {
+      d.block_lines = static_cast<int>(to_int(a, v));
+    } else if (a == "--raw-path") {
+      o.raw_path = v;
+    } else if (a == "--hyd-path") {
+      o.hyd_path = v;
+    } else {
+      usage_error("unknown option " + a);
+    }
+  }
+  auto& d = o.day;
+  d.rain_end = d.rain_start + duration;
+  d.header_second = o.header_second >= 0 ? o.header_second : std::max(0.0, d.rain_start - 60);
+  if (d.year < 1970 || d.year > 2105) usage_error("the year must lie in 1970 to 2105");
+  if (d.day_of_year < 1 || d.day_of_year > 366) usage_error("the day of the year must lie in 1 to 366");
+  if (duration <= 0 || d.rain_end > 86400) usage_error("the rain must end within the day");
+  if (d.header_second > d.rain_start) usage_error("the first main header must come before the rain");
+  if (d.inst.line_fr <= 0 || d.inst.centre_pix < 8 || d.inst.centre_pix > 511)
+    usage_error("line frequency must be positive and the centre pixel 8 to 511");
+  if (d.inst.xs1 <= 0 || d.inst.xs2 <= 0 || d.inst.l1 <= 0 || d.inst.l2 <= 0)
+    usage_error("pixel scales and camera distances must be positive");
+  if (d.inst.hbl <= 0 || d.inst.hbr <= 0 || d.inst.hfr <= 0) usage_error("plane distances must be positive");
+  if (d.rain.d_min <= 0 || d.rain.d_max <= d.rain.d_min) usage_error("need 0 < dmin < dmax");
+  if (d.slice_lines < 100 || d.block_lines < 10 || d.block_lines > 1400)
+    usage_error("slice must be at least 100 lines and block-lines 10 to 1400");
+  if (o.raw_path.size() > 19 || o.hyd_path.size() > 19 || o.raw_path.find(' ') != std::string::npos ||
+      o.hyd_path.find(' ') != std::string::npos)
+    usage_error("settings directories must be blank-free and at most 19 characters");
+  return o;
+}
+
+class FileSink : public quorda::sim::ByteSink {
+ public:
+  explicit FileSink(FILE* f) : f_(f) {}
+  void write(const uint8_t* data, size_t n) override {
+    if (std::fwrite(data, 1, n, f_) != n) failed = true;
+  }
+  bool failed = false;
+
+ private:
+  FILE* f_;
+};
+
+bool write_text(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "rainsim: %s: %s\n", what.c_str(), std::strerror(errno));
+  std::exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parse(argc, argv);
+  const DayConfig& day = o.day;
+  std::error_code ec;
+  std::filesystem::create_directories(o.out, ec);
+  if (ec) {
+    std::fprintf(stderr, "rainsim: cannot create %s: %s\n", o.out.c_str(), ec.message().c_str());
+    return 1;
+  }
+  const std::string dir = o.out.back() == '/' ? o.out : o.out + "/";
+
+  char raw_name[32];
+  std::snprintf(raw_name, sizeof raw_name, "V%02d%03d_1.ab", day.year % 100, day.day_of_year);
+  const std::string raw_path = dir + raw_name;
+  const std::string truth_path = o.truth.empty() ? dir + "truth.csv" : o.truth;
+
+  if (!write_text(dir + "QUORDA.SET", quorda::sim::quorda_set_text(day.inst, o.raw_path, o.hyd_path)))
+    fail("cannot write " + dir + "QUORDA.SET");
+  if (!write_text(dir + "corrfact.dat", quorda::sim::corrfact_text({})))
+    fail("cannot write " + dir + "corrfact.dat");
+
+  FILE* raw = std::fopen(raw_path.c_str(), "wb");
+  if (raw == nullptr) fail("cannot create " + raw_path);
+  FILE* truth = std::fopen(truth_path.c_str(), "w");
+  if (truth == nullptr) fail("cannot create " + truth_path);
+  std::vector<char> raw_buf(1 << 20), truth_buf(1 << 20);
+  std::setvbuf(raw, raw_buf.data(), _IOFBF, raw_buf.size());
+  std::setvbuf(truth, truth_buf.data(), _IOFBF, truth_buf.size());
+
+  const auto t0 = std::chrono::steady_clock::now();
+  FileSink sink(raw);
+  quorda::sim::TruthCsvWriter writer(truth);
+  const quorda::sim::DayStats st = quorda::sim::simulate_day(day, sink, writer);
+  const bool raw_ok = !sink.failed && std::fclose(raw) == 0;
+  const bool truth_ok = !std::ferror(truth) && std::fclose(truth) == 0;
+  if (!raw_ok) fail("cannot write " + raw_path);
+  if (!truth_ok) fail("cannot write " + truth_path);
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+  if (!o.quiet) {
+    std::printf("raw file    %s (%.1f MB)\n", raw_path.c_str(), static_cast<double>(st.raw_bytes) / 1e6);
+    std::printf("truth       %s\n", truth_path.c_str());
+    std::printf("drops       %" PRIu64 " (%" PRIu64 " merged with another, %" PRIu64 " cut by a block)\n",
+                st.drops, st.merged, st.cut);
+    std::printf("clutter     %" PRIu64 "\n", st.clutter);
+    std::printf("lines       A %" PRIu64 " in %" PRIu64 " blocks, B %" PRIu64 " in %" PRIu64 " blocks\n",
+                st.lines[0], st.blocks[0], st.lines[1], st.blocks[1]);
+    std::printf("records     %" PRIu64 " main headers, %" PRIu64 " status\n", st.headers, st.status_records);
+    std::printf("simulated   in %.2f s\n", secs);
+  }
+  return 0;
+}
