@@ -14,23 +14,12 @@
 #include "frame/run_context.h"
 #include "frame/trace.h"
 #include "rawin/bit_reader.h"
+#include "rawin/line_block_format.h"
 
 namespace quorda {
 namespace {
 
-// Line block payload: the 16-bit line count, then frames.
-constexpr int32_t kLineCountSize = 2;
-// Frame head: the 32-bit frame word and the 8-byte y_count of the frame's first line.
-constexpr int32_t kFrameWordSize = 4;
-constexpr int32_t kFrameYCountOffset = 4;
-constexpr int32_t kFrameHeadSize = 12;
-// Bit fields of the frame word.
-constexpr uint32_t kFrameLenMask = 0x3FFF;
-constexpr int kBaseShift = 14;
-constexpr uint32_t kBaseMask = 0x3FF;
-constexpr int kWLenShift = 24;
-constexpr int kWPosShift = 28;
-constexpr uint32_t kWidthMask = 0xF;
+using namespace lineblock;
 
 // The payload holds fewer bytes than the block needs: the tag is reported with ENODATA as the
 // reason (no system call failed; the record framing handed over a shorter payload) and the

@@ -14,6 +14,7 @@
 
 #include "common/bytes.h"
 #include "common/constants.h"
+#include "rawin/line_block_format.h"
 
 namespace quorda {
 namespace {
@@ -21,9 +22,7 @@ namespace {
 constexpr int kMaxPixel = 1023;
 constexpr int kMaxWidth = 15;
 constexpr int kMaxBase = 1023;
-constexpr int32_t kLineCountSize = 2;
-constexpr int32_t kFrameHeadSize = 12;
-constexpr int32_t kMaxFrameLen = 16383;  // 14 bits of the frame word
+using namespace lineblock;
 constexpr int kMaxRepeat = (1 << (kMaxWidth - 1)) - 1;
 
 int bit_width(int v) {
@@ -248,8 +247,7 @@ class BlockEncoder {
     const Shape sh = shape_of(stats_, lim_);
     const size_t head_at = payload_.size();
     payload_.resize(head_at + kFrameHeadSize);
-    const uint32_t word = static_cast<uint32_t>(sh.length) | static_cast<uint32_t>(sh.base) << 14 |
-                          static_cast<uint32_t>(sh.w_len) << 24 | static_cast<uint32_t>(sh.w_pos) << 28;
+    const uint32_t word = frame_word(sh.length, sh.base, sh.w_len, sh.w_pos);
     put_u32(&payload_[head_at], word);
     put_f64(&payload_[head_at + 4], y0_);
     BitWriter bw(payload_);
