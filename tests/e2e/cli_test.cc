@@ -12,27 +12,16 @@
 #include <regex>
 #include <string>
 
+#include "support/banner_text.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
+using testing::kBanner;
 using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
-
-const char kBanner[] =
-    "\n    ====================================================================\n"
-    "    |                                                                  |\n"
-    "    |         T H E   T A R N E V O                                    |\n"
-    "    |                                                                  |\n"
-    "    |      MIRELTON                                                    |\n"
-    "    |                                                                  |\n"
-    "    |      (Mar. 23, 2010, 00:17 internal version no. 8.002)           |\n"
-    "    |                                                                  |\n"
-    "    |                                                         HALDRIM  |\n"
-    "    ====================================================================\n"
-    "\n\n";
 
 // Runs quorda with the given argument text in the folder; standard output, the error stream and
 // the exit status are kept.

@@ -10,27 +10,16 @@
 #include <vector>
 
 #include "frame/banner.h"
+#include "support/banner_text.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
 using testing::FakePlatform;
+using testing::kBanner;
 using testing::read_file;
 using testing::TestRun;
-
-const char kBanner[] =
-    "\n    ====================================================================\n"
-    "    |                                                                  |\n"
-    "    |         T H E   T A R N E V O                                    |\n"
-    "    |                                                                  |\n"
-    "    |      MIRELTON                                                    |\n"
-    "    |                                                                  |\n"
-    "    |      (Mar. 23, 2010, 00:17 internal version no. 8.002)           |\n"
-    "    |                                                                  |\n"
-    "    |                                                         HALDRIM  |\n"
-    "    ====================================================================\n"
-    "\n\n";
 
 // A clock that the banner's pause moves forward: whole seconds are the floor of a running time.
 class SleepingClock : public FakePlatform {
