@@ -205,6 +205,7 @@ inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<P
     // whose shadow the particle begins (a piece split off a shadow that several drops shared).
     const TruthRow* first = nullptr;
     bool inside = false;
+    const bool on_line = q.t1 == std::floor(q.t1);  // the simulated lines are whole numbers
     auto it = std::lower_bound(
         drops.begin(), drops.end(), q.t1 - static_cast<double>(longest),
         [](const TruthRow* r, double v) { return static_cast<double>(r->first_line[0]) < v; });
@@ -213,7 +214,7 @@ inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<P
       if (static_cast<double>(r.last_line[0]) < q.t1) continue;
       const bool in_x = q.x_min_a >= r.x_min[0] - 1 && q.x_min_a < r.x_max[0];
       if (in_x && static_cast<double>(r.first_line[0]) == q.t1) first = &r;
-      inside |= in_x || r.merged;
+      inside |= on_line && (in_x || r.merged);
     }
     if (first != nullptr) {
       if (!found.emplace(first->id, &q).second) ++c.unexplained;  // a second particle for one drop
