@@ -1,8 +1,10 @@
 // Closing the output and input streams at the end of a run: index, hydrometeor, header and raw
-// file, in this order. A failed close is reported with its tag and the others are still closed.
+// file, in this order, then the text file "res". A failed close is reported with its tag and the
+// others are still closed.
 #include "match/clean_up.h"
 
 #include "frame/run_context.h"
+#include "measure/eval_dr.h"
 
 namespace quorda {
 
@@ -20,6 +22,7 @@ void clean_up(RunContext& ctx) {
   close_one(ctx, ctx.out.pix_stream, " clean_up02 ");
   close_one(ctx, ctx.out.hd_stream, " clean_up03 ");
   close_one(ctx, ctx.raw.raw_file, " clean_up04 ");
+  close_res(ctx);
 }
 
 }  // namespace quorda

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "support/output_fixture.h"
@@ -29,9 +30,12 @@ struct CleanUp : ::testing::Test {
   RunContext& ctx = *t.ctx;
 };
 
-TEST_F(CleanUp, ClosesTheFourStreamsAndPassesOverClosedOnes) {
+TEST_F(CleanUp, ClosesTheFourStreamsAndResAndPassesOverClosedOnes) {
+  ctx.eval.res = std::fopen(ctx.local_path("res").c_str(), "wt");
+  ASSERT_NE(ctx.eval.res, nullptr);
   clean_up(ctx);
   EXPECT_FALSE(any_open());
+  EXPECT_EQ(ctx.eval.res, nullptr);
   clean_up(ctx);
   EXPECT_EQ(t.err(), "");
 }

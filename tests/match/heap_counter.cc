@@ -18,6 +18,21 @@ void* operator new(std::size_t n) {
 void* operator new[](std::size_t n) {
   return operator new(n);
 }
+// The nothrow forms are replaced too, so that every allocation that the plain delete frees came
+// from malloc (the standard library's temporary buffers use them).
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  heap_allocation_count.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n == 0 ? 1 : n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept {
+  return operator new(n, t);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
