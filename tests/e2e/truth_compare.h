@@ -126,13 +126,14 @@ inline double gunn_kinzer(double d) {
 // Each 0.5 mm bin from 0.5 to 5 mm that holds at least 20 particles has a median ratio of measured
 // speed to the terminal speed at the measured diameter within 5% of 1; at least three bins do.
 inline void expect_terminal_speeds(const std::vector<Particle>& parts, const char* what) {
-  std::vector<double> ratios[10];
+  constexpr int kBins = 9;  // 0.5 to 5 mm
+  std::vector<double> ratios[kBins];
   for (const Particle& q : parts) {
     const int bin = static_cast<int>(std::floor((q.diam - 0.5) / 0.5));
-    if (bin >= 0 && bin < 10) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
+    if (bin >= 0 && bin < kBins) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
   }
   int bins_tested = 0;
-  for (int b = 0; b < 10; ++b) {
+  for (int b = 0; b < kBins; ++b) {
     if (ratios[b].size() < 20) continue;
     ++bins_tested;
     const double m = median(ratios[b]);
