@@ -30,6 +30,7 @@ const char kHelp[] =
     "Simulates a rain day seen by the two line-scan cameras and writes, into the output folder,\n"
     "the raw day file V<yy><ddd>_1.ab, QUORDA.SET, corrfact.dat and the truth table.\n"
     "\n"
+    "Defaults are those of the sample preset.\n"
     "  --preset NAME       sample: a few thousand drops in three minutes of moderate rain;\n"
     "                      heavy: over a million drops in five hours of heavy rain\n"
     "                      (options after it change single values)\n"
@@ -232,7 +233,8 @@ Options parse(int argc, char** argv) {
   d.rain_end = d.rain_start + duration;
   d.header_second = o.header_second >= 0 ? o.header_second : std::max(0.0, d.rain_start - 60);
   if (d.year < 1970 || d.year > 2105) usage_error("the year must lie in 1970 to 2105");
-  if (d.day_of_year < 1 || d.day_of_year > 366) usage_error("the day of the year must lie in 1 to 366");
+  const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
+  if (d.day_of_year < 1 || d.day_of_year > (leap ? 366 : 365)) usage_error("no such day in that year");
   if (duration <= 0 || d.rain_end > 86400) usage_error("the rain must end within the day");
   if (d.header_second > d.rain_start) usage_error("the first main header must come before the rain");
   if (d.inst.line_fr <= 0 || d.inst.centre_pix < 8 || d.inst.centre_pix > 511)

@@ -77,7 +77,8 @@ class DayRenderer {
       int64_t next = INT64_MAX;
       for (int cam = 0; cam < 2; ++cam)
         if (!done_[cam]) next = std::min(next, y_[cam]);
-      slice_end = std::max(slice_end + slice, (next / slice + 1) * slice);
+      slice_end += slice;
+      if (next != INT64_MAX) slice_end = std::max(slice_end, (next / slice + 1) * slice);
     }
     retire(true);
     flush();

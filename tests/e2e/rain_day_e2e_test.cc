@@ -99,5 +99,41 @@ TEST_F(RainDayEndToEnd, MeasuredSpeedsFollowTheLaboratoryTerminalSpeeds) {
   expect_terminal_speeds(day_->particles, "sample day");
 }
 
+// The heavy day (over a million drops; about 20 s and 200 MB of scratch space), run on demand:
+//   quorda_tests --gtest_also_run_disabled_tests --gtest_filter='*HeavyDay*'
+TEST(RainDayEndToEndHeavy, DISABLED_HeavyDayConvertsCompletelyAndMeasuresItsIsolatedDrops) {
+  quorda::testing::ScratchDir dir;
+  const std::string out = dir.path() + "heavy";
+  ASSERT_EQ(
+      run_shell(std::string(QUORDA_TOOLS_DIR) + "/rainsim --preset heavy --seed 1 --quiet --out " + out), 0);
+  const int status =
+      run_shell("cd " + out + " && " + std::string(QUORDA_EXE) + " V26150_1.ab </dev/null >/dev/null 2>&1");
+  ASSERT_EQ(status, 0) << quorda::testing::read_file(out + "/QUORDA.ERR");
+  std::vector<sim::TruthRow> truth;
+  std::vector<Particle> parts;
+  std::string error;
+  double line_fr = 0;
+  ASSERT_TRUE(sim::read_truth_csv(out + "/truth.csv", &truth, &error)) << error;
+  ASSERT_TRUE(read_hyd(out + "/V26150_1.hyd", &parts, &line_fr, &error)) << error;
+  int64_t last_line_a = 0;
+  size_t drops = 0;
+  for (const auto& r : truth) {
+    last_line_a = std::max(last_line_a, r.last_line[0]);
+    drops += r.kind == sim::ParticleKind::kDrop;
+  }
+  const Comparison c = compare(truth, parts, last_line_a);
+  std::printf(
+      "heavy day: %zu drops, %zu particles, %zu of %zu isolated drops found (%.1f%%), median error diameter "
+      "%.2f%%, speed %.2f%%, %zu particles without a drop\n",
+      drops, parts.size(), c.found, c.expected, 100 * c.found_share(), 100 * median(c.diam_err),
+      100 * median(c.speed_err), c.unexplained);
+  EXPECT_GE(drops, 1000000u);
+  EXPECT_GE(parts.size(), drops * 9 / 10);
+  EXPECT_GE(c.found_share(), 0.95);
+  EXPECT_LE(median(c.diam_err), 0.02);
+  EXPECT_LE(median(c.speed_err), 0.01);
+  expect_terminal_speeds(parts, "heavy day");
+}
+
 }  // namespace
 }  // namespace quorda::e2e

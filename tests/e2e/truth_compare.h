@@ -126,13 +126,14 @@ inline double gunn_kinzer(double d) {
 // Each 0.5 mm bin from 0.5 to 5 mm that holds at least 20 particles has a median ratio of measured
 // speed to the terminal speed at the measured diameter within 5% of 1; at least three bins do.
 inline void expect_terminal_speeds(const std::vector<Particle>& parts, const char* what) {
-  std::vector<double> ratios[10];
+  constexpr int kBins = 9;  // 0.5 to 5 mm
+  std::vector<double> ratios[kBins];
   for (const Particle& q : parts) {
     const int bin = static_cast<int>(std::floor((q.diam - 0.5) / 0.5));
-    if (bin >= 0 && bin < 10) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
+    if (bin >= 0 && bin < kBins) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
   }
   int bins_tested = 0;
-  for (int b = 0; b < 10; ++b) {
+  for (int b = 0; b < kBins; ++b) {
     if (ratios[b].size() < 20) continue;
     ++bins_tested;
     const double m = median(ratios[b]);
@@ -205,6 +206,7 @@ inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<P
     // whose shadow the particle begins (a piece split off a shadow that several drops shared).
     const TruthRow* first = nullptr;
     bool inside = false;
+    const bool on_line = q.t1 == std::floor(q.t1);  // the simulated lines are whole numbers
     auto it = std::lower_bound(
         drops.begin(), drops.end(), q.t1 - static_cast<double>(longest),
         [](const TruthRow* r, double v) { return static_cast<double>(r->first_line[0]) < v; });
@@ -213,7 +215,7 @@ inline Comparison compare(const std::vector<TruthRow>& rows, const std::vector<P
       if (static_cast<double>(r.last_line[0]) < q.t1) continue;
       const bool in_x = q.x_min_a >= r.x_min[0] - 1 && q.x_min_a < r.x_max[0];
       if (in_x && static_cast<double>(r.first_line[0]) == q.t1) first = &r;
-      inside |= in_x || r.merged;
+      inside |= on_line && (in_x || r.merged);
     }
     if (first != nullptr) {
       if (!found.emplace(first->id, &q).second) ++c.unexplained;  // a second particle for one drop

@@ -34,18 +34,22 @@ TEST(Rainsim, HelpListsTheOptionsAndBadOptionsAreRefused) {
   ScratchDir dir;
   EXPECT_EQ(run("--help", dir.file("o")), 0);
   const std::string help = read_file(dir.file("o"));
-  for (const char* opt : {"--preset", "--seed", "--rate", "--dist", "--clutter", "--line-fr", "--hbl", "--xs-a"})
+  for (const char* opt :
+       {"--preset", "--seed", "--rate", "--dist", "--clutter", "--line-fr", "--hbl", "--xs-a"})
     EXPECT_NE(help.find(opt), std::string::npos) << opt;
   EXPECT_EQ(run("--preset drizzle", dir.file("o")), 2);
   EXPECT_NE(read_file(dir.file("o")).find("unknown preset drizzle"), std::string::npos);
   EXPECT_EQ(run("--rate", dir.file("o")), 2);
   EXPECT_EQ(run("--start 25:00:00", dir.file("o")), 2);
   EXPECT_EQ(run("--start 23:59:00 --duration 120", dir.file("o")), 2);
+  EXPECT_EQ(run("--year 2025 --day 366", dir.file("o")), 2);
+  EXPECT_EQ(run("--dmin 2 --dmax 1", dir.file("o")), 2);
 }
 
 TEST(Rainsim, SamplePresetIsReproducibleFromTheSeedAndWritesTheFullSet) {
   ScratchDir dir;
-  ASSERT_EQ(run("--preset sample --seed 5 --out " + dir.file("a"), dir.file("o")), 0) << read_file(dir.file("o"));
+  ASSERT_EQ(run("--preset sample --seed 5 --out " + dir.file("a"), dir.file("o")), 0)
+      << read_file(dir.file("o"));
   ASSERT_EQ(run("--preset sample --seed 5 --out " + dir.file("b"), dir.file("o")), 0);
   ASSERT_EQ(run("--preset sample --seed 6 --out " + dir.file("c"), dir.file("o")), 0);
   for (const char* f : {"V26150_1.ab", "truth.csv", "QUORDA.SET", "corrfact.dat"}) {
