@@ -52,12 +52,39 @@ void measure_rawend(RunContext& ctx, const char* tag) {
   ctx.drv.rawend = end;
 }
 
-// Reads the record at *pos for one camera. Returns false at the end of that cursor's data.
-bool read_record(RunContext& ctx, RawCursor& cursor, int32_t pos, const char* io_tag, RawRecord* rec) {
-  ReadStatus st = cursor.read(ctx.raw.raw_file, pos, ctx.drv.rawend, rec);
-  if (st == ReadStatus::kOk) return true;
-  if (st == ReadStatus::kIoError) report_tag(ctx.diag, io_tag);
-  return false;
+// One camera's cursor and what the driver keeps for it.
+struct Camera {
+  int number;          // 1 = A, 2 = B
+  int16_t lines_kind;  // record kind of the camera's line blocks
+  RawCursor& cursor;
+  int32_t& pos;   // next block head
+  int32_t& prev;  // block head read last
+  double& last;   // y_count of the last line of the last block
+  CamQueues& queues;
+  const char* read_tag;  // tag of a failed read at this cursor
+};
+
+Camera camera_a(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02"};
+}
+
+Camera camera_b(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04"};
+}
+
+void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
+  const DriverState& d = ctx.drv;
+  if (camera == 1) {
+    hprintf(ctx.diag, "pos_a=%ld prev_a=%ld last_a=%lf pos_b=%ld last_b=%lf \n", d.pos_a, d.prev_a, d.last_a,
+            d.prev_b, d.last_b);
+  } else {
+    hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_nam, d.prev_b,
+            d.last_b, d.prev_a, d.last_a);
+  }
+  hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
+  hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
 }
 
 // A main header met by either cursor: the writer saves first, so that the records written before
@@ -68,16 +95,39 @@ void take_main_header(RunContext& ctx, const RawRecord& rec) {
   main_hr(ctx, rec.payload, rec.cmpr_n);
 }
 
-// Decodes a line block of one camera and cuts it into pieces. Returns the y_count of its last
-// line through *last when the block gave lines.
-void take_line_block(RunContext& ctx, const RawRecord& rec, int camera, CamQueues& q, double* last) {
+// Decodes a line block of one camera, cuts it into pieces and enters its minutes.
+void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
   int16_t n_lin = 0;
   if (decmpr(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
-  assign_pieces(ctx, block, q);
-  chain_queues(ctx, q);
-  *last = block.lines[block.n_lin - 1].y_count;
-  mark_minute(ctx, camera, block);
+  assign_pieces(ctx, block, cam.queues);
+  chain_queues(ctx, cam.queues);
+  cam.last = block.lines[block.n_lin - 1].y_count;
+  mark_minute(ctx, cam.number, block);
+}
+
+enum class Took { kEndOfData, kRecord, kLineBlock };
+
+// Reads and handles the record at the camera's cursor. kEndOfData when the cursor's data end there
+// (the cursor then stays where it is).
+// REQUIRES: cam.pos < rawend.
+Took take_record(RunContext& ctx, Camera& cam) {
+  RawRecord rec;
+  ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
+  if (st != ReadStatus::kOk) {
+    if (st == ReadStatus::kIoError) report_tag(ctx.diag, cam.read_tag);
+    return Took::kEndOfData;
+  }
+  trace_block_head(ctx, cam.number, rec);
+  cam.prev = cam.pos;
+  cam.pos += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
+  if (rec.kind == kKindMainHeader) {
+    take_main_header(ctx, rec);
+  } else if (rec.kind == cam.lines_kind) {
+    take_line_block(ctx, rec, cam);
+    return Took::kLineBlock;
+  }
+  return Took::kRecord;
 }
 
 void first_pass(RunContext& ctx) {
@@ -98,25 +148,12 @@ void first_pass(RunContext& ctx) {
 // Camera A: records up to and including one line block.
 void step_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
+  Camera cam = camera_a(ctx);
   bool at_end = false;
   while (d.pos_a < d.rawend) {
-    RawRecord rec;
-    if (!read_record(ctx, d.cursor_a, d.pos_a, "mp02", &rec)) {
-      at_end = true;
-      break;
-    }
-    hprintf(ctx.diag, "pos_a=%ld prev_a=%ld last_a=%lf pos_b=%ld last_b=%lf \n", d.pos_a, d.prev_a, d.last_a,
-            d.prev_b, d.last_b);
-    hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
-    hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
-    d.prev_a = d.pos_a;
-    d.pos_a += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
-    if (rec.kind == kKindMainHeader) {
-      take_main_header(ctx, rec);
-    } else if (rec.kind == kKindLinesA) {
-      take_line_block(ctx, rec, 1, ctx.queues_a, &d.last_a);
-      break;
-    }
+    Took took = take_record(ctx, cam);
+    if (took == Took::kEndOfData) at_end = true;
+    if (took != Took::kRecord) break;
   }
   if (d.pos_a >= d.rawend || at_end) d.eof_a = 1;
   hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
@@ -127,28 +164,11 @@ void step_a(RunContext& ctx) {
 // end. Returns false when the pass must end here (B waits for more data while A goes on).
 bool step_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
+  Camera cam = camera_b(ctx);
   while (d.last_b < d.last_a || d.eof_a) {
     if (progress_tick(ctx) == 0) cancel_run(ctx);
     measure_rawend(ctx, "mp72");
-    bool at_end = false;
-    if (d.pos_b < d.rawend) {
-      RawRecord rec;
-      if (read_record(ctx, d.cursor_b, d.pos_b, "mp04", &rec)) {
-        hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_nam, d.prev_b,
-                d.last_b, d.prev_a, d.last_a);
-        hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
-        hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
-        d.prev_b = d.pos_b;
-        d.pos_b += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
-        if (rec.kind == kKindMainHeader) {
-          take_main_header(ctx, rec);
-        } else if (rec.kind == kKindLinesB) {
-          take_line_block(ctx, rec, 2, ctx.queues_b, &d.last_b);
-        }
-      } else {
-        at_end = true;
-      }
-    }
+    bool at_end = d.pos_b < d.rawend && take_record(ctx, cam) == Took::kEndOfData;
     if (d.pos_b >= d.rawend || at_end) {
       hprintf(ctx.diag, "B: EOF found at %ld\n", d.rawend);
       if (d.eof_a) {
