@@ -4,7 +4,8 @@
 // time has caught up with A's (or to the end of the data once A is there), and then lets the
 // matcher pair the finished pieces. Main headers met by either cursor go, after a save of the
 // writer's buffer, to main_hr, which takes each one once. The end of the raw file is measured
-// anew before each read step, so data appended meanwhile are read too.
+// anew whenever a cursor reaches the end measured last, so data appended meanwhile are read too,
+// while a file that lies wholly within the known end is read without a system call per record.
 //
 // A record that cannot be read whole (a head cut short, a negative length, a payload reaching
 // beyond the measured end) is the end of the data for that cursor: the cursor stays where it is,
@@ -52,9 +53,23 @@ void measure_rawend(RunContext& ctx, const char* tag) {
   ctx.drv.rawend = end;
 }
 
-// Reads the record at *pos for one camera. Returns false at the end of that cursor's data.
-bool read_record(RunContext& ctx, RawCursor& cursor, int32_t pos, const char* io_tag, RawRecord* rec) {
+// Whether a record head at `pos` lies before the end of the raw file. The end is measured again
+// only when the end measured last does not already leave room.
+bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
+  if (pos < ctx.drv.rawend) return true;
+  measure_rawend(ctx, end_tag);
+  return pos < ctx.drv.rawend;
+}
+
+// Reads the record at *pos for one camera. Returns false at the end of that cursor's data. A
+// record that reaches beyond the end measured last is read again after a new measurement.
+bool read_record(RunContext& ctx, RawCursor& cursor, int32_t pos, const char* io_tag, const char* end_tag,
+                 RawRecord* rec) {
   ReadStatus st = cursor.read(ctx.raw.raw_file, pos, ctx.drv.rawend, rec);
+  if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
+    measure_rawend(ctx, end_tag);
+    st = cursor.read(ctx.raw.raw_file, pos, ctx.drv.rawend, rec);
+  }
   if (st == ReadStatus::kOk) return true;
   if (st == ReadStatus::kIoError) report_tag(ctx.diag, io_tag);
   return false;
@@ -99,9 +114,13 @@ void first_pass(RunContext& ctx) {
 void step_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
   bool at_end = false;
-  while (d.pos_a < d.rawend) {
+  for (;;) {
+    if (!before_end(ctx, d.pos_a, "mp71")) {
+      at_end = true;
+      break;
+    }
     RawRecord rec;
-    if (!read_record(ctx, d.cursor_a, d.pos_a, "mp02", &rec)) {
+    if (!read_record(ctx, d.cursor_a, d.pos_a, "mp02", "mp71", &rec)) {
       at_end = true;
       break;
     }
@@ -118,7 +137,7 @@ void step_a(RunContext& ctx) {
       break;
     }
   }
-  if (d.pos_a >= d.rawend || at_end) d.eof_a = 1;
+  if (at_end || !before_end(ctx, d.pos_a, "mp71")) d.eof_a = 1;
   hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
           d.rawend, ctx.raw.raw_day, ctx.out.pix_day);
 }
@@ -129,11 +148,10 @@ bool step_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
   while (d.last_b < d.last_a || d.eof_a) {
     if (progress_tick(ctx) == 0) cancel_run(ctx);
-    measure_rawend(ctx, "mp72");
-    bool at_end = false;
-    if (d.pos_b < d.rawend) {
+    bool at_end = !before_end(ctx, d.pos_b, "mp72");
+    if (!at_end) {
       RawRecord rec;
-      if (read_record(ctx, d.cursor_b, d.pos_b, "mp04", &rec)) {
+      if (read_record(ctx, d.cursor_b, d.pos_b, "mp04", "mp72", &rec)) {
         hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_nam, d.prev_b,
                 d.last_b, d.prev_a, d.last_a);
         hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
@@ -148,8 +166,9 @@ bool step_b(RunContext& ctx) {
       } else {
         at_end = true;
       }
+      if (!at_end) at_end = !before_end(ctx, d.pos_b, "mp72");
     }
-    if (d.pos_b >= d.rawend || at_end) {
+    if (at_end) {
       hprintf(ctx.diag, "B: EOF found at %ld\n", d.rawend);
       if (d.eof_a) {
         d.eof_b = 1;
@@ -178,7 +197,6 @@ int makepix(RunContext& ctx) {
 
   if (progress_tick(ctx) == 0) cancel_run(ctx);
 
-  measure_rawend(ctx, "mp71");
   hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
 
   step_a(ctx);
