@@ -40,6 +40,10 @@ constexpr int kZeroShift = 128;
 
 using u128 = unsigned __int128;
 
+// Size of the block a field of the exact path is copied out in: more than the longest such field
+// (a sign, 20 digits and the point).
+constexpr size_t kBlock = 32;
+
 // |x| * 10^precision rounded to an integer, ties to even, for a finite x whose shift s
 // (x = m * 2^-s) is at least kLeastExactShift.
 uint64_t scaled_round(uint64_t m, int shift, int precision) {
@@ -78,6 +82,36 @@ char* put_other(char* out, double x, int width, int precision) {
   return put_padded(out, text, len, width);
 }
 
+// Writes q / 10^precision with `precision` decimals, right-aligned in `width` characters. The
+// field is built in a buffer of spaces, backwards from its end (decimals, point, whole part,
+// sign), and copied out as a block of fixed size, which costs less than copies of the exact
+// length; the bytes past the field are scratch.
+template <int Precision>
+char* put_scaled(char* out, bool negative, uint64_t q, int width) {
+  constexpr uint64_t kScale = kPow10[Precision];
+  uint64_t whole = q / kScale;
+  auto frac = static_cast<uint32_t>(q % kScale);
+  char text[2 * kBlock];
+  std::memset(text, ' ', sizeof text);
+  char* const end = text + kBlock;
+  char* p = end;
+  for (int i = 0; i < Precision; ++i) {
+    *--p = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  if (Precision > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
+  if (negative) *--p = '-';
+  const int len = static_cast<int>(end - p);
+  if (width > static_cast<int>(kBlock)) return put_padded(out, p, len, width);
+  const int field = len > width ? len : width;
+  std::memcpy(out, end - field, kBlock);
+  return out + field;
+}
+
 }  // namespace
 
 char* put_fixed(char* out, double x, int width, int precision) {
@@ -91,23 +125,23 @@ char* put_fixed(char* out, double x, int width, int precision) {
     shift = kShiftOfBiasedZero - biased;
   }
   if (shift < kLeastExactShift) return put_other(out, x, width, precision);
-
-  // The digits are written backwards from the end of `text`: decimals, point, whole part, sign.
-  uint64_t q = scaled_round(m, shift, precision);
-  char text[24];
-  char* p = text + sizeof text;
-  for (int i = 0; i < precision; ++i) {
-    *--p = static_cast<char>('0' + q % 10);
-    q /= 10;
+  // Negative values keep their sign even when they round to zero, as does -0.
+  const bool negative = (bits >> 63) != 0;
+  const uint64_t q = scaled_round(m, shift, precision);
+  switch (precision) {
+    case 0:
+      return put_scaled<0>(out, negative, q, width);
+    case 1:
+      return put_scaled<1>(out, negative, q, width);
+    case 2:
+      return put_scaled<2>(out, negative, q, width);
+    case 3:
+      return put_scaled<3>(out, negative, q, width);
+    case 4:
+      return put_scaled<4>(out, negative, q, width);
+    default:
+      return put_scaled<5>(out, negative, q, width);
   }
-  if (precision > 0) *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + q % 10);
-    q /= 10;
-  } while (q != 0);
-  // Negative values keep their sign even when they round to zero, as do -0.
-  if ((bits >> 63) != 0) *--p = '-';
-  return put_padded(out, p, static_cast<int>(text + sizeof text - p), width);
 }
 
 size_t format_res_line(const double (&values)[kResValues], char* out) {

@@ -20,7 +20,8 @@ inline constexpr size_t kFixedMaxChars = 1 + 309 + 1 + 5;
 inline constexpr size_t kResLineMax = kResValues * kFixedMaxChars + kResValues;
 
 // Writes `x` with `precision` decimals (0 to 5), right-aligned in `width` characters (padded with
-// spaces on the left, never cut), and returns the end of what it wrote.
+// spaces on the left, never cut), and returns the end of the field. Bytes past that end, within
+// the room below, may be overwritten as scratch.
 // REQUIRES: out has room for max(width, kFixedMaxChars) bytes.
 char* put_fixed(char* out, double x, int width, int precision);
 
