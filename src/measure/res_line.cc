@@ -7,6 +7,7 @@
 // printf's digit for digit.
 #include "measure/res_line.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -27,7 +28,17 @@ constexpr Field kFields[kResValues] = {
     {7, 4}, {7, 4}, {7, 4}, {7, 4}, {7, 4}, {7, 4}, {7, 4},
 };
 
-constexpr uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000};
+// Powers of ten up to the largest that fits 64 bits.
+constexpr int kMaxDigits = 20;
+constexpr std::array<uint64_t, kMaxDigits> kPow10 = [] {
+  std::array<uint64_t, kMaxDigits> t{};
+  uint64_t v = 1;
+  for (uint64_t& e : t) {
+    e = v;
+    v *= 10;  // wraps after the last entry, unused
+  }
+  return t;
+}();
 
 constexpr int kMantissaBits = 52;
 constexpr int kExponentMask = 0x7ff;
@@ -40,8 +51,7 @@ constexpr int kZeroShift = 128;
 
 using u128 = unsigned __int128;
 
-// Size of the block a field of the exact path is copied out in: more than the longest such field
-// (a sign, 20 digits and the point).
+// Size of the block of spaces laid down before a field of the exact path is written.
 constexpr size_t kBlock = 32;
 
 // |x| * 10^precision rounded to an integer, ties to even, for a finite x whose shift s
@@ -52,8 +62,9 @@ uint64_t scaled_round(uint64_t m, int shift, int precision) {
   uint64_t q = static_cast<uint64_t>(num >> shift);
   const u128 rem = num - (static_cast<u128>(q) << shift);
   const u128 half = static_cast<u128>(1) << (shift - 1);
-  if (rem > half || (rem == half && (q & 1) != 0)) ++q;
-  return q;
+  // Without branches: whether a value rounds up is a coin toss to the branch predictor.
+  const bool up = (rem > half) | ((rem == half) & ((q & 1) != 0));
+  return q + static_cast<uint64_t>(up);
 }
 
 // Writes `text` (len bytes) right-aligned in `width` characters.
@@ -82,19 +93,27 @@ char* put_other(char* out, double x, int width, int precision) {
   return put_padded(out, text, len, width);
 }
 
+// Number of decimal digits of v (1 for 0).
+int digit_count(uint64_t v) {
+  int n = 1;
+  while (n < kMaxDigits && v >= kPow10[n]) ++n;
+  return n;
+}
+
 // Writes q / 10^precision with `precision` decimals, right-aligned in `width` characters. The
-// field is built in a buffer of spaces, backwards from its end (decimals, point, whole part,
-// sign), and copied out as a block of fixed size, which costs less than copies of the exact
-// length; the bytes past the field are scratch.
+// padding is laid down as a block of spaces of fixed size (cheaper than one of the exact length;
+// bytes past the field are scratch), then the field is written backwards from its end: decimals,
+// point, whole part, sign.
 template <int Precision>
 char* put_scaled(char* out, bool negative, uint64_t q, int width) {
   constexpr uint64_t kScale = kPow10[Precision];
   uint64_t whole = q / kScale;
   auto frac = static_cast<uint32_t>(q % kScale);
-  char text[2 * kBlock];
-  std::memset(text, ' ', sizeof text);
-  char* const end = text + kBlock;
-  char* p = end;
+  const int len = static_cast<int>(negative) + digit_count(whole) + (Precision > 0 ? Precision + 1 : 0);
+  const int field = len > width ? len : width;
+  std::memset(out, ' ', kBlock);
+  if (field > static_cast<int>(kBlock)) std::memset(out, ' ', static_cast<size_t>(field));
+  char* p = out + field;
   for (int i = 0; i < Precision; ++i) {
     *--p = static_cast<char>('0' + frac % 10);
     frac /= 10;
@@ -105,10 +124,6 @@ char* put_scaled(char* out, bool negative, uint64_t q, int width) {
     whole /= 10;
   } while (whole != 0);
   if (negative) *--p = '-';
-  const int len = static_cast<int>(end - p);
-  if (width > static_cast<int>(kBlock)) return put_padded(out, p, len, width);
-  const int field = len > width ? len : width;
-  std::memcpy(out, end - field, kBlock);
   return out + field;
 }
 
