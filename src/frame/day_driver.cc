@@ -4,7 +4,8 @@
 // time has caught up with A's (or to the end of the data once A is there), and then lets the
 // matcher pair the finished pieces. Main headers met by either cursor go, after a save of the
 // writer's buffer, to main_hr, which takes each one once. The end of the raw file is measured
-// anew before each read step, so data appended meanwhile are read too.
+// anew whenever a cursor reaches the end measured last, so data appended meanwhile are read too,
+// while a file that lies wholly within the known end is read without a system call per record.
 //
 // A record that cannot be read whole (a head cut short, a negative length, a payload reaching
 // beyond the measured end) is the end of the data for that cursor: the cursor stays where it is,
@@ -52,6 +53,14 @@ void measure_rawend(RunContext& ctx, const char* tag) {
   ctx.drv.rawend = end;
 }
 
+// Whether a record head at `pos` lies before the end of the raw file. The end is measured again
+// only when the end measured last does not already leave room.
+bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
+  if (pos < ctx.drv.rawend) return true;
+  measure_rawend(ctx, end_tag);
+  return pos < ctx.drv.rawend;
+}
+
 // One camera's cursor and what the driver keeps for it.
 struct Camera {
   int number;          // 1 = A, 2 = B
@@ -62,16 +71,17 @@ struct Camera {
   double& last;   // y_count of the last line of the last block
   CamQueues& queues;
   const char* read_tag;  // tag of a failed read at this cursor
+  const char* end_tag;   // tag of a failed measurement of the file's end
 };
 
 Camera camera_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02"};
+  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02", "mp71"};
 }
 
 Camera camera_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04"};
+  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04", "mp72"};
 }
 
 void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
@@ -109,11 +119,16 @@ void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
 enum class Took { kEndOfData, kRecord, kLineBlock };
 
 // Reads and handles the record at the camera's cursor. kEndOfData when the cursor's data end there
-// (the cursor then stays where it is).
+// (the cursor then stays where it is). A record that reaches beyond the end measured last is read
+// again after a new measurement.
 // REQUIRES: cam.pos < rawend.
 Took take_record(RunContext& ctx, Camera& cam) {
   RawRecord rec;
   ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
+  if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
+    measure_rawend(ctx, cam.end_tag);
+    st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
+  }
   if (st != ReadStatus::kOk) {
     if (st == ReadStatus::kIoError) report_tag(ctx.diag, cam.read_tag);
     return Took::kEndOfData;
@@ -150,12 +165,12 @@ void step_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
   Camera cam = camera_a(ctx);
   bool at_end = false;
-  while (d.pos_a < d.rawend) {
+  while (before_end(ctx, d.pos_a, cam.end_tag)) {
     Took took = take_record(ctx, cam);
     if (took == Took::kEndOfData) at_end = true;
     if (took != Took::kRecord) break;
   }
-  if (d.pos_a >= d.rawend || at_end) d.eof_a = 1;
+  if (at_end || !before_end(ctx, d.pos_a, cam.end_tag)) d.eof_a = 1;
   hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
           d.rawend, ctx.raw.raw_day, ctx.out.pix_day);
 }
@@ -167,9 +182,9 @@ bool step_b(RunContext& ctx) {
   Camera cam = camera_b(ctx);
   while (d.last_b < d.last_a || d.eof_a) {
     if (progress_tick(ctx) == 0) cancel_run(ctx);
-    measure_rawend(ctx, "mp72");
-    bool at_end = d.pos_b < d.rawend && take_record(ctx, cam) == Took::kEndOfData;
-    if (d.pos_b >= d.rawend || at_end) {
+    bool at_end = !before_end(ctx, d.pos_b, cam.end_tag) || take_record(ctx, cam) == Took::kEndOfData ||
+                  !before_end(ctx, d.pos_b, cam.end_tag);
+    if (at_end) {
       hprintf(ctx.diag, "B: EOF found at %ld\n", d.rawend);
       if (d.eof_a) {
         d.eof_b = 1;
@@ -198,7 +213,6 @@ int makepix(RunContext& ctx) {
 
   if (progress_tick(ctx) == 0) cancel_run(ctx);
 
-  measure_rawend(ctx, "mp71");
   hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
 
   step_a(ctx);

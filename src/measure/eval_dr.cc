@@ -16,6 +16,7 @@
 
 #include "frame/diagnostics.h"
 #include "frame/run_context.h"
+#include "measure/res_line.h"
 
 namespace quorda {
 
@@ -210,11 +211,25 @@ void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* e
   const double ratio = checked_sqrt(d, ratio_a * ratio_b);
 
   if (ctx.eval.res != nullptr) {
-    std::fprintf(ctx.eval.res,
-                 "%6.3f %8.5f %5.3lf %5.3lf %5.3lf %5.3lf %5.3lf %5.3lf %7.4lf %7.4lf %7.4lf %7.4lf %7.4lf "
-                 "%7.4lf %7.4lf\n",
-                 static_cast<double>(diam), Hd, u1.at_a, va, u2.at_a, u1.at_b, vb, u2.at_b, ha, da, hb, db,
-                 ratio_a, ratio_b, ratio);
+    const double values[kResValues] = {static_cast<double>(diam),
+                                       Hd,
+                                       u1.at_a,
+                                       va,
+                                       u2.at_a,
+                                       u1.at_b,
+                                       vb,
+                                       u2.at_b,
+                                       ha,
+                                       da,
+                                       hb,
+                                       db,
+                                       ratio_a,
+                                       ratio_b,
+                                       ratio};
+    char line[kResLineMax];
+    const size_t n = format_res_line(values, line);
+    // Into the stream's buffer: the system is called once per buffer of lines.
+    std::fwrite(line, 1, n, ctx.eval.res);
   }
 
   *eq_diam = diam;
