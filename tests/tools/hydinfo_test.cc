@@ -256,6 +256,28 @@ TEST_F(Hydinfo, CheckPassesOnTheConvertersSet) {
   EXPECT_EQ(r.out, "consistent: " + std::to_string(day_->walk.records.size()) + " records\n");
 }
 
+TEST_F(Hydinfo, CheckPassesOnASetResumedAfterTheRawFileGrew) {
+  // The raw file converted while half written, then again when complete: the second run resumes.
+  const std::string dir = scratch_.file("grown");
+  std::filesystem::create_directory(dir);
+  for (const char* f : {"QUORDA.SET", "corrfact.dat"})
+    std::filesystem::copy_file(day_->set + "/" + f, dir + "/" + f);
+  const std::string raw = read_file(day_->set + "/V26150_1.ab");
+  write_file(dir + "/V26150_1.ab", raw.substr(0, raw.size() / 2));
+  const std::string convert =
+      "cd " + dir + " && " + std::string(QUORDA_EXE) + " V26150_1.ab </dev/null >console.txt 2>&1";
+  ASSERT_EQ(run_shell(convert), 0);
+  Result r = hydinfo("--check " + dir + "/V26150_1");
+  EXPECT_EQ(r.status, 0) << r.out;
+  const size_t half = lines_of(hydinfo("--csv " + dir + "/V26150_1").out).size() - 1;
+  EXPECT_LT(half, day_->res.size());
+  write_file(dir + "/V26150_1.ab", raw);
+  ASSERT_EQ(run_shell(convert), 0);
+  r = hydinfo("--check " + dir + "/V26150_1");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(lines_of(hydinfo("--csv " + dir + "/V26150_1").out).size(), day_->res.size() + 1);
+}
+
 TEST_F(Hydinfo, CheckNamesAFlippedLengthBitAndATruncatedStream) {
   const HydEntry& e = particle_at_fraction(0.5);
   std::string base = copy_set("flipped");
