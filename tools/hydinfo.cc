@@ -193,12 +193,23 @@ class CsvWriter {
     if (kBufSize - used_ < kLongestLine) flush();
     const ParticleHead h = decode_particle_head(rec);
     const double fr = headers.line_fr(h.t1);
-    fixed(h.t1, 6), sep(), fixed(fr > 0 ? h.t1 / fr : NAN, 6), sep();
-    fixed(h.eq_diam / 100.0, 2), sep(), fixed(h.vel / 10000.0 * fr / 1000.0, 4), sep();
-    fixed(h.scale_a / 10000.0, 4), sep(), fixed(h.scale_b / 10000.0, 4), sep();
-    for (int v : {int{h.line_no}, int{h.line_no_diff}, int{h.diff_lins}, int{h.x_min_a}, int{h.x_min_b}})
-      integer(v), sep();
-    integer(h.length), sep(), integer(h.nbits);
+    const double values[] = {h.t1,
+                             fr > 0 ? h.t1 / fr : NAN,
+                             h.eq_diam / 100.0,
+                             h.vel / 10000.0 * fr / 1000.0,
+                             h.scale_a / 10000.0,
+                             h.scale_b / 10000.0};
+    const int precision[] = {6, 6, 2, 4, 4, 4};
+    for (int i = 0; i < 6; ++i) {
+      fixed(values[i], precision[i]);
+      sep();
+    }
+    const int counts[] = {h.line_no, h.line_no_diff, h.diff_lins, h.x_min_a, h.x_min_b, h.length};
+    for (int v : counts) {
+      integer(v);
+      sep();
+    }
+    integer(h.nbits);
     bool ok = true;
     if (outline) {
       ok = decode_outline(rec, h, outline_);
@@ -388,8 +399,14 @@ int run_summary(std::span<const uint8_t> hyd, const HydWalk& walk, const OutputS
     const double fr = headers.line_fr(h.t1);
     diam.push_back(h.eq_diam / 100.0);
     speed.push_back(h.vel / 10000.0 * fr / 1000.0);
-    if (h.t1 < first) first = h.t1, first_fr = fr;
-    if (h.t1 > last) last = h.t1, last_fr = fr;
+    if (h.t1 < first) {
+      first = h.t1;
+      first_fr = fr;
+    }
+    if (h.t1 > last) {
+      last = h.t1;
+      last_fr = fr;
+    }
     if (fr > 0) {
       const double m = std::trunc(h.t1 / (fr * 60.0));
       if (m >= 0 && m < kMinutes) minute_seen[static_cast<size_t>(m)] = true;

@@ -150,6 +150,9 @@ TEST_F(Hydinfo, HelpUsageErrorsAndUnreadableFilesGiveStatusTwo) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(base + ".abh"), std::string::npos) << r.err;
   EXPECT_EQ(hydinfo("--csv " + base).status, 0);  // the listing reads the .hyd file only
+  // The index file may lie in another folder (the raw data folder).
+  r = hydinfo("--check --abh " + day_->set + "/V26150_1.abh " + base + ".hyd");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
 TEST_F(Hydinfo, SummaryCountsTheParticlesOfResAndShowsTheHeaders) {
