@@ -259,6 +259,22 @@ TEST_F(Hydinfo, CheckPassesOnTheConvertersSet) {
   EXPECT_EQ(r.out, "consistent: " + std::to_string(day_->walk.records.size()) + " records\n");
 }
 
+TEST_F(Hydinfo, CheckAcceptsANewSetWithoutRecords) {
+  // As the converter creates a set: an empty stream, pos_pix with entry 0 = 0, an index of zeros.
+  const std::string base = scratch_.file("new");
+  std::vector<uint8_t> hd(kHdHeadSize, 0xFF);
+  put_i32(hd.data(), 0);
+  put_i16(hd.data() + kHdOldlenOffset, 0);
+  write_file(base + ".hyd", std::string());
+  write_file(base + ".hd", hd);
+  write_file(base + ".abh", std::vector<uint8_t>(kAbhCreatedSize, 0));
+  Result r = hydinfo("--check " + base);
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = hydinfo(base);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("particles           0\nconsistency         ok\n"), std::string::npos) << r.out;
+}
+
 TEST_F(Hydinfo, CheckPassesOnASetResumedAfterTheRawFileGrew) {
   // The raw file converted while half written, then again when complete: the second run resumes.
   const std::string dir = scratch_.file("grown");
