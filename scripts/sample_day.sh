@@ -22,13 +22,19 @@ status=0
 end=$(date +%s.%N)
 echo "quorda exit status $status after $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s"
 
-if [[ ! -s "$out/res" ]]; then
-  echo "no particles in $out/res"
+# The summary comes from the output set itself: hydinfo reads the .hyd, .hd and .abh files.
+set_base="$out/${raw%.ab}"
+info_status=0
+info=$("$build/hydinfo" "$set_base") || info_status=$?
+if [[ $info_status -eq 2 ]]; then
+  echo "no output set at $set_base"
   exit 1
 fi
-# res: column 1 equivalent diameter (mm), columns 4 and 7 the fall speeds at the planes of camera
-# A and camera B (m/s).
-median() { sort -g | awk '{ a[NR] = $1 } END { printf "%.3f", NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-echo "particles written   $(wc -l <"$out/res")"
-echo "median diameter     $(awk '{ print $1 }' "$out/res" | median) mm"
-echo "median fall speed   $(awk '{ print ($4 + $7) / 2 }' "$out/res" | median) m/s"
+echo "particles written   $(awk '/^records / { gsub(/\(/, "", $3); print $3 }' <<<"$info")"
+echo "median diameter     $(awk '/^eq. diameter mm/ { print $7 }' <<<"$info") mm"
+echo "median fall speed   $(awk '/^fall speed m\/s/ { print $7 }' <<<"$info") m/s"
+echo "consistency check   $(awk '/^consistency / { $1 = ""; sub(/^ +/, ""); print }' <<<"$info")"
+if [[ $info_status -ne 0 ]]; then
+  sed -n '/^consistency /,$p' <<<"$info" | tail -n +2
+  exit 1
+fi

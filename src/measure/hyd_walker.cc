@@ -93,6 +93,10 @@ HydWalk walk_hyd(std::span<const uint8_t> stream) {
 
 std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix, double line_fr) {
   if (pos_pix.size() != static_cast<size_t>(kMinutes)) return "pos_pix does not have 1442 entries";
+  // The entries do not decrease (checked first), so one sweep over the records serves them all.
+  const std::vector<HydEntry>& recs = walk.records;
+  size_t k = 0;
+  double fr = line_fr;
   int32_t last = -1;
   for (int i = 0; i < kMinutes; ++i) {
     const int32_t v = pos_pix[static_cast<size_t>(i)];
@@ -101,14 +105,12 @@ std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix,
     if (v < last) return where + " lies before an earlier minute's entry " + std::to_string(last);
     last = v;
     if (i == 0 && v == 0) continue;
-    double fr = line_fr;
-    const HydEntry* rec = nullptr;
-    for (const HydEntry& e : walk.records) {
-      if (e.offset > v) break;
-      if (e.header) fr = e.line_fr;
-      if (e.offset == v) rec = &e;
+    while (k < recs.size() && recs[k].offset < v) {
+      if (recs[k].header) fr = recs[k].line_fr;
+      ++k;
     }
-    if (rec == nullptr) return where + " is not the offset of a record";
+    if (k == recs.size() || recs[k].offset != v) return where + " is not the offset of a record";
+    const HydEntry* rec = &recs[k];
     if (rec->header) return where + " points at a main header record";
     if (!(fr > 0.0)) return where + ": no line frequency to form the minute";
     const double minute = std::trunc(rec->t1 / (fr * 60.0));

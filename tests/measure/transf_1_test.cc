@@ -10,6 +10,7 @@
 
 #include "common/bytes.h"
 #include "measure/pair_fixture.h"
+#include "measure/particle_record.h"
 
 namespace quorda {
 namespace {
@@ -20,22 +21,10 @@ using testing::TestRun;
 
 // Reads `count` values of nbits bits back from the words, lowest bits of word 0 first.
 std::vector<int> unpack(const uint16_t* words, int n_words, int nbits, int count) {
-  std::vector<int> values;
-  uint64_t acc = 0;
-  int have = 0;
-  int w = 0;
-  while (static_cast<int>(values.size()) < count) {
-    if (have < nbits) {
-      if (w >= n_words) break;
-      acc |= static_cast<uint64_t>(words[w++]) << have;
-      have += 16;
-      continue;
-    }
-    values.push_back(static_cast<int>(acc & ((1u << nbits) - 1)));
-    acc >>= nbits;
-    have -= nbits;
-  }
-  return values;
+  std::vector<int16_t> v(static_cast<size_t>(count));
+  const int n =
+      unpack_outline(std::span<const uint16_t>(words, static_cast<size_t>(n_words)), nbits, count, v.data());
+  return std::vector<int>(v.begin(), v.begin() + n);
 }
 
 std::vector<int> outline_of(const Piece& a, const Piece& b) {
