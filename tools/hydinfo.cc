@@ -7,11 +7,14 @@
 //   hydinfo --csv --outline out/V26150_1 > particles.csv
 //   hydinfo --minute 601 out/V26150_1
 //
-// The files are mapped whole and read in place; listing a record needs no allocation.
+// The files are mapped whole (read whole on Windows) and read in place; listing a record needs no
+// allocation.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -22,12 +25,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/constants.h"
 #include "common/main_header.h"
+#include "frame/platform.h"
 #include "measure/check_output_set.h"
 #include "measure/hyd_walker.h"
 #include "measure/particle_record.h"
@@ -67,6 +72,38 @@ const char kHelp[] =
     "Times of day and speeds use the line frequency of the main header in force at the particle's\n"
     "t1. Exit status: 0 fine, 1 inconsistent files, 2 usage error or unreadable files.\n";
 
+#ifdef _WIN32
+// A whole file read into memory (opened in binary mode).
+class MappedFile {
+ public:
+  // Returns "" or the reason the file cannot be read.
+  std::string open(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      if (ec || !std::filesystem::exists(path)) return path + ": " + std::strerror(ENOENT);
+      return path + ": not a regular file";
+    }
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return path + ": " + std::strerror(errno);
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) {
+      std::fclose(f);
+      return path + ": " + ec.message();
+    }
+    data_.resize(static_cast<size_t>(size));
+    const size_t got = data_.empty() ? 0 : std::fread(data_.data(), 1, data_.size(), f);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return path + ": read error";
+    data_.resize(got);
+    return "";
+  }
+  std::span<const uint8_t> bytes() const { return {data_.data(), data_.size()}; }
+
+ private:
+  std::vector<uint8_t> data_;
+};
+#else
 // A whole file mapped read-only.
 class MappedFile {
  public:
@@ -111,6 +148,7 @@ class MappedFile {
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
+#endif
 
 struct Options {
   std::string base;
@@ -160,8 +198,7 @@ std::string time_of_day(double seconds) {
 
 std::string utc(uint32_t calendar_seconds) {
   const time_t t = static_cast<time_t>(calendar_seconds);
-  struct tm tm {};
-  gmtime_r(&t, &tm);
+  const std::tm tm = quorda::break_down_utc(t);
   char b[40];
   std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S UTC", &tm);
   return b;

@@ -4,16 +4,33 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <string>
 
 #include "common/run_end.h"
 #include "frame/banner.h"
 #include "frame/command_line.h"
 #include "frame/day_driver.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 
 namespace quorda {
 
 namespace {
+
+// The C library's asctime text of a broken-down time, "Www Mmm dd hh:mm:ss yyyy\n", formatted
+// here: asctime overflows its buffer for years beyond four digits, and not every C library's
+// strftime knows the day padded with a blank.
+std::string asctime_text(const std::tm& tm) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const char* day = tm.tm_wday >= 0 && tm.tm_wday < 7 ? kDays[tm.tm_wday] : "???";
+  const char* month = tm.tm_mon >= 0 && tm.tm_mon < 12 ? kMonths[tm.tm_mon] : "???";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", day, month, tm.tm_mday, tm.tm_hour,
+                tm.tm_min, tm.tm_sec, 1900 + tm.tm_year);
+  return text;
+}
 
 // Routes the error stream to QUORDA.ERR and writes the start line there. When the file cannot
 // be opened, the messages of the run are lost: the stream is put onto the null device so that it
@@ -21,17 +38,13 @@ namespace {
 void open_error_file(RunContext& ctx) {
   FILE* err = std::freopen(ctx.local_path("QUORDA.ERR").c_str(), "a", ctx.diag.err);
   if (err == nullptr) {
-    err = std::freopen("/dev/null", "a", ctx.diag.err);
+    err = std::freopen(kNullDevice, "a", ctx.diag.err);
     if (err == nullptr) return;
     ctx.diag.err = err;
     return;
   }
   ctx.diag.err = err;
-  char text[64];
-  // asctime's text: "Www Mmm dd hh:mm:ss yyyy\n"; strftime gives it without the overflow of
-  // asctime for years beyond four digits.
-  std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &ctx.cmd.start_time);
-  errf(ctx.diag, "\nQPX starts at %s", text);
+  errf(ctx.diag, "\nQPX starts at %s", asctime_text(ctx.cmd.start_time).c_str());
 }
 
 }  // namespace

@@ -3,6 +3,6 @@
 #include "frame/platform.h"
 
 int main(int argc, char** argv) {
-  auto platform = quorda::make_posix_platform();
+  auto platform = quorda::make_system_platform();
   return quorda::quorda_main(argc, argv, *platform);
 }

@@ -29,8 +29,13 @@ PathParts split_path(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
+#ifdef _WIN32
+  struct _stat64 st;  // the plain stat of Windows fails on files beyond 2 GiB
+  return ::_stat64(path.c_str(), &st) == 0;
+#else
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+#endif
 }
 
 }  // namespace quorda

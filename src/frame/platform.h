@@ -1,10 +1,11 @@
 // The platform layer: what the converter needs of the console, the keyboard, the clock and the
 // file system, behind one small interface so that tests can put a fake in its place.
 //
-// PosixPlatform is the real one: ANSI escape sequences when standard output is a terminal
-// (nothing otherwise), keys through termios in non-canonical, no-echo mode polled with a zero
-// timeout when standard input is a terminal, and the terminal mode restored however the process
-// ends.
+// Two real ones, one per system. PosixPlatform: ANSI escape sequences when standard output is a
+// terminal (nothing otherwise), keys through termios in non-canonical, no-echo mode polled with a
+// zero timeout when standard input is a terminal, and the terminal mode restored however the
+// process ends. WindowsPlatform: the console's cursor and fill calls, keys from the console's
+// input events, Ctrl-C and the closing of the console through a console control handler.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,21 @@ class Platform {
   virtual int pending_signal() = 0;
 };
 
+#ifdef _WIN32
+// The platform of Windows: console calls when standard output and input are consoles (nothing
+// otherwise); installs the console control handler, removes it at destruction.
+std::unique_ptr<Platform> make_windows_platform();
+inline std::unique_ptr<Platform> make_system_platform() {
+  return make_windows_platform();
+}
+#else
 // The platform of this machine. Installs the signal handlers and takes the terminal into
 // key-polling mode on first use; restores the terminal at destruction and at process exit.
 std::unique_ptr<Platform> make_posix_platform();
+inline std::unique_ptr<Platform> make_system_platform() {
+  return make_posix_platform();
+}
+#endif
 
 // Path of a file split as the program's names need it. For "D:\DATA\V99365_1.AB": drive "D:",
 // dir "\DATA\", name "V99365_1", ext ".AB". Both '\' and '/' separate directories.
@@ -54,6 +67,13 @@ struct PathParts {
 PathParts split_path(const std::string& path);
 
 bool file_exists(const std::string& path);
+
+// The device that swallows what is written to it.
+#ifdef _WIN32
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
 
 // Makes calendar conversions zone-free: replaces TZ by a zone of offset 0 without daylight saving,
 // sets the zone offset and the daylight flag to 0.

@@ -49,12 +49,13 @@ void open_res(RunContext& ctx) {
   std::setvbuf(ev.res, ev.res_buf.get(), _IOFBF, kResBufSize);
 }
 
-// A line time as the whole number a message shows: truncated toward zero, wrapped to unsigned
-// long; not-a-number and values beyond 64 bits show as 0.
-unsigned long as_whole(double x) {
+// A line time as the whole number a message shows: truncated toward zero, wrapped to 64 bits
+// unsigned (on every system, whatever the width of long); not-a-number and values beyond 64 bits
+// show as 0.
+unsigned long long as_whole(double x) {
   if (!(x > -9.2e18 && x < 1.8e19)) return 0;
-  if (x >= 0) return static_cast<unsigned long>(static_cast<uint64_t>(x));
-  return static_cast<unsigned long>(static_cast<uint64_t>(static_cast<int64_t>(x)));
+  if (x >= 0) return static_cast<unsigned long long>(static_cast<uint64_t>(x));
+  return static_cast<unsigned long long>(static_cast<uint64_t>(static_cast<int64_t>(x)));
 }
 
 // The header in force at line time t1; ends the run when there is none.
@@ -63,7 +64,7 @@ HeaderNode& select_header(RunContext& ctx, double t1) {
   if (head == nullptr) fatal(ctx.diag, "eval_dr 01: no main header in file ?!? \n");
   if (head->next == nullptr) {
     if (t1 >= head->line) return *head;
-    errf(ctx.diag, "t1=%lu, ptr->line=%lu \n", as_whole(t1), as_whole(head->line));
+    errf(ctx.diag, "t1=%llu, ptr->line=%llu \n", as_whole(t1), as_whole(head->line));
     fatal(ctx.diag, "eval_dr 02: no corresponding main header ? \n");
   }
   HeaderNode* p = head;

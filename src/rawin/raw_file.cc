@@ -4,6 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -13,13 +17,49 @@
 
 namespace quorda {
 
+namespace {
+
+#ifdef _WIN32
+// Opened in binary mode: no byte of the raw data is translated.
+constexpr int kOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
+
+// Reads at a 64-bit offset without moving a shared file position.
+int64_t read_at(int fd, uint8_t* buf, size_t n, int64_t pos) {
+  HANDLE h = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = EBADF;
+    return -1;
+  }
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(pos) & 0xffffffffu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(pos) >> 32);
+  DWORD got = 0;
+  const DWORD want = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
+  if (!::ReadFile(h, buf, want, &got, &at)) {
+    const DWORD e = ::GetLastError();
+    if (e == ERROR_HANDLE_EOF) return 0;
+    errno = e == ERROR_INVALID_HANDLE ? EBADF : e == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return -1;
+  }
+  return got;
+}
+#else
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+
+int64_t read_at(int fd, uint8_t* buf, size_t n, int64_t pos) {
+  return ::pread(fd, buf, n, static_cast<off_t>(pos));
+}
+#endif
+
+}  // namespace
+
 RawFile::~RawFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 bool RawFile::open(const std::string& path) {
   if (fd_ >= 0) close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = ::open(path.c_str(), kOpenFlags);
   return fd_ >= 0;
 }
 
@@ -32,12 +72,20 @@ bool RawFile::close() {
 
 bool RawFile::measure_end(int32_t* end, bool* clamped) {
   *clamped = false;
+#ifdef _WIN32
+  struct _stat64 st;  // the 64-bit length: the plain stat of Windows fails beyond 2 GiB
+#else
   struct stat st;
+#endif
   if (fd_ < 0) {
     errno = EBADF;
     return false;
   }
+#ifdef _WIN32
+  if (::_fstat64(fd_, &st) != 0) return false;
+#else
   if (::fstat(fd_, &st) != 0) return false;
+#endif
   if (st.st_size > INT32_MAX) {
     *end = INT32_MAX;
     *clamped = true;
@@ -62,7 +110,7 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     if (from + static_cast<int64_t>(want) > end) want = static_cast<size_t>(end - from);
     size_t got = 0;
     while (got < want) {
-      ssize_t r = ::pread(file.fd(), buf_.data() + got, want - got, from + static_cast<int64_t>(got));
+      int64_t r = read_at(file.fd(), buf_.data() + got, want - got, from + static_cast<int64_t>(got));
       if (r < 0) {
         if (errno == EINTR) continue;
         win_len_ = 0;

@@ -50,13 +50,15 @@ class Day {
   testing::ProcResult run(std::vector<std::string> extra = {}) {
     std::vector<std::string> args{kRawName};
     args.insert(args.end(), extra.begin(), extra.end());
-    return testing::run_program(QUORDA_EXE, args, dir.path());
+    return testing::run_program(testing::quorda_exe(), args, dir.path());
   }
   std::string file(const std::string& name) { return testing::read_file(dir.file(name)); }
   std::string hyd() { return file("V10082_1.hyd"); }
   std::string hd() { return file("V10082_1.hd"); }
   std::string abh() { return file("V10082_1.abh"); }
-  std::string err() { return file("QUORDA.ERR"); }
+  // A text file the converter wrote, with this system's line ends made '\n'.
+  std::string text(const std::string& name) { return testing::read_text(dir.file(name)); }
+  std::string err() { return text("QUORDA.ERR"); }
 
   ScratchDir dir;
 };
@@ -123,7 +125,7 @@ TEST(DayDriver, ParticleSeenByBothCamerasGivesItsLineAndExactRecord) {
   auto r = day.run({"/c"});
   ASSERT_EQ(r.status, 0) << r.out << day.err();
   EXPECT_EQ(
-      day.file("res"),
+      day.text("res"),
       " 3.472  6.20000 6.195 6.195 6.195 6.205 6.205 6.205  3.0975  3.0000  3.1025  3.0000  1.0325  1.0342  "
       "1.0333\n");
 
@@ -261,7 +263,8 @@ TEST(DayDriver, GrowingRawFileEndsLikeOneRunOverTheWholeFile) {
   std::string path = growing.dir.file(kRawName);
   std::string log = growing.dir.file("run.out");
   testing::write_file(path, std::vector<uint8_t>{});
-  pid_t pid = testing::start_program(QUORDA_EXE, {kRawName}, growing.dir.path(), log);
+  testing::ProgramHandle pid =
+      testing::start_program(testing::quorda_exe(), {kRawName}, growing.dir.path(), log);
   // Append the records in steps while the converter runs.
   {
     std::ofstream f(path, std::ios::binary | std::ios::app);
@@ -272,7 +275,7 @@ TEST(DayDriver, GrowingRawFileEndsLikeOneRunOverTheWholeFile) {
               static_cast<std::streamsize>(upto - written));
       f.flush();
       written = upto;
-      ::usleep(2000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
   ASSERT_EQ(testing::wait_program(pid), 0);

@@ -16,6 +16,7 @@ namespace quorda {
 namespace {
 
 using testing::read_file;
+using testing::read_text;
 using testing::ScratchDir;
 using testing::write_file;
 
@@ -78,9 +79,9 @@ class PathsEndToEnd : public ::testing::Test {
     fs::copy_file(sim + "/" + kRaw, root_->file("ref/") + kRaw);
     write_file(root_->file("ref/QUORDA.SET"), with_folders(settings_, "", ""));
     write_file(root_->file("ref/corrfact.dat"), kCorrFact);
-    ref_status_ = testing::run_program(QUORDA_EXE, {kRaw}, root_->file("ref")).status;
+    ref_status_ = testing::run_program(testing::quorda_exe(), {kRaw}, root_->file("ref")).status;
     const std::string calib = prepare("calib", ".", "", "", "");
-    calib_status_ = testing::run_program(QUORDA_EXE, {kRaw, "/c"}, calib).status;
+    calib_status_ = testing::run_program(testing::quorda_exe(), {kRaw, "/c"}, calib).status;
   }
   static void TearDownTestSuite() {
     delete root_;
@@ -88,7 +89,7 @@ class PathsEndToEnd : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(sim_status_, 0);
-    ASSERT_EQ(ref_status_, 0) << read_file(root_->file("ref/QUORDA.ERR"));
+    ASSERT_EQ(ref_status_, 0) << read_text(root_->file("ref/QUORDA.ERR"));
     ASSERT_GT(fs::file_size(root_->file("ref/V26150_1.hyd")), 10000u);
     ASSERT_EQ(calib_status_, 0);
     // Without this the tests could not tell a calibration run from a normal one.
@@ -141,8 +142,8 @@ TEST_F(PathsEndToEnd, FolderNamedLikeASwitchIsNoCalibrationRunAndBackslashFolder
   // Windows scans the joined command line: a path there is written with '\'.
   ASSERT_EQ(arg.find('/'), std::string::npos);
 #endif
-  const testing::ProcResult r = testing::run_program(QUORDA_EXE, {arg}, dir);
-  ASSERT_EQ(r.status, 0) << r.out << read_file(dir + "/QUORDA.ERR");
+  const testing::ProcResult r = testing::run_program(testing::quorda_exe(), {arg}, dir);
+  ASSERT_EQ(r.status, 0) << r.out << read_text(dir + "/QUORDA.ERR");
   expect_reference_outputs(dir, "campaign", "campaign/out");
 }
 
@@ -150,17 +151,17 @@ TEST_F(PathsEndToEnd, AbsolutePathInAFolderNamedLikeASwitchKeepsTheErrorFile) {
   const std::string dir = prepare("b", "edata", "edata", "edata\\", "");
   const std::string arg = fs::absolute(fs::path(dir) / "edata" / kRaw).make_preferred().string();
   ASSERT_TRUE(fs::path(arg).is_absolute());
-  const testing::ProcResult r = testing::run_program(QUORDA_EXE, {arg}, dir);
+  const testing::ProcResult r = testing::run_program(testing::quorda_exe(), {arg}, dir);
   ASSERT_EQ(r.status, 0) << r.out;
   expect_reference_outputs(dir, "edata", "edata");
   // The diagnostics went to the error file, which starts with the start line.
-  EXPECT_EQ(read_file(dir + "/QUORDA.ERR").rfind("\nQPX starts at ", 0), 0u);
+  EXPECT_EQ(read_text(dir + "/QUORDA.ERR").rfind("\nQPX starts at ", 0), 0u);
 }
 
 TEST_F(PathsEndToEnd, AbsolutePathWithSwitchesBeforeAndAfterIt) {
   const std::string dir = prepare("c", "data", "data", "data", "");
   const std::string arg = fs::absolute(fs::path(dir) / "data" / kRaw).make_preferred().string();
-  const testing::ProcResult r = testing::run_program(QUORDA_EXE, {"/e", arg, "/c"}, dir);
+  const testing::ProcResult r = testing::run_program(testing::quorda_exe(), {"/e", arg, "/c"}, dir);
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_FALSE(fs::exists(dir + "/QUORDA.ERR"));
   EXPECT_TRUE(fs::exists(dir + "/data/V26150_1.hyd"));

@@ -5,7 +5,6 @@
 // converts it there. While the converter cannot yet convert a day (it writes no hydrometeor file)
 // the tests are skipped.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,14 +15,25 @@
 
 #include "e2e/truth_compare.h"
 #include "sim/truth_csv.h"
+#include "support/process.h"
 #include "support/test_context.h"
 
 namespace quorda::e2e {
 namespace {
 
-int run_shell(const std::string& cmd) {
-  const int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+// Simulates a day with rainsim into folder `out`; returns the exit status.
+int simulate(const std::vector<std::string>& args, const std::string& out, const std::string& log) {
+  std::vector<std::string> all = args;
+  all.insert(all.end(), {"--quiet", "--out", out});
+  return quorda::testing::wait_program(
+      quorda::testing::start_program(quorda::testing::tool_path("rainsim"), all, "", log));
+}
+
+// Converts the raw day file of folder `dir`; the console output goes to console.txt there.
+int convert(const std::string& dir) {
+  const std::string log = dir + "/console.txt";
+  return quorda::testing::wait_program(
+      quorda::testing::start_program(quorda::testing::quorda_exe(), {"V26150_1.ab"}, dir, log));
 }
 
 // The sample day, simulated and converted once for all tests of the suite.
@@ -45,12 +55,9 @@ class RainDayEndToEnd : public ::testing::Test {
     day_ = new ConvertedDay;
     ConvertedDay& d = *day_;
     const std::string out = d.dir.path() + "sample";
-    d.sim_status =
-        run_shell(std::string(QUORDA_TOOLS_DIR) + "/rainsim --preset sample --seed 2026 --quiet --out " +
-                  out + " >" + d.dir.file("rainsim.txt") + " 2>&1");
+    d.sim_status = simulate({"--preset", "sample", "--seed", "2026"}, out, d.dir.file("rainsim.txt"));
     if (d.sim_status != 0) return;
-    d.status = run_shell("cd " + out + " && " + std::string(QUORDA_EXE) +
-                         " V26150_1.ab </dev/null >console.txt 2>&1");
+    d.status = convert(out);
     d.converted = std::filesystem::exists(out + "/V26150_1.hyd");
     if (!sim::read_truth_csv(out + "/truth.csv", &d.truth, &d.error)) return;
     for (const auto& r : d.truth) d.last_line_a = std::max(d.last_line_a, r.last_line[0]);
@@ -66,7 +73,7 @@ class RainDayEndToEnd : public ::testing::Test {
     ASSERT_TRUE(day_->error.empty()) << day_->error;
     if (!day_->converted)
       GTEST_SKIP() << "the converter wrote no hydrometeor file yet (exit status " << day_->status << ")";
-    ASSERT_EQ(day_->status, 0) << quorda::testing::read_file(day_->dir.path() + "sample/QUORDA.ERR");
+    ASSERT_EQ(day_->status, 0) << quorda::testing::read_text(day_->dir.path() + "sample/QUORDA.ERR");
   }
   static ConvertedDay* day_;
 };
@@ -89,7 +96,7 @@ TEST_F(RainDayEndToEnd, FindsTheIsolatedDropsAtTheirSizeAndSpeedAndInventsNoPart
   EXPECT_EQ(c.unexplained, 0u);
 
   // "res" holds one line per evaluated pair, also for pairs whose record was refused.
-  const std::string res = quorda::testing::read_file(d.dir.path() + "sample/res");
+  const std::string res = quorda::testing::read_text(d.dir.path() + "sample/res");
   size_t lines = 0;
   for (char ch : res) lines += ch == '\n';
   EXPECT_GE(lines, d.particles.size());
@@ -104,11 +111,9 @@ TEST_F(RainDayEndToEnd, MeasuredSpeedsFollowTheLaboratoryTerminalSpeeds) {
 TEST(RainDayEndToEndHeavy, DISABLED_HeavyDayConvertsCompletelyAndMeasuresItsIsolatedDrops) {
   quorda::testing::ScratchDir dir;
   const std::string out = dir.path() + "heavy";
-  ASSERT_EQ(
-      run_shell(std::string(QUORDA_TOOLS_DIR) + "/rainsim --preset heavy --seed 1 --quiet --out " + out), 0);
-  const int status =
-      run_shell("cd " + out + " && " + std::string(QUORDA_EXE) + " V26150_1.ab </dev/null >/dev/null 2>&1");
-  ASSERT_EQ(status, 0) << quorda::testing::read_file(out + "/QUORDA.ERR");
+  ASSERT_EQ(simulate({"--preset", "heavy", "--seed", "1"}, out, dir.file("rainsim.txt")), 0);
+  const int status = convert(out);
+  ASSERT_EQ(status, 0) << quorda::testing::read_text(out + "/QUORDA.ERR");
   std::vector<sim::TruthRow> truth;
   std::vector<Particle> parts;
   std::string error;

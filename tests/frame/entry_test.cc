@@ -83,19 +83,19 @@ TEST(Entry, WithoutSlashEEachRunAppendsTheStartLineToTheErrorFile) {
   TestRun first;
   first.platform.clock = 1000;  // Thu Jan  1 00:16:40 1970 UTC
   run(first, {"V10082_1.AB"});
-  std::string log = read_file(first.dir.file("QUORDA.ERR"));
+  std::string log = testing::read_text(first.dir.file("QUORDA.ERR"));
   EXPECT_EQ(log.rfind("\nQPX starts at Thu Jan  1 00:16:40 1970\n", 0), 0u) << log;
   // The error stream of the run stays the file: what the run reports later follows the start line.
   errf(first.ctx->diag, "later \n");
   std::fflush(first.ctx->diag.err);
-  log = read_file(first.dir.file("QUORDA.ERR"));
+  log = testing::read_text(first.dir.file("QUORDA.ERR"));
   EXPECT_EQ(log.substr(log.size() - 7), "later \n");
 
   TestRun second;
   second.ctx->home = first.dir.path();
   second.platform.clock = 86400 * 365 + 3723;  // Fri Jan  1 01:02:03 1971
   run(second, {"V10082_1.AB"});
-  std::string both = read_file(first.dir.file("QUORDA.ERR"));
+  std::string both = testing::read_text(first.dir.file("QUORDA.ERR"));
   EXPECT_EQ(both.rfind(log, 0), 0u);
   EXPECT_EQ(both.substr(log.size()).rfind("\nQPX starts at Fri Jan  1 01:02:03 1971\n", 0), 0u) << both;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/command_line.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -61,7 +62,7 @@ TEST(ProgressTick, FirstTickReadsTheSettingsOpensTheRawFileAndDrawsAnEmptySummar
   t.ctx->cmd.filespec_name = "V10082_1.ab";
   EXPECT_EQ(progress_tick(*t.ctx), 1);
   EXPECT_EQ(t.ctx->tick.first_tick, 0);
-  EXPECT_EQ(t.ctx->settings.raw_path, "dir/");
+  EXPECT_EQ(t.ctx->settings.raw_path, std::string("dir") + kDirSeparator);
   EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, 2.0f);
   EXPECT_TRUE(t.ctx->raw.raw_file.is_open());
   EXPECT_EQ(t.out(), ":        0\n" + t.ctx->raw.mp_nam + ":        0\nA:        0\nB:        0\n");

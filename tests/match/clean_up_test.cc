@@ -41,6 +41,9 @@ TEST_F(CleanUp, ClosesTheFourStreamsAndResAndPassesOverClosedOnes) {
 }
 
 TEST_F(CleanUp, FailedClosesAreReportedInOrderAndTheOthersStillClosed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no device that is always full";
+#endif
   // Bytes still buffered for a full device make the close fail.
   for (OutFile* f : {&ctx.out.hd_stream, &ctx.out.pix_stream, &ctx.out.abh_stream}) {
     ASSERT_TRUE(f->open("/dev/full", "r+b"));

@@ -65,7 +65,7 @@ TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
     eval_dr(*second, a.p, b.p, &e, &sa, &sb, &v);
     close_res(*second);
     EXPECT_EQ(second->eval.res, nullptr);
-    EXPECT_EQ(testing::read_file(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
+    EXPECT_EQ(testing::read_text(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
   }
 }
 

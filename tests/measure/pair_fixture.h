@@ -81,7 +81,7 @@ inline void setup_worked_example(RunContext& ctx) {
 
 inline std::string read_res(TestRun& run) {
   if (run.ctx->eval.res != nullptr) std::fflush(run.ctx->eval.res);
-  return read_file(run.dir.file("res"));
+  return read_text(run.dir.file("res"));
 }
 
 }  // namespace quorda::testing

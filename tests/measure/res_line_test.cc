@@ -27,8 +27,21 @@ struct FieldShape {
 };
 constexpr FieldShape kShapes[] = {{6, 3}, {8, 5}, {5, 3}, {7, 4}};
 
+// The converter writes a not-a-number with its sign bit set as "-nan", as the GNU C library's
+// printf does, so that "res" is the same on every system; the C library of Windows leaves the
+// sign out.
+bool printf_drops_nan_sign() {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%f", -std::numeric_limits<double>::quiet_NaN());
+  return buf[0] != '-';
+}
+
 std::string printf_field(double x, int width, int precision) {
   char buf[400];
+  if (std::isnan(x) && std::signbit(x) && printf_drops_nan_sign()) {
+    const int n = std::snprintf(buf, sizeof buf, "%*s", width, "-nan");
+    return std::string(buf, static_cast<size_t>(n));
+  }
   const int n = std::snprintf(buf, sizeof buf, "%*.*f", width, precision, x);
   return std::string(buf, static_cast<size_t>(n));
 }
@@ -40,6 +53,16 @@ std::string our_field(double x, int width, int precision) {
 }
 
 std::string printf_line(const double (&v)[kResValues]) {
+  if (printf_drops_nan_sign()) {
+    // Field by field, each as above; the format puts one blank between fields.
+    static constexpr FieldShape kLine[kResValues] = {{6, 3}, {8, 5}, {5, 3}, {5, 3}, {5, 3},
+                                                     {5, 3}, {5, 3}, {5, 3}, {7, 4}, {7, 4},
+                                                     {7, 4}, {7, 4}, {7, 4}, {7, 4}, {7, 4}};
+    std::string line;
+    for (int i = 0; i < kResValues; ++i)
+      line += (i > 0 ? " " : "") + printf_field(v[i], kLine[i].width, kLine[i].precision);
+    return line + "\n";
+  }
   char buf[kResLineMax + 1];
   const int n = std::snprintf(buf, sizeof buf, kResFormat, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
                               v[8], v[9], v[10], v[11], v[12], v[13], v[14]);

@@ -90,8 +90,8 @@ TEST(LineEncoder, FixedShapeThatCannotHoldAValueAndBadLinesAreRefused) {
   shape.fixed_base = 100;
   shape.fixed_w_pos = 3;
   shape.fixed_w_len = 3;
-  std::vector<LineRecord> far = {line(0, {{110, 111}})};
-  EXPECT_THROW(encode_line_blocks(far, shape), std::invalid_argument);
+  std::vector<LineRecord> too_far = {line(0, {{110, 111}})};
+  EXPECT_THROW(encode_line_blocks(too_far, shape), std::invalid_argument);
   std::vector<LineRecord> falling = {line(5, {{1, 2}}), line(5, {{1, 3}})};
   EXPECT_THROW(encode_line_blocks(falling), std::invalid_argument);
   std::vector<LineRecord> overlapping = {line(5, {{1, 4}, {3, 6}})};

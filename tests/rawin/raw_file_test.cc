@@ -2,9 +2,9 @@
 #include "rawin/raw_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -145,7 +145,7 @@ TEST(RawCursor, ShortHeadNegativeLengthAndOverlongPayloadAreReported) {
   // The first record's payload announced as longer than the file.
   EXPECT_EQ(c.read(o.file, 0, 13, &rec), ReadStatus::kBeyondEnd);
   // A file that shrank below the measured end.
-  EXPECT_EQ(::truncate(o.path.c_str(), 12), 0);
+  std::filesystem::resize_file(o.path, 12);
   RawCursor fresh;
   EXPECT_EQ(fresh.read(o.file, 0, o.end, &rec), ReadStatus::kBeyondEnd);
 }
@@ -170,7 +170,9 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   append_record(image, 1, filled(20, 3));
   write_file(path, image);
   // A sparse file of 3 GiB: its end lies past INT32_MAX.
-  if (::truncate(path.c_str(), int64_t{3} << 30) != 0) GTEST_SKIP() << "no sparse files here";
+  std::error_code grown;
+  std::filesystem::resize_file(path, uintmax_t{3} << 30, grown);
+  if (grown) GTEST_SKIP() << "no sparse files here: " << grown.message();
   ASSERT_TRUE(t.ctx->raw.raw_file.open(path));
   t.ctx->raw.mp_nam = path;
   bool ok = false;

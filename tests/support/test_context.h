@@ -1,7 +1,12 @@
 // Test support: a fake platform, a run context whose streams are captured, and scratch folders.
 #pragma once
 
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <deque>
@@ -15,6 +20,7 @@
 #include "common/run_end.h"
 #include "frame/platform.h"
 #include "frame/run_context.h"
+#include "support/process.h"
 
 namespace quorda::testing {
 
@@ -53,19 +59,36 @@ class FakePlatform : public Platform {
 class ScratchDir {
  public:
   ScratchDir() {
+#ifdef _WIN32
+    // A fresh name of the process id and a counter; the folder is written with '\' throughout, as
+    // the converter's command line on Windows wants its paths.
+    static int made = 0;
+    const std::string base = std::filesystem::temp_directory_path().make_preferred().string();
+    for (int tries = 0; tries < 1000 && path_.empty(); ++tries) {
+      std::filesystem::path p = std::filesystem::path(base) /
+                                ("quorda-test-" + std::to_string(::_getpid()) + "-" + std::to_string(++made));
+      std::error_code ec;
+      if (std::filesystem::create_directory(p, ec)) path_ = p.make_preferred().string() + "\\";
+    }
+#else
     std::string tmpl = (std::filesystem::temp_directory_path() / "quorda-test-XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     char* made = ::mkdtemp(buf.data());
     path_ = made != nullptr ? std::string(made) + "/" : std::string();
+#endif
   }
   ~ScratchDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  // The folder, ending in '/'.
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + name; }
+  // The folder, ending in a separator ('/' on POSIX, '\' on Windows).
+  const std::string& path() const {
+    return path_;
+  }
+  std::string file(const std::string& name) const {
+    return path_ + name;
+  }
 
  private:
   std::string path_;
@@ -121,7 +144,11 @@ class TestRun {
   }
   static void reset(FILE* f) {
     std::fflush(f);
+#ifdef _WIN32
+    if (::_chsize_s(::_fileno(f), 0) != 0) return;
+#else
     if (::ftruncate(::fileno(f), 0) != 0) return;
+#endif
     std::rewind(f);
   }
   FILE* err_;
@@ -141,6 +168,11 @@ inline std::string read_file(const std::string& path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// A text file the program wrote, line ends made '\n' (see text_of).
+inline std::string read_text(const std::string& path) {
+  return text_of(read_file(path));
 }
 
 }  // namespace quorda::testing

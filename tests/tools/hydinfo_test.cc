@@ -2,7 +2,6 @@
 // summary and listing against the converter's text file "res", the consistency check on a good set
 // and on damaged copies, and the per-minute listing through the header file's index.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,20 +15,20 @@
 #include "common/bytes.h"
 #include "common/constants.h"
 #include "measure/hyd_walker.h"
+#include "support/process.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
 using testing::read_file;
+using testing::read_text;
 using testing::ScratchDir;
 using testing::write_file;
 
-const std::string kHydinfo = std::string(QUORDA_TOOLS_DIR) + "/hydinfo";
-
-int run_shell(const std::string& cmd) {
-  const int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+// Converts the raw day file V26150_1.ab of a folder; returns the exit status.
+int convert(const std::string& dir) {
+  return testing::run_program(testing::quorda_exe(), {"V26150_1.ab"}, dir).status;
 }
 
 struct Result {
@@ -73,14 +72,14 @@ class Hydinfo : public ::testing::Test {
     day_ = new Day;
     Day& d = *day_;
     d.set = d.dir.path() + "day";
-    const int sim =
-        run_shell(std::string(QUORDA_TOOLS_DIR) +
-                  "/rainsim --preset sample --seed 31 --start 09:59:30 --duration 150 --quiet --out " +
-                  d.set + " >" + d.dir.file("sim.txt") + " 2>&1");
+    const int sim = testing::run_program(testing::tool_path("rainsim"),
+                                         {"--preset", "sample", "--seed", "31", "--start", "09:59:30",
+                                          "--duration", "150", "--quiet", "--out", d.set},
+                                         d.dir.path())
+                        .status;
     if (sim != 0) return;
-    d.status = run_shell("cd " + d.set + " && " + std::string(QUORDA_EXE) +
-                         " V26150_1.ab </dev/null >console.txt 2>&1");
-    d.res = lines_of(read_file(d.set + "/res"));
+    d.status = convert(d.set);
+    d.res = lines_of(read_text(d.set + "/res"));
     d.hyd = bytes_of(d.set + "/V26150_1.hyd");
     d.walk = walk_hyd(d.hyd);
   }
@@ -89,16 +88,18 @@ class Hydinfo : public ::testing::Test {
     day_ = nullptr;
   }
   void SetUp() override {
-    ASSERT_EQ(day_->status, 0) << read_file(day_->set + "/QUORDA.ERR");
+    ASSERT_EQ(day_->status, 0) << read_text(day_->set + "/QUORDA.ERR");
     ASSERT_TRUE(day_->walk.ok()) << day_->walk.error;
     ASSERT_GT(day_->res.size(), 100u);
   }
 
   static Result hydinfo(const std::string& args) {
     Result r;
-    r.status = run_shell(kHydinfo + " " + args + " >" + scratch_.file("out") + " 2>" + scratch_.file("err"));
-    r.out = read_file(scratch_.file("out"));
-    r.err = read_file(scratch_.file("err"));
+    const testing::SplitResult run = testing::run_program_split(testing::tool_path("hydinfo"),
+                                                                testing::split_words(args), scratch_.path());
+    r.status = run.status;
+    r.out = run.out;
+    r.err = run.err;
     return r;
   }
 
@@ -283,15 +284,13 @@ TEST_F(Hydinfo, CheckPassesOnASetResumedAfterTheRawFileGrew) {
     std::filesystem::copy_file(day_->set + "/" + f, dir + "/" + f);
   const std::string raw = read_file(day_->set + "/V26150_1.ab");
   write_file(dir + "/V26150_1.ab", raw.substr(0, raw.size() / 2));
-  const std::string convert =
-      "cd " + dir + " && " + std::string(QUORDA_EXE) + " V26150_1.ab </dev/null >console.txt 2>&1";
-  ASSERT_EQ(run_shell(convert), 0);
+  ASSERT_EQ(convert(dir), 0);
   Result r = hydinfo("--check " + dir + "/V26150_1");
   EXPECT_EQ(r.status, 0) << r.out;
   const size_t half = lines_of(hydinfo("--csv " + dir + "/V26150_1").out).size() - 1;
   EXPECT_LT(half, day_->res.size());
   write_file(dir + "/V26150_1.ab", raw);
-  ASSERT_EQ(run_shell(convert), 0);
+  ASSERT_EQ(convert(dir), 0);
   r = hydinfo("--check " + dir + "/V26150_1");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(lines_of(hydinfo("--csv " + dir + "/V26150_1").out).size(), day_->res.size() + 1);

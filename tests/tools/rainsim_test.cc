@@ -1,12 +1,12 @@
 // The rainsim program: options, presets and reproducibility from the seed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "sim/truth_csv.h"
+#include "support/process.h"
 #include "support/test_context.h"
 
 namespace {
@@ -14,11 +14,11 @@ namespace {
 using quorda::testing::read_file;
 using quorda::testing::ScratchDir;
 
-const std::string kRainsim = std::string(QUORDA_TOOLS_DIR) + "/rainsim";
-
+// Runs rainsim with the blank-separated arguments; its output goes to the file `out_file`.
 int run(const std::string& args, const std::string& out_file) {
-  const int st = std::system((kRainsim + " " + args + " >" + out_file + " 2>&1").c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  using quorda::testing::start_program;
+  return quorda::testing::wait_program(
+      start_program(quorda::testing::tool_path("rainsim"), quorda::testing::split_words(args), "", out_file));
 }
 
 size_t drops_in(const std::string& truth) {
