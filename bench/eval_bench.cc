@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/platform.h"
-#include "frame/run_context.h"
+#include "platform/platform.h"
+#include "app/run_context.h"
 #include "measure/transf_1.h"
 #include "rawin/main_hr.h"
 

@@ -25,12 +25,12 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "common/main_header.h"
-#include "measure/check_output_set.h"
-#include "measure/hyd_walker.h"
-#include "measure/particle_record.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "format/main_header.h"
+#include "format/check_output_set.h"
+#include "format/hyd_walker.h"
+#include "format/particle_record.h"
 
 namespace {
 
