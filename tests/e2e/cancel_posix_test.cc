@@ -14,32 +14,14 @@
 #include <string>
 
 #include "support/day_files.h"
-#include "support/raw_day.h"
+#include "support/long_day.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
-using testing::RawDayBuilder;
+using testing::long_day;
 using testing::ScratchDir;
-using testing::TestParticle;
-
-// A day long enough that the run is still going when the test reacts to the first summary.
-std::vector<uint8_t> long_day() {
-  RawDayBuilder b(3000);
-  HdPar h;
-  h.line_fr = 20000;
-  h.centre_pix = 256;
-  h.l0_1 = h.l0_2 = 250;
-  h.valid_since = 86400u * 14690u;
-  b.header(0, h);
-  for (int i = 0; i < 40000; ++i) {
-    double y = 2000.0 + 700.0 * i;
-    int16_t x = static_cast<int16_t>(50 + (i * 37) % 400);
-    b.particle(TestParticle{y, x, 12, 8, y + 25, x, 12, 8});
-  }
-  return b.build();
-}
 
 struct PtyRun {
   pid_t pid = -1;
