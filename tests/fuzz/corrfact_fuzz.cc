@@ -1,8 +1,8 @@
 // Fuzz harness of the correction-table reader: one input is corrfact.dat. A file that gives no
 // usable factors ends the run, which the harness expects.
-#include "common/run_end.h"
+#include "base/run_end.h"
 #include "fuzz/fuzz_support.h"
-#include "match/tables.h"
+#include "measure/tables.h"
 
 namespace quorda::fuzz {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/run_context.h"
+#include "app/run_context.h"
 #include "support/test_context.h"
 
 namespace quorda::fuzz {

@@ -3,10 +3,10 @@
 //
 // Input: three files separated by kFileSeparator: the .hyd, .hd and .abh files of a set (empty
 // when the input ends before them).
+#include "format/check_output_set.h"
+#include "format/hyd_report.h"
+#include "format/hyd_walker.h"
 #include "fuzz/fuzz_support.h"
-#include "measure/check_output_set.h"
-#include "measure/hyd_report.h"
-#include "measure/hyd_walker.h"
 
 namespace quorda::fuzz {
 

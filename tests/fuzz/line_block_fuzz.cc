@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "common/constants.h"
+#include "base/constants.h"
 #include "fuzz/fuzz_support.h"
 #include "rawin/decmpr.h"
 

@@ -7,7 +7,7 @@
 // is bounded by a budget of ticks.
 #include <string>
 
-#include "frame/entry.h"
+#include "app/entry.h"
 #include "fuzz/fuzz_support.h"
 
 namespace quorda::fuzz {

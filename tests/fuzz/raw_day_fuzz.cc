@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/run_end.h"
-#include "frame/entry.h"
+#include "app/entry.h"
+#include "base/run_end.h"
+#include "format/check_output_set.h"
 #include "fuzz/fuzz_support.h"
-#include "measure/check_output_set.h"
 #include "support/test_context.h"
 
 namespace quorda::fuzz {

@@ -1,7 +1,7 @@
 // Fuzz harness of the settings reader: one input is the settings file, read as a run reads it
 // (HYD_PATH first, then every setting). A missing key ends the run, which the harness expects.
-#include "common/run_end.h"
-#include "frame/settings.h"
+#include "app/settings.h"
+#include "base/run_end.h"
 #include "fuzz/fuzz_support.h"
 
 namespace quorda::fuzz {
