@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rawin/line_block_format.h"
+#include "format/line_block_format.h"
 
 namespace quorda {
 

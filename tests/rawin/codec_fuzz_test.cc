@@ -10,12 +10,12 @@
 #include <random>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
+#include "format/line_block_format.h"
 #include "rawin/decmpr.h"
 #include "rawin/decmpr_model.h"
-#include "rawin/line_block_format.h"
-#include "rawin/line_encoder.h"
 #include "rawin/raw_file.h"
+#include "sim/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {

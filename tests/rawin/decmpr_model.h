@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/line_record.h"
+#include "base/bytes.h"
+#include "format/line_record.h"
 
 namespace quorda::testing {
 
