@@ -9,7 +9,8 @@
 # Best of five of each, wall, user and system time; the machine's load is printed before and
 # after, since other work on the same cores changes wall times (user times and the ratios of
 # figures taken side by side suffer less).
-# QUORDA_BUILD_DIR (default build-rel) and QUORDA_SEED (default 1) may be set.
+# QUORDA_BUILD_DIR (default build-rel) and QUORDA_SEED (default 1) may be set; QUORDA_BEFORE may
+# name another quorda binary, whose heavy-day conversion is then measured in the same run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUORDA_BUILD_DIR:-build-rel}
@@ -56,6 +57,18 @@ convert() {
 
 heavy=$(convert "$work/heavy")
 tenth=$(convert "$work/tenth")
+before=""
+if [[ -n ${QUORDA_BEFORE:-} ]]; then
+  mkdir -p "$work/before"
+  cp "$work/heavy"/{V*_1.ab,QUORDA.SET,corrfact.dat} "$work/before/"
+  quorda_after=$quorda
+  quorda=$(realpath "$QUORDA_BEFORE")
+  before=$(convert "$work/before")
+  quorda=$quorda_after
+  for f in "$work/heavy"/*.hyd "$work/heavy"/*.hd "$work/heavy"/*.abh "$work/heavy"/res; do
+    cmp -s "$f" "$work/before/$(basename "$f")" || echo "differs from the other binary's output: $(basename "$f")"
+  done
+fi
 raw=$(cd "$work/heavy" && ls V*_1.ab)
 in_bytes=$(stat -c %s "$work/heavy/$raw")
 out_bytes=$(($(stat -c %s "$work/heavy/${raw%.ab}.hyd") + $(stat -c %s "$work/heavy/res")))
@@ -76,12 +89,16 @@ if command -v strace >/dev/null; then
 fi
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
-awk -v h="$heavy" -v t="$tenth" -v io="$io" -v inb="$in_bytes" -v outb="$out_bytes" -v p="$particles" \
+awk -v h="$heavy" -v t="$tenth" -v b="$before" -v io="$io" -v inb="$in_bytes" -v outb="$out_bytes" -v p="$particles" \
     -v sc="$syscalls" 'BEGIN {
   split(h, H); split(t, T); split(io, I)
   printf "heavy day: %.1f MB raw in, %.1f MB out (.hyd and res), %d particles\n", inb / 1e6, outb / 1e6, p
   printf "%-28s %8s %8s %8s %10s\n", "best of five", "wall s", "user s", "system s", "peak MB"
   printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, heavy day", H[1], H[2], H[3], H[4] / 1024
+  if (b != "") {
+    split(b, B)
+    printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, QUORDA_BEFORE", B[1], B[2], B[3], B[4] / 1024
+  }
   printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "I/O bound of the same bytes", I[1], I[2], I[3], I[4] / 1024
   printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "a tenth as long (30 min)", T[1], T[2], T[3], T[4] / 1024
   iot = I[1] > 0.01 ? I[1] : 0.01
