@@ -65,6 +65,7 @@ struct OutputSet {
   int32_t pix_day = 0;
   int32_t pix_end = 0;  // length of the hydrometeor file
   OutFile pix_stream, hd_stream, abh_stream;
+  bool close_failed = false;  // closing one of the three files failed at the end of the run
 };
 
 }  // namespace quorda
