@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "frame/run_context.h"
+#include "app/run_context.h"
 #include "rawin/decmpr.h"
-#include "rawin/line_encoder.h"
+#include "sim/line_encoder.h"
 
 namespace quorda {
 namespace {
@@ -68,7 +68,7 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   const auto blocks = encode_line_blocks(lines);
   int64_t bytes = 0;
   for (const auto& b : blocks) bytes += static_cast<int64_t>(b.size());
-  auto ctx = make_run_context(nullptr);
+  auto ctx = make_run_context(nullptr, nullptr);
   FILE* sink = std::fopen("/dev/null", "w");
   ctx->diag.err = sink;
   ctx->diag.out = sink;

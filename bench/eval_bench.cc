@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/platform.h"
-#include "frame/run_context.h"
+#include "app/run_context.h"
 #include "measure/transf_1.h"
+#include "platform/platform.h"
 #include "rawin/main_hr.h"
 
 namespace quorda {
@@ -64,7 +64,7 @@ PairSet make_pairs(int n) {
 
 void BM_EvalAndTransform(benchmark::State& state) {
   NullPlatform platform;
-  auto ctx = make_run_context(&platform);
+  auto ctx = make_run_context(&platform, nullptr);
   ctx->home = "/dev/null/";  // not used: "res" is set up below
   for (int k = 0; k < kCorrEntries; ++k) {
     ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;

@@ -12,9 +12,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "common/bytes.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/trace.h"
+#include "measure/measure_run.h"
 #include "measure/transf_1.h"
 
 namespace quorda {
@@ -29,7 +29,7 @@ void put_table(const int32_t* table, uint8_t* p) {
 }
 
 // Appends the buffer to the hydrometeor file at its end, with one write.
-void append_buffer(RunContext& ctx) {
+void append_buffer(const MeasureRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   hprintf(ctx.diag, "lastpix_y=%lf now writing %ld ", static_cast<double>(w.lastpix_y), w.pix_indx);
@@ -47,7 +47,7 @@ void append_buffer(RunContext& ctx) {
 
 }  // namespace
 
-void commit_heads(RunContext& ctx, bool final_save) {
+void commit_heads(const MeasureRun& ctx, bool final_save) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   // The heads count what the file holds: particles still in the buffer move neither the resume
@@ -83,7 +83,7 @@ namespace {
 // One save. A save for a full buffer only appends it: the heads are committed at the other saves
 // (timed, forced and final), which sync the files first. An empty buffer leaves the files
 // untouched unless `heads_always` asks for the heads.
-void save(RunContext& ctx, int64_t now, bool commit, bool heads_always) {
+void save(const MeasureRun& ctx, int64_t now, bool commit, bool heads_always) {
   Writer& w = ctx.writer;
   w.flush_time = now;
   const bool have_records = w.pix_indx > 0;
@@ -95,7 +95,7 @@ void save(RunContext& ctx, int64_t now, bool commit, bool heads_always) {
 }
 
 // Enters the record just added at pix_indx for every minute from pix_minute + 1 up to its own.
-void enter_minute(RunContext& ctx, double t1) {
+void enter_minute(const MeasureRun& ctx, double t1) {
   Writer& w = ctx.writer;
   const double line_fr = ctx.hdr.line_fr;
   if (!(line_fr > 0.0)) return;
@@ -113,7 +113,7 @@ void enter_minute(RunContext& ctx, double t1) {
 
 }  // namespace
 
-void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b) {
+void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
   Writer& w = ctx.writer;
   const bool pair = drop_a != nullptr && drop_b != nullptr;
   uint8_t head[kPixHeadSize];
@@ -152,11 +152,11 @@ void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b) {
   w.pix_indx += len;
 }
 
-void net_wr_append(RunContext& ctx) {
+void net_wr_append(const MeasureRun& ctx) {
   save(ctx, ctx.platform->now(), false, false);
 }
 
-void net_wr_final(RunContext& ctx) {
+void net_wr_final(const MeasureRun& ctx) {
   save(ctx, ctx.platform->now(), true, true);
 }
 

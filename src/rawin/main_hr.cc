@@ -4,16 +4,17 @@
 #include "rawin/main_hr.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "common/bytes.h"
-#include "common/run_end.h"
-#include "frame/diagnostics.h"
-#include "frame/platform.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/diagnostics.h"
+#include "base/run_end.h"
+#include "base/trace.h"
+#include "platform/platform.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -39,7 +40,7 @@ void fill_pix_file(const std::string& pix_nam, char* dst) {
   std::memcpy(dst, name.data(), std::min(name.size(), mh::kPixFileSize - 1));
 }
 
-MainHeader build_record(RunContext& ctx, const HdPar& hp) {
+MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
   const Settings& s = ctx.settings;
   MainHeader rec;
   rec.indic = kMainHeaderIndic;
@@ -76,7 +77,7 @@ MainHeader build_record(RunContext& ctx, const HdPar& hp) {
 // Appends the record to the header file. The header file is written before the hydrometeor file:
 // a record that reached only the header file is cut from it by the next run, which meets the
 // header again in the raw file. A failed write ends the run: the record would be missing for good.
-void append_to_header_file(RunContext& ctx, const uint8_t* bytes) {
+void append_to_header_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutFile& hd = ctx.out.hd_stream;
   const int64_t end = hd.size();
   if (end < 0) fatal_tag(ctx.diag, " main_hr02 ");
@@ -84,7 +85,7 @@ void append_to_header_file(RunContext& ctx, const uint8_t* bytes) {
 }
 
 // Appends the record to the hydrometeor file at its end and counts it in pix_end.
-void append_to_pix_file(RunContext& ctx, const uint8_t* bytes) {
+void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutputSet& out = ctx.out;
   if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, " main_hr06 ");
   out.pix_end += static_cast<int32_t>(kMainHeaderSize);
@@ -94,11 +95,13 @@ void append_to_pix_file(RunContext& ctx, const uint8_t* bytes) {
 
 }  // namespace
 
-void main_hr(RunContext& ctx, const uint8_t* payload, int32_t len) {
+void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
   HeaderBook& hb = ctx.hdr;
   hprintf(ctx.diag, "main_hr: \n");
   if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {
-    // A header cut short (the growing end of the raw file) is not taken at all.
+    // A header cut short (the growing end of the raw file) is not taken at all. No system call
+    // failed, so the reason given is ENODATA rather than whatever errno held from before.
+    errno = ENODATA;
     report_tag(ctx.diag, " main_hr01 ");
     return;
   }

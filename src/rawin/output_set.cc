@@ -15,12 +15,12 @@
 #include <cmath>
 #include <vector>
 
-#include "common/bytes.h"
-#include "frame/platform.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
-#include "measure/recover_output_set.h"
+#include "base/bytes.h"
+#include "base/trace.h"
+#include "format/recover_output_set.h"
+#include "platform/platform.h"
 #include "rawin/main_hr.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -50,19 +50,19 @@ struct FoundFile {
   std::vector<uint8_t> bytes;
 };
 
-FoundFile read_found(RunContext& ctx, const std::string& path, const char* tag) {
+FoundFile read_found(const RawinRun& ctx, const std::string& path, const char* tag) {
   FoundFile f;
-  f.exists = file_exists(path);
+  f.exists = ctx.files->exists(path);
   if (!f.exists) return f;
   OutFile in;
-  if (!in.open(path, false) || !in.read_all(&f.bytes)) fatal_tag(ctx.diag, tag);
+  if (!in.open(*ctx.files, path, false) || !in.read_all(&f.bytes)) fatal_tag(ctx.diag, tag);
   in.close();
   return f;
 }
 
 // The length of the raw file, which bounds the positions of the index file. A run has the raw file
 // open by now; without it nothing bounds them.
-int64_t raw_size(RunContext& ctx) {
+int64_t raw_size(const RawinRun& ctx) {
   if (!ctx.raw.raw_file.is_open()) return INT64_MAX;
   int32_t end = 0;
   bool clamped = false;
@@ -70,7 +70,7 @@ int64_t raw_size(RunContext& ctx) {
   return clamped ? INT64_MAX : end;
 }
 
-[[noreturn]] void refuse_damaged_set(RunContext& ctx, const std::string& fault) {
+[[noreturn]] void refuse_damaged_set(const RawinRun& ctx, const std::string& fault) {
   const OutputSet& out = ctx.out;
   // The fault names the file by its extension; the message names it by its path.
   std::string text = fault;
@@ -84,7 +84,7 @@ int64_t raw_size(RunContext& ctx) {
 }
 
 // Says on the error stream what the recovery cut.
-void report_cuts(RunContext& ctx, const RecoveryPlan& p) {
+void report_cuts(const RawinRun& ctx, const RecoveryPlan& p) {
   const OutputSet& out = ctx.out;
   if (p.hyd_cut_bytes > 0)
     errf(ctx.diag, " pixfil: %s cut back to its last save: %lld bytes, %d whole records%s \n",
@@ -97,9 +97,9 @@ void report_cuts(RunContext& ctx, const RecoveryPlan& p) {
     errf(ctx.diag, " pixfil: %s head set back to the records kept \n", out.hd_nam.c_str());
 }
 
-void open_hyd(RunContext& ctx, const RecoveryPlan& p, bool existed) {
+void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
-  if (!out.pix_stream.open(out.pix_nam, true)) fatal_tag(ctx.diag, " pixfil01 ");
+  if (!out.pix_stream.open(*ctx.files, out.pix_nam, true)) fatal_tag(ctx.diag, " pixfil01 ");
   if (existed && p.hyd_cut_bytes > 0) {
     if (!out.pix_stream.truncate(p.hyd_keep) || !out.pix_stream.sync()) fatal_tag(ctx.diag, " pixfil02 ");
   }
@@ -113,7 +113,7 @@ void open_hyd(RunContext& ctx, const RecoveryPlan& p, bool existed) {
 }
 
 // Restores pos_pix, oldlen and the main header records from the kept bytes of the header file.
-void read_back_hd(RunContext& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& hd) {
+void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& hd) {
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
   decode_table(p.hd_head.data(), w.pos_pix);
@@ -145,9 +145,10 @@ void read_back_hd(RunContext& ctx, const RecoveryPlan& p, const std::vector<uint
 }
 
 // Opens the header file, cuts it to the kept records and writes its head where it changed.
-void open_hd(RunContext& ctx, const RecoveryPlan& p, bool existed) {
+void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
-  if (!out.hd_stream.open(out.hd_nam, true)) fatal_tag(ctx.diag, existed ? " pixfil14 " : " pixfil18 ");
+  if (!out.hd_stream.open(*ctx.files, out.hd_nam, true))
+    fatal_tag(ctx.diag, existed ? " pixfil14 " : " pixfil18 ");
   const int64_t size = out.hd_stream.size();
   if (size < 0) fatal_tag(ctx.diag, " pixfil15 ");
   if (size > p.hd_keep && !out.hd_stream.truncate(p.hd_keep)) fatal_tag(ctx.diag, " pixfil16 ");
@@ -160,7 +161,7 @@ void open_hd(RunContext& ctx, const RecoveryPlan& p, bool existed) {
 }
 
 // Reads the saved minute indexes and lastpix_y of an existing index file and sets the cursors.
-void read_back_abh(RunContext& ctx, const std::vector<uint8_t>& abh) {
+void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
   decode_table(abh.data(), mi.posa_bf);
@@ -188,10 +189,11 @@ void read_back_abh(RunContext& ctx, const std::vector<uint8_t>& abh) {
   hprintf(ctx.diag, "pixfil: pos_a=%ld pos_b=%ld \n", ctx.drv.pos_a, ctx.drv.pos_b);
 }
 
-void open_abh(RunContext& ctx, const RecoveryPlan& p) {
+void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
-  if (!out.abh_stream.open(out.abh_nam, true)) fatal_tag(ctx.diag, p.new_abh ? " pixfil09 " : " pixfil04 ");
+  if (!out.abh_stream.open(*ctx.files, out.abh_nam, true))
+    fatal_tag(ctx.diag, p.new_abh ? " pixfil09 " : " pixfil04 ");
   if (!p.new_abh) return;
   // The index file is created whole with one write, and only after the other two files: its
   // existence marks a set that has begun.
@@ -206,7 +208,7 @@ void open_abh(RunContext& ctx, const RecoveryPlan& p) {
 
 }  // namespace
 
-void pixfil(RunContext& ctx) {
+void pixfil(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;

@@ -4,7 +4,8 @@
 // (cmpr_n) and the payload; the next record starts 4 + cmpr_n bytes later. The file may grow
 // while it is read, so its end is measured anew before each read step.
 //
-// Each RawCursor reads through a window of its own (pread into a buffer allocated once), so the
+// Each RawCursor reads through a window of its own (positioned reads of the file room into a buffer
+// allocated once), so the
 // day driver can alternate between the camera A and camera B cursors without a system call per
 // record while the data lie in the window. A record's payload is handed out as a view into the
 // window, valid until the next read on the same cursor.
@@ -15,12 +16,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace quorda {
 
-struct RunContext;
+struct RawinRun;
 
 class RawFile {
  public:
@@ -29,17 +33,20 @@ class RawFile {
   RawFile(const RawFile&) = delete;
   RawFile& operator=(const RawFile&) = delete;
 
-  bool open(const std::string& path);  // read only
-  bool is_open() const { return fd_ >= 0; }
-  bool close();  // false when the close failed
-  int fd() const { return fd_; }
+  // Opens the file for reading through the file room. False on failure (errno set).
+  bool open(Files& files, const std::string& path);
+  bool is_open() const { return file_ != nullptr; }
+  bool close();  // false when the close failed (errno set)
 
   // Measures the length of the file now. False on failure (errno set). A length beyond
   // INT32_MAX is reported as INT32_MAX with *clamped set.
   bool measure_end(int32_t* end, bool* clamped);
 
+  // Reads up to n bytes at pos; *got tells how many came. False on failure (errno set).
+  bool read_at(int64_t pos, void* data, size_t n, size_t* got) const;
+
  private:
-  int fd_ = -1;
+  std::unique_ptr<File> file_;
 };
 
 // One record as the framing gives it.
@@ -77,7 +84,7 @@ class RawCursor {
 
 // Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, mp_nam, the
 // file itself. Ends the run when the file cannot be opened.
-void rawfil(RunContext& ctx);
+void rawfil(const RawinRun& ctx);
 
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
 int32_t raw_day_from_name(const std::string& file_name);
@@ -86,6 +93,6 @@ int32_t raw_day_from_name(const std::string& file_name);
 // than INT32_MAX bytes gives INT32_MAX, and the first time in a run that happens one line saying
 // so goes to the error stream (ctx.raw.size_clamp_reported). When the system refuses to tell the
 // length, *ok is false, the result is 0 and errno is the system's, for the caller's tag.
-int32_t measure_raw_end(RunContext& ctx, bool* ok);
+int32_t measure_raw_end(const RawinRun& ctx, bool* ok);
 
 }  // namespace quorda

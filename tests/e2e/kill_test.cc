@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "measure/hyd_walker.h"
+#include "format/hyd_walker.h"
 #include "support/output_fixture.h"
 #include "support/process.h"
 #include "support/test_context.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "match/clean_up.h"
+#include "app/clean_up.h"
+#include "base/bytes.h"
 #include "measure/transf_1.h"
 #include "rawin/minute_index.h"
 #include "support/output_fixture.h"
@@ -299,7 +299,7 @@ TEST(NetWrFailures, FailedWritesReportTheirTagAndEndTheRun) {
     OutputRun r(dir.path());
     r.header();
     r.pair(1000);
-    ASSERT_TRUE(c.stream(r.ctx).open("/dev/full", false));
+    ASSERT_TRUE(c.stream(r.ctx).open(*r.ctx.files, "/dev/full", false));
     r.t.clear_streams();
     EXPECT_EQ(r.t.ends_with([&] { r.request(); }), kExitFatal) << c.tag;
     EXPECT_EQ(r.t.err(), std::string(c.tag) + ": " + std::strerror(ENOSPC) + "\n");

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "common/main_header.h"
-#include "measure/transf_1.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "format/main_header.h"
+#include "format/particle_record.h"
 
 namespace quorda::testing {
 
