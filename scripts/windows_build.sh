@@ -9,7 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUORDA_WIN_BUILD_DIR:-build-win}
 run_tests=0
-[[ ${1:-} == --test ]] && run_tests=1
+if [[ ${1:-} == --test ]]; then
+  run_tests=1
+  shift
+fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=${QUORDA_BUILD_TYPE:-RelWithDebInfo} -DQUORDA_BENCH=OFF ${QUORDA_CMAKE_FLAGS:-} >/dev/null
@@ -18,5 +21,5 @@ cmake --build "$build" -j"$(nproc)"
 ls "$build"/*.zip
 
 if [[ $run_tests == 1 ]]; then
-  bash scripts/windows_test.sh "$build"
+  bash scripts/windows_test.sh "$build" "$@"
 fi

@@ -1,91 +1,73 @@
-// OutFile: checked operations on one open file of the output set.
+// OutFile: checked positioned operations on one open file of the output set.
 #include "platform/out_file.h"
 
 #include <cerrno>
-#include <climits>
 
 namespace quorda {
 
 OutFile::~OutFile() {
-  if (f_ != nullptr) std::fclose(f_);
+  close();
 }
 
-bool OutFile::open(const std::string& path, const char* mode) {
-  if (f_ != nullptr) close();
+bool OutFile::fail(FileError e) {
+  errno = e.code;
+  return false;
+}
+
+bool OutFile::open(Files& files, const std::string& path, bool create) {
+  if (file_ != nullptr) close();
   path_ = path;
-  f_ = std::fopen(path.c_str(), mode);
-  return f_ != nullptr;
+  FileError err;
+  file_ = files.open(path, create ? OpenMode::kUpdateOrCreate : OpenMode::kUpdate, &err);
+  return file_ != nullptr || fail(err);
 }
 
 bool OutFile::close() {
-  if (f_ == nullptr) return true;
-  int rc = std::fclose(f_);
-  f_ = nullptr;
-  return rc == 0;
+  if (file_ == nullptr) return true;
+  const bool ok = file_->close();
+  const FileError e = file_->error();
+  file_.reset();
+  return ok || fail(e);
 }
 
-bool OutFile::commit() {
-  if (f_ == nullptr) {
-    errno = EBADF;
-    return false;
-  }
-  return std::fflush(f_) == 0;
-}
-
-bool OutFile::seek(int32_t pos) {
-  if (f_ == nullptr) {
-    errno = EBADF;
-    return false;
-  }
-  return std::fseek(f_, pos, SEEK_SET) == 0;
-}
-
-bool OutFile::seek_end() {
-  if (f_ == nullptr) {
-    errno = EBADF;
-    return false;
-  }
-  return std::fseek(f_, 0, SEEK_END) == 0;
-}
-
-int32_t OutFile::tell() {
-  if (f_ == nullptr) {
-    errno = EBADF;
+int64_t OutFile::size() {
+  if (file_ == nullptr) return fail(FileError{EBADF}) ? 0 : -1;
+  int64_t n = 0;
+  if (!file_->size(&n)) {
+    fail(file_->error());
     return -1;
   }
-  long pos = std::ftell(f_);
-  if (pos < 0) return -1;
-  if (pos > INT32_MAX) {
-    errno = EOVERFLOW;
-    return -1;
-  }
-  return static_cast<int32_t>(pos);
+  return n;
 }
 
-bool OutFile::write(const void* data, size_t n) {
-  if (f_ == nullptr) {
-    errno = EBADF;
-    return false;
-  }
+bool OutFile::write_at(int64_t pos, const void* data, size_t n) {
+  if (file_ == nullptr) return fail(FileError{EBADF});
   if (n == 0) return true;
-  return std::fwrite(data, n, 1, f_) == 1;
+  return file_->write_at(pos, data, n) || fail(file_->error());
 }
 
-bool OutFile::append(const void* data, size_t n) {
-  return seek_end() && write(data, n);
+bool OutFile::read_at(int64_t pos, void* data, size_t n) {
+  if (file_ == nullptr) return fail(FileError{EBADF});
+  size_t got = 0;
+  if (!file_->read_at(pos, data, n, &got)) return fail(file_->error());
+  return got == n || fail(FileError{0});
 }
 
-bool OutFile::read(void* data, size_t n) {
-  if (f_ == nullptr) {
-    errno = EBADF;
-    return false;
-  }
-  if (n == 0) return true;
-  return std::fread(data, n, 1, f_) == 1;
+bool OutFile::read_all(std::vector<uint8_t>* out) {
+  const int64_t n = size();
+  if (n < 0) return false;
+  out->resize(static_cast<size_t>(n));
+  return read_at(0, out->data(), out->size());
 }
 
-bool OutFile::at_eof() const {
-  return f_ != nullptr && std::feof(f_) != 0;
+bool OutFile::truncate(int64_t size) {
+  if (file_ == nullptr) return fail(FileError{EBADF});
+  return file_->truncate(size) || fail(file_->error());
+}
+
+bool OutFile::sync() {
+  if (file_ == nullptr) return fail(FileError{EBADF});
+  return file_->sync() || fail(file_->error());
 }
 
 }  // namespace quorda

@@ -1,17 +1,22 @@
-// OutFile: one file of the output set (hydrometeor, header or index file), held open for the run.
+// OutFile: one file of the output set (hydrometeor, header or index file), held open for the run,
+// on a File of the file room.
 //
-// A thin, checked wrapper over a C stream. Every operation reports success as a bool and leaves
-// errno as the system set it, so that the caller can write its checkpoint tag. "Committing" the
-// bytes written so far is a flush of the stream to the operating system; the files are never
-// closed and reopened during a run. Positions are 32-bit signed offsets, as the files store them.
+// Without any buffering or position of its own: every write is one positioned write of the whole
+// buffer, so that a head reaches the file in one piece or not at all as far as a killed process
+// goes, and sync() makes the file's data durable. Every operation reports success as a bool;
+// after a failure errno holds the error of the file room, so that the caller's checkpoint tag
+// reads as perror writes it. Positions and sizes are byte offsets from the start of the file.
 //
 // Not thread-safe; the converter has one thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace quorda {
 
@@ -22,30 +27,31 @@ class OutFile {
   OutFile(const OutFile&) = delete;
   OutFile& operator=(const OutFile&) = delete;
 
-  // Opens `path` with a C mode string ("a+b" creates a missing file, "r+b" needs it to exist).
-  // A file that is already open is closed first.
-  bool open(const std::string& path, const char* mode);
+  // Opens `path` for reading and writing through the file room; `create` makes a missing file. A
+  // file that is already open is closed first.
+  bool open(Files& files, const std::string& path, bool create);
   // Closes the file; false when the close failed (the file counts as closed all the same).
   bool close();
-  bool is_open() const { return f_ != nullptr; }
+  bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
 
-  // Hands everything written so far to the operating system.
-  bool commit();
-  bool seek(int32_t pos);
-  bool seek_end();
-  // The current offset, or -1 on failure (also when it does not fit 32 bits).
-  int32_t tell();
-  // Writes n bytes at the current position; true only when all were written.
-  bool write(const void* data, size_t n);
-  // Appends n bytes at the end of the file, wherever the position stood.
-  bool append(const void* data, size_t n);
-  // Reads exactly n bytes; false on a short read (at_eof() then tells whether the end was hit).
-  bool read(void* data, size_t n);
-  bool at_eof() const;
+  // The length of the file now, or -1 on failure.
+  int64_t size();
+  // Writes n bytes at `pos` with one positioned write; true only when all n were written.
+  bool write_at(int64_t pos, const void* data, size_t n);
+  // Reads exactly n bytes at `pos`; false on a short read (errno 0 when the file ended first).
+  bool read_at(int64_t pos, void* data, size_t n);
+  // Reads the whole file into `out`.
+  bool read_all(std::vector<uint8_t>* out);
+  // Cuts (or extends with zeros) the file to `size` bytes.
+  bool truncate(int64_t size);
+  // Makes the data written so far durable.
+  bool sync();
 
  private:
-  FILE* f_ = nullptr;
+  bool fail(FileError e);
+
+  std::unique_ptr<File> file_;
   std::string path_;
 };
 

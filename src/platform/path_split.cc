@@ -28,14 +28,4 @@ PathParts split_path(const std::string& path) {
   return p;
 }
 
-bool file_exists(const std::string& path) {
-#ifdef _WIN32
-  struct _stat64 st;  // the plain stat of Windows fails on files beyond 2 GiB
-  return ::_stat64(path.c_str(), &st) == 0;
-#else
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-#endif
-}
-
 }  // namespace quorda

@@ -72,8 +72,6 @@ struct PathParts {
 };
 PathParts split_path(const std::string& path);
 
-bool file_exists(const std::string& path);
-
 // The device that swallows what is written to it.
 #ifdef _WIN32
 inline constexpr const char* kNullDevice = "NUL";

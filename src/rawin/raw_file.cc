@@ -1,14 +1,6 @@
 // The raw file and its record framing, read through windowed cursors.
 #include "rawin/raw_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#endif
-
 #include <cerrno>
 #include <climits>
 
@@ -17,82 +9,53 @@
 
 namespace quorda {
 
-namespace {
+RawFile::~RawFile() = default;
 
-#ifdef _WIN32
-// Opened in binary mode: no byte of the raw data is translated.
-constexpr int kOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
-
-// Reads at a 64-bit offset without moving a shared file position.
-int64_t read_at(int fd, uint8_t* buf, size_t n, int64_t pos) {
-  HANDLE h = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-  if (h == INVALID_HANDLE_VALUE) {
-    errno = EBADF;
-    return -1;
-  }
-  OVERLAPPED at = {};
-  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(pos) & 0xffffffffu);
-  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(pos) >> 32);
-  DWORD got = 0;
-  const DWORD want = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
-  if (!::ReadFile(h, buf, want, &got, &at)) {
-    const DWORD e = ::GetLastError();
-    if (e == ERROR_HANDLE_EOF) return 0;
-    errno = e == ERROR_INVALID_HANDLE ? EBADF : e == ERROR_ACCESS_DENIED ? EACCES : EIO;
-    return -1;
-  }
-  return got;
-}
-#else
-constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
-
-int64_t read_at(int fd, uint8_t* buf, size_t n, int64_t pos) {
-  return ::pread(fd, buf, n, static_cast<off_t>(pos));
-}
-#endif
-
-}  // namespace
-
-RawFile::~RawFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool RawFile::open(const std::string& path) {
-  if (fd_ >= 0) close();
-  fd_ = ::open(path.c_str(), kOpenFlags);
-  return fd_ >= 0;
+bool RawFile::open(Files& files, const std::string& path) {
+  if (file_ != nullptr) close();
+  FileError err;
+  file_ = files.open(path, OpenMode::kRead, &err);
+  if (file_ == nullptr) errno = err.code;
+  return file_ != nullptr;
 }
 
 bool RawFile::close() {
-  if (fd_ < 0) return true;
-  int rc = ::close(fd_);
-  fd_ = -1;
-  return rc == 0;
+  if (file_ == nullptr) return true;
+  const bool ok = file_->close();
+  if (!ok) errno = file_->error().code;
+  file_.reset();
+  return ok;
 }
 
 bool RawFile::measure_end(int32_t* end, bool* clamped) {
   *clamped = false;
-#ifdef _WIN32
-  struct _stat64 st;  // the 64-bit length: the plain stat of Windows fails beyond 2 GiB
-#else
-  struct stat st;
-#endif
-  if (fd_ < 0) {
+  if (file_ == nullptr) {
     errno = EBADF;
     return false;
   }
-#ifdef _WIN32
-  if (::_fstat64(fd_, &st) != 0) return false;
-#else
-  if (::fstat(fd_, &st) != 0) return false;
-#endif
-  if (st.st_size > INT32_MAX) {
+  int64_t size = 0;
+  if (!file_->size(&size)) {
+    errno = file_->error().code;
+    return false;
+  }
+  if (size > INT32_MAX) {
     *end = INT32_MAX;
     *clamped = true;
   } else {
-    *end = static_cast<int32_t>(st.st_size);
+    *end = static_cast<int32_t>(size);
   }
   return true;
+}
+
+bool RawFile::read_at(int64_t pos, void* data, size_t n, size_t* got) const {
+  if (file_ == nullptr) {
+    *got = 0;
+    errno = EBADF;
+    return false;
+  }
+  if (file_->read_at(pos, data, n, got)) return true;
+  errno = file_->error().code;
+  return false;
 }
 
 RawCursor::RawCursor(size_t window_bytes) {
@@ -109,15 +72,9 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     size_t want = buf_.size();
     if (from + static_cast<int64_t>(want) > end) want = static_cast<size_t>(end - from);
     size_t got = 0;
-    while (got < want) {
-      int64_t r = read_at(file.fd(), buf_.data() + got, want - got, from + static_cast<int64_t>(got));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        win_len_ = 0;
-        return false;
-      }
-      if (r == 0) break;
-      got += static_cast<size_t>(r);
+    if (!file.read_at(from, buf_.data(), want, &got)) {
+      win_len_ = 0;
+      return false;
     }
     win_start_ = from;
     win_len_ = got;

@@ -33,6 +33,7 @@ void append_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 struct Opened {
+  std::unique_ptr<Files> files = make_system_files();
   ScratchDir dir;
   std::string path = dir.file("V10082_1.ab");
   RawFile file;
@@ -40,7 +41,7 @@ struct Opened {
 
   explicit Opened(const std::vector<uint8_t>& image) {
     write_file(path, image);
-    EXPECT_TRUE(file.open(path));
+    EXPECT_TRUE(file.open(*files, path));
     remeasure();
   }
   void remeasure() {
@@ -173,7 +174,7 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   std::error_code grown;
   std::filesystem::resize_file(path, uintmax_t{3} << 30, grown);
   if (grown) GTEST_SKIP() << "no sparse files here: " << grown.message();
-  ASSERT_TRUE(t.ctx->raw.raw_file.open(path));
+  ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
   t.ctx->raw.mp_nam = path;
   bool ok = false;
   EXPECT_EQ(measure_raw_end(*t.ctx, &ok), INT32_MAX);

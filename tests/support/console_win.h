@@ -55,7 +55,8 @@ class Console {
   }
   void write_at(SHORT col, SHORT row, const std::string& text) {
     DWORD done = 0;
-    ::WriteConsoleOutputCharacterA(out_, text.data(), static_cast<DWORD>(text.size()), COORD{col, row}, &done);
+    ::WriteConsoleOutputCharacterA(out_, text.data(), static_cast<DWORD>(text.size()), COORD{col, row},
+                                   &done);
   }
   // The characters of one row of the screen buffer.
   std::string read_row(SHORT row) {

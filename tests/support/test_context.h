@@ -19,6 +19,7 @@
 
 #include "app/run_context.h"
 #include "base/run_end.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "support/process.h"
 
@@ -98,7 +99,7 @@ class ScratchDir {
 // a scratch folder.
 class TestRun {
  public:
-  TestRun() : ctx(make_run_context(&platform)) {
+  TestRun() : ctx(make_run_context(&platform, files.get())) {
     err_ = std::tmpfile();
     out_ = std::tmpfile();
     ctx->diag.err = err_;
@@ -127,6 +128,7 @@ class TestRun {
     return -1;
   }
 
+  std::unique_ptr<Files> files = make_system_files();
   FakePlatform platform;
   ScratchDir dir;
   std::unique_ptr<RunContext> ctx;
