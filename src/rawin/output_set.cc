@@ -1,6 +1,6 @@
 // The output file set of one raw file and the resume point of an earlier run.
 //
-// pixfil names the hydrometeor (".hyd"), header (".hd") and index (".abh") files after the raw
+// open_output_set names the hydrometeor (".hyd"), header (".hd") and index (".abh") files after the raw
 // file's base name, opens them (creating missing ones with their initial heads), restores what an
 // earlier run saved and sets both raw-file cursors to the resume point. The header file is read
 // back before the index file is evaluated: its last main header record gives the line frequency
@@ -91,7 +91,7 @@ void read_back_hd(const RawinRun& ctx) {
     hprintf(ctx.diag, "maincnt=%d maint=%lu \n", hb.maincnt, h.main_time);
     ++hb.maincnt;
     if (hb.maincnt == kMaxMainHeaders) fatal(ctx.diag, " more than 100 mainheaders ! \n");
-    main_tim(ctx, h);
+    insert_header(ctx, h);
     last_line_fr = h.line_fr;
     any = true;
   }
@@ -178,7 +178,7 @@ void create_abh(const RawinRun& ctx) {
 
 }  // namespace
 
-void pixfil(const RawinRun& ctx) {
+void open_output_set(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;

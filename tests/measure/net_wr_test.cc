@@ -32,7 +32,7 @@ struct OutputRun {
   explicit OutputRun(const std::string& dir) {
     testing::name_output_set(ctx, dir);
     testing::prepare_measure(ctx);
-    pixfil(ctx);
+    open_output_set(ctx);
   }
   void header(double line_fr = kLineFr, uint32_t valid_since = kMidnight) {
     request();  // the driver saves before every main header
@@ -98,7 +98,7 @@ TEST_F(NetWr, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
 }
 
 TEST_F(NetWr, ParticlesAtOrBeforeTheRestoredResumePointAreDropped) {
-  w.lastpix_y = w.resume_lastpix_y = 5000;  // as pixfil restores it
+  w.lastpix_y = w.resume_lastpix_y = 5000;  // as open_output_set restores it
   r.pair(4999);
   r.pair(5000);
   EXPECT_EQ(w.pix_indx, 0);

@@ -72,7 +72,7 @@ struct Pixfil : ::testing::Test, SetDir {};
 
 TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.mp_nam = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.out.abh_nam, abh());
   EXPECT_EQ(ctx.out.pix_nam, hyd());
   EXPECT_EQ(ctx.out.hd_nam, hd());
@@ -99,7 +99,7 @@ TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore
   posa[598] = posa[599] = posa[600] = 598000;  // minutes 598 to 600 began in one A block
   write_abh(posa, posb, static_cast<uint32_t>(600 * kMinute + 30));
   write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
@@ -116,7 +116,7 @@ TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
     SetDir f;
     f.write_abh(posa, posb, static_cast<uint32_t>(y));
     f.write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
-    pixfil(f.ctx);
+    open_output_set(f.ctx);
     EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
     EXPECT_EQ(f.ctx.drv.pos_b, 10) << y;
   }
@@ -126,7 +126,7 @@ TEST_F(Pixfil, WithoutAHeaderFileTheCursorsRestartAtEntryZero) {
   std::vector<int32_t> posa(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
   write_abh(posa, posa, static_cast<uint32_t>(700 * kMinute));
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);
   EXPECT_EQ(ctx.drv.pos_b, 500);
@@ -138,7 +138,7 @@ TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   std::vector<int32_t> zero(kMinutes, 0);
   const uint32_t high = 1;
   write_abh(zero, zero, 0x10u, &high);
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, (uint64_t{1} << 32) + 0x10u);
   EXPECT_EQ(ctx.writer.resume_lastpix_y, (uint64_t{1} << 32) + 0x10u);
 }
@@ -146,7 +146,7 @@ TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
 TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, 0xFFFFFFF0u);
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
@@ -158,7 +158,7 @@ TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
   const std::string twice = header_record(kLineFr, 3600);
   write_hd(pos_pix, 56, twice + twice + header_record(2 * kLineFr, 7200));
   write_file(hyd(), std::string(321, 'x'));
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.writer.oldlen, 56);
   EXPECT_EQ(ctx.writer.pix_minute, 7);
   EXPECT_EQ(ctx.writer.pos_pix[7], 700);
@@ -179,7 +179,7 @@ TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
   std::string recs;
   for (uint32_t i = 0; i < 100; ++i) recs += header_record(kLineFr, 60 + i);
   write_hd(std::vector<int32_t>(kMinutes, -1), 0, recs);
-  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
   EXPECT_EQ(ctx.hdr.maincnt, 100);
 }
@@ -188,8 +188,8 @@ TEST_F(Pixfil, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
   write_hd(std::vector<int32_t>(kMinutes, -1), 0, "");
   MainHeader h;
   h.line_fr = kLineFr;
-  main_tim(ctx, h);
-  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  insert_header(ctx, h);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " pixfil: header list ... where from ??? \n");
 }
 
@@ -208,7 +208,7 @@ TEST_F(Pixfil, FailedOpeningsReportTheirTagAndEndTheRun) {
   for (const Case& c : cases) {
     SetDir f;
     c.spoil(f);
-    EXPECT_EQ(f.t.ends_with([&] { pixfil(f.ctx); }), kExitFatal) << c.tag;
+    EXPECT_EQ(f.t.ends_with([&] { open_output_set(f.ctx); }), kExitFatal) << c.tag;
     const std::string err = f.t.err();
     EXPECT_EQ(err.rfind(std::string(c.tag) + ": ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
