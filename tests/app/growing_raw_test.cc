@@ -3,7 +3,6 @@
 // was shown, before the converter measures the end again. One run must still give the files of the
 // whole day.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "base/bytes.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"
+#include "support/process.h"
 
 namespace quorda {
 namespace {
@@ -80,11 +80,12 @@ class GrowingRaw : public Files {
 TEST(GrowingRaw, RecordCutByTheEndOfTheFileIsReadWhenTheWriterHasAppendedTheRest) {
   ShortDir dir;
   const std::string d = dir.path();
-  const int sim =
-      std::system((std::string(QUORDA_TOOLS_DIR) + "/rainsim --quiet --duration 20 --header-every 5 " +
-                   "--raw-path " + d + " --hyd-path " + d + " --out " + d + " >/dev/null 2>&1")
-                      .c_str());
-  ASSERT_TRUE(WIFEXITED(sim) && WEXITSTATUS(sim) == 0);
+  const int sim = testing::run_program(testing::tool_path("rainsim"),
+                                       {"--quiet", "--duration", "20", "--header-every", "5", "--raw-path", d,
+                                        "--hyd-path", d, "--out", d},
+                                       d)
+                      .status;
+  ASSERT_EQ(sim, 0);
   const std::string raw = read_file(d + "V26150_1.ab");
 
   MemoryDisk whole_disk;
