@@ -1,8 +1,9 @@
-// transf_1: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
+// pack_particle: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
 // with the particle's measures in fixed point, and the outline of both pieces bit-packed into
 // 16-bit words.
 #include "measure/transf_1.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -48,10 +49,22 @@ int put_outline(const Piece& p, uint16_t* values, int at) {
   return at;
 }
 
+// x / b for 0 <= x <= 32 and 1 <= b <= kMaxValueBits: the values a pass of the packer takes, looked
+// up instead of divided (a division per pass cost more than the rest of the pass).
+constexpr auto kPerPass = [] {
+  std::array<std::array<uint8_t, 33>, kMaxValueBits + 1> t{};
+  for (int b = 1; b <= kMaxValueBits; ++b) {
+    for (int x = 0; x <= 32; ++x)
+      t[static_cast<size_t>(b)][static_cast<size_t>(x)] = static_cast<uint8_t>(x / b);
+  }
+  return t;
+}();
+
 // Packs n values of nbits bits each into 16-bit words, pass by pass through a 32-bit accumulator
 // and a carry word. Every pass takes as many values as fit above the carry bits (values past the
-// end count as 0); the carry is stored as a last word. Returns the word count; words beyond
-// kMaxOutlineWords are counted but not stored (such a record is refused by its length anyway).
+// end count as 0); the carry is stored as a last word. REQUIRES: 1 <= nbits <= kMaxValueBits. Returns the
+// word count; words beyond kMaxOutlineWords are counted but not stored (such a record is refused by its
+// length anyway).
 int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
   const uint32_t mask = (uint32_t{1} << nbits) - 1;
   uint32_t carry = 0;
@@ -60,7 +73,7 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
   int w = 0;
   while (index < n) {
     uint32_t acc = carry;
-    const int k = (32 - carry_bits) / nbits;
+    const int k = kPerPass[static_cast<size_t>(nbits)][static_cast<size_t>(32 - carry_bits)];
     for (int j = 0; j < k; ++j, ++index) {
       const uint32_t v = index < n ? (values[index] & mask) : 0;
       acc += v << (j * nbits + carry_bits);
@@ -76,8 +89,8 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
 
 }  // namespace
 
-int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
-             uint8_t* head) {
+int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
+                  uint8_t* head) {
   Diag& d = ctx.diag;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
@@ -91,7 +104,7 @@ int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, ui
 
   // The text line is written also for a pair whose record is refused below.
   float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
-  eval_dr(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
+  measure_drop(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
 
   uint16_t values[kMaxOutlineValues];
   int n = put_outline(drop_a, values, 0);

@@ -271,7 +271,7 @@ template <typename Clock>
 #pragma GCC unroll 6
       for (; j < kMaxRuns + 1; ++j) {
         if (j == kMaxRuns) break;
-        br.refill();
+        br.ensure(w_pos + w_len);
         const uint32_t p = br.get(w_pos);
         if (p & pos_flag) break;
         const uint32_t s = end + p;
@@ -327,7 +327,7 @@ int decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t len,
 
 }  // namespace
 
-int decmpr(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
+int decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
   Decoder& dec = ctx.dec;
   Diag& diag = ctx.diag;
   if (len < kLineCountSize) {
