@@ -115,7 +115,7 @@ void rd_tak(RunContext& ctx, const char* key, float* value) {
 
 void read_hyd_path(RunContext& ctx) {
   rd_mp(ctx, "HYD_PATH", &ctx.settings.hyd_path);
-  add_backslash(ctx.settings.hyd_path);
+  native_folder(ctx.settings.hyd_path);
 }
 
 void read_settings(RunContext& ctx) {
@@ -130,8 +130,8 @@ void read_settings(RunContext& ctx) {
   rd_tak(ctx, "DIST_A", &s.dist_a);
   rd_tak(ctx, "XSCAL_B", &s.xscal_b);
   rd_tak(ctx, "DIST_B", &s.dist_b);
-  add_backslash(s.raw_path);
-  add_backslash(s.hyd_path);
+  native_folder(s.raw_path);
+  native_folder(s.hyd_path);
 }
 
 }  // namespace quorda

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "frame/run_context.h"
 #include "frame/trace.h"
@@ -20,7 +21,11 @@ namespace quorda {
 namespace {
 
 constexpr const char* kFileName = "corrfact.dat";
-constexpr int kLineBuf = 98;  // characters per read, line end and terminator included
+constexpr size_t kLineLimit = 98;  // characters per line read, line end included
+// A line is at most kLineLimit - 1 characters and its line end, which in a file written with
+// carriage returns is "\r\n" (a text-mode read sees one '\n'). The file's first eight lines lie
+// within this many bytes.
+constexpr size_t kLineBytes = kLineLimit + 1;
 constexpr int kFileLines = 8;
 constexpr int kPoints = 10;
 constexpr int kLabelWidth = 10;
@@ -31,6 +36,30 @@ constexpr int kDiameterLine = 3;
 constexpr int kDeviationLines[4] = {5, 6, 7, 8};
 constexpr const char* kRowLabels[4] = {"height A: ", "height B: ", "width A : ", "width B : "};
 constexpr const char* kRowNames[4] = {"height A", "height B", "width A", "width B"};
+
+// Takes the next line from `rest` into `line` as a text-mode read with a limit of kLineLimit
+// characters: up to kLineLimit - 1 characters, then the line end when it follows them ("\r\n" is
+// taken as one '\n'). A longer line is taken in pieces, each piece a line of its own. Returns
+// false when `rest` is empty.
+bool next_line(std::string_view& rest, char (&line)[kLineLimit + 1]) {
+  if (rest.empty()) return false;
+  size_t n = 0;
+  size_t used = 0;
+  while (used < rest.size() && n < kLineLimit - 1) {
+    if (rest[used] == '\n' || (rest[used] == '\r' && used + 1 < rest.size() && rest[used + 1] == '\n')) break;
+    line[n++] = rest[used++];
+  }
+  if (used < rest.size() && rest[used] == '\n') {
+    line[n++] = '\n';
+    used += 1;
+  } else if (used + 1 < rest.size() && rest[used] == '\r' && rest[used + 1] == '\n') {
+    line[n++] = '\n';
+    used += 2;
+  }
+  line[n] = '\0';
+  rest.remove_prefix(used);
+  return true;
+}
 
 // Ten values of one value line: value i read with "%6f" from position 10 + 7 * i. A field that
 // begins beyond the line's end, or holds no number, gives 0.0.
@@ -114,18 +143,23 @@ void tables(RunContext& ctx) {
     fatal_tag(ctx.diag, "tables01");
   }
 
-  // A line that cannot be read is reported and reads as empty: all its values are 0.0.
-  char lines[kFileLines][kLineBuf] = {};
+  // Only the first eight lines are used: the bytes that can hold them are read at once. A line
+  // that cannot be read is reported and reads as empty: all its values are 0.0.
+  char head[kFileLines * kLineBytes];
+  errno = 0;
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  const int read_errno = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  std::string_view rest(head, got);
+  char lines[kFileLines][kLineLimit + 1] = {};
   for (int n = 0; n < kFileLines; ++n) {
-    errno = 0;
-    if (std::fgets(lines[n], kLineBuf, f) == nullptr) {
-      lines[n][0] = '\0';
+    if (!next_line(rest, lines[n])) {
       char tag[16];
       std::snprintf(tag, sizeof tag, "tables0%d", n + 1);
+      errno = read_errno;
       report_tag(ctx.diag, tag);
     }
   }
-  std::fclose(f);
 
   float d[kPoints];
   float p[4][kPoints];

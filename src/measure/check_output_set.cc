@@ -45,9 +45,14 @@ void check_abh(const HydWalk& walk, std::span<const uint8_t> abh, std::vector<st
   for (const HydEntry& e : walk.records)
     if (!e.header) last = &e;
   const uint64_t lastpix_y = read_lastpix_y(abh);
-  // The writer stores the truncated t1 of the last particle it saved, 0 before the first.
-  const uint64_t expected = last != nullptr && last->t1 > 0.0 ? static_cast<uint64_t>(last->t1) : 0;
-  if (lastpix_y != expected) {
+  // The writer stores the truncated t1 of the last particle it saved, 0 before the first (and for
+  // a t1 that is not above 0). A t1 of 2^64 or more has no truncation that lastpix_y could hold.
+  constexpr double kBeyondLastpix = 18446744073709551616.0;  // 2^64
+  const double t1 = last != nullptr ? last->t1 : 0.0;
+  const bool matches = !(t1 > 0.0)            ? lastpix_y == 0
+                       : t1 >= kBeyondLastpix ? false
+                                              : lastpix_y == static_cast<uint64_t>(t1);
+  if (!matches) {
     std::string what = last == nullptr ? "the stream holds no particle record"
                                        : "the last particle record (at " + num(last->offset) + ") has t1 " +
                                              std::to_string(last->t1);

@@ -5,7 +5,9 @@
 // Precision: the quantities the particle record carries and those they are built from (position,
 // plane distance, velocity, pixel widths, volume, equivalent diameter) are single precision and
 // computed in float; everything else is double. The conversions between the two are written out
-// so that no step changes precision by promotion.
+// so that no step changes precision by promotion. A count times a single-precision measure is a
+// single-precision product (the velocity index (la + lb) × vel, the width indices wA × scale_a and
+// wB × scale_b, and the widths dA and dB), widened to double only afterwards.
 #include "measure/eval_dr.h"
 
 #include <cerrno>
@@ -166,7 +168,7 @@ void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* e
   double delay_sum = delay_first + delay_last;
   if (delay_sum <= 1.0) delay_sum = 1.0;
   float v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
-  const int k = trunc_index(static_cast<double>(la + lb) * static_cast<double>(v) * 5.0);
+  const int k = trunc_index(static_cast<double>(static_cast<float>(la + lb) * v) * 5.0);
   if (k >= 0) v = v * (corr.corr_h_a[k] + corr.corr_h_b[k]) * 0.5f;
 
   // Pixel widths at the particle's position (perspective).
@@ -176,9 +178,9 @@ void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* e
   // Widths and their corrections.
   const int wa = widest_line(drop_a);
   const int wb = widest_line(drop_b);
-  const int ka = round_index(static_cast<double>(wa) * static_cast<double>(sa) * 10.0);
+  const int ka = round_index(static_cast<double>(static_cast<float>(wa) * sa) * 10.0);
   if (ka >= 0) sa = sa * corr.corr_w_a[ka];
-  const int kb = round_index(static_cast<double>(wb) * static_cast<double>(sb) * 10.0);
+  const int kb = round_index(static_cast<double>(static_cast<float>(wb) * sb) * 10.0);
   if (kb >= 0) sb = sb * corr.corr_w_b[kb];
 
   // Volume: line i of A and line i of B form an elliptic disk of thickness v.
@@ -202,8 +204,8 @@ void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* e
   const double vb = checked_sqrt(d, (u1.at_b * u1.at_b / (kG * 2) + u2.at_b * u2.at_b / (kG * 2)) * kG);
 
   // Heights, widths and axis ratios (mm).
-  const double da = static_cast<double>(wa) * static_cast<double>(sa);
-  const double db = static_cast<double>(wb) * static_cast<double>(sb);
+  const double da = static_cast<double>(static_cast<float>(wa) * sa);
+  const double db = static_cast<double>(static_cast<float>(wb) * sb);
   const double ha = la * (va * 1000.0) / line_fr;
   const double hb = lb * (vb * 1000.0) / line_fr;
   const double ratio_a = ha / da;

@@ -1,7 +1,9 @@
 // The checking walker over the hydrometeor stream and its per-minute index.
 #include "measure/hyd_walker.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdio>
 
 #include "common/bytes.h"
 #include "common/constants.h"
@@ -15,6 +17,14 @@ namespace {
 constexpr int kLenMask = 0x7FF;
 constexpr int kNbitsShift = 11;
 constexpr int kMaxNbits = 10;
+
+// A minute formed from a damaged t1 may lie far outside any integer type.
+std::string minute_text(double minute) {
+  if (minute >= INT_MIN && minute <= INT_MAX) return std::to_string(static_cast<int>(minute));
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", minute);
+  return b;
+}
 
 std::string at(int32_t offset, const std::string& what) {
   return "record at " + std::to_string(offset) + ": " + what;
@@ -114,8 +124,8 @@ std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix,
     if (rec->header) return where + " points at a main header record";
     if (!(fr > 0.0)) return where + ": no line frequency to form the minute";
     const double minute = std::trunc(rec->t1 / (fr * 60.0));
-    if (minute < i)
-      return where + " points at a particle of minute " + std::to_string(static_cast<int>(minute));
+    // A NaN t1 gives no minute at all: that is as wrong as an earlier one.
+    if (!(minute >= i)) return where + " points at a particle of minute " + minute_text(minute);
   }
   return "";
 }

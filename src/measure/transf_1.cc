@@ -20,6 +20,12 @@ constexpr int kMaxValueBits = 10;
 constexpr int kWidthLimit = 1 << kMaxValueBits;
 constexpr int kLenBitsShift = 11;
 
+// Fixed-point scales of the head's measures. The products are formed in single precision, as the
+// measures are held, and only then truncated: 0.153f (0.152999997...) × 10000 is 1530 in single
+// precision, where the exact product of the float would truncate to 1529.
+constexpr float kDiamScale = 100.0f;
+constexpr float kFineScale = 10000.0f;
+
 // A scaled measure as its stored field: truncated toward zero, low 16 bits kept. Values beyond the
 // 32-bit range wrap the same way (the low 16 bits of the truncated value); not-a-number and
 // infinities give 0.
@@ -122,15 +128,15 @@ int transf_1(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t
   put_u16(head + pixhead::kLenBits, static_cast<uint16_t>((nbits << kLenBitsShift) | length));
   put_i16(head + pixhead::kLenPrev, ctx.writer.oldlen);
   put_f64(head + pixhead::kT1, drop_a.first_line);
-  put_i16(head + pixhead::kEqDiam, fixed_low16(static_cast<double>(eq_diam) * 100));
+  put_i16(head + pixhead::kEqDiam, fixed_low16(static_cast<double>(eq_diam * kDiamScale)));
   put_i16(head + pixhead::kLineNo, drop_a.line_no);
   put_i16(head + pixhead::kLineNoDiff, line_no_diff);
   put_i16(head + pixhead::kDiffLins, diff_lins);
   put_i16(head + pixhead::kXMinA, drop_a.x_min);
   put_i16(head + pixhead::kXMinB, drop_b.x_min);
-  put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(vel) * 10000));
-  put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(scale_a) * 10000));
-  put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(scale_b) * 10000));
+  put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(vel * kFineScale)));
+  put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(scale_a * kFineScale)));
+  put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(scale_b * kFineScale)));
   return 1;
 }
 

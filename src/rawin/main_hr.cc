@@ -4,6 +4,7 @@
 #include "rawin/main_hr.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -116,7 +117,9 @@ void main_hr(RunContext& ctx, const uint8_t* payload, int32_t len) {
   HeaderBook& hb = ctx.hdr;
   hprintf(ctx.diag, "main_hr: \n");
   if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {
-    // A header cut short (the growing end of the raw file) is not taken at all.
+    // A header cut short (the growing end of the raw file) is not taken at all. No system call
+    // failed, so the reason given is ENODATA rather than whatever errno held from before.
+    errno = ENODATA;
     report_tag(ctx.diag, " main_hr01 ");
     return;
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/command_line.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -30,6 +31,12 @@ std::string all_keys(const std::string& nl = "\n") {
          line("DIST_B", "230.5", nl);
 }
 
+// What a folder setting becomes: the first text where '/' separates folders, the second on
+// Windows.
+const char* on_system(const char* posix, const char* windows) {
+  return kDirSeparator == '/' ? posix : windows;
+}
+
 void write_settings(TestRun& t, const std::string& text) {
   write_file(t.dir.file("QUORDA.SET"), text);
 }
@@ -39,7 +46,7 @@ TEST(ReadSettings, ReadsAllTenKeysAndEndsBothPathsInASeparator) {
   write_settings(t, "free text at the top\n" + all_keys());
   EXPECT_EQ(t.ends_with([&] { read_settings(*t.ctx); }), -1);
   const Settings& s = t.ctx->settings;
-  EXPECT_EQ(s.raw_path, "C:\\RAW/");
+  EXPECT_EQ(s.raw_path, on_system("C:/RAW/", "C:\\RAW\\"));
   EXPECT_EQ(s.hyd_path, "/srv/hyd/");
   EXPECT_EQ(s.overwrite, 1);
   EXPECT_FLOAT_EQ(s.hbr, 12.5f);
@@ -56,7 +63,7 @@ TEST(ReadSettings, LinesEndingInCarriageReturnGiveCleanValues) {
   TestRun t;
   write_settings(t, all_keys("\r\n"));
   read_settings(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.raw_path, "C:\\RAW/");
+  EXPECT_EQ(t.ctx->settings.raw_path, on_system("C:/RAW/", "C:\\RAW\\"));
   EXPECT_EQ(t.ctx->settings.hyd_path, "/srv/hyd/");
   EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, 230.5f);
 }
@@ -65,10 +72,10 @@ TEST(ReadSettings, ReadsHydPathAgainReplacingTheFirstReading) {
   TestRun t;
   write_settings(t, line("HYD_PATH", "first"));
   read_hyd_path(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.hyd_path, "first/");
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("first/", "first\\"));
   write_settings(t, line("HYD_PATH", "second\\") + all_keys());
   read_settings(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.hyd_path, "second\\");
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("second/", "second\\"));
 }
 
 TEST(ReadSettings, LongValueIsCutAtColumn79AndTheRestIsALineOfItsOwn) {
@@ -78,7 +85,7 @@ TEST(ReadSettings, LongValueIsCutAtColumn79AndTheRestIsALineOfItsOwn) {
   write_settings(t, line("RAW_PATH", "abcdefghijklmnopqrsHBLxyz") + all_keys());
   t.ctx->settings.hbl = 4.5f;
   read_settings(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.raw_path, "abcdefghijklmnopqrs/");
+  EXPECT_EQ(t.ctx->settings.raw_path, on_system("abcdefghijklmnopqrs/", "abcdefghijklmnopqrs\\"));
   EXPECT_FLOAT_EQ(t.ctx->settings.hbl, 4.5f);
 }
 
@@ -86,7 +93,7 @@ TEST(ReadSettings, ValueFillingColumns61To79IsReadWhole) {
   TestRun t;
   write_settings(t, line("RAW_PATH", "/a/b/c/d/e/f/g/h/ij") + all_keys());
   read_settings(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.raw_path, "/a/b/c/d/e/f/g/h/ij/");
+  EXPECT_EQ(t.ctx->settings.raw_path, on_system("/a/b/c/d/e/f/g/h/ij/", "/a/b/c/d/e/f/g/h/ij\\"));
 }
 
 TEST(ReadSettings, FirstMatchingLineWinsAndKeysMatchAsPrefixes) {
@@ -176,10 +183,18 @@ TEST(ReadHydPath, AppendsASeparatorUnlessOnePresent) {
   TestRun t;
   write_settings(t, line("HYD_PATH", "D:\\HYD\\"));
   read_hyd_path(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.hyd_path, "D:\\HYD\\");
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("D:/HYD/", "D:\\HYD\\"));
   write_settings(t, line("HYD_PATH", "out"));
   read_hyd_path(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.hyd_path, "out/");
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("out/", "out\\"));
+}
+
+TEST(ReadSettings, FoldersWrittenWithBackslashesNameTheSameFolderOnEverySystem) {
+  TestRun t;
+  write_settings(t, line("RAW_PATH", "campaign\\raw") + line("HYD_PATH", "out\\") + all_keys());
+  read_settings(*t.ctx);
+  EXPECT_EQ(t.ctx->settings.raw_path, on_system("campaign/raw/", "campaign\\raw\\"));
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("out/", "out\\"));
 }
 
 }  // namespace

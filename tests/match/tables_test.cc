@@ -183,6 +183,30 @@ TEST(Tables, LongLinesAreReadIn98BytePieces) {
   EXPECT_EQ(t.err(), "");
 }
 
+TEST(Tables, LineOf97CharactersAndItsLineEndIsOneLine) {
+  // 97 characters and the line end make one line, with "\n" or "\r\n"; 98 characters make a piece
+  // and a line of their own, so the file's second line is then read as the diameters.
+  struct Case {
+    size_t first_line;
+    const char* eol;
+    bool second_line_kept;
+  };
+  const Case cases[] = {{97, "\n", true}, {97, "\r\n", true}, {98, "\n", false}, {98, "\r\n", false}};
+  for (const Case& c : cases) {
+    TablesRun t;
+    std::string s = std::string(c.first_line, '#') + c.eol;
+    if (c.second_line_kept) s += std::string("deviation in percent") + c.eol;
+    for (const std::string& line :
+         {value_line("diameter:", kDiam), std::string("----\n"), value_line("height A:", kTenAbove),
+          value_line("height B:", kZero), value_line("width A :", kZero), value_line("width B :", kZero)})
+      s += line.substr(0, line.size() - 1) + c.eol;
+    t.file(s);
+    ASSERT_EQ(t.load(), -1) << c.first_line << " " << (c.eol[0] == '\r' ? "CRLF" : "LF");
+    EXPECT_NEAR(t.corr().corr_h_a[16], 1 / 1.05, 1e-6) << c.first_line;
+    EXPECT_EQ(t.err(), "");
+  }
+}
+
 TEST(Tables, RefusesARowWhoseMeasuredSizesDoNotRise) {
   TablesRun t;
   Row wb = kZero;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "measure/pair_fixture.h"
 
@@ -166,10 +171,10 @@ TEST(EvalDr, VelocityIndexIsTruncatedAndOnlyIndicesBelow512AreCorrected) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::setup_worked_example(ctx);
-  // Worked example: (10 + 10) * 0.31 * 5 = 31.0000005 -> index 31.
-  ctx.corr.corr_h_a[31] = 0.8f;
-  ctx.corr.corr_h_b[31] = 1.0f;
-  ctx.corr.corr_h_a[32] = 0.1f;
+  // 10 + 10 lines at 0.31f: the product is 6.1999998f, times 5 gives 30.999999 -> index 30.
+  ctx.corr.corr_h_a[30] = 0.8f;
+  ctx.corr.corr_h_b[30] = 1.0f;
+  ctx.corr.corr_h_a[31] = 0.1f;
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1020);
   EXPECT_EQ(eval(run, a, b).vel, 0.31f * 1.8f * 0.5f);
@@ -198,6 +203,49 @@ TEST(EvalDr, WidthIndicesAreRoundedHalvesUp) {
   ctx.settings.xscal_a = 102.4f;  // 5120 is past the table: uncorrected
   testing::set_all_factors(ctx, 3.0f);
   EXPECT_EQ(eval(run, a, b).scale_a, 102.4f);
+}
+
+// A count times a single-precision measure is a single-precision product; each case below gives
+// another index or width when the float is widened to double before the multiplication.
+TEST(EvalDr, IndicesAndWidthsUseSinglePrecisionProducts) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::setup_worked_example(ctx);
+  // Velocity index: plane distance 7 mm over 10 lines gives vel = 0.7f (0.699999988...);
+  // (10 + 10) * vel is 14.0f, index 70 (69.99999 in double, index 69).
+  ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 7.0f;
+  ctx.corr.corr_h_a[69] = ctx.corr.corr_h_b[69] = 0.5f;
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1010);
+  EXPECT_EQ(eval(run, a, b).vel, 0.7f);
+
+  // Width index: 5 pixels of 0.11f mm (0.109999999...) are 0.55f, index 6 after rounding
+  // (5.4999999 in double, index 5).
+  ctx.settings.xscal_a = ctx.settings.xscal_b = 0.11f;
+  for (int k : {5, 6}) ctx.corr.corr_w_a[k] = ctx.corr.corr_w_b[k] = k == 6 ? 1.0f : 0.5f;
+  OwnedPiece narrow_a({{254, 259}, {254, 258}}, 1000);
+  OwnedPiece narrow_b({{254, 259}, {254, 258}}, 1020);
+  Measures m = eval(run, narrow_a, narrow_b);
+  EXPECT_EQ(m.scale_a, 0.11f);
+  EXPECT_EQ(m.scale_b, 0.11f);
+}
+
+TEST(EvalDr, WidthsOfTheLineAreSinglePrecisionProducts) {
+  // A piece 199 pixels off the centre of the other camera's line has pixels of 0.13209f mm; five
+  // of them are 0.6604 mm in single precision (0.6605 in double). Columns 10 and 12 hold dA, dB.
+  auto widths = [](int16_t start_a, int16_t start_b) {
+    TestRun run;
+    testing::setup_worked_example(*run.ctx);
+    OwnedPiece a(same_runs(3, start_a, static_cast<int16_t>(start_a + 5)), 1000);
+    OwnedPiece b(same_runs(3, start_b, static_cast<int16_t>(start_b + 5)), 1020);
+    eval(run, a, b);
+    std::istringstream line(read_res(run));
+    std::vector<std::string> fields{std::istream_iterator<std::string>(line), {}};
+    return std::pair(fields.at(9), fields.at(11));
+  };
+  using Widths = std::pair<std::string, std::string>;
+  EXPECT_EQ(widths(254, 55), Widths("0.6604", "0.7500"));
+  EXPECT_EQ(widths(453, 254), Widths("0.7500", "0.6604"));
 }
 
 TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {

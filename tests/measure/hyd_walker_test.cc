@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "common/bytes.h"
@@ -135,6 +137,28 @@ TEST(CheckPosPix, UsesTheGivenLineFrequencyBeforeAnyHeader) {
   EXPECT_EQ(check_pos_pix(w, pos_pix, kLineFr), "");
   EXPECT_NE(check_pos_pix(w, pos_pix, 2 * kLineFr), "");
   EXPECT_NE(check_pos_pix(w, pos_pix, 0.0), "");
+}
+
+TEST(CheckPosPix, NamesTheMinuteOfAHugeOrUndefinedT1) {
+  struct Case {
+    double t1;
+    const char* minute;
+  };
+  const Case cases[] = {
+      {-2e291, "-3.33333e+287"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan"},
+  };
+  for (const Case& c : cases) {
+    Stream s;
+    s.header(kLineFr).particle(c.t1);
+    HydWalk w = walk_hyd(s.bytes);
+    std::vector<int32_t> pos_pix(kMinutes, -1);
+    pos_pix[3] = 74;
+    EXPECT_EQ(check_pos_pix(w, pos_pix, 0.0),
+              std::string("pos_pix[3]=74 points at a particle of minute ") + c.minute)
+        << c.t1;
+  }
 }
 
 }  // namespace

@@ -134,6 +134,36 @@ TEST_F(Transf1, LineDelayIsTruncatedTowardZero) {
   EXPECT_EQ(transform(run, a, b).field(pixhead::kDiffLins), 0);
 }
 
+// The scaled fields are single-precision products, truncated: each case below truncates one lower
+// when the float is widened to double before the multiplication.
+TEST_F(Transf1, ScaledFieldsAreSinglePrecisionProductsTruncated) {
+  // 0.153f is 0.152999997...: times 10000 in single precision 1530 (in double 1529.99997).
+  run.ctx->settings.xscal_a = 0.153f;
+  run.ctx->settings.xscal_b = 0.153f;
+  OwnedPiece a(same_runs(10, 246, 266), 1000);
+  OwnedPiece b(same_runs(10, 246, 266), 1020);
+  Record r = transform(run, a, b);
+  EXPECT_EQ(r.field(pixhead::kScaleA), 1530);
+  EXPECT_EQ(r.field(pixhead::kScaleB), 1530);
+
+  // Plane distance 7 mm and delays of 10 lines: vel = 0.7f (0.699999988...), stored as 7000.
+  run.ctx->settings.hbl = run.ctx->settings.hbr = run.ctx->settings.hfr = 7.0f;
+  b.build(1010);
+  EXPECT_EQ(transform(run, a, b).field(pixhead::kVel), 7000);
+
+  // 6 lines of 18 pixels at 0.155 mm per pixel and 0.31 mm per line: eq_diam = 2.78999996f,
+  // stored as 279 (in double 278.999996).
+  run.ctx->settings.hbl = 6.0f;
+  run.ctx->settings.hbr = 6.2f;
+  run.ctx->settings.hfr = 6.4f;
+  run.ctx->settings.xscal_a = run.ctx->settings.xscal_b = 0.155f;
+  OwnedPiece round_a(same_runs(6, 247, 265), 1000);
+  OwnedPiece round_b(same_runs(6, 247, 265), 1020);
+  Record d = transform(run, round_a, round_b);
+  EXPECT_EQ(d.field(pixhead::kVel), 3100);
+  EXPECT_EQ(d.field(pixhead::kEqDiam), 279);
+}
+
 // A pair of la + lb lines whose widths (1023) make 10-bit values.
 Record wide_pair(TestRun& run, int la, int lb) {
   std::vector<quorda::Run> ra = same_runs(la, 0, 500), rb = same_runs(lb, 0, 500);

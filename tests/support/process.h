@@ -59,6 +59,11 @@ inline int wait_program(pid_t pid, int timeout_s = 300) {
   return -1;
 }
 
+// Path of one of the built tools ("rainsim", "hydinfo").
+inline std::string tool_path(const std::string& name) {
+  return std::string(QUORDA_TOOLS_DIR) + "/" + name;
+}
+
 inline std::string slurp_file(const std::string& path) {
   std::string s;
   FILE* f = std::fopen(path.c_str(), "rb");
