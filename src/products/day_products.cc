@@ -53,9 +53,10 @@ void DayAccumulator::add(const MeasuredParticle& p, const FieldGeometry& g) {
   ++c.seen;
   const int bin = day_.bins.index(p.d_mm);
   Verdict v = classify(p, day_.settings.filter);
-  if (v != Verdict::kEdge && bin >= 0) {
+  constexpr double kTopSpeed = SpeedDiameterHistogram::kSpeedStep * SpeedDiameterHistogram::kSpeedBins;
+  if (v != Verdict::kEdge && bin >= 0 && p.v_m_s >= 0 && p.v_m_s < kTopSpeed) {
     const int s = static_cast<int>(p.v_m_s / SpeedDiameterHistogram::kSpeedStep);
-    if (s >= 0 && s < SpeedDiameterHistogram::kSpeedBins) ++day_.vd.counts[s * day_.vd.diameter_bins + bin];
+    ++day_.vd.counts[s * day_.vd.diameter_bins + bin];
   }
   const double area = v == Verdict::kUsed ? effective_area_m2(g, p, day_.settings.area) : 0;
   if (v == Verdict::kUsed && !(area > 0)) v = Verdict::kEdge;
