@@ -168,6 +168,46 @@ TEST_F(Rainprod, XarrayReadsTheFileAndAgreesWithTheTable) {
       << read_file(out);
 }
 
+// Width and height of a PNG image from its IHDR chunk; 0, 0 when the bytes are not a PNG.
+std::pair<uint32_t, uint32_t> png_size(const std::string& b) {
+  if (b.size() < 24 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || b.compare(12, 4, "IHDR") != 0)
+    return {0, 0};
+  auto be32 = [&](size_t at) {
+    return (static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8) | static_cast<uint8_t>(b[at + 3]);
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST_F(Rainprod, PlotScriptDrawsTheThreeFiguresOfTheDay) {
+  if (run_shell(kPython + " -c 'import xarray, netCDF4, matplotlib' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-xarray, python3-netcdf4 and python3-matplotlib are not installed";
+  const std::string script =
+      (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts/plot_day.py")
+          .string();
+  const std::string out = scratch_.file("plots");
+  ASSERT_EQ(run_shell(kPython + " " + script + " " + scratch_.file("day.nc") + " --out " + out + " >" +
+                      scratch_.file("plot.txt") + " 2>&1"),
+            0)
+      << read_file(scratch_.file("plot.txt"));
+  const struct {
+    const char* name;
+    uint32_t width, height;
+  } figures[] = {{"day_vd.png", 960, 720}, {"day_nd.png", 1200, 600}, {"day_rain.png", 1200, 600}};
+  for (const auto& f : figures) {
+    const std::string bytes = read_file(out + "/" + f.name);
+    // A drawn figure with axes, colour map and labels compresses to tens of kilobytes; an empty
+    // canvas to a few.
+    EXPECT_GT(bytes.size(), 20000u) << f.name;
+    EXPECT_LT(bytes.size(), 2000000u) << f.name;
+    const auto size = png_size(bytes);
+    EXPECT_EQ(size.first, f.width) << f.name;
+    EXPECT_EQ(size.second, f.height) << f.name;
+  }
+  EXPECT_NE(run_shell(kPython + " " + script + " " + scratch_.file("nothing.nc") + " >/dev/null 2>&1"), 0);
+}
+
 TEST_F(Rainprod, TwoDaysMakeOneSpan) {
   const std::string second = converted_day(scratch_, 151, "00:00:30", 30);
   ASSERT_FALSE(second.empty());
