@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "frame/run_context.h"
+#include "app/run_context.h"
 #include "rawin/decmpr.h"
-#include "rawin/line_encoder.h"
+#include "sim/line_encoder.h"
 
 namespace quorda {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/platform.h"
-#include "frame/run_context.h"
+#include "app/run_context.h"
 #include "measure/transf_1.h"
+#include "platform/platform.h"
 #include "rawin/main_hr.h"
 
 namespace quorda {

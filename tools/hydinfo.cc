@@ -19,10 +19,10 @@
 #include <cstring>
 #include <string>
 
-#include "common/constants.h"
-#include "measure/check_output_set.h"
-#include "measure/hyd_report.h"
-#include "measure/hyd_walker.h"
+#include "base/constants.h"
+#include "format/check_output_set.h"
+#include "format/hyd_report.h"
+#include "format/hyd_walker.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/trace.h"
+#include "match/match_run.h"
 #include "match/pool.h"
 
 namespace quorda {
@@ -50,7 +50,7 @@ bool keeps(const Piece* p) {
 
 }  // namespace
 
-int assign_pieces(RunContext& ctx, const LineBlock& block, CamQueues& q) {
+int assign_pieces(const MatchRun& ctx, const LineBlock& block, CamQueues& q) {
   int opened = 0;
   // The block views a line buffer of kLineBufLines records; a larger announced count is cut there.
   const int n_lin = std::clamp<int>(block.n_lin, 0, kLineBufLines);

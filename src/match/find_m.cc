@@ -7,10 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/trace.h"
+#include "match/match_run.h"
 #include "match/pool.h"
-#include "measure/net_wr.h"
 
 namespace quorda {
 
@@ -23,7 +22,7 @@ constexpr float kMinRatio = 2.0f / 3.0f;
 
 }  // namespace
 
-int match_test(RunContext& ctx, const Piece& a, const Piece& b) {
+int match_test(const MatchRun& ctx, const Piece& a, const Piece& b) {
   const int wa = a.width;
   const int wb = b.width;
   if (wa == 0 || wb == 0) {
@@ -39,7 +38,7 @@ int match_test(RunContext& ctx, const Piece& a, const Piece& b) {
   return d1 + d2 > 0.0 ? 1 : 0;
 }
 
-int chrono_write_check(RunContext& ctx, const Piece& a) {
+int chrono_write_check(const MatchRun& ctx, const Piece& a) {
   double& last = ctx.matcher.last_match_line;
   if (!(a.first_line < last)) {
     last = a.first_line;
@@ -50,7 +49,7 @@ int chrono_write_check(RunContext& ctx, const Piece& a) {
   return 0;
 }
 
-void find_m(RunContext& ctx, int32_t* total, double newest_a) {
+void find_m(const MatchRun& ctx, int32_t* total, double newest_a) {
   int32_t matched = 0;
   const double limit = newest_a - MATCH_SPAN;
   CamQueues& qa = ctx.queues_a;
@@ -79,7 +78,7 @@ void find_m(RunContext& ctx, int32_t* total, double newest_a) {
       if (match_test(ctx, *a, *b) != 0) {
         ++*total;
         ++matched;
-        if (chrono_write_check(ctx, *a) != 0) net_wr(ctx, a, b);
+        if (chrono_write_check(ctx, *a) != 0) ctx.sink.take(*a, *b);
         unlink_wait(ctx, a, qa);
         unlink_wait(ctx, b, qb);
         break;

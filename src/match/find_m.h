@@ -4,15 +4,14 @@
 
 #include <cstdint>
 
-#include "common/piece.h"
+#include "match/match_run.h"
+#include "match/piece.h"
 
 namespace quorda {
 
-struct RunContext;
-
 // newest_a is the y_count of the last line of the last decoded camera A block.
-void find_m(RunContext& ctx, int32_t* total, double newest_a);
-int match_test(RunContext& ctx, const Piece& a, const Piece& b);
-int chrono_write_check(RunContext& ctx, const Piece& a);
+void find_m(const MatchRun& ctx, int32_t* total, double newest_a);
+int match_test(const MatchRun& ctx, const Piece& a, const Piece& b);
+int chrono_write_check(const MatchRun& ctx, const Piece& a);
 
 }  // namespace quorda

@@ -1,11 +1,11 @@
-// State of the drop-matching subsystem: the piece pool, the queues of both cameras, the matcher's
-// chronology mark and the correction tables.
+// State of the drop-matching subsystem: the piece pool, the queues of both cameras and the matcher's
+// chronology mark.
 #pragma once
 
 #include <cstdint>
 
-#include "common/constants.h"
-#include "common/piece.h"
+#include "base/constants.h"
+#include "match/piece.h"
 
 namespace quorda {
 
@@ -19,13 +19,6 @@ struct Pool {
 
 struct Matcher {
   double last_match_line = 0;  // first_line of the A piece of the last pair written
-};
-
-struct CorrTables {
-  float corr_h_a[kCorrEntries] = {};
-  float corr_h_b[kCorrEntries] = {};
-  float corr_w_a[kCorrEntries] = {};
-  float corr_w_b[kCorrEntries] = {};
 };
 
 }  // namespace quorda

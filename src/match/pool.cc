@@ -10,15 +10,15 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/trace.h"
+#include "match/match_run.h"
 
 namespace quorda {
 
 namespace {
 
 // Frees every piece of one queue from its head on and leaves the queue empty.
-void empty_queue(RunContext& ctx, Piece*& head, Piece*& tail) {
+void empty_queue(const MatchRun& ctx, Piece*& head, Piece*& tail) {
   while (head != nullptr) {
     Piece* p = head;
     head = p->next;
@@ -46,7 +46,7 @@ void init_pool(Pool& pool) {
   pool.pool_next = 0;
 }
 
-Piece* w_alloc(RunContext& ctx) {
+Piece* w_alloc(const MatchRun& ctx) {
   Pool& pool = ctx.pool;
   for (int tries = 0; tries < POOL_SIZE; ++tries) {
     const int i = pool.pool_next;
@@ -63,7 +63,7 @@ Piece* w_alloc(RunContext& ctx) {
   return nullptr;
 }
 
-void w_free(RunContext& ctx, Piece* p) {
+void w_free(const MatchRun& ctx, Piece* p) {
   // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
   // defined.
   const uintptr_t base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
@@ -78,7 +78,7 @@ void w_free(RunContext& ctx, Piece* p) {
   slot.prev = nullptr;
 }
 
-Piece* new_piece(RunContext& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
+Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
   Piece* p = w_alloc(ctx);
   if (p == nullptr) {
     errf(ctx.diag, "queues emptied by force !");
@@ -112,17 +112,17 @@ Piece* new_piece(RunContext& ctx, int16_t start, int16_t end, double y, CamQueue
   return p;
 }
 
-void unlink_assign(RunContext& ctx, Piece* p, CamQueues& q) {
+void unlink_assign(const MatchRun& ctx, Piece* p, CamQueues& q) {
   unlink(p, q.assign_head, q.assign_tail);
   w_free(ctx, p);
 }
 
-void unlink_wait(RunContext& ctx, Piece* p, CamQueues& q) {
+void unlink_wait(const MatchRun& ctx, Piece* p, CamQueues& q) {
   unlink(p, q.wait_head, q.wait_tail);
   w_free(ctx, p);
 }
 
-void chain_queues(RunContext& ctx, CamQueues& q) {
+void chain_queues(const MatchRun& ctx, CamQueues& q) {
   if (q.assign_head == nullptr) return;
   chrono_check(ctx, "Assign-queue", q.assign_id, q.assign_tail);
 
@@ -153,7 +153,7 @@ uint32_t line_as_unsigned(double v) {
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v)));
 }
 
-void chrono_check(RunContext& ctx, const char* name, char id, const Piece* start) {
+void chrono_check(const MatchRun& ctx, const char* name, char id, const Piece* start) {
   if (start == nullptr) return;
   const double t0 = start->first_line;
   for (const Piece* p = start; p != nullptr; p = p->prev) {
@@ -165,14 +165,14 @@ void chrono_check(RunContext& ctx, const char* name, char id, const Piece* start
   }
 }
 
-void clear_w(RunContext& ctx, CamQueues& q) {
+void clear_w(const MatchRun& ctx, CamQueues& q) {
   while (q.wait_head != nullptr) unlink_wait(ctx, q.wait_head, q);
   hprintf_q(ctx.diag, "clear_w: ");
   pool_map(ctx);
   hprintf_q(ctx.diag, "\n");
 }
 
-void print_pool_map(RunContext& ctx) {
+void print_pool_map(const MatchRun& ctx) {
   char line[POOL_SIZE + 2];
   for (int i = 0; i < POOL_SIZE; ++i) {
     const int16_t owner = ctx.pool.slots[i].owner;
@@ -183,11 +183,11 @@ void print_pool_map(RunContext& ctx) {
   std::fwrite(line, 1, POOL_SIZE + 1, ctx.diag.out);
 }
 
-void pool_map(RunContext& ctx) {
+void pool_map(const MatchRun& ctx) {
   if constexpr (debug_queue == 1) print_pool_map(ctx);
 }
 
-void label_queues(RunContext& ctx) {
+void label_queues(const MatchRun& ctx) {
   ctx.queues_a.assign_id = '1';
   ctx.queues_a.wait_id = 'V';
   ctx.queues_b.assign_id = '2';

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-#include "common/piece.h"
+#include "match/match_run.h"
+#include "match/piece.h"
 
 namespace quorda {
 
-struct RunContext;
 struct Pool;
 
 // Points every slot's run array at its storage and frees all slots. Called once per run context.
@@ -19,33 +19,33 @@ void init_pool(Pool& pool);
 
 // Returns a free slot with owner 1 and no neighbours, or null when all POOL_SIZE slots are in
 // use. The search starts at the cursor, which afterwards stands behind the slot returned.
-Piece* w_alloc(RunContext& ctx);
+Piece* w_alloc(const MatchRun& ctx);
 // Gives a slot back. An address that is not the start of a slot ends the run.
-void w_free(RunContext& ctx, Piece* p);
+void w_free(const MatchRun& ctx, Piece* p);
 // Takes a slot (emptying all queues by force when the pool is full), fills it as a one-line piece
 // and pushes it at the head of the assign queue.
-Piece* new_piece(RunContext& ctx, int16_t start, int16_t end, double y, CamQueues& q);
+Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q);
 // Take p out of the assign (wait) queue and free it.
-void unlink_assign(RunContext& ctx, Piece* p, CamQueues& q);
-void unlink_wait(RunContext& ctx, Piece* p, CamQueues& q);
+void unlink_assign(const MatchRun& ctx, Piece* p, CamQueues& q);
+void unlink_wait(const MatchRun& ctx, Piece* p, CamQueues& q);
 // Moves the whole assign queue onto the head side of the wait queue, checking the chronology of
 // both queues.
-void chain_queues(RunContext& ctx, CamQueues& q);
+void chain_queues(const MatchRun& ctx, CamQueues& q);
 // Reports on the error stream every piece from `start` towards the head that begins before
 // `start` does. Changes nothing.
-void chrono_check(RunContext& ctx, const char* name, char id, const Piece* start);
+void chrono_check(const MatchRun& ctx, const char* name, char id, const Piece* start);
 // Frees the whole wait queue of one camera.
-void clear_w(RunContext& ctx, CamQueues& q);
+void clear_w(const MatchRun& ctx, CamQueues& q);
 // The pool map trace: only with the queue trace switch on.
-void pool_map(RunContext& ctx);
+void pool_map(const MatchRun& ctx);
 // The pool map itself, always: one character per slot ('.' free, else the low byte of its owner)
 // and a newline, on standard output.
-void print_pool_map(RunContext& ctx);
+void print_pool_map(const MatchRun& ctx);
 // A line number as the unsigned whole number the chronology report prints: cut towards zero to a
 // 64-bit integer, then its low 32 bits; 0 for a value with no such integer (NaN, out of range).
 uint32_t line_as_unsigned(double v);
 
 // Labels the queue pairs: A '1'/'V', B '2'/'W'.
-void label_queues(RunContext& ctx);
+void label_queues(const MatchRun& ctx);
 
 }  // namespace quorda

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <limits>
 
-#include "frame/diagnostics.h"
-#include "frame/run_context.h"
+#include "base/diagnostics.h"
+#include "measure/measure_run.h"
 #include "measure/res_line.h"
 
 namespace quorda {
@@ -34,7 +34,7 @@ constexpr float kInvPi = 0.31831014f;
 constexpr double kG = 9.807;
 
 // Creates "res" on the first evaluation of the run. Without it the run goes on without text lines.
-void open_res(RunContext& ctx) {
+void open_res(const MeasureRun& ctx) {
   EvalState& ev = ctx.eval;
   ev.res_tried = true;
   const std::string path = ctx.local_path(kResName);
@@ -58,7 +58,7 @@ unsigned long as_whole(double x) {
 }
 
 // The header in force at line time t1; ends the run when there is none.
-HeaderNode& select_header(RunContext& ctx, double t1) {
+HeaderNode& select_header(const MeasureRun& ctx, double t1) {
   HeaderNode* head = ctx.hdr.head;
   if (head == nullptr) fatal(ctx.diag, "eval_dr 01: no main header in file ?!? \n");
   if (head->next == nullptr) {
@@ -126,7 +126,7 @@ PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H
 
 }  // namespace
 
-void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam, float* scale_a,
+void eval_dr(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam, float* scale_a,
              float* scale_b, float* vel) {
   Diag& d = ctx.diag;
   const Settings& s = ctx.settings;
@@ -240,7 +240,7 @@ void eval_dr(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, float* e
   *vel = v;
 }
 
-void close_res(RunContext& ctx) {
+void close_res(const MeasureRun& ctx) {
   EvalState& ev = ctx.eval;
   if (ev.res == nullptr) return;
   const int rc = std::fclose(ev.res);

@@ -1,13 +1,21 @@
-// State of the measurement and output subsystem: the text file "res" and the hydrometeor writer.
+// State of the measurement subsystem: the correction factors and the text file "res".
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-#include "common/constants.h"
+#include "base/constants.h"
 
 namespace quorda {
+
+// Correction factors of corrfact.dat, index = size in 0.1 mm steps.
+struct CorrTables {
+  float corr_h_a[kCorrEntries] = {};
+  float corr_h_b[kCorrEntries] = {};
+  float corr_w_a[kCorrEntries] = {};
+  float corr_w_b[kCorrEntries] = {};
+};
 
 struct EvalState {
   FILE* res = nullptr;              // the text file "res", open from the first evaluation on
@@ -21,19 +29,6 @@ struct EvalState {
   ~EvalState() {
     if (res != nullptr) std::fclose(res);
   }
-};
-
-struct Writer {
-  uint8_t pix_buf[kPixBufSize];
-  int32_t pix_indx = 0;
-  int16_t oldlen = 0;             // length of the last record put into the hydrometeor stream
-  double lastpix_line = 0;        // t1 of the last record put into pix_buf
-  uint64_t lastpix_y = 0;         // lastpix_line truncated, as of the last save
-  uint64_t resume_lastpix_y = 0;  // lastpix_y as restored at the start of the run (drop test)
-  int64_t flush_time = 0;
-  int16_t force_write = 0;
-  int32_t pos_pix[kMinutes] = {};
-  int16_t pix_minute = 0;
 };
 
 }  // namespace quorda

@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "common/bytes.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/trace.h"
+#include "measure/measure_run.h"
 #include "measure/transf_1.h"
 
 namespace quorda {
@@ -28,7 +28,7 @@ void put_table(const int32_t* table, uint8_t* p) {
 
 // Appends the buffer to the hydrometeor file and takes the file's new length as pix_end. The
 // stream position is left where it stood.
-void save_hyd(RunContext& ctx) {
+void save_hyd(const MeasureRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   OutFile& f = out.pix_stream;
@@ -48,7 +48,7 @@ void save_hyd(RunContext& ctx) {
 }
 
 // Rewrites pos_pix and oldlen at the start of the header file.
-void save_hd_head(RunContext& ctx) {
+void save_hd_head(const MeasureRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   OutFile& f = out.hd_stream;
@@ -63,7 +63,7 @@ void save_hd_head(RunContext& ctx) {
 }
 
 // Rewrites posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word) of the index file.
-void save_abh_head(RunContext& ctx) {
+void save_abh_head(const MeasureRun& ctx) {
   OutputSet& out = ctx.out;
   OutFile& f = out.abh_stream;
   uint8_t head[kAbhSavedSize];
@@ -78,7 +78,7 @@ void save_abh_head(RunContext& ctx) {
 }
 
 // One save. An empty buffer leaves the files untouched unless `heads_always` asks for the heads.
-void save(RunContext& ctx, int64_t now, bool heads_always) {
+void save(const MeasureRun& ctx, int64_t now, bool heads_always) {
   Writer& w = ctx.writer;
   w.flush_time = now;
   const bool have_records = w.pix_indx > 0;
@@ -97,7 +97,7 @@ void save(RunContext& ctx, int64_t now, bool heads_always) {
 }
 
 // Enters the record just added at pix_indx for every minute from pix_minute + 1 up to its own.
-void enter_minute(RunContext& ctx, double t1) {
+void enter_minute(const MeasureRun& ctx, double t1) {
   Writer& w = ctx.writer;
   const double line_fr = ctx.hdr.line_fr;
   if (!(line_fr > 0.0)) return;
@@ -115,7 +115,7 @@ void enter_minute(RunContext& ctx, double t1) {
 
 }  // namespace
 
-void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b) {
+void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
   Writer& w = ctx.writer;
   const bool pair = drop_a != nullptr && drop_b != nullptr;
   uint8_t head[kPixHeadSize];
@@ -150,7 +150,7 @@ void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b) {
   w.pix_indx += len;
 }
 
-void net_wr_final(RunContext& ctx) {
+void net_wr_final(const MeasureRun& ctx) {
   save(ctx, ctx.platform->now(), true);
 }
 

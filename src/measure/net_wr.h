@@ -6,18 +6,17 @@
 // or before the resume point restored by pixfil are dropped. Single-threaded.
 #pragma once
 
-#include "common/piece.h"
+#include "match/piece.h"
+#include "measure/measure_run.h"
 
 namespace quorda {
 
-struct RunContext;
-
 // With a pair: transform, drop-or-append, per-minute index. Without (both null): a save request.
-void net_wr(RunContext& ctx, const Piece* drop_a, const Piece* drop_b);
+void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b);
 
 // The save at the end of the data: like a save request, but it rewrites the heads of the header
 // and index files even when the buffer is empty, so that a completed run's files hold every minute
 // it read whenever the last timed save happened.
-void net_wr_final(RunContext& ctx);
+void net_wr_final(const MeasureRun& ctx);
 
 }  // namespace quorda

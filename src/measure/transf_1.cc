@@ -6,10 +6,10 @@
 #include <bit>
 #include <cmath>
 
-#include "common/bytes.h"
-#include "frame/diagnostics.h"
-#include "frame/run_context.h"
+#include "base/bytes.h"
+#include "base/diagnostics.h"
 #include "measure/eval_dr.h"
+#include "measure/measure_run.h"
 
 namespace quorda {
 
@@ -76,7 +76,8 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
 
 }  // namespace
 
-int transf_1(RunContext& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline, uint8_t* head) {
+int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
+             uint8_t* head) {
   Diag& d = ctx.diag;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;

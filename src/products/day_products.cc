@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/constants.h"
-#include "measure/hyd_walker.h"
-#include "measure/particle_record.h"
+#include "base/constants.h"
+#include "format/hyd_walker.h"
+#include "format/particle_record.h"
 
 namespace quorda::products {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/main_header.h"
+#include "format/main_header.h"
 #include "products/diameter_bins.h"
 #include "products/interval_products.h"
 #include "products/measured_particle.h"

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "common/main_header.h"
-#include "measure/particle_record.h"
+#include "format/main_header.h"
+#include "format/particle_record.h"
 
 namespace quorda::products {
 

@@ -29,7 +29,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 namespace quorda {
 

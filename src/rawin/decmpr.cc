@@ -9,12 +9,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "base/trace.h"
+#include "format/line_block_format.h"
 #include "rawin/bit_reader.h"
-#include "rawin/line_block_format.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 namespace {
@@ -169,7 +169,7 @@ int beyond_buffer(Diag& diag, double y) {
 
 }  // namespace
 
-int decmpr(RunContext& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
+int decmpr(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
   Decoder& dec = ctx.dec;
   Diag& diag = ctx.diag;
   if (len < kLineCountSize) {

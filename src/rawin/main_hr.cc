@@ -9,12 +9,12 @@
 #include <cstring>
 #include <string>
 
-#include "common/bytes.h"
-#include "common/run_end.h"
-#include "frame/diagnostics.h"
-#include "frame/platform.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/diagnostics.h"
+#include "base/run_end.h"
+#include "base/trace.h"
+#include "platform/platform.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -40,7 +40,7 @@ void fill_pix_file(const std::string& pix_nam, char* dst) {
   std::memcpy(dst, name.data(), std::min(name.size(), mh::kPixFileSize - 1));
 }
 
-MainHeader build_record(RunContext& ctx, const HdPar& hp) {
+MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
   const Settings& s = ctx.settings;
   MainHeader rec;
   rec.indic = kMainHeaderIndic;
@@ -76,7 +76,7 @@ MainHeader build_record(RunContext& ctx, const HdPar& hp) {
 
 // Appends the record to the header file and commits it. A failed commit leaves the header file
 // unusable for the rest of the run, so it ends the run.
-void append_to_header_file(RunContext& ctx, const uint8_t* bytes) {
+void append_to_header_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutFile& hd = ctx.out.hd_stream;
   if (!hd.seek_end()) report_tag(ctx.diag, " main_hr02 ");
   if (!hd.write(bytes, kMainHeaderSize)) report_tag(ctx.diag, " main_hr03 ");
@@ -84,7 +84,7 @@ void append_to_header_file(RunContext& ctx, const uint8_t* bytes) {
 }
 
 // Appends the record to the hydrometeor file, measures the file and puts the position back.
-void append_to_pix_file(RunContext& ctx, const uint8_t* bytes) {
+void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutFile& pix = ctx.out.pix_stream;
   const int32_t saved = pix.tell();
   if (saved < 0) report_tag(ctx.diag, " main_hr31 ");
@@ -102,7 +102,7 @@ void append_to_pix_file(RunContext& ctx, const uint8_t* bytes) {
 
 // Stores oldlen in the head of the header file at once, so that a run that ends before the next
 // save leaves a head whose oldlen matches the last record of the hydrometeor file.
-void store_oldlen(RunContext& ctx) {
+void store_oldlen(const RawinRun& ctx) {
   OutFile& hd = ctx.out.hd_stream;
   uint8_t b[2];
   put_i16(b, ctx.writer.oldlen);
@@ -113,7 +113,7 @@ void store_oldlen(RunContext& ctx) {
 
 }  // namespace
 
-void main_hr(RunContext& ctx, const uint8_t* payload, int32_t len) {
+void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
   HeaderBook& hb = ctx.hdr;
   hprintf(ctx.diag, "main_hr: \n");
   if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {

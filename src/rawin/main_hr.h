@@ -5,17 +5,16 @@
 
 #include <cstdint>
 
-#include "common/main_header.h"
+#include "format/main_header.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
-struct RunContext;
-
 // Takes the raw main header payload (len bytes; only the first 56 are read). A payload shorter
 // than 56 bytes is reported with " main_hr01 " and skipped.
-void main_hr(RunContext& ctx, const uint8_t* payload, int32_t len);
+void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len);
 
 // Adds the record to the header list, or ends the run on a negative time jump.
-void main_tim(RunContext& ctx, const MainHeader& rec);
+void main_tim(const RawinRun& ctx, const MainHeader& rec);
 
 }  // namespace quorda

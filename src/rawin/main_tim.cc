@@ -2,10 +2,10 @@
 // the run when a header would go back in time.
 #include <cstring>
 
-#include "common/run_end.h"
-#include "frame/diagnostics.h"
-#include "frame/run_context.h"
+#include "base/diagnostics.h"
+#include "base/run_end.h"
 #include "rawin/main_hr.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -14,7 +14,7 @@ namespace {
 constexpr uint32_t kSecondsPerDay = 86400;
 
 // Takes the next node of the fixed node table; the table holds every header a run may list.
-HeaderNode* take_node(RunContext& ctx) {
+HeaderNode* take_node(const RawinRun& ctx) {
   HeaderBook& hb = ctx.hdr;
   if (hb.n_nodes >= kMaxMainHeaders) {
     fatal(ctx.diag, " malloc failed in main_tim\n");
@@ -25,7 +25,7 @@ HeaderNode* take_node(RunContext& ctx) {
   return n;
 }
 
-[[noreturn]] void report_time_jump(RunContext& ctx, const MainHeader& listed, const MainHeader& rec) {
+[[noreturn]] void report_time_jump(const RawinRun& ctx, const MainHeader& listed, const MainHeader& rec) {
   Diag& d = ctx.diag;
   errf(d, " indic    = %d %d \n", listed.indic, rec.indic);
   errf(d, " len_prev = %d %d \n", listed.len_prev, rec.len_prev);
@@ -54,7 +54,7 @@ bool same_bytes(const MainHeader& x, const MainHeader& y) {
 
 }  // namespace
 
-void main_tim(RunContext& ctx, const MainHeader& rec) {
+void main_tim(const RawinRun& ctx, const MainHeader& rec) {
   HeaderBook& hb = ctx.hdr;
   const double line = static_cast<double>(rec.main_time % kSecondsPerDay) * rec.line_fr;
 

@@ -7,8 +7,8 @@
 
 #include <cmath>
 
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/trace.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -25,7 +25,7 @@ int minute_of_line(double y, double line_fr) {
 
 }  // namespace
 
-void mark_minute(RunContext& ctx, int camera, const LineBlock& block) {
+void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block) {
   if (camera != 1 && camera != 2) return;
   if (block.n_lin <= 0 || block.lines == nullptr) return;
   MinuteIndex& mi = ctx.minutes;

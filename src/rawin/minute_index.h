@@ -2,14 +2,13 @@
 // numbers rise.
 #pragma once
 
-#include "common/line_record.h"
+#include "format/line_record.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
-struct RunContext;
-
 // After a decoded block of camera 1 (A) or 2 (B): enters the minutes its first line reaches and
 // ends the run when a line number does not rise. Any other camera number does nothing.
-void mark_minute(RunContext& ctx, int camera, const LineBlock& block);
+void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block);
 
 }  // namespace quorda

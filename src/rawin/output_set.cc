@@ -9,11 +9,11 @@
 
 #include <cmath>
 
-#include "common/bytes.h"
-#include "frame/platform.h"
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/bytes.h"
+#include "base/trace.h"
+#include "platform/platform.h"
 #include "rawin/main_hr.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 
@@ -50,7 +50,7 @@ int resume_entry(const int32_t* pos_bf, int minute) {
   return i > 0 ? i : 0;
 }
 
-void open_hyd(RunContext& ctx) {
+void open_hyd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   if (!out.pix_stream.open(out.pix_nam, "a+b")) fatal_tag(ctx.diag, " pixfil01 ");
   if (!out.pix_stream.seek_end()) report_tag(ctx.diag, " pixfil02 ");
@@ -63,7 +63,7 @@ void open_hyd(RunContext& ctx) {
 }
 
 // Reads pos_pix, oldlen and the main header records of an existing header file.
-void read_back_hd(RunContext& ctx) {
+void read_back_hd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
@@ -105,7 +105,7 @@ void read_back_hd(RunContext& ctx) {
   if (!out.hd_stream.seek_end()) report_tag(ctx.diag, " pixfil31 ");
 }
 
-void create_hd(RunContext& ctx) {
+void create_hd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   if (!out.hd_stream.open(out.hd_nam, "a+b")) fatal_tag(ctx.diag, " pixfil18 ");
   if (!write_table(out.hd_stream, ctx.writer.pos_pix)) report_tag(ctx.diag, " pixfil19 ");
@@ -118,7 +118,7 @@ void create_hd(RunContext& ctx) {
 }
 
 // Reads the saved minute indexes and lastpix_y of an existing index file and sets the cursors.
-void read_back_abh(RunContext& ctx) {
+void read_back_abh(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
@@ -158,7 +158,7 @@ void read_back_abh(RunContext& ctx) {
   hprintf(ctx.diag, "pixfil: pos_a=%ld pos_b=%ld \n", ctx.drv.pos_a, ctx.drv.pos_b);
 }
 
-void create_abh(RunContext& ctx) {
+void create_abh(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   if (!out.abh_stream.open(out.abh_nam, "a+b")) fatal_tag(ctx.diag, " pixfil09 ");
@@ -174,7 +174,7 @@ void create_abh(RunContext& ctx) {
 
 }  // namespace
 
-void pixfil(RunContext& ctx) {
+void pixfil(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;

@@ -1,12 +1,12 @@
 // The output file set (".hyd", ".hd", ".abh") and the resume point of an earlier run.
 #pragma once
 
-namespace quorda {
+#include "rawin/rawin_run.h"
 
-struct RunContext;
+namespace quorda {
 
 // Builds the three names, opens or creates the files, restores the saved state and sets the two
 // raw-file cursors to the resume point.
-void pixfil(RunContext& ctx);
+void pixfil(const RawinRun& ctx);
 
 }  // namespace quorda

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <climits>
 
-#include "common/bytes.h"
-#include "common/constants.h"
+#include "base/bytes.h"
+#include "base/constants.h"
 
 namespace quorda {
 

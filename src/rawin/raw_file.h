@@ -20,7 +20,7 @@
 
 namespace quorda {
 
-struct RunContext;
+struct RawinRun;
 
 class RawFile {
  public:
@@ -77,7 +77,7 @@ class RawCursor {
 
 // Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, mp_nam, the
 // file itself. Ends the run when the file cannot be opened.
-void rawfil(RunContext& ctx);
+void rawfil(const RawinRun& ctx);
 
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
 int32_t raw_day_from_name(const std::string& file_name);
@@ -86,6 +86,6 @@ int32_t raw_day_from_name(const std::string& file_name);
 // than INT32_MAX bytes gives INT32_MAX, and the first time in a run that happens one line saying
 // so goes to the error stream (ctx.raw.size_clamp_reported). When the system refuses to tell the
 // length, *ok is false, the result is 0 and errno is the system's, for the caller's tag.
-int32_t measure_raw_end(RunContext& ctx, bool* ok);
+int32_t measure_raw_end(const RawinRun& ctx, bool* ok);
 
 }  // namespace quorda

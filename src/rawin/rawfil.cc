@@ -4,9 +4,9 @@
 #include <climits>
 #include <string>
 
-#include "frame/run_context.h"
-#include "frame/trace.h"
+#include "base/trace.h"
 #include "rawin/raw_file.h"
+#include "rawin/rawin_run.h"
 
 namespace quorda {
 namespace {
@@ -38,23 +38,23 @@ int32_t raw_day_from_name(const std::string& file_name) {
   return year * 1000 + day;
 }
 
-void rawfil(RunContext& ctx) {
+void rawfil(const RawinRun& ctx) {
   RawInput& raw = ctx.raw;
-  raw.raw_day = raw_day_from_name(ctx.cmd.filespec_name);
+  raw.raw_day = raw_day_from_name(ctx.filespec_name);
   hprintf(ctx.diag, "raw_day=%ld\n", raw.raw_day);
-  hprintf(ctx.diag, "now opening %s \n", ctx.cmd.filespec);
-  if (!raw.raw_file.open(ctx.cmd.filespec)) {
+  hprintf(ctx.diag, "now opening %s \n", ctx.filespec);
+  if (!raw.raw_file.open(ctx.filespec)) {
     int e = errno;
-    errf(ctx.diag, "rawfil01: could not open %s \n", ctx.cmd.filespec.c_str());
+    errf(ctx.diag, "rawfil01: could not open %s \n", ctx.filespec.c_str());
     errno = e;
     fatal_tag(ctx.diag, "rawfil02");
   }
   // The path is kept whole, however long: the output set splits it into its parts.
-  raw.mp_nam = ctx.cmd.filespec;
+  raw.mp_nam = ctx.filespec;
   raw.raw_day_at_open = raw.raw_day;
 }
 
-int32_t measure_raw_end(RunContext& ctx, bool* ok) {
+int32_t measure_raw_end(const RawinRun& ctx, bool* ok) {
   int32_t end = 0;
   bool clamped = false;
   if (!ctx.raw.raw_file.measure_end(&end, &clamped)) {

@@ -1,14 +1,15 @@
 // State of the raw-data input subsystem: the raw file, the decoder and its line buffer, the main
-// headers, the per-minute raw-file index and the output file set.
+// headers, the per-minute raw-file index, the output file set with its record buffer, and the
+// reading positions of the day driver.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "common/constants.h"
-#include "common/line_record.h"
-#include "common/main_header.h"
-#include "common/out_file.h"
+#include "base/constants.h"
+#include "format/line_record.h"
+#include "format/main_header.h"
+#include "platform/out_file.h"
 #include "rawin/bit_reader.h"
 #include "rawin/raw_file.h"
 
@@ -65,6 +66,34 @@ struct OutputSet {
   int32_t pix_day = 0;
   int32_t pix_end = 0;  // length of the hydrometeor file
   OutFile pix_stream, hd_stream, abh_stream;
+};
+
+// Positions of the day driver's reading in the raw file and its run state.
+struct DriverState {
+  int32_t pos_a = 0, pos_b = 0;    // where the next block head is read by each cursor
+  int32_t prev_a = 0, prev_b = 0;  // block head read last by each cursor
+  double last_a = 0, last_b = 0;   // y_count of the last line of the last block of each camera
+  int32_t rawend = 0;              // length of the raw file as last measured
+  int16_t eof_a = 0, eof_b = 0;
+  int16_t first_pass = 1;
+  int64_t last_write_time = 0;
+  int32_t total = 0;  // matched pairs
+  RawCursor cursor_a, cursor_b;
+};
+
+// The hydrometeor stream's record buffer and framing state: main header records (written by the
+// raw input) and particle records (written by the writer) share it.
+struct Writer {
+  uint8_t pix_buf[kPixBufSize];
+  int32_t pix_indx = 0;
+  int16_t oldlen = 0;             // length of the last record put into the hydrometeor stream
+  double lastpix_line = 0;        // t1 of the last record put into pix_buf
+  uint64_t lastpix_y = 0;         // lastpix_line truncated, as of the last save
+  uint64_t resume_lastpix_y = 0;  // lastpix_y as restored at the start of the run (drop test)
+  int64_t flush_time = 0;
+  int16_t force_write = 0;
+  int32_t pos_pix[kMinutes] = {};
+  int16_t pix_minute = 0;
 };
 
 }  // namespace quorda

@@ -5,8 +5,8 @@
 // them are joined. The particles whose runs were joined are marked as merged.
 #pragma once
 
-#include "common/constants.h"
-#include "common/line_record.h"
+#include "base/constants.h"
+#include "format/line_record.h"
 #include "sim/sim_drop.h"
 
 namespace quorda::sim {

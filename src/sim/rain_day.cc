@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "rawin/line_encoder.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "sim/line_encoder.h"
 #include "sim/line_mixer.h"
 #include "sim/sim_random.h"
 

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <span>
 
-#include "common/line_record.h"
-#include "common/main_header.h"
+#include "format/line_record.h"
+#include "format/main_header.h"
 #include "sim/rain_physics.h"
 #include "sim/sim_drop.h"
 #include "sim/sim_instrument.h"

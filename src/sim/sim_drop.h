@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "common/line_record.h"
+#include "format/line_record.h"
 #include "sim/sim_instrument.h"
 
 namespace quorda::sim {

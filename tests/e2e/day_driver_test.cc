@@ -9,8 +9,8 @@
 #include <fstream>
 #include <random>
 
-#include "common/bytes.h"
-#include "measure/hyd_walker.h"
+#include "base/bytes.h"
+#include "format/hyd_walker.h"
 #include "support/day_files.h"
 #include "support/process.h"
 #include "support/raw_day.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/command_line.h"
+#include "app/command_line.h"
 #include "support/process.h"
 #include "support/test_context.h"
 

@@ -27,8 +27,8 @@
 #include <cstdio>
 #include <iterator>
 
-#include "common/bytes.h"
-#include "common/constants.h"
+#include "base/bytes.h"
+#include "base/constants.h"
 #include "measure/transf_1.h"
 #include "sim/truth_csv.h"
 #include "support/test_context.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/main_header.h"
+#include "format/main_header.h"
 
 namespace quorda::e2e {
 namespace {

@@ -13,7 +13,7 @@
 #include "match/pool.h"
 #include "match/queue_helpers.h"
 #include "rawin/decmpr.h"
-#include "rawin/line_encoder.h"
+#include "sim/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "measure/net_wr.h"
 #include "measure/transf_1.h"
 #include "support/output_fixture.h"

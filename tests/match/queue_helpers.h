@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "common/piece.h"
-#include "frame/run_context.h"
+#include "app/run_context.h"
+#include "match/piece.h"
 #include "match/pool.h"
 
 namespace quorda::testing {

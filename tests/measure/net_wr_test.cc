@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "match/clean_up.h"
+#include "app/clean_up.h"
+#include "base/bytes.h"
 #include "measure/transf_1.h"
 #include "rawin/minute_index.h"
 #include "support/output_fixture.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "common/piece.h"
-#include "frame/run_context.h"
+#include "app/run_context.h"
+#include "match/piece.h"
 #include "rawin/main_hr.h"
 #include "support/test_context.h"
 

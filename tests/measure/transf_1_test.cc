@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
+#include "format/particle_record.h"
 #include "measure/pair_fixture.h"
-#include "measure/particle_record.h"
 
 namespace quorda {
 namespace {

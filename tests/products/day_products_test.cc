@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "measure/particle_record.h"
+#include "format/particle_record.h"
 #include "products/stream_builder.h"
 
 namespace quorda::products {

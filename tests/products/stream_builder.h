@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "common/main_header.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "format/main_header.h"
 
 namespace quorda::testing {
 

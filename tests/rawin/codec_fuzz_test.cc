@@ -8,10 +8,10 @@
 #include <random>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "rawin/decmpr.h"
-#include "rawin/line_encoder.h"
 #include "rawin/raw_file.h"
+#include "sim/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {

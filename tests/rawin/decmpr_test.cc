@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rawin/frame_bytes.h"
-#include "rawin/line_encoder.h"
+#include "sim/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {

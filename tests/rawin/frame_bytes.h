@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 
 namespace quorda::testing {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "support/test_context.h"
 
 namespace quorda {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
+#include "base/bytes.h"
 #include "support/output_fixture.h"
 #include "support/test_context.h"
 

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "common/bytes.h"
-#include "rawin/line_encoder.h"
+#include "base/bytes.h"
+#include "sim/line_encoder.h"
 #include "support/test_context.h"
 
 namespace quorda {

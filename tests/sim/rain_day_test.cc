@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "common/main_header.h"
+#include "format/main_header.h"
 #include "sim/rain_physics.h"
 #include "sim/sim_support.h"
 

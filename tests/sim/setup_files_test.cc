@@ -7,8 +7,8 @@
 #include <map>
 #include <sstream>
 
-#include "frame/settings.h"
-#include "match/tables.h"
+#include "app/settings.h"
+#include "measure/tables.h"
 #include "support/test_context.h"
 
 namespace quorda::sim {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
+#include "base/bytes.h"
+#include "base/constants.h"
 #include "sim/rain_day.h"
 #include "sim/truth_csv.h"
 

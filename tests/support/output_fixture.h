@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "common/main_header.h"
-#include "common/piece.h"
-#include "frame/run_context.h"
-#include "measure/hyd_walker.h"
+#include "app/run_context.h"
+#include "format/hyd_walker.h"
+#include "format/main_header.h"
+#include "match/piece.h"
 #include "rawin/main_hr.h"
 #include "rawin/output_set.h"
 

@@ -11,10 +11,10 @@
 #include <map>
 #include <vector>
 
-#include "common/constants.h"
-#include "common/line_record.h"
-#include "common/main_header.h"
-#include "rawin/line_encoder.h"
+#include "base/constants.h"
+#include "format/line_record.h"
+#include "format/main_header.h"
+#include "sim/line_encoder.h"
 
 namespace quorda::testing {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/run_end.h"
-#include "frame/platform.h"
-#include "frame/run_context.h"
+#include "app/run_context.h"
+#include "base/run_end.h"
+#include "platform/platform.h"
 
 namespace quorda::testing {
 

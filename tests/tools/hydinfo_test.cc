@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/constants.h"
-#include "measure/hyd_walker.h"
+#include "base/bytes.h"
+#include "base/constants.h"
+#include "format/hyd_walker.h"
 #include "support/test_context.h"
 
 namespace quorda {

@@ -1,0 +1,237 @@
+// The day driver: walks the raw file with one cursor per camera, one pass per call.
+//
+// A pass reads camera A up to and including its next line block, then camera B until B's line
+// time has caught up with A's (or to the end of the data once A is there), and then lets the
+// matcher pair the finished pieces. Main headers met by either cursor go, after a save of the
+// writer's buffer, to main_hr, which takes each one once. The end of the raw file is measured
+// anew whenever a cursor reaches the end measured last, so data appended meanwhile are read too,
+// while a file that lies wholly within the known end is read without a system call per record.
+//
+// A record that cannot be read whole (a head cut short, a negative length, a payload reaching
+// beyond the measured end) is the end of the data for that cursor: the cursor stays where it is,
+// the step ends as at the end of the file, and a later run resumes there. No cursor ever moves
+// backwards.
+#include "app/day_driver.h"
+
+#include <algorithm>
+
+#include "app/banner.h"
+#include "app/clean_up.h"
+#include "app/progress_tick.h"
+#include "app/run_context.h"
+#include "app/settings.h"
+#include "base/run_end.h"
+#include "base/trace.h"
+#include "match/assign_pieces.h"
+#include "match/find_m.h"
+#include "match/pool.h"
+#include "measure/net_wr.h"
+#include "measure/tables.h"
+#include "rawin/decmpr.h"
+#include "rawin/main_hr.h"
+#include "rawin/minute_index.h"
+#include "rawin/output_set.h"
+
+namespace quorda {
+
+namespace {
+
+// Ends a run that the operator (ESC) or a signal cancelled: files closed, no final save.
+[[noreturn]] void cancel_run(RunContext& ctx) {
+  clean_up(ctx);
+  end_run(ctx.tick.cancel_status);
+}
+
+// Measures the raw file; on failure rawend keeps its value.
+void measure_rawend(RunContext& ctx, const char* tag) {
+  bool ok = true;
+  int32_t end = measure_raw_end(ctx, &ok);
+  if (!ok) {
+    report_tag(ctx.diag, tag);
+    return;
+  }
+  ctx.drv.rawend = end;
+}
+
+// Whether a record head at `pos` lies before the end of the raw file. The end is measured again
+// only when the end measured last does not already leave room.
+bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
+  if (pos < ctx.drv.rawend) return true;
+  measure_rawend(ctx, end_tag);
+  return pos < ctx.drv.rawend;
+}
+
+// One camera's cursor and what the driver keeps for it.
+struct Camera {
+  int number;          // 1 = A, 2 = B
+  int16_t lines_kind;  // record kind of the camera's line blocks
+  RawCursor& cursor;
+  int32_t& pos;   // next block head
+  int32_t& prev;  // block head read last
+  double& last;   // y_count of the last line of the last block
+  CamQueues& queues;
+  const char* read_tag;  // tag of a failed read at this cursor
+  const char* end_tag;   // tag of a failed measurement of the file's end
+};
+
+Camera camera_a(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02", "mp71"};
+}
+
+Camera camera_b(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04", "mp72"};
+}
+
+void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
+  const DriverState& d = ctx.drv;
+  if (camera == 1) {
+    hprintf(ctx.diag, "pos_a=%ld prev_a=%ld last_a=%lf pos_b=%ld last_b=%lf \n", d.pos_a, d.prev_a, d.last_a,
+            d.prev_b, d.last_b);
+  } else {
+    hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_nam, d.prev_b,
+            d.last_b, d.prev_a, d.last_a);
+  }
+  hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
+  hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
+}
+
+// A main header met by either cursor: the writer saves first, so that the records written before
+// the header stay before it in the hydrometeor file.
+void take_main_header(RunContext& ctx, const RawRecord& rec) {
+  ctx.writer.force_write = 1;
+  net_wr(ctx, nullptr, nullptr);
+  main_hr(ctx, rec.payload, rec.cmpr_n);
+}
+
+// Decodes a line block of one camera, cuts it into pieces and enters its minutes.
+void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
+  int16_t n_lin = 0;
+  if (decmpr(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
+  LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
+  assign_pieces(ctx, block, cam.queues);
+  chain_queues(ctx, cam.queues);
+  cam.last = block.lines[block.n_lin - 1].y_count;
+  mark_minute(ctx, cam.number, block);
+}
+
+enum class Took { kEndOfData, kRecord, kLineBlock };
+
+// Reads and handles the record at the camera's cursor. kEndOfData when the cursor's data end there
+// (the cursor then stays where it is). A record that reaches beyond the end measured last is read
+// again after a new measurement.
+// REQUIRES: cam.pos < rawend.
+Took take_record(RunContext& ctx, Camera& cam) {
+  RawRecord rec;
+  ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
+  if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
+    measure_rawend(ctx, cam.end_tag);
+    st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
+  }
+  if (st != ReadStatus::kOk) {
+    if (st == ReadStatus::kIoError) report_tag(ctx.diag, cam.read_tag);
+    return Took::kEndOfData;
+  }
+  trace_block_head(ctx, cam.number, rec);
+  cam.prev = cam.pos;
+  cam.pos += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
+  if (rec.kind == kKindMainHeader) {
+    take_main_header(ctx, rec);
+  } else if (rec.kind == cam.lines_kind) {
+    take_line_block(ctx, rec, cam);
+    return Took::kLineBlock;
+  }
+  return Took::kRecord;
+}
+
+void first_pass(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  d.first_pass = 0;
+  show_banner(ctx);
+  tables(ctx);
+  read_hyd_path(ctx);
+  label_queues(ctx);
+  while (!ctx.raw.raw_file.is_open()) {
+    hprintf(ctx.diag, " no OEU files ? \n");
+    if (progress_tick(ctx) == 0) cancel_run(ctx);
+  }
+  hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
+  pixfil(ctx);
+}
+
+// Camera A: records up to and including one line block.
+void step_a(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  Camera cam = camera_a(ctx);
+  bool at_end = false;
+  while (before_end(ctx, d.pos_a, cam.end_tag)) {
+    Took took = take_record(ctx, cam);
+    if (took == Took::kEndOfData) at_end = true;
+    if (took != Took::kRecord) break;
+  }
+  if (at_end || !before_end(ctx, d.pos_a, cam.end_tag)) d.eof_a = 1;
+  hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
+          d.rawend, ctx.raw.raw_day, ctx.out.pix_day);
+}
+
+// Camera B: records until B's line time has caught up with A's, or all of them once A is at its
+// end. Returns false when the pass must end here (B waits for more data while A goes on).
+bool step_b(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  Camera cam = camera_b(ctx);
+  while (d.last_b < d.last_a || d.eof_a) {
+    if (progress_tick(ctx) == 0) cancel_run(ctx);
+    bool at_end = !before_end(ctx, d.pos_b, cam.end_tag) || take_record(ctx, cam) == Took::kEndOfData ||
+                  !before_end(ctx, d.pos_b, cam.end_tag);
+    if (at_end) {
+      hprintf(ctx.diag, "B: EOF found at %ld\n", d.rawend);
+      if (d.eof_a) {
+        d.eof_b = 1;
+        return true;
+      }
+      hprintf(ctx.diag, "feof found reading B\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int makepix(RunContext& ctx) {
+  DriverState& d = ctx.drv;
+  hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
+  if (d.first_pass == 1) first_pass(ctx);
+
+  int64_t now = ctx.platform->now();
+  if (now > d.last_write_time + 3) {
+    d.last_write_time = now;
+    ctx.writer.force_write = 1;
+    net_wr(ctx, nullptr, nullptr);
+  }
+
+  if (progress_tick(ctx) == 0) cancel_run(ctx);
+
+  hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
+
+  step_a(ctx);
+  if (!step_b(ctx)) return 1;
+
+  if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
+    hprintf(ctx.diag, "calling findmatch\n");
+    find_m(ctx, &d.total, d.last_a);
+  }
+
+  if (d.eof_a == 1 && d.eof_b == 1) {
+    ctx.writer.force_write = 1;
+    net_wr_final(ctx);
+    draw_summary(ctx);
+    clean_up(ctx);
+    end_run(kExitOk);
+  }
+  if (d.pos_a == d.rawend) hprintf(ctx.diag, "EOF reading A \n");
+  return 1;
+}
+
+}  // namespace quorda

@@ -1,0 +1,31 @@
+// State of the run frame: the command line and the progress tick.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <string>
+
+#include "base/run_settings.h"
+#include "rawin/rawin_state.h"
+
+namespace quorda {
+
+struct CommandLine {
+  int16_t stderr_to_screen = 0;  // "/e"
+  int16_t calib = 0;             // "/c"
+  std::string filespec;          // raw file path as typed
+  std::string filespec_name;     // its name and extension
+  std::tm start_time = {};
+};
+
+struct TickState {
+  int16_t first_tick = 1;
+  double last_draw = -std::numeric_limits<double>::infinity();
+  // Exit status of a run cancelled at a tick: 0 for ESC, 130 for SIGINT, 143 for SIGTERM. When
+  // progress_tick returns 0 the driver cleans up and ends the run with end_run(cancel_status)
+  // (or returns 0 from makepix, which the entry turns into this status).
+  int cancel_status = 0;
+};
+
+}  // namespace quorda

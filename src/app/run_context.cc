@@ -1,0 +1,20 @@
+// Creation of the run context.
+#include "app/run_context.h"
+
+#include "match/pool.h"
+#include "measure/net_wr.h"
+
+namespace quorda {
+
+void WriterSink::take(const Piece& a, const Piece& b) {
+  net_wr(ctx_, &a, &b);
+}
+
+std::unique_ptr<RunContext> make_run_context(Platform* platform) {
+  auto ctx = std::make_unique<RunContext>();
+  ctx->platform = platform;
+  init_pool(ctx->pool);
+  return ctx;
+}
+
+}  // namespace quorda

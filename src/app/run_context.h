@@ -1,0 +1,88 @@
+// The run context: all state of one conversion run, one struct per subsystem. It lives in the
+// application floor only; the routines of the floors below receive the part they read and change
+// (RawinRun, MatchRun, MeasureRun), which the context hands out by conversion. There are no
+// mutable globals; a test builds a context of its own.
+//
+// The context is large (the piece pool, the line buffer and the writer's buffer live in it):
+// allocate it on the heap with make_run_context().
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/frame_state.h"
+#include "base/diagnostics.h"
+#include "match/match_run.h"
+#include "match/match_state.h"
+#include "match/piece.h"
+#include "measure/measure_run.h"
+#include "measure/measure_state.h"
+#include "platform/platform.h"
+#include "rawin/rawin_run.h"
+#include "rawin/rawin_state.h"
+
+namespace quorda {
+
+struct RunContext;
+
+// Hands every matched pair to the hydrometeor writer of the run.
+class WriterSink : public PairSink {
+ public:
+  explicit WriterSink(RunContext& ctx) : ctx_(ctx) {}
+  void take(const Piece& a, const Piece& b) override;
+
+ private:
+  RunContext& ctx_;
+};
+
+struct RunContext {
+  RunContext() = default;
+  RunContext(const RunContext&) = delete;
+  RunContext& operator=(const RunContext&) = delete;
+
+  Platform* platform = nullptr;
+  Diag diag;
+  // Directory that holds QUORDA.SET, corrfact.dat, QUORDA.ERR and "res": "" for the current one.
+  std::string home;
+
+  // Run frame.
+  CommandLine cmd;
+  Settings settings;
+  DriverState drv;
+  TickState tick;
+
+  // Raw data input.
+  RawInput raw;
+  Decoder dec;
+  HeaderBook hdr;
+  MinuteIndex minutes;
+  OutputSet out;
+
+  // Drop matching.
+  Pool pool;
+  CamQueues queues_a;
+  CamQueues queues_b;
+  Matcher matcher;
+  WriterSink sink{*this};
+
+  // Drop measurement and output.
+  CorrTables corr;
+  EvalState eval;
+  Writer writer;
+
+  // A file of the working directory: home + name.
+  std::string local_path(const char* name) const { return home + name; }
+
+  // The parts of the run each floor below works on.
+  operator RawinRun() {
+    return {diag, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
+  }
+  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, sink}; }
+  operator MeasureRun() {
+    return {diag, platform, settings, corr, eval, hdr, minutes, out, writer, home, cmd.calib};
+  }
+};
+
+std::unique_ptr<RunContext> make_run_context(Platform* platform);
+
+}  // namespace quorda

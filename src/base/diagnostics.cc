@@ -1,0 +1,49 @@
+// Diagnostics: tagged failure lines, formatted messages and fatal ends.
+#include "base/diagnostics.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "base/run_end.h"
+
+namespace quorda {
+
+void report_tag(Diag& d, const char* tag) {
+  int e = errno;
+  std::fprintf(d.err, "%s: %s\n", tag, std::strerror(e));
+  errno = e;
+}
+
+void errf(Diag& d, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(d.err, fmt, ap);
+  va_end(ap);
+}
+
+void outf(Diag& d, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(d.out, fmt, ap);
+  va_end(ap);
+}
+
+void fatal(Diag& d, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(d.err, fmt, ap);
+  va_end(ap);
+  std::fflush(d.out);
+  std::fflush(d.err);
+  end_run(kExitFatal);
+}
+
+void fatal_tag(Diag& d, const char* tag) {
+  report_tag(d, tag);
+  std::fflush(d.out);
+  std::fflush(d.err);
+  end_run(kExitFatal);
+}
+
+}  // namespace quorda

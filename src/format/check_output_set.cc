@@ -1,0 +1,128 @@
+// Consistency check of a converter output set.
+#include "format/check_output_set.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "base/bytes.h"
+#include "base/constants.h"
+
+namespace quorda {
+
+namespace {
+
+std::string num(int64_t v) {
+  return std::to_string(v);
+}
+
+// posa_bf / posb_bf: the entries that are set (not 0) must not decrease with the minute.
+void check_raw_index(std::span<const uint8_t> table, const char* name, std::vector<std::string>& faults) {
+  int32_t last = 0;
+  int last_i = -1;
+  for (int i = 0; i < kMinutes; ++i) {
+    const int32_t v = get_i32(table.data() + 4 * i);
+    if (v == 0) continue;
+    if (last_i >= 0 && v < last) {
+      faults.push_back(std::string(".abh: ") + name + "[" + num(i) + "]=" + num(v) + " lies before " + name +
+                       "[" + num(last_i) + "]=" + num(last));
+      return;
+    }
+    last = v;
+    last_i = i;
+  }
+}
+
+void check_abh(const HydWalk& walk, std::span<const uint8_t> abh, std::vector<std::string>& faults) {
+  if (abh.size() != kAbhCreatedSize && abh.size() != kAbhSavedSize) {
+    faults.push_back(".abh: " + num(static_cast<int64_t>(abh.size())) + " bytes, not " +
+                     num(kAbhCreatedSize) + " or " + num(kAbhSavedSize));
+    if (abh.size() < kAbhCreatedSize) return;
+  }
+  check_raw_index(abh.subspan(0, kMinuteTableBytes), "posa_bf", faults);
+  check_raw_index(abh.subspan(kAbhPosbOffset, kMinuteTableBytes), "posb_bf", faults);
+  if (!walk.ok()) return;
+  const HydEntry* last = nullptr;
+  for (const HydEntry& e : walk.records)
+    if (!e.header) last = &e;
+  const uint64_t lastpix_y = read_lastpix_y(abh);
+  // The writer stores the truncated t1 of the last particle it saved, 0 before the first (and for
+  // a t1 that is not above 0). A t1 of 2^64 or more has no truncation that lastpix_y could hold.
+  constexpr double kBeyondLastpix = 18446744073709551616.0;  // 2^64
+  const double t1 = last != nullptr ? last->t1 : 0.0;
+  const bool matches = !(t1 > 0.0)            ? lastpix_y == 0
+                       : t1 >= kBeyondLastpix ? false
+                                              : lastpix_y == static_cast<uint64_t>(t1);
+  if (!matches) {
+    std::string what = last == nullptr ? "the stream holds no particle record"
+                                       : "the last particle record (at " + num(last->offset) + ") has t1 " +
+                                             std::to_string(last->t1);
+    faults.push_back(".abh: lastpix_y " + std::to_string(lastpix_y) + ", " + what);
+  }
+}
+
+void check_hd(const HydWalk& walk, const OutputSetBytes& set, std::vector<std::string>& faults) {
+  const std::span<const uint8_t> hd = set.hd;
+  if (hd.size() < kHdHeadSize) {
+    faults.push_back(".hd: " + num(static_cast<int64_t>(hd.size())) + " bytes, shorter than its " +
+                     num(kHdHeadSize) + "-byte head");
+    return;
+  }
+  const size_t rec_bytes = hd.size() - kHdHeadSize;
+  if (rec_bytes % kMainHeaderSize != 0)
+    faults.push_back(".hd: its main header records take " + num(static_cast<int64_t>(rec_bytes)) +
+                     " bytes, not a whole number of " + num(kMainHeaderSize) + "-byte records");
+  if (!walk.ok()) return;
+
+  // The same main header records, byte for byte, in the header file and in the stream.
+  const size_t n_hd = rec_bytes / kMainHeaderSize;
+  size_t n_hyd = 0;
+  for (const HydEntry& e : walk.records) {
+    if (!e.header) continue;
+    if (n_hyd < n_hd && std::memcmp(hd.data() + kHdHeadSize + n_hyd * kMainHeaderSize,
+                                    set.hyd.data() + e.offset, kMainHeaderSize) != 0)
+      faults.push_back(".hd: main header record " + num(static_cast<int64_t>(n_hyd)) +
+                       " differs from the .hyd record at " + num(e.offset));
+    ++n_hyd;
+  }
+  if (n_hyd != n_hd)
+    faults.push_back(".hd: " + num(static_cast<int64_t>(n_hd)) +
+                     " main header records, the .hyd file holds " + num(static_cast<int64_t>(n_hyd)));
+
+  const std::vector<int32_t> pos_pix = read_pos_pix(hd);
+  // A particle before any main header record: the first header's line frequency is the best guess.
+  double first_fr = 0;
+  for (const HydEntry& e : walk.records) {
+    if (e.header) {
+      first_fr = e.line_fr;
+      break;
+    }
+  }
+  const std::string pos_fault = check_pos_pix(walk, pos_pix, first_fr);
+  if (!pos_fault.empty()) faults.push_back(".hd: " + pos_fault);
+
+  const int16_t oldlen = get_i16(hd.data() + kHdOldlenOffset);
+  const int32_t last_len = walk.records.empty() ? 0 : walk.records.back().length;
+  if (oldlen != last_len)
+    faults.push_back(".hd: oldlen " + num(oldlen) + ", the last record of the .hyd file is " + num(last_len) +
+                     " bytes");
+}
+
+}  // namespace
+
+uint64_t read_lastpix_y(std::span<const uint8_t> abh) {
+  if (abh.size() < kAbhCreatedSize) return 0;
+  uint64_t v = get_u32(abh.data() + kAbhLastpixOffset);
+  if (abh.size() >= kAbhSavedSize)
+    v |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastpixHighOffset)) << 32;
+  return v;
+}
+
+std::vector<std::string> check_output_set(const HydWalk& walk, const OutputSetBytes& set) {
+  std::vector<std::string> faults;
+  if (!walk.ok()) faults.push_back(".hyd: " + walk.error);
+  check_hd(walk, set, faults);
+  check_abh(walk, set.abh, faults);
+  return faults;
+}
+
+}  // namespace quorda

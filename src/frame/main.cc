@@ -1,8 +1,0 @@
-// The converter's executable.
-#include "frame/entry.h"
-#include "frame/platform.h"
-
-int main(int argc, char** argv) {
-  auto platform = quorda::make_posix_platform();
-  return quorda::quorda_main(argc, argv, *platform);
-}

@@ -1,0 +1,10 @@
+// Correction tables: corrfact.dat into four tables of 512 factors (index = size in 0.1 mm).
+#pragma once
+
+#include "measure/measure_run.h"
+
+namespace quorda {
+
+void tables(const MeasureRun& ctx);
+
+}  // namespace quorda

@@ -1,0 +1,28 @@
+// What the raw-input routines read and change, handed to them by the run: the raw file, the
+// decoder, the main headers, the minute index, the output set with its record buffer, the reading
+// positions, the settings and the raw file's path as given on the command line.
+#pragma once
+
+#include <string>
+
+#include "base/diagnostics.h"
+#include "base/run_settings.h"
+#include "rawin/rawin_state.h"
+
+namespace quorda {
+
+struct RawinRun {
+  Diag& diag;
+  const Settings& settings;
+  RawInput& raw;
+  Decoder& dec;
+  HeaderBook& hdr;
+  MinuteIndex& minutes;
+  OutputSet& out;
+  DriverState& drv;
+  Writer& writer;
+  const std::string& filespec;       // raw file path as typed
+  const std::string& filespec_name;  // its name and extension
+};
+
+}  // namespace quorda

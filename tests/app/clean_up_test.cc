@@ -1,0 +1,56 @@
+// Closing the index, hydrometeor, header and raw files at the end of a run.
+#include "app/clean_up.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support/output_fixture.h"
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::TestRun;
+
+struct CleanUp : ::testing::Test {
+  CleanUp() {
+    testing::name_output_set(ctx, t.dir.path());
+    pixfil(ctx);
+    testing::write_file(ctx.raw.mp_nam, "");
+    EXPECT_TRUE(ctx.raw.raw_file.open(ctx.raw.mp_nam));
+  }
+  bool any_open() const {
+    return ctx.out.abh_stream.is_open() || ctx.out.pix_stream.is_open() || ctx.out.hd_stream.is_open() ||
+           ctx.raw.raw_file.is_open();
+  }
+  TestRun t;
+  RunContext& ctx = *t.ctx;
+};
+
+TEST_F(CleanUp, ClosesTheFourStreamsAndResAndPassesOverClosedOnes) {
+  ctx.eval.res = std::fopen(ctx.local_path("res").c_str(), "wt");
+  ASSERT_NE(ctx.eval.res, nullptr);
+  clean_up(ctx);
+  EXPECT_FALSE(any_open());
+  EXPECT_EQ(ctx.eval.res, nullptr);
+  clean_up(ctx);
+  EXPECT_EQ(t.err(), "");
+}
+
+TEST_F(CleanUp, FailedClosesAreReportedInOrderAndTheOthersStillClosed) {
+  // Bytes still buffered for a full device make the close fail.
+  for (OutFile* f : {&ctx.out.hd_stream, &ctx.out.pix_stream, &ctx.out.abh_stream}) {
+    ASSERT_TRUE(f->open("/dev/full", "r+b"));
+    ASSERT_TRUE(f->write("x", 1));
+  }
+  clean_up(ctx);
+  EXPECT_FALSE(any_open());
+  const std::string reason = std::string(": ") + std::strerror(ENOSPC) + "\n";
+  EXPECT_EQ(t.err(), " clean_up01 " + reason + " clean_up02 " + reason + " clean_up03 " + reason);
+}
+
+}  // namespace
+}  // namespace quorda
