@@ -68,7 +68,7 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   const auto blocks = encode_line_blocks(lines);
   int64_t bytes = 0;
   for (const auto& b : blocks) bytes += static_cast<int64_t>(b.size());
-  auto ctx = make_run_context(nullptr);
+  auto ctx = make_run_context(nullptr, nullptr);
   FILE* sink = std::fopen("/dev/null", "w");
   ctx->diag.err = sink;
   ctx->diag.out = sink;

@@ -64,7 +64,7 @@ PairSet make_pairs(int n) {
 
 void BM_EvalAndTransform(benchmark::State& state) {
   NullPlatform platform;
-  auto ctx = make_run_context(&platform);
+  auto ctx = make_run_context(&platform, nullptr);
   ctx->home = "/dev/null/";  // not used: "res" is set up below
   for (int k = 0; k < kCorrEntries; ++k) {
     ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;

@@ -60,8 +60,8 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   return status;
 }
 
-int quorda_main(int argc, const char* const* argv, Platform& platform) {
-  auto ctx = make_run_context(&platform);
+int quorda_main(int argc, const char* const* argv, Platform& platform, Files& files) {
+  auto ctx = make_run_context(&platform, &files);
   int status = run_quorda(*ctx, argc, argv);
   ctx.reset();
   std::fflush(stdout);

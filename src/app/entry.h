@@ -3,11 +3,12 @@
 
 namespace quorda {
 
+class Files;
 class Platform;
 struct RunContext;
 
 // Runs the converter; returns the exit status.
-int quorda_main(int argc, const char* const* argv, Platform& platform);
+int quorda_main(int argc, const char* const* argv, Platform& platform, Files& files);
 
 // The run on a context made by the caller (quorda_main, or a test with captured streams): zone-
 // free time, start time, banner, switches, command line, the error file, then makepix until the

@@ -10,9 +10,10 @@ void WriterSink::take(const Piece& a, const Piece& b) {
   net_wr(ctx_, &a, &b);
 }
 
-std::unique_ptr<RunContext> make_run_context(Platform* platform) {
+std::unique_ptr<RunContext> make_run_context(Platform* platform, Files* files) {
   auto ctx = std::make_unique<RunContext>();
   ctx->platform = platform;
+  ctx->files = files;
   init_pool(ctx->pool);
   return ctx;
 }

@@ -17,6 +17,7 @@
 #include "match/piece.h"
 #include "measure/measure_run.h"
 #include "measure/measure_state.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
 #include "rawin/rawin_state.h"
@@ -41,6 +42,7 @@ struct RunContext {
   RunContext& operator=(const RunContext&) = delete;
 
   Platform* platform = nullptr;
+  Files* files = nullptr;  // the file room: all file I/O of the raw and output files
   Diag diag;
   // Directory that holds QUORDA.SET, corrfact.dat, QUORDA.ERR and "res": "" for the current one.
   std::string home;
@@ -75,7 +77,7 @@ struct RunContext {
 
   // The parts of the run each floor below works on.
   operator RawinRun() {
-    return {diag, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
+    return {diag, files, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
   }
   operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, sink}; }
   operator MeasureRun() {
@@ -83,6 +85,7 @@ struct RunContext {
   }
 };
 
-std::unique_ptr<RunContext> make_run_context(Platform* platform);
+// A context on the given platform and file room (either may be null where a test needs none).
+std::unique_ptr<RunContext> make_run_context(Platform* platform, Files* files);
 
 }  // namespace quorda

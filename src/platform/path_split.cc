@@ -28,9 +28,4 @@ PathParts split_path(const std::string& path) {
   return p;
 }
 
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace quorda

@@ -53,8 +53,6 @@ struct PathParts {
 };
 PathParts split_path(const std::string& path);
 
-bool file_exists(const std::string& path);
-
 // Makes calendar conversions zone-free: replaces TZ by a zone of offset 0 without daylight saving,
 // sets the zone offset and the daylight flag to 0.
 void make_time_zone_free();

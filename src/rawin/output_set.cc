@@ -52,7 +52,8 @@ int resume_entry(const int32_t* pos_bf, int minute) {
 
 void open_hyd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
-  if (!out.pix_stream.open(out.pix_nam, "a+b")) fatal_tag(ctx.diag, " pixfil01 ");
+  if (!out.pix_stream.open(*ctx.files, out.pix_nam, OutFile::Mode::kAppend))
+    fatal_tag(ctx.diag, " pixfil01 ");
   if (!out.pix_stream.seek_end()) report_tag(ctx.diag, " pixfil02 ");
   int32_t end = out.pix_stream.tell();
   if (end < 0) {
@@ -67,7 +68,7 @@ void read_back_hd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
-  if (!out.hd_stream.open(out.hd_nam, "r+b")) fatal_tag(ctx.diag, " pixfil14 ");
+  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kUpdate)) fatal_tag(ctx.diag, " pixfil14 ");
   if (!read_table(out.hd_stream, w.pos_pix)) report_tag(ctx.diag, " pixfil15 ");
   uint8_t ol[2];
   if (out.hd_stream.read(ol, sizeof ol)) {
@@ -107,13 +108,13 @@ void read_back_hd(const RawinRun& ctx) {
 
 void create_hd(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
-  if (!out.hd_stream.open(out.hd_nam, "a+b")) fatal_tag(ctx.diag, " pixfil18 ");
+  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kAppend)) fatal_tag(ctx.diag, " pixfil18 ");
   if (!write_table(out.hd_stream, ctx.writer.pos_pix)) report_tag(ctx.diag, " pixfil19 ");
   uint8_t ol[2];
   put_i16(ol, ctx.writer.oldlen);
   if (!out.hd_stream.write(ol, sizeof ol)) report_tag(ctx.diag, " pixfil20 ");
   // The file is rewritten in place from now on, which append mode would not allow.
-  if (!out.hd_stream.open(out.hd_nam, "r+b")) fatal_tag(ctx.diag, " pixfil21 ");
+  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kUpdate)) fatal_tag(ctx.diag, " pixfil21 ");
   if (!out.hd_stream.seek_end()) report_tag(ctx.diag, " pixfil31 ");
 }
 
@@ -122,7 +123,8 @@ void read_back_abh(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
-  if (!out.abh_stream.open(out.abh_nam, "r+b")) fatal_tag(ctx.diag, " pixfil04 ");
+  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kUpdate))
+    fatal_tag(ctx.diag, " pixfil04 ");
   if (!read_table(out.abh_stream, mi.posa_bf)) report_tag(ctx.diag, " pixfil05 ");
   if (!read_table(out.abh_stream, mi.posb_bf)) report_tag(ctx.diag, " pixfil06 ");
   uint8_t lp[4];
@@ -161,13 +163,15 @@ void read_back_abh(const RawinRun& ctx) {
 void create_abh(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
-  if (!out.abh_stream.open(out.abh_nam, "a+b")) fatal_tag(ctx.diag, " pixfil09 ");
+  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kAppend))
+    fatal_tag(ctx.diag, " pixfil09 ");
   if (!write_table(out.abh_stream, mi.posa_bf)) report_tag(ctx.diag, " pixfil10 ");
   if (!write_table(out.abh_stream, mi.posb_bf)) report_tag(ctx.diag, " pixfil11 ");
   uint8_t lp[4];
   put_u32(lp, 0);
   if (!out.abh_stream.write(lp, sizeof lp)) report_tag(ctx.diag, " pixfil12 ");
-  if (!out.abh_stream.open(out.abh_nam, "r+b")) fatal_tag(ctx.diag, " pixfil13 ");
+  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kUpdate))
+    fatal_tag(ctx.diag, " pixfil13 ");
   ctx.writer.lastpix_y = 0;
   ctx.writer.resume_lastpix_y = 0;
 }
@@ -195,7 +199,7 @@ void pixfil(const RawinRun& ctx) {
 
   open_hyd(ctx);
 
-  const bool hd_exist = file_exists(out.hd_nam);
+  const bool hd_exist = ctx.files->exists(out.hd_nam);
   hprintf(ctx.diag, "hd_exist=%d\n", hd_exist);
   hprintf(ctx.diag, "hd_nam=%s\n", out.hd_nam);
   if (hd_exist) {
@@ -204,7 +208,7 @@ void pixfil(const RawinRun& ctx) {
     create_hd(ctx);
   }
 
-  const bool abh_exist = file_exists(out.abh_nam);
+  const bool abh_exist = ctx.files->exists(out.abh_nam);
   hprintf(ctx.diag, "abh_exist=%d\n", abh_exist);
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
   if (abh_exist) {

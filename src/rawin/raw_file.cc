@@ -1,10 +1,6 @@
 // The raw file and its record framing, read through windowed cursors.
 #include "rawin/raw_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 
@@ -13,38 +9,53 @@
 
 namespace quorda {
 
-RawFile::~RawFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RawFile::~RawFile() = default;
 
-bool RawFile::open(const std::string& path) {
-  if (fd_ >= 0) close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  return fd_ >= 0;
+bool RawFile::open(Files& files, const std::string& path) {
+  if (file_ != nullptr) close();
+  FileError err;
+  file_ = files.open(path, OpenMode::kRead, &err);
+  if (file_ == nullptr) errno = err.code;
+  return file_ != nullptr;
 }
 
 bool RawFile::close() {
-  if (fd_ < 0) return true;
-  int rc = ::close(fd_);
-  fd_ = -1;
-  return rc == 0;
+  if (file_ == nullptr) return true;
+  const bool ok = file_->close();
+  if (!ok) errno = file_->error().code;
+  file_.reset();
+  return ok;
 }
 
 bool RawFile::measure_end(int32_t* end, bool* clamped) {
   *clamped = false;
-  struct stat st;
-  if (fd_ < 0) {
+  if (file_ == nullptr) {
     errno = EBADF;
     return false;
   }
-  if (::fstat(fd_, &st) != 0) return false;
-  if (st.st_size > INT32_MAX) {
+  int64_t size = 0;
+  if (!file_->size(&size)) {
+    errno = file_->error().code;
+    return false;
+  }
+  if (size > INT32_MAX) {
     *end = INT32_MAX;
     *clamped = true;
   } else {
-    *end = static_cast<int32_t>(st.st_size);
+    *end = static_cast<int32_t>(size);
   }
   return true;
+}
+
+bool RawFile::read_at(int64_t pos, void* data, size_t n, size_t* got) const {
+  if (file_ == nullptr) {
+    *got = 0;
+    errno = EBADF;
+    return false;
+  }
+  if (file_->read_at(pos, data, n, got)) return true;
+  errno = file_->error().code;
+  return false;
 }
 
 RawCursor::RawCursor(size_t window_bytes) {
@@ -61,15 +72,9 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     size_t want = buf_.size();
     if (from + static_cast<int64_t>(want) > end) want = static_cast<size_t>(end - from);
     size_t got = 0;
-    while (got < want) {
-      ssize_t r = ::pread(file.fd(), buf_.data() + got, want - got, from + static_cast<int64_t>(got));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        win_len_ = 0;
-        return false;
-      }
-      if (r == 0) break;
-      got += static_cast<size_t>(r);
+    if (!file.read_at(from, buf_.data(), want, &got)) {
+      win_len_ = 0;
+      return false;
     }
     win_start_ = from;
     win_len_ = got;

@@ -4,7 +4,8 @@
 // (cmpr_n) and the payload; the next record starts 4 + cmpr_n bytes later. The file may grow
 // while it is read, so its end is measured anew before each read step.
 //
-// Each RawCursor reads through a window of its own (pread into a buffer allocated once), so the
+// Each RawCursor reads through a window of its own (positioned reads of the file room into a buffer
+// allocated once), so the
 // day driver can alternate between the camera A and camera B cursors without a system call per
 // record while the data lie in the window. A record's payload is handed out as a view into the
 // window, valid until the next read on the same cursor.
@@ -15,8 +16,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace quorda {
 
@@ -29,17 +33,20 @@ class RawFile {
   RawFile(const RawFile&) = delete;
   RawFile& operator=(const RawFile&) = delete;
 
-  bool open(const std::string& path);  // read only
-  bool is_open() const { return fd_ >= 0; }
-  bool close();  // false when the close failed
-  int fd() const { return fd_; }
+  // Opens the file for reading through the file room. False on failure (errno set).
+  bool open(Files& files, const std::string& path);
+  bool is_open() const { return file_ != nullptr; }
+  bool close();  // false when the close failed (errno set)
 
   // Measures the length of the file now. False on failure (errno set). A length beyond
   // INT32_MAX is reported as INT32_MAX with *clamped set.
   bool measure_end(int32_t* end, bool* clamped);
 
+  // Reads up to n bytes at pos; *got tells how many came. False on failure (errno set).
+  bool read_at(int64_t pos, void* data, size_t n, size_t* got) const;
+
  private:
-  int fd_ = -1;
+  std::unique_ptr<File> file_;
 };
 
 // One record as the framing gives it.

@@ -43,7 +43,7 @@ void rawfil(const RawinRun& ctx) {
   raw.raw_day = raw_day_from_name(ctx.filespec_name);
   hprintf(ctx.diag, "raw_day=%ld\n", raw.raw_day);
   hprintf(ctx.diag, "now opening %s \n", ctx.filespec);
-  if (!raw.raw_file.open(ctx.filespec)) {
+  if (!raw.raw_file.open(*ctx.files, ctx.filespec)) {
     int e = errno;
     errf(ctx.diag, "rawfil01: could not open %s \n", ctx.filespec.c_str());
     errno = e;

@@ -1,18 +1,20 @@
 // What the raw-input routines read and change, handed to them by the run: the raw file, the
-// decoder, the main headers, the minute index, the output set with its record buffer, the reading
-// positions, the settings and the raw file's path as given on the command line.
+// decoder, the file room, the main headers, the minute index, the output set with its record buffer, the
+// reading positions, the settings and the raw file's path as given on the command line.
 #pragma once
 
 #include <string>
 
 #include "base/diagnostics.h"
 #include "base/run_settings.h"
+#include "platform/files.h"
 #include "rawin/rawin_state.h"
 
 namespace quorda {
 
 struct RawinRun {
   Diag& diag;
+  Files* files;  // the file room of the run
   const Settings& settings;
   RawInput& raw;
   Decoder& dec;

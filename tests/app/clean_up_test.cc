@@ -20,7 +20,7 @@ struct CleanUp : ::testing::Test {
     testing::name_output_set(ctx, t.dir.path());
     pixfil(ctx);
     testing::write_file(ctx.raw.mp_nam, "");
-    EXPECT_TRUE(ctx.raw.raw_file.open(ctx.raw.mp_nam));
+    EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.mp_nam));
   }
   bool any_open() const {
     return ctx.out.abh_stream.is_open() || ctx.out.pix_stream.is_open() || ctx.out.hd_stream.is_open() ||
@@ -43,7 +43,7 @@ TEST_F(CleanUp, ClosesTheFourStreamsAndResAndPassesOverClosedOnes) {
 TEST_F(CleanUp, FailedClosesAreReportedInOrderAndTheOthersStillClosed) {
   // Bytes still buffered for a full device make the close fail.
   for (OutFile* f : {&ctx.out.hd_stream, &ctx.out.pix_stream, &ctx.out.abh_stream}) {
-    ASSERT_TRUE(f->open("/dev/full", "r+b"));
+    ASSERT_TRUE(f->open(*ctx.files, "/dev/full", OutFile::Mode::kUpdate));
     ASSERT_TRUE(f->write("x", 1));
   }
   clean_up(ctx);

@@ -57,7 +57,7 @@ TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
     std::string text = read_res(run);
     EXPECT_EQ(text.size(), 2 * text.find('\n') + 2);
     // A second run in the same folder starts the file anew.
-    auto second = make_run_context(&run.platform);
+    auto second = make_run_context(&run.platform, run.files.get());
     second->home = run.ctx->home;
     second->diag = run.ctx->diag;
     testing::setup_worked_example(*second);

@@ -288,7 +288,7 @@ TEST(NetWrFailures, FailedCommitsReportTheirTagAndEndTheRun) {
     OutputRun r(dir.path());
     r.header();
     r.pair(1000);
-    ASSERT_TRUE(c.stream(r.ctx).open("/dev/full", "r+b"));
+    ASSERT_TRUE(c.stream(r.ctx).open(*r.ctx.files, "/dev/full", OutFile::Mode::kUpdate));
     r.t.clear_streams();
     EXPECT_EQ(r.t.ends_with([&] { r.request(); }), kExitFatal) << c.tag;
     // Writes larger than the stream's buffer fail (and are reported) before the commit does.

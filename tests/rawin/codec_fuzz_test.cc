@@ -176,7 +176,7 @@ TEST(CodecFuzz, FramingReaderStatusesMatchTheBytesAndPayloadsDecodeSafely) {
     std::vector<uint8_t> image = random_image(rng);
     write_file(path, image);
     RawFile file;
-    ASSERT_TRUE(file.open(path));
+    ASSERT_TRUE(file.open(*t.files, path));
     // Sometimes the end as measured before the last bytes were written.
     int32_t end = static_cast<int32_t>(image.size());
     if (rng() % 3 == 0) end = static_cast<int32_t>(rng() % (image.size() + 1));

@@ -67,8 +67,8 @@ class MainHr : public ::testing::Test {
     put_i16(head.data() + kHdOldlenOffset, 0);
     testing::write_file(ctx.out.hd_nam, head);
     testing::write_file(ctx.out.pix_nam, std::string());
-    ASSERT_TRUE(ctx.out.hd_stream.open(ctx.out.hd_nam, "r+b"));
-    ASSERT_TRUE(ctx.out.pix_stream.open(ctx.out.pix_nam, "r+b"));
+    ASSERT_TRUE(ctx.out.hd_stream.open(*ctx.files, ctx.out.hd_nam, OutFile::Mode::kUpdate));
+    ASSERT_TRUE(ctx.out.pix_stream.open(*ctx.files, ctx.out.pix_nam, OutFile::Mode::kUpdate));
   }
 
   void offer(const HdPar& h, size_t size = 60) {

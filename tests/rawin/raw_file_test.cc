@@ -33,6 +33,7 @@ void append_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 struct Opened {
+  std::unique_ptr<Files> files = make_posix_files();
   ScratchDir dir;
   std::string path = dir.file("V10082_1.ab");
   RawFile file;
@@ -40,7 +41,7 @@ struct Opened {
 
   explicit Opened(const std::vector<uint8_t>& image) {
     write_file(path, image);
-    EXPECT_TRUE(file.open(path));
+    EXPECT_TRUE(file.open(*files, path));
     remeasure();
   }
   void remeasure() {
@@ -171,7 +172,7 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   write_file(path, image);
   // A sparse file of 3 GiB: its end lies past INT32_MAX.
   if (::truncate(path.c_str(), int64_t{3} << 30) != 0) GTEST_SKIP() << "no sparse files here";
-  ASSERT_TRUE(t.ctx->raw.raw_file.open(path));
+  ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
   t.ctx->raw.mp_nam = path;
   bool ok = false;
   EXPECT_EQ(measure_raw_end(*t.ctx, &ok), INT32_MAX);

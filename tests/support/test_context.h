@@ -14,6 +14,7 @@
 
 #include "app/run_context.h"
 #include "base/run_end.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace quorda::testing {
@@ -75,7 +76,7 @@ class ScratchDir {
 // a scratch folder.
 class TestRun {
  public:
-  TestRun() : ctx(make_run_context(&platform)) {
+  TestRun() : ctx(make_run_context(&platform, files.get())) {
     err_ = std::tmpfile();
     out_ = std::tmpfile();
     ctx->diag.err = err_;
@@ -104,6 +105,7 @@ class TestRun {
     return -1;
   }
 
+  std::unique_ptr<Files> files = make_posix_files();
   FakePlatform platform;
   ScratchDir dir;
   std::unique_ptr<RunContext> ctx;

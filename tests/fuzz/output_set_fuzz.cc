@@ -1,0 +1,39 @@
+// Fuzz harness of the read-back of an existing output set: the header file's pos_pix, oldlen and
+// main header records, the index file's minute tables and lastpix_y, the resume point formed from
+// them, and a resumed run appending to the set.
+//
+// Input: four files separated by kFileSeparator: the .hyd, .hd and .abh files of the set (each
+// absent when the input ends before it) and the raw file (empty when absent). The work of the run
+// is bounded by a budget of ticks.
+#include <string>
+
+#include "app/entry.h"
+#include "fuzz/fuzz_support.h"
+
+namespace quorda::fuzz {
+
+namespace {
+
+constexpr int kTickBudget = 20000;
+
+}  // namespace
+
+int output_set(const uint8_t* data, size_t size) {
+  const Folder& folder = conversion_folder();
+  const std::vector<InputFile> files = split_files(data, size, 4);
+  folder.clear_outputs();
+  folder.put("V26150_1.hyd", files[0]);
+  folder.put("V26150_1.hd", files[1]);
+  folder.put("V26150_1.abh", files[2]);
+  folder.put("V26150_1.ab", {true, files[3].bytes});
+  BudgetPlatform platform(kTickBudget);
+  auto ctx = quiet_context(&platform, folder.path());
+  const std::string raw = folder.path() + "V26150_1.ab";
+  const char* argv[] = {"quorda", raw.c_str(), "/e"};
+  run_quorda(*ctx, 3, argv);
+  return 0;
+}
+
+}  // namespace quorda::fuzz
+
+QUORDA_FUZZ_ENTRY(output_set)
