@@ -1,105 +1,108 @@
-// The bit reader of the line-data decoder: fields of a frame's bit stream, read from the frame
-// buffer.
+// The bit reader of the line-data decoder: fields of one frame's bit stream, read in place from
+// the block payload.
 //
 // Contract.
-// - The frame buffer holds `capacity` bytes; byte offsets count from the start of the frame, its
-//   12-byte head included, and the bit stream begins at offset 12. reset() is told how many bytes
-//   of the buffer hold the frame (`filled`).
-// - The stream is read least significant bit first, in 16-bit little-endian words. The reader
-//   keeps a 32-bit window, a bit position and a byte offset. reset() sets window 0, bit position
-//   32, byte offset 12.
-// - get(w), for 1 <= w <= 15: when the bit position is 16 or more, the window moves down 16 bits,
-//   the word at the byte offset enters its upper half, the byte offset grows by 2 and the bit
-//   position drops by 16. The field is then (window >> bit position) masked to w bits; its low
-//   w - 1 bits are the field's value, bit w - 1 its flag. The bit position grows by w.
-// - The reader fetches one word ahead: after a field that begins in word k of the stream the byte
-//   offset is 12 + 2 * (k + 2); after the first field of a frame it is 14.
-// - Past the frame: bytes of the buffer at or after `filled` read as zeros, never as what an
-//   earlier frame left there. The reader writes those zeros into the buffer itself, a few dozen
-//   bytes at a time as it goes, so a frame costs no clearing of the whole buffer.
-// - Past the buffer: a word that would not lie wholly inside `capacity` bytes is not read. The
-//   reader enters its sticky overflow state instead: the word reads as zero, the byte offset
-//   stays, and overflowed() reports it until the next reset(). The caller checks overflowed() once
-//   per frame or before it trusts a result, not per field.
-// - Nothing outside buf[0, capacity) is ever read or written.
+// - The stream is the frame's bytes after its 12-byte head, read least significant bit first (the
+//   frame's 16-bit little-endian words, one after the other, are the same bits).
+// - A frame may announce a stream it does not hold whole, and a damaged frame may be read past its
+//   end: every bit past the frame's bytes reads as 0, never as the bytes that follow in the
+//   payload. So does every bit from frame byte 16382 on (stream byte 16370): the frame buffer of
+//   the line-block layout holds 16383 bytes and the stream is fetched in 16-bit words, so a word
+//   at bytes 16382-16383 is never fetched.
+// - Nothing is read outside [stream - 8, stream + n): loads near the end are taken from the last
+//   8 bytes before the end and shifted, so the reader can run past the end for as long as it is
+//   asked to, reading zeros, with no bounds check per field and no copy of the frame.
+// - refill() makes at least 56 bits available; peek(w) and skip(w) then take up to that many.
+//   The window is a 64-bit word: refill() loads the next 8 bytes at the first unread byte and
+//   shifts them in above the bits still held.
+// - The word-fetch offset: the frame layout reads the stream in 16-bit words through a 32-bit
+//   window, one word ahead; its byte offset (frame head included) after a field that begins at
+//   stream bit c is 14 for c = 0, else 12 + 2 * (c / 16 + 2). offset_after_field_at() reports
+//   it; fetches that would reach byte 16382 overflow the frame buffer (overflowed_at()) and the
+//   offset stays at 16382.
 //
-// A plain value type: the decoder copies it into local variables for its hot loop. One thread.
+// A small value type: the decoder keeps it in registers for its hot loop. One thread.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "base/bytes.h"
+#include "format/line_block_format.h"
 
 namespace quorda {
 
 class BitReader {
  public:
-  // REQUIRES: buf holds `capacity` bytes, 14 <= capacity; 0 <= filled <= capacity.
-  void reset(uint8_t* buf, int32_t capacity, int32_t filled) {
-    buf_ = buf;
-    capacity_ = capacity;
-    filled_ = filled;
-    window_ = 0;
-    bit_pos_ = 32;
-    byte_off_ = 12;
-    overflow_ = false;
+  // The frame buffer of the layout holds the largest frame, head included.
+  static constexpr int32_t kFrameBufSize = lineblock::kMaxFrameLen;
+  static constexpr int32_t kHeadSize = lineblock::kFrameHeadSize;
+  // Stream bytes that can hold bits: word fetches end before frame byte 16382.
+  static constexpr int32_t kMaxStreamBytes = kFrameBufSize - 1 - kHeadSize;
+
+  // Starts reading the n-byte stream at `stream`, of which only the first kMaxStreamBytes count.
+  // REQUIRES: n >= 0; the 8 bytes before `stream` and the n bytes from it are readable (a frame's
+  // head and the 2-byte line count stand before its stream).
+  void start(const uint8_t* stream, int32_t n) {
+    stream_ = stream;
+    guard_ = (n < kMaxStreamBytes ? n : kMaxStreamBytes) - 8;
+    next_ = 0;
+    bits_ = 0;
+    avail_ = 0;
   }
 
-  // The next w-bit field, value in the low w - 1 bits and flag in bit w - 1.
-  // REQUIRES: 1 <= w <= 15, reset() was called.
+  // At least 56 bits available after it.
+  void refill() {
+    // The 8 bytes at next_, zeros past the end: loaded from next_ or, near the end, from the last
+    // 8 bytes of the stream and moved down.
+    const int32_t at = next_ < guard_ ? next_ : guard_;
+    uint64_t w;
+    std::memcpy(&w, stream_ + at, sizeof w);  // little-endian host: the stream's bit order
+    const uint32_t drop = static_cast<uint32_t>(next_ - at) * 8;
+    w = drop < 64 ? w >> drop : 0;
+    bits_ |= w << avail_;
+    next_ += (63 - avail_) >> 3;
+    avail_ |= 56;
+  }
+
+  // The next w bits, not consumed. REQUIRES: 1 <= w <= the bits available.
+  uint32_t peek(int w) const { return static_cast<uint32_t>(bits_) & ((1u << w) - 1u); }
+  void skip(int w) {
+    bits_ >>= w;
+    avail_ -= w;
+  }
   uint32_t get(int w) {
-    if (bit_pos_ >= 16) refill();
-    uint32_t field = (window_ >> bit_pos_) & ((1u << w) - 1u);
-    bit_pos_ += w;
-    return field;
+    uint32_t v = peek(w);
+    skip(w);
+    return v;
   }
 
-  int32_t byte_offset() const { return byte_off_; }
-  int32_t bit_position() const { return bit_pos_; }
-  bool overflowed() const { return overflow_; }
+  // Bits consumed since start().
+  int32_t consumed() const { return next_ * 8 - avail_; }
+  // Stream bit at which the field of width w just taken began.
+  int32_t field_start(int w) const { return consumed() - w; }
+
+  // The word-fetch offset after a field that began at stream bit c, and whether the words
+  // fetched up to then reach beyond the frame buffer.
+  static int32_t offset_after_field_at(int32_t c) {
+    int32_t words = fetched_words(c);
+    if (words > kMaxWords) words = kMaxWords;
+    return kHeadSize + 2 * words;
+  }
+  static bool overflowed_at(int32_t c) { return fetched_words(c) > kMaxWords; }
 
  private:
-  // Bytes cleared in one step when the reader runs past the frame.
-  static constexpr int32_t kZeroStep = 64;
+  // Words the frame layout fetches once a field starting at stream bit c is read.
+  static int32_t fetched_words(int32_t c) { return c == 0 ? 1 : c / 16 + 2; }
+  // Words that fit the frame buffer behind the head.
+  static constexpr int32_t kMaxWords = (kFrameBufSize - kHeadSize) / 2;
 
-  void refill() {
-    uint32_t word;
-    if (byte_off_ + 2 <= filled_) [[likely]] {
-      word = get_u16(buf_ + byte_off_);
-      byte_off_ += 2;
-    } else {
-      word = fetch_past_frame();
-    }
-    window_ = (window_ >> 16) | (word << 16);
-    bit_pos_ -= 16;
-  }
-
-  // The word at the byte offset when it lies past the bytes filled so far: clears the next bytes
-  // past the frame and reads the word (zero), or enters the overflow state at the end of the
-  // buffer.
-  uint32_t fetch_past_frame() {
-    if (byte_off_ + 2 > capacity_) {
-      overflow_ = true;
-      return 0;
-    }
-    int32_t end = filled_ + kZeroStep;
-    if (end < byte_off_ + 2) end = byte_off_ + 2;
-    if (end > capacity_) end = capacity_;
-    std::memset(buf_ + filled_, 0, static_cast<size_t>(end - filled_));
-    filled_ = end;
-    uint32_t word = get_u16(buf_ + byte_off_);
-    byte_off_ += 2;
-    return word;
-  }
-
-  uint8_t* buf_ = nullptr;
-  int32_t capacity_ = 0;
-  int32_t filled_ = 0;  // bytes of buf_ that hold the frame or cleared bytes
-  uint32_t window_ = 0;
-  int32_t bit_pos_ = 32;
-  int32_t byte_off_ = 12;
-  bool overflow_ = false;
+  // Unread bits, next one lowest. Above avail_ it may hold the start of the bytes at next_: the
+  // next refill ORs the same bits in again.
+  uint64_t bits_ = 0;
+  int avail_ = 0;
+  int32_t next_ = 0;   // stream offset of the first byte not yet loaded into bits_
+  int32_t guard_ = 0;  // last offset from which 8 bytes of the stream can be loaded
+  const uint8_t* stream_ = nullptr;
 };
 
 }  // namespace quorda

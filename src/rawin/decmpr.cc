@@ -1,12 +1,16 @@
 // Line-data decompression: the frames of one line block payload into the decoder's line buffer.
 //
-// The hot loop keeps the bit reader, the line index and the line number in local variables; the
-// decoder's state in the run context (the bit reader, the saved line) is written back once when
-// the block is done. The saved line is kept as the index of the last coded line in the line
-// buffer, since lines already decoded are never rewritten within one block.
+// Three parts, each doing one thing: read_frame_head() takes a frame's head and starts the bit
+// reader on its stream; decode_frame() turns the stream's codes into line records; the
+// reporters (cold, out of line) write the messages of a block that ends early. A line record is
+// written whole: its number, then the 32 bytes from n_runs to its end, built in registers as
+// four 64-bit words, so that repetitions copy the saved line from registers rather than reading
+// back a record just written field by field.
 #include "rawin/decmpr.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "base/bytes.h"
@@ -21,10 +25,67 @@ namespace {
 
 using namespace lineblock;
 
+// The bytes of a line record from n_runs to its end, as two 16-byte vectors of 64-bit words: 16-bit
+// item k (0 = n_runs, 1 + 2j = start of run j, 2 + 2j = its end) is bits 16 * (k % 4) of word
+// k / 4; the padding after the sixth run is zero. Vectors rather than an array, so that the
+// compiler keeps a line in registers and stores it with two wide stores.
+constexpr size_t kBodyOffset = offsetof(LineRecord, n_runs);
+static_assert(kBodyOffset == 8 && offsetof(LineRecord, runs) == 10 && sizeof(Run) == 4);
+static_assert(sizeof(LineRecord) == kBodyOffset + 32);
+
+using Words = uint64_t __attribute__((vector_size(16)));
+
+struct LineBody {
+  Words lo;  // words 0 and 1
+  Words hi;  // words 2 and 3
+};
+
+// The 16 low bits of v, placed as item k of a body. REQUIRES: 0 <= k < 16.
+constexpr uint64_t item(int k, uint32_t v) {
+  return static_cast<uint64_t>(v & 0xFFFFu) << (16 * (k & 3));
+}
+
+[[gnu::always_inline]] inline void put_line(LineRecord* rec, double y, const LineBody& b) {
+  uint8_t* p = reinterpret_cast<uint8_t*>(rec);
+  std::memcpy(p, &y, sizeof y);
+  std::memcpy(p + kBodyOffset, &b.lo, sizeof b.lo);
+  std::memcpy(p + kBodyOffset + sizeof b.lo, &b.hi, sizeof b.hi);
+}
+
+// Line numbers of a frame: its y_count, plus 1 for each line. When y_count is a whole number
+// small enough that every sum stays exact, the number of line k is y_count + k computed at once;
+// otherwise 1 is added line by line, rounding as it goes.
+// take() gives the next line's number; next(k) the number k lines on (k = 0 or 1) without
+// taking it, and step(n) takes n = 1 or 2 lines.
+struct WholeClock {
+  int64_t y;
+  double take() { return static_cast<double>(y++); }
+  double now() const { return static_cast<double>(y); }
+  double next(int k) const { return static_cast<double>(y + k); }
+  void step(int n) { y += n; }
+};
+struct StepClock {
+  double y;
+  double take() {
+    double r = y;
+    y += 1;
+    return r;
+  }
+  double now() const { return y; }
+  double next(int k) const { return k == 0 ? y : y + 1; }
+  void step(int n) {
+    y += 1;
+    if (n == 2) y += 1;
+  }
+};
+
+// Largest magnitude of a y_count counted exactly: 2000 lines on, the sum is still below 2^53.
+constexpr double kWholeClockLimit = 4503599627370496.0;  // 2^52
+
 // The payload holds fewer bytes than the block needs: the tag is reported with ENODATA as the
 // reason (no system call failed; the record framing handed over a shorter payload) and the
 // block is rejected.
-int short_read(Diag& diag, const char* tag) {
+[[gnu::cold]] int short_read(Diag& diag, const char* tag) {
   errno = ENODATA;
   report_tag(diag, tag);
   return 0;
@@ -32,137 +93,234 @@ int short_read(Diag& diag, const char* tag) {
 
 // A word fetched beyond the frame buffer means the frame is damaged: whatever the fields read
 // since then said, the block is rejected.
-int beyond_buffer(Diag& diag, double y) {
-  errf(diag, "decmpr: frame read beyond its %d-byte buffer y_count=%lf, block skipped \n", kFrameBufSize, y);
+[[gnu::cold]] int beyond_buffer(Diag& diag, double y) {
+  errf(diag, "decmpr: frame read beyond its %d-byte buffer y_count=%lf, block skipped \n",
+       BitReader::kFrameBufSize, y);
   return 0;
 }
 
-// Decodes the frames of a block whose count is already read. The bit reader and the index of
-// the saved line are the caller's, so that it can keep them in the run context afterwards; the
-// function is inlined so that they live in registers while it runs.
-[[gnu::always_inline]] inline int decode_frames(LineRecord* lines, uint8_t* frame_buf, Diag& diag,
-                                                const uint8_t* payload, int32_t len, int16_t count,
-                                                BitReader& br, int& saved) {
-  // A block announcing more than the line buffer holds is cut to its first kLineBufLines lines.
-  const int limit = count < kLineBufLines ? count : kLineBufLines;
-  int i = 0;
-  double y = 0;
-  int32_t at = kLineCountSize;  // payload offset of the next frame
+struct FrameHead {
+  int32_t length;
+  int base;
+  int w_len;
+  int w_pos;
+  double y;
+};
 
-  while (i < count) {
-    if (i >= limit) {
-      errf(diag, "decmpr: i=%d n_lin=%d \n", i, count);
-      return 1;
-    }
-    if (len - at < kFrameWordSize) return short_read(diag, "decmpr02");
-    const uint32_t word = get_u32(payload + at);
-    if (len - at < kFrameHeadSize) return short_read(diag, "decmpr03");
-    y = get_f64(payload + at + kFrameYCountOffset);
-    const int32_t frame_len = static_cast<int32_t>(word & kFrameLenMask);
-    const int base = static_cast<int>((word >> kBaseShift) & kBaseMask);
-    const int w_len = static_cast<int>((word >> kWLenShift) & kWidthMask);
-    const int w_pos = static_cast<int>((word >> kWPosShift) & kWidthMask);
-    if (frame_len < kFrameHeadSize) {
-      errf(diag, "decmpr: frame length %d shorter than its head y_count=%lf, block skipped \n", frame_len, y);
-      return 0;
-    }
-    if (w_pos == 0 || w_len == 0) {
-      errf(diag, "decmpr: field width 0 (w_pos=%d w_len=%d) y_count=%lf, block skipped \n", w_pos, w_len, y);
-      return 0;
-    }
-    if (len - at < frame_len) return short_read(diag, "decmpr04");
-    std::memcpy(frame_buf, payload + at, static_cast<size_t>(frame_len));
-    at += frame_len;
-    br.reset(frame_buf, kFrameBufSize, frame_len);
+// Where the frame loop stands: the block's line buffer, the next line, the saved line.
+struct BlockCursor {
+  LineRecord* lines;
+  int16_t count;
+  int limit;            // lines the buffer takes: min(count, kLineBufLines)
+  int i;                // next line
+  LineBody saved_body;  // the last line coded with runs
+};
 
-    const int pos_flag_bit = w_pos - 1;
-    const uint32_t pos_value = (1u << pos_flag_bit) - 1u;
-    const int len_flag_bit = w_len - 1;
-    const uint32_t len_value = (1u << len_flag_bit) - 1u;
+// Reads the head of the frame at payload offset `at` and starts the reader on its stream.
+// Returns -1 when the frame is ready (`at` moved past it), else the block's result.
+int read_frame_head(Diag& diag, const uint8_t* payload, int32_t len, int32_t& at, BitReader& br,
+                    FrameHead& h) {
+  if (len - at < kFrameWordSize) return short_read(diag, "decmpr02");
+  const uint32_t word = get_u32(payload + at);
+  if (len - at < kFrameHeadSize) return short_read(diag, "decmpr03");
+  h.y = get_f64(payload + at + kFrameYCountOffset);
+  h.length = static_cast<int32_t>(word & kFrameLenMask);
+  h.base = static_cast<int>((word >> kBaseShift) & kBaseMask);
+  h.w_len = static_cast<int>((word >> kWLenShift) & kWidthMask);
+  h.w_pos = static_cast<int>((word >> kWPosShift) & kWidthMask);
+  if (h.length < kFrameHeadSize) {
+    errf(diag, "decmpr: frame length %d shorter than its head y_count=%lf, block skipped \n", h.length, h.y);
+    return 0;
+  }
+  if (h.w_pos == 0 || h.w_len == 0) {
+    errf(diag, "decmpr: field width 0 (w_pos=%d w_len=%d) y_count=%lf, block skipped \n", h.w_pos, h.w_len,
+         h.y);
+    return 0;
+  }
+  if (len - at < h.length) return short_read(diag, "decmpr04");
+  br.start(payload + at + kFrameHeadSize, h.length - kFrameHeadSize);
+  at += h.length;
+  return -1;
+}
 
-    for (;;) {
-      uint32_t f = br.get(w_pos);
+// The reporters of a block that ends inside a frame. Each first checks whether the reader ran
+// beyond the frame buffer (c: the stream bit where the last field read began), which overrides
+// the rest. They take c rather than the reader so that the reader never leaves registers.
+[[gnu::cold, gnu::noinline]] int report_more_lines(Diag& diag, int32_t c, double y, int i, int count) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "decmpr: i=%d n_lin=%d \n", i, count);
+  return 1;
+}
+
+[[gnu::cold, gnu::noinline]] int report_end(Diag& diag, int32_t c, double y, int32_t frame_len) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "wrong end of frame: diff =%d y_count=%lf !!!\n",
+       BitReader::offset_after_field_at(c) - frame_len, y);
+  return 0;
+}
+
+[[gnu::cold, gnu::noinline]] int report_first_repetition(Diag& diag, int32_t c, double y, int v, int count) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "y_count=%lf\n", y);
+  errf(diag, "repet found : i=%d light=%d n_lin=%d \n", 0, v, count);
+  errf(diag, "error 02 \n");
+  return 0;
+}
+
+[[gnu::cold, gnu::noinline]] int report_repetition_cut(Diag& diag, int32_t c, double y, int i, int done,
+                                                       int v, int count) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "i=%d k=%d light=%d n_lin=%d \n", i, done, v, count);
+  errf(diag, "decmpr: i=%d \n", i);
+  return 1;
+}
+
+[[gnu::cold, gnu::noinline]] int report_seventh_run(Diag& diag, int32_t c, double y) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "j=%d\n", kMaxRuns);
+  return 0;
+}
+
+[[gnu::cold, gnu::noinline]] int report_flag_in_line(Diag& diag, int32_t c, double y, uint32_t start,
+                                                     uint32_t end, int count, int i, int j) {
+  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
+  errf(diag, "y_count=%lf\n", y);
+  errf(diag, " %3d-%3d\n", static_cast<int16_t>(start), static_cast<int16_t>(end));
+  errf(diag, "err.01: n_lin=%d i=%d j=%d \n", count, i, j);
+  return 0;
+}
+
+// Decodes the codes of one loaded frame into the line buffer. Returns -1 at the frame's end code
+// when the frame is sound, else the block's result (after its message).
+template <typename Clock>
+[[gnu::always_inline]] inline int decode_frame(Diag& diag, const FrameHead& h, BitReader br, BlockCursor& cur,
+                                               Clock clock, int32_t& end_offset) {
+  LineRecord* const lines = cur.lines;
+  const int limit = cur.limit;
+  int i = cur.i;
+  LineBody saved_body = cur.saved_body;
+
+  const int w_pos = h.w_pos;
+  const int w_len = h.w_len;
+  const uint32_t pos_flag = 1u << (w_pos - 1);
+  const uint32_t pos_value = pos_flag - 1u;
+  const uint32_t len_flag = 1u << (w_len - 1);
+  const uint32_t len_value = len_flag - 1u;
+  const uint32_t base = static_cast<uint32_t>(h.base);
+
+  int result;
+  for (;;) {
+    br.refill();  // 56 bits: the position and length fields of a line's first run
+    const uint32_t f = br.get(w_pos);
+
+    if (f & pos_flag) {
       const int v = static_cast<int>(f & pos_value);
-      const bool flagged = (f >> pos_flag_bit) != 0;
-
-      if (flagged && v == 0) {  // end of frame
-        if (br.overflowed()) return beyond_buffer(diag, y);
-        if (br.byte_offset() < frame_len) {
-          errf(diag, "wrong end of frame: diff =%d y_count=%lf !!!\n", br.byte_offset() - frame_len, y);
-          return 0;
+      if (v == 0) {  // end of frame
+        const int32_t c = br.field_start(w_pos);
+        const int32_t offset = BitReader::offset_after_field_at(c);
+        if (offset < h.length || BitReader::overflowed_at(c)) {
+          result = report_end(diag, c, clock.now(), h.length);
+        } else {
+          end_offset = offset;
+          result = -1;
         }
         break;
       }
       if (i >= limit) {
-        if (br.overflowed()) return beyond_buffer(diag, y);
-        errf(diag, "decmpr: i=%d n_lin=%d \n", i, count);
-        return 1;
+        result = report_more_lines(diag, br.field_start(w_pos), clock.now(), i, cur.count);
+        break;
       }
-
-      if (flagged) {  // repetition of the saved line, v times
-        if (i == 0) {
-          lines[0] = LineRecord{};
-          lines[0].y_count = y;
-          if (br.overflowed()) return beyond_buffer(diag, y);
-          errf(diag, "y_count=%lf\n", y);
-          errf(diag, "repet found : i=%d light=%d n_lin=%d \n", i, v, count);
-          errf(diag, "error 02 \n");
-          return 0;
-        }
-        // i > 0 means line 0 was coded with runs, so `saved` names a line of this block.
-        const LineRecord src = lines[saved];  // a copy: the stores below cannot touch it
-        const int room = limit - i;
-        const int copies = v < room ? v : room;
-        for (int k = 0; k < copies; ++k) {
-          lines[i + k] = src;
-          lines[i + k].y_count = y;
-          y += 1;
-        }
-        i += copies;
-        if (copies < v) {
-          if (br.overflowed()) return beyond_buffer(diag, y);
-          errf(diag, "i=%d k=%d light=%d n_lin=%d \n", i, copies, v, count);
-          errf(diag, "decmpr: i=%d \n", i);
-          return 1;
-        }
-        continue;
+      if (i == 0) {
+        result = report_first_repetition(diag, br.field_start(w_pos), clock.now(), v, cur.count);
+        break;
       }
-
-      // A line with runs: the first run placed from base, each later one from the end of the run
-      // before it. Positions are 16-bit as the line record stores them.
-      LineRecord& rec = lines[i];
-      rec.y_count = y;
-      for (Run& r : rec.runs) r = Run{};
-      int j = 0;
-      int16_t start = static_cast<int16_t>(base + v);
-      uint32_t g = br.get(w_len);
-      rec.runs[0].start = start;
-      rec.runs[0].end = static_cast<int16_t>(start + static_cast<int>(g & len_value));
-      while ((g >> len_flag_bit) == 0) {
-        ++j;
-        if (j == kMaxRuns) {
-          if (br.overflowed()) return beyond_buffer(diag, y);
-          errf(diag, "j=%d\n", j);
-          return 0;
-        }
-        f = br.get(w_pos);
-        if ((f >> pos_flag_bit) != 0) {
-          if (br.overflowed()) return beyond_buffer(diag, y);
-          errf(diag, "y_count=%lf\n", y);
-          errf(diag, " %3d-%3d\n", rec.runs[j - 1].start, rec.runs[j - 1].end);
-          errf(diag, "err.01: n_lin=%d i=%d j=%d \n", count, i, j);
-          return 0;
-        }
-        start = static_cast<int16_t>(rec.runs[j - 1].end + static_cast<int>(f & pos_value));
-        g = br.get(w_len);
-        rec.runs[j].start = start;
-        rec.runs[j].end = static_cast<int16_t>(start + static_cast<int>(g & len_value));
+      // A repetition of the saved line, v times, as far as the buffer goes. One or two lines are
+      // written as two, whatever the count (a second line not meant is overwritten by the next
+      // code, or lies past the block's lines), so that the common counts share one path.
+      const int room = limit - i;
+      const int copies = v < room ? v : room;
+      if (copies <= 2 && room >= 2) {
+        put_line(lines + i, clock.next(0), saved_body);
+        put_line(lines + i + 1, clock.next(1), saved_body);
+        clock.step(copies);
+      } else {
+        for (int k = 0; k < copies; ++k) put_line(lines + i + k, clock.take(), saved_body);
       }
-      rec.n_runs = static_cast<int16_t>(j + 1);
-      saved = i;
-      y += 1;
-      ++i;
+      i += copies;
+      if (copies < v) {
+        result = report_repetition_cut(diag, br.field_start(w_pos), clock.now(), i, copies, v, cur.count);
+        break;
+      }
+      continue;
     }
+
+    if (i >= limit) {
+      result = report_more_lines(diag, br.field_start(w_pos), clock.now(), i, cur.count);
+      break;
+    }
+    // A line with runs: the first placed from base, each later one from the end of the one
+    // before. Positions keep their 16 low bits, as the line record stores them.
+    uint32_t start = base + f;
+    uint32_t g = br.get(w_len);
+    uint32_t end = start + (g & len_value);
+    const uint64_t w0 = item(0, 1) | item(1, start) | item(2, end);
+    LineBody body{Words{w0, 0}, Words{0, 0}};
+    if (!(g & len_flag)) [[unlikely]] {
+      uint64_t w[4] = {w0, 0, 0, 0};
+      int j = 1;
+#pragma GCC unroll 6
+      for (; j < kMaxRuns + 1; ++j) {
+        if (j == kMaxRuns) break;
+        br.refill();
+        const uint32_t p = br.get(w_pos);
+        if (p & pos_flag) break;
+        const uint32_t s = end + p;
+        g = br.get(w_len);
+        const uint32_t e = s + (g & len_value);
+        w[(1 + 2 * j) >> 2] |= item(1 + 2 * j, s);
+        w[(2 + 2 * j) >> 2] |= item(2 + 2 * j, e);
+        start = s;
+        end = e;
+        if (g & len_flag) break;
+      }
+      if (j == kMaxRuns) {
+        result = report_seventh_run(diag, br.field_start(w_len), clock.now());
+        break;
+      }
+      if (!(g & len_flag)) {  // a flagged position field inside the line
+        result = report_flag_in_line(diag, br.field_start(w_pos), clock.now(), start, end, cur.count, i, j);
+        break;
+      }
+      w[0] += static_cast<uint64_t>(j);  // n_runs = j + 1
+      body = LineBody{Words{w[0], w[1]}, Words{w[2], w[3]}};
+    }
+    put_line(lines + i, clock.take(), body);
+    saved_body = body;
+    ++i;
+  }
+  cur.i = i;
+  cur.saved_body = saved_body;
+  return result;
+}
+
+// Decodes the frames of a block whose count is already read.
+int decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t len, BlockCursor& cur) {
+  int32_t at = kLineCountSize;  // payload offset of the next frame
+  while (cur.i < cur.count) {
+    if (cur.i >= cur.limit) {
+      errf(diag, "decmpr: i=%d n_lin=%d \n", cur.i, cur.count);
+      return 1;
+    }
+    FrameHead h;
+    BitReader br;
+    int r = read_frame_head(diag, payload, len, at, br, h);
+    if (r >= 0) return r;
+    if (std::fabs(h.y) <= kWholeClockLimit && static_cast<double>(static_cast<int64_t>(h.y)) == h.y) {
+      r = decode_frame(diag, h, br, cur, WholeClock{static_cast<int64_t>(h.y)}, dec.end_offset);
+    } else {
+      r = decode_frame(diag, h, br, cur, StepClock{h.y}, dec.end_offset);
+    }
+    if (r >= 0) return r;
   }
   return 1;
 }
@@ -185,12 +343,8 @@ int decmpr(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_
   *n_lin = count;
   hprintf(diag, "decmpr: *n_lin=%d\n", count);
 
-  BitReader br;
-  br.reset(dec.frame_buf, kFrameBufSize, 0);
-  int saved = -1;  // index of the last line coded with runs
-  const int result = decode_frames(dec.line_buf, dec.frame_buf, diag, payload, len, count, br, saved);
-  dec.reader = br;
-  dec.saved_line = saved >= 0 ? dec.line_buf[saved] : LineRecord{};
+  BlockCursor cur{dec.line_buf, count, count < kLineBufLines ? count : kLineBufLines, 0, {}};
+  const int result = decode_frames(dec, diag, payload, len, cur);
   return result;
 }
 

@@ -10,7 +10,6 @@
 #include "format/line_record.h"
 #include "format/main_header.h"
 #include "platform/out_file.h"
-#include "rawin/bit_reader.h"
 #include "rawin/raw_file.h"
 
 namespace quorda {
@@ -23,14 +22,11 @@ struct RawInput {
   bool size_clamp_reported = false;  // the 2 GiB limit message was written
 };
 
-// Largest frame of a line block, head included.
-inline constexpr int kFrameBufSize = 16383;
-
 struct Decoder {
   LineRecord line_buf[kLineBufLines];
-  LineRecord saved_line;  // last line coded with runs in the current block
-  uint8_t frame_buf[kFrameBufSize + 1];
-  BitReader reader;  // as the last frame left it
+  // The frame layout's word-fetch offset (head included) after the end code of the last frame
+  // that ended soundly: that frame's length or less.
+  int32_t end_offset = 0;
 };
 
 struct HeaderNode {

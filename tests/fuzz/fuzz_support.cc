@@ -9,6 +9,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/files.h"
 #include "support/day_files.h"
 
 namespace quorda::fuzz {
@@ -101,7 +102,9 @@ void put_setup_files(const Folder& folder) {
 }  // namespace
 
 std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string& home) {
-  auto ctx = make_run_context(platform);
+  // The machine's file room, shared by every context of the harness; it keeps no state.
+  static const std::unique_ptr<Files> files = make_posix_files();
+  auto ctx = make_run_context(platform, files.get());
   // QUORDA_FUZZ_VERBOSE shows the run's messages, for looking into one input.
   const bool verbose = std::getenv("QUORDA_FUZZ_VERBOSE") != nullptr;
   ctx->diag.err = verbose ? stderr : null_stream();

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/line_block_format.h"
 #include "rawin/decmpr.h"
+#include "rawin/decmpr_model.h"
 #include "rawin/raw_file.h"
 #include "sim/line_encoder.h"
 #include "support/test_context.h"
@@ -141,6 +145,132 @@ TEST(CodecFuzz, DecoderReportsEveryOutcomeOfRandomAndDamagedBlocks) {
     if (budget.done() % 1000 == 0) t.clear_streams();
   }
   EXPECT_GT(budget.done(), 100);
+}
+
+// Lines whose numbers are not whole (steps that round when 1 is added), very large, negative or
+// near the largest whole number a double holds, so that the decoder's line clock is tested where
+// adding 1 line by line and adding the count at once could differ.
+std::vector<LineRecord> odd_clock_lines(std::mt19937& rng) {
+  std::vector<LineRecord> lines = some_lines(rng);
+  static const double kStarts[] = {0.1,    -3.25,   1234.5,   4503599627370000.0,    9007199254740000.0,
+                                   1.0e17, -1.0e16, 0.3e-300, 86400.0 * 4000.0 + 0.7};
+  const double start = kStarts[rng() % (sizeof kStarts / sizeof kStarts[0])];
+  double y = start;
+  for (LineRecord& l : lines) {
+    if (rng() % 20 == 0) y = y + 7;
+    l.y_count = y;
+    double next = y + 1;
+    if (!(next > y)) next = std::nextafter(y, 1.0e300);  // where 1 is below the step
+    y = next;
+  }
+  return lines;
+}
+
+// Compares the decoder with the plain model on one payload: outcome, messages, usable lines and,
+// for a block accepted without a word, the reader's final byte offset.
+void compare_with_model(TestRun& t, testing::DecmprModel& model, const std::vector<uint8_t>& bytes) {
+  testing::ModelOutcome want = model.decode(bytes);
+  t.clear_streams();
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);
+  std::copy(bytes.begin(), bytes.end(), exact.get());
+  int16_t n = -1;
+  int r = decmpr(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
+  ASSERT_EQ(r, want.result);
+  ASSERT_EQ(n, want.n_lin);
+  ASSERT_EQ(t.err(), want.err);
+  if (r != 1) return;
+  for (size_t k = 0; k < want.lines.size(); ++k) {
+    const LineRecord& got = t.ctx->dec.line_buf[k];
+    const LineRecord& exp = want.lines[k];
+    ASSERT_EQ(std::memcmp(&got.y_count, &exp.y_count, sizeof got.y_count), 0)
+        << "line " << k << ": " << got.y_count << " against " << exp.y_count;
+    ASSERT_EQ(got.n_runs, exp.n_runs) << "line " << k;
+    for (int j = 0; j < kMaxRuns; ++j) {
+      ASSERT_EQ(got.runs[j].start, exp.runs[j].start) << "line " << k << " run " << j;
+      ASSERT_EQ(got.runs[j].end, exp.runs[j].end) << "line " << k << " run " << j;
+    }
+  }
+  if (want.err.empty()) {
+    ASSERT_EQ(t.ctx->dec.end_offset, want.byte_offset);
+  }
+}
+
+TEST(CodecFuzz, DecoderAgreesWithAPlainModelOnRandomAndDamagedBlocks) {
+  TestRun t;
+  testing::DecmprModel model;
+  std::mt19937 rng(8080);
+  std::vector<std::vector<uint8_t>> corpus;
+  for (int k = 0; k < 60; ++k) {
+    EncodeLimits lim;
+    if (k % 3 == 1) lim.max_lines = 1 + static_cast<int>(rng() % 300);
+    if (k % 5 == 2) lim.max_frame = 40 + static_cast<int>(rng() % 200);
+    std::vector<LineRecord> lines = k % 2 == 0 ? some_lines(rng) : odd_clock_lines(rng);
+    for (auto& b : encode_line_blocks(lines, lim)) corpus.push_back(std::move(b));
+  }
+  Budget budget(60000, 3.0);
+  while (budget.more()) {
+    std::vector<uint8_t> p;
+    switch (rng() % 8) {
+      case 0:
+        p.resize(rng() % 700);
+        for (uint8_t& b : p) b = static_cast<uint8_t>(rng());
+        if (p.size() >= 2 && rng() % 2 == 0) put_i16(&p[0], static_cast<int16_t>(1 + rng() % 50));
+        break;
+      case 1:
+      case 2:
+        p = corpus[rng() % corpus.size()];
+        break;
+      default:
+        p = corpus[rng() % corpus.size()];
+        mutate(rng, p);
+        break;
+    }
+    compare_with_model(t, model, p);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(budget.done(), 100);
+}
+
+// Frames that fill the 16383-byte buffer, with fields of every width: the reader's look-ahead
+// near the buffer's end, frames cut by their length, and streams that run on past the frame.
+TEST(CodecFuzz, DecoderAgreesWithAPlainModelOnFramesFillingTheBuffer) {
+  TestRun t;
+  testing::DecmprModel model;
+  std::mt19937 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const int w_pos = 1 + static_cast<int>(rng() % 15);
+    const int w_len = 1 + static_cast<int>(rng() % 15);
+    const int length = 16383 - static_cast<int>(rng() % 40);
+    std::vector<uint8_t> p(2 + 12 + static_cast<size_t>(length - 12));
+    put_i16(&p[0], static_cast<int16_t>(rng() % 3 == 0 ? 2000 + rng() % 1000 : rng() % 2000 + 1));
+    put_u32(&p[2], lineblock::frame_word(length, static_cast<int>(rng() % 1024), w_len, w_pos));
+    put_f64(&p[6], static_cast<double>(rng() % 100000));
+    // Mostly one-run lines and short repetitions, then zeros or random bits.
+    uint64_t acc = 0;
+    int n = 0;
+    size_t at = 14;
+    const size_t stop = 14 + static_cast<size_t>(rng() % static_cast<uint32_t>(length - 12));
+    while (at + 8 < stop) {
+      const uint32_t kind = rng() % 4;
+      const uint32_t pv = kind == 0 ? (1u << (w_pos - 1)) | (1 + rng() % 3) : rng() % (1u << (w_pos - 1));
+      acc |= static_cast<uint64_t>(pv & ((1u << w_pos) - 1)) << n;
+      n += w_pos;
+      if (kind != 0) {
+        acc |= static_cast<uint64_t>((1u << (w_len - 1)) | (rng() % (1u << (w_len - 1)))) << n;
+        n += w_len;
+      }
+      while (n >= 8) {
+        p[at++] = static_cast<uint8_t>(acc);
+        acc >>= 8;
+        n -= 8;
+      }
+    }
+    if (rng() % 2 == 0) {
+      for (size_t k = at; k < p.size(); ++k) p[k] = static_cast<uint8_t>(rng());
+    }
+    compare_with_model(t, model, p);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
 }
 
 // One raw file image of random records, some damaged.

@@ -154,7 +154,7 @@ void round_trip(const std::vector<LineRecord>& lines, const EncodeLimits& lim) {
       at += static_cast<size_t>(last_len);
     }
     ASSERT_EQ(at, b.size());
-    EXPECT_EQ(t.ctx->dec.reader.byte_offset(), last_len);
+    EXPECT_EQ(t.ctx->dec.end_offset, last_len);
     for (int k = 0; k < n; ++k) {
       ASSERT_LT(next, lines.size());
       ASSERT_TRUE(same_line(t.ctx->dec.line_buf[k], lines[next])) << "line " << next;
