@@ -36,10 +36,18 @@ namespace quorda {
 
 namespace {
 
-// Ends a run that the operator (ESC) or a signal cancelled: files closed, no final save.
+// A write of "res" or a close of an output file failed: the run went on, but ends as failed.
+bool output_failed(const RunContext& ctx) {
+  return ctx.eval.res_failed || ctx.out.close_failed;
+}
+
+// Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
+// written), but the heads are committed for what the files hold, and the files are closed.
 [[noreturn]] void cancel_run(RunContext& ctx) {
+  if (ctx.writer.hyd_unsynced) commit_heads(ctx, true);
   clean_up(ctx);
-  end_run(ctx.tick.cancel_status);
+  const int status = ctx.tick.cancel_status;
+  end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
 }
 
 // Measures the raw file; on failure rawend keeps its value.
@@ -97,11 +105,11 @@ void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
   hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
 }
 
-// A main header met by either cursor: the writer saves first, so that the records written before
-// the header stay before it in the hydrometeor file.
+// A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
+// that the records written before the header stay before it. The next timed save commits both.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
   ctx.writer.force_write = 1;
-  net_wr(ctx, nullptr, nullptr);
+  net_wr_append(ctx);
   main_hr(ctx, rec.payload, rec.cmpr_n);
 }
 
@@ -228,7 +236,7 @@ int makepix(RunContext& ctx) {
     net_wr_final(ctx);
     draw_summary(ctx);
     clean_up(ctx);
-    end_run(kExitOk);
+    end_run(output_failed(ctx) ? kExitFatal : kExitOk);
   }
   if (d.pos_a == d.rawend) hprintf(ctx.diag, "EOF reading A \n");
   return 1;

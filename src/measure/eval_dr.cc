@@ -43,10 +43,22 @@ void open_res(const MeasureRun& ctx) {
   if (ev.res == nullptr) {
     errf(ctx.diag, "eval_dr: cannot create %s (%s), no hydrometeor lines are written\n", path.c_str(),
          std::strerror(errno));
+    ev.res_failed = true;
     return;
   }
   ev.res_buf = std::make_unique<char[]>(kResBufSize);
   std::setvbuf(ev.res, ev.res_buf.get(), _IOFBF, kResBufSize);
+}
+
+// A write to "res" failed (a full disk, an I/O error): said once, and the run writes no further
+// lines but completes the binary files; it ends with the status of a failed run.
+void stop_res(const MeasureRun& ctx) {
+  EvalState& ev = ctx.eval;
+  errf(ctx.diag, "eval_dr: writing %s failed (%s), no further hydrometeor lines are written\n", kResName,
+       std::strerror(errno));
+  std::fclose(ev.res);
+  ev.res = nullptr;
+  ev.res_failed = true;
 }
 
 // A line time as the whole number a message shows: truncated toward zero, wrapped to unsigned
@@ -231,7 +243,7 @@ void eval_dr(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, fl
     char line[kResLineMax];
     const size_t n = format_res_line(values, line);
     // Into the stream's buffer: the system is called once per buffer of lines.
-    std::fwrite(line, 1, n, ctx.eval.res);
+    if (std::fwrite(line, 1, n, ctx.eval.res) != n) stop_res(ctx);
   }
 
   *eq_diam = diam;
@@ -245,7 +257,10 @@ void close_res(const MeasureRun& ctx) {
   if (ev.res == nullptr) return;
   const int rc = std::fclose(ev.res);
   ev.res = nullptr;
-  if (rc != 0) errf(ctx.diag, "eval_dr: writing %s failed (%s)\n", kResName, std::strerror(errno));
+  if (rc != 0) {
+    errf(ctx.diag, "eval_dr: writing %s failed (%s)\n", kResName, std::strerror(errno));
+    ev.res_failed = true;
+  }
 }
 
 }  // namespace quorda

@@ -19,6 +19,7 @@ struct CorrTables {
 
 struct EvalState {
   FILE* res = nullptr;              // the text file "res", open from the first evaluation on
+  bool res_failed = false;          // "res" could not be created or written whole
   bool res_tried = false;           // creation was attempted (it is attempted once per run)
   std::unique_ptr<char[]> res_buf;  // stream buffer of "res"
 

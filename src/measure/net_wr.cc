@@ -7,6 +7,8 @@
 // no allocation and no system call. Single-threaded.
 #include "measure/net_wr.h"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -26,71 +28,67 @@ void put_table(const int32_t* table, uint8_t* p) {
   for (int i = 0; i < kMinutes; ++i) put_i32(p + 4 * i, table[i]);
 }
 
-// Appends the buffer to the hydrometeor file and takes the file's new length as pix_end. The
-// stream position is left where it stood.
-void save_hyd(const MeasureRun& ctx) {
+// Appends the buffer to the hydrometeor file at its end, with one write.
+void append_buffer(const MeasureRun& ctx) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
-  OutFile& f = out.pix_stream;
   hprintf(ctx.diag, "lastpix_y=%lf now writing %ld ", static_cast<double>(w.lastpix_y), w.pix_indx);
-  int32_t saved = f.tell();
-  if (saved < 0) report_tag(ctx.diag, " net_wr00 ");
-  if (!f.append(w.pix_buf, static_cast<size_t>(w.pix_indx))) report_tag(ctx.diag, " net_wr02 ");
-  if (!f.commit()) fatal_tag(ctx.diag, " net_wr14 ");
-  if (!f.seek_end()) report_tag(ctx.diag, " netwr01 ");
-  int32_t end = f.tell();
-  if (end < 0) {
-    report_tag(ctx.diag, " net_wr03 ");
-  } else {
-    out.pix_end = end;
+  if (static_cast<int64_t>(out.pix_end) + w.pix_indx > INT32_MAX) {
+    errno = EFBIG;
+    fatal_tag(ctx.diag, " net_wr03 ");
   }
-  if (saved < 0 || !f.seek(saved)) report_tag(ctx.diag, " net_wr20 ");
+  if (!out.pix_stream.write_at(out.pix_end, w.pix_buf, static_cast<size_t>(w.pix_indx)))
+    fatal_tag(ctx.diag, " net_wr02 ");
+  out.pix_end += w.pix_indx;
+  w.hyd_unsynced = true;
+  w.file_oldlen = w.oldlen;
+  w.file_lastpix_line = w.lastpix_line;
 }
 
-// Rewrites pos_pix and oldlen at the start of the header file.
-void save_hd_head(const MeasureRun& ctx) {
+}  // namespace
+
+void commit_heads(const MeasureRun& ctx, bool final_save) {
   OutputSet& out = ctx.out;
   Writer& w = ctx.writer;
-  OutFile& f = out.hd_stream;
-  uint8_t head[kHdHeadSize];
-  put_table(w.pos_pix, head);
-  put_i16(head + kHdOldlenOffset, w.oldlen);
-  if (!f.seek(0) || !f.write(head, kMinuteTableBytes)) report_tag(ctx.diag, " net_wr05 ");
-  if (!f.write(head + kHdOldlenOffset, 2)) report_tag(ctx.diag, " net_wr06 ");
+  // The heads count what the file holds: particles still in the buffer move neither the resume
+  // point nor oldlen, and their pos_pix entries (at or beyond the file's end) are left out.
+  if (w.file_lastpix_line > 0.0) w.lastpix_y = static_cast<uint64_t>(w.file_lastpix_line);
+  // The stream's bytes reach the disk before a head that counts them.
+  if (w.hyd_unsynced) {
+    if (!out.pix_stream.sync()) fatal_tag(ctx.diag, " net_wr14 ");
+    w.hyd_unsynced = false;
+  }
+  uint8_t hd_head[kHdHeadSize];
+  for (int i = 0; i < kMinutes; ++i) {
+    const int32_t v = w.pos_pix[i];
+    put_i32(hd_head + 4 * i, v >= out.pix_end && !(i == 0 && v == 0) ? -1 : v);
+  }
+  put_i16(hd_head + kHdOldlenOffset, w.file_oldlen);
+  if (!out.hd_stream.write_at(0, hd_head, sizeof hd_head)) fatal_tag(ctx.diag, " net_wr05 ");
   hprintf(ctx.diag, "hd_nam=%s\n", out.hd_nam);
-  if (!f.commit()) fatal_tag(ctx.diag, " net_wr07 ");
-  if (!f.seek_end()) report_tag(ctx.diag, " netwr08 ");
+  // The header file's head reaches the disk before the commit record.
+  if (!out.hd_stream.sync()) fatal_tag(ctx.diag, " net_wr07 ");
+
+  // The commit record: posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word).
+  uint8_t abh_head[kAbhSavedSize];
+  put_table(ctx.minutes.posa_bf, abh_head);
+  put_table(ctx.minutes.posb_bf, abh_head + kAbhPosbOffset);
+  put_u64(abh_head + kAbhLastpixOffset, w.lastpix_y);
+  if (!out.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(ctx.diag, " net_wr09 ");
+  if (final_save && !out.abh_stream.sync()) fatal_tag(ctx.diag, " net_wr12 ");
 }
 
-// Rewrites posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word) of the index file.
-void save_abh_head(const MeasureRun& ctx) {
-  OutputSet& out = ctx.out;
-  OutFile& f = out.abh_stream;
-  uint8_t head[kAbhSavedSize];
-  put_table(ctx.minutes.posa_bf, head);
-  put_table(ctx.minutes.posb_bf, head + kAbhPosbOffset);
-  put_u64(head + kAbhLastpixOffset, ctx.writer.lastpix_y);
-  if (!f.seek(0) || !f.write(head, kMinuteTableBytes)) report_tag(ctx.diag, " net_wr09 ");
-  if (!f.write(head + kAbhPosbOffset, kMinuteTableBytes)) report_tag(ctx.diag, " net_wr10 ");
-  if (!f.write(head + kAbhLastpixOffset, kAbhSavedSize - kAbhLastpixOffset))
-    report_tag(ctx.diag, " net_wr11 ");
-  if (!f.commit()) fatal_tag(ctx.diag, " net_wr12 ");
-}
+namespace {
 
-// One save. An empty buffer leaves the files untouched unless `heads_always` asks for the heads.
-void save(const MeasureRun& ctx, int64_t now, bool heads_always) {
+// One save. A save for a full buffer only appends it: the heads are committed at the other saves
+// (timed, forced and final), which sync the files first. An empty buffer leaves the files
+// untouched unless `heads_always` asks for the heads.
+void save(const MeasureRun& ctx, int64_t now, bool commit, bool heads_always) {
   Writer& w = ctx.writer;
   w.flush_time = now;
   const bool have_records = w.pix_indx > 0;
-  if (have_records || heads_always) {
-    if (have_records) {
-      save_hyd(ctx);
-      // Only saved particles move the resume point.
-      w.lastpix_y = w.lastpix_line > 0.0 ? static_cast<uint64_t>(w.lastpix_line) : 0;
-    }
-    save_hd_head(ctx);
-    save_abh_head(ctx);
-  }
+  if (have_records) append_buffer(ctx);
+  if (commit && (w.hyd_unsynced || heads_always)) commit_heads(ctx, heads_always);
   w.force_write = 0;
   w.pix_indx = 0;
   hprintf(ctx.diag, " written \n");
@@ -127,17 +125,21 @@ void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
     len = get_u16(head + pixhead::kLenBits) & kLenMask;
     if (len < static_cast<int>(kPixHeadSize)) return;
     t1 = get_f64(head + pixhead::kT1);
-    // Drop what an earlier run wrote. The resume point is the one restored at the start of the
-    // run: this run's own saves must not drop a later particle with the same first line.
-    if (static_cast<double>(w.resume_lastpix_y) >= t1) return;
+    // Drop what an earlier run saved, as the recovery found it at the start of the run: the
+    // particles are made again in the same order of t1.
+    if (w.resume_drop && t1 <= w.resume_t1) {
+      if (t1 < w.resume_t1) return;
+      if (w.resume_ties > 0) {
+        --w.resume_ties;
+        return;
+      }
+    }
   }
 
   const int64_t now = ctx.platform->now();
-  if (now > w.flush_time + kFlushSeconds ||
-      (pair && static_cast<size_t>(w.pix_indx) + static_cast<size_t>(len) >= kPixBufSize) ||
-      w.force_write != 0) {
-    save(ctx, now, false);
-  }
+  const bool timed = now > w.flush_time + kFlushSeconds || w.force_write != 0;
+  const bool full = pair && static_cast<size_t>(w.pix_indx) + static_cast<size_t>(len) >= kPixBufSize;
+  if (timed || full) save(ctx, now, timed, false);
   if (!pair) return;
 
   uint8_t* dst = w.pix_buf + w.pix_indx;
@@ -150,8 +152,12 @@ void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
   w.pix_indx += len;
 }
 
+void net_wr_append(const MeasureRun& ctx) {
+  save(ctx, ctx.platform->now(), false, false);
+}
+
 void net_wr_final(const MeasureRun& ctx) {
-  save(ctx, ctx.platform->now(), true);
+  save(ctx, ctx.platform->now(), true, true);
 }
 
 }  // namespace quorda

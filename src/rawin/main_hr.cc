@@ -74,41 +74,23 @@ MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
   return rec;
 }
 
-// Appends the record to the header file and commits it. A failed commit leaves the header file
-// unusable for the rest of the run, so it ends the run.
+// Appends the record to the header file. The header file is written before the hydrometeor file:
+// a record that reached only the header file is cut from it by the next run, which meets the
+// header again in the raw file. A failed write ends the run: the record would be missing for good.
 void append_to_header_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutFile& hd = ctx.out.hd_stream;
-  if (!hd.seek_end()) report_tag(ctx.diag, " main_hr02 ");
-  if (!hd.write(bytes, kMainHeaderSize)) report_tag(ctx.diag, " main_hr03 ");
-  if (!hd.commit()) fatal_tag(ctx.diag, " main_hr04 ");
+  const int64_t end = hd.size();
+  if (end < 0) fatal_tag(ctx.diag, " main_hr02 ");
+  if (!hd.write_at(end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, " main_hr03 ");
 }
 
-// Appends the record to the hydrometeor file, measures the file and puts the position back.
+// Appends the record to the hydrometeor file at its end and counts it in pix_end.
 void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
-  OutFile& pix = ctx.out.pix_stream;
-  const int32_t saved = pix.tell();
-  if (saved < 0) report_tag(ctx.diag, " main_hr31 ");
-  if (!pix.seek_end()) report_tag(ctx.diag, " main_hr05 ");
-  if (!pix.write(bytes, kMainHeaderSize)) report_tag(ctx.diag, " main_hr06 ");
-  const int32_t end = pix.tell();
-  if (end < 0) {
-    report_tag(ctx.diag, " main_hr32 ");
-  } else {
-    ctx.out.pix_end = end;
-  }
-  if (!pix.commit()) fatal_tag(ctx.diag, " main_hr07 ");
-  if (!pix.seek(saved)) report_tag(ctx.diag, " main_hr33 ");
-}
-
-// Stores oldlen in the head of the header file at once, so that a run that ends before the next
-// save leaves a head whose oldlen matches the last record of the hydrometeor file.
-void store_oldlen(const RawinRun& ctx) {
-  OutFile& hd = ctx.out.hd_stream;
-  uint8_t b[2];
-  put_i16(b, ctx.writer.oldlen);
-  if (!hd.seek(static_cast<int32_t>(kHdOldlenOffset))) report_tag(ctx.diag, " main_hr08 ");
-  if (!hd.write(b, sizeof b)) report_tag(ctx.diag, " main_hr09 ");
-  if (!hd.commit()) fatal_tag(ctx.diag, " main_hr10 ");
+  OutputSet& out = ctx.out;
+  if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, " main_hr06 ");
+  out.pix_end += static_cast<int32_t>(kMainHeaderSize);
+  ctx.writer.hyd_unsynced = true;
+  ctx.writer.file_oldlen = static_cast<int16_t>(kMainHeaderSize);
 }
 
 }  // namespace
@@ -153,7 +135,6 @@ void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
 
   ctx.writer.oldlen = static_cast<int16_t>(kMainHeaderSize);
   ctx.writer.force_write = 1;
-  store_oldlen(ctx);
 }
 
 }  // namespace quorda

@@ -1,16 +1,23 @@
 // The output file set of one raw file and the resume point of an earlier run.
 //
 // pixfil names the hydrometeor (".hyd"), header (".hd") and index (".abh") files after the raw
-// file's base name, opens them (creating missing ones with their initial heads), restores what an
-// earlier run saved and sets both raw-file cursors to the resume point. The header file is read
-// back before the index file is evaluated: its last main header record gives the line frequency
-// needed to turn the saved lastpix_y into a minute of the day. Single-threaded.
+// file's base name and reads what an earlier run left. Before anything is appended, the set is
+// brought back to its last save (plan_recovery): records written after it are cut and the header
+// file's head is made to agree with what is kept; what was cut is written to the error stream. A
+// set that cannot be brought back is left untouched and ends the run. Then pixfil creates missing
+// files with their initial heads, restores the saved state and sets both raw-file cursors to the
+// resume point. The header file is read back before the index file is evaluated: its last main
+// header record gives the line frequency needed to turn the saved lastpix_y into a minute of the
+// day. Single-threaded.
 #include "rawin/output_set.h"
 
+#include <climits>
 #include <cmath>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/recover_output_set.h"
 #include "platform/platform.h"
 #include "rawin/main_hr.h"
 #include "rawin/rawin_run.h"
@@ -27,20 +34,6 @@ void decode_table(const uint8_t* p, int32_t* table) {
   for (int i = 0; i < kMinutes; ++i) table[i] = get_i32(p + 4 * i);
 }
 
-// Reads a 1442-entry table; false (table unchanged) on a short read.
-bool read_table(OutFile& f, int32_t* table) {
-  uint8_t buf[kMinuteTableBytes];
-  if (!f.read(buf, sizeof buf)) return false;
-  decode_table(buf, table);
-  return true;
-}
-
-bool write_table(OutFile& f, const int32_t* table) {
-  uint8_t buf[kMinuteTableBytes];
-  encode_table(table, buf);
-  return f.write(buf, sizeof buf);
-}
-
 // The entry a cursor restarts from: walk back from `minute` past every minute that shares its
 // block, then one minute further (never below entry 0).
 int resume_entry(const int32_t* pos_bf, int minute) {
@@ -50,32 +43,82 @@ int resume_entry(const int32_t* pos_bf, int minute) {
   return i > 0 ? i : 0;
 }
 
-void open_hyd(const RawinRun& ctx) {
-  OutputSet& out = ctx.out;
-  if (!out.pix_stream.open(*ctx.files, out.pix_nam, OutFile::Mode::kAppend))
-    fatal_tag(ctx.diag, " pixfil01 ");
-  if (!out.pix_stream.seek_end()) report_tag(ctx.diag, " pixfil02 ");
-  int32_t end = out.pix_stream.tell();
-  if (end < 0) {
-    report_tag(ctx.diag, " pixfil03 ");
-  } else {
-    out.pix_end = end;
-  }
+// The bytes of one file of the set, if it exists. A file that exists but cannot be read ends the
+// run: nothing may be appended to a set that was not looked at.
+struct FoundFile {
+  bool exists = false;
+  std::vector<uint8_t> bytes;
+};
+
+FoundFile read_found(const RawinRun& ctx, const std::string& path, const char* tag) {
+  FoundFile f;
+  f.exists = ctx.files->exists(path);
+  if (!f.exists) return f;
+  OutFile in;
+  if (!in.open(*ctx.files, path, false) || !in.read_all(&f.bytes)) fatal_tag(ctx.diag, tag);
+  in.close();
+  return f;
 }
 
-// Reads pos_pix, oldlen and the main header records of an existing header file.
-void read_back_hd(const RawinRun& ctx) {
+// The length of the raw file, which bounds the positions of the index file. A run has the raw file
+// open by now; without it nothing bounds them.
+int64_t raw_size(const RawinRun& ctx) {
+  if (!ctx.raw.raw_file.is_open()) return INT64_MAX;
+  int32_t end = 0;
+  bool clamped = false;
+  if (!ctx.raw.raw_file.measure_end(&end, &clamped)) fatal_tag(ctx.diag, " pixfil08 ");
+  return clamped ? INT64_MAX : end;
+}
+
+[[noreturn]] void refuse_damaged_set(const RawinRun& ctx, const std::string& fault) {
+  const OutputSet& out = ctx.out;
+  // The fault names the file by its extension; the message names it by its path.
+  std::string text = fault;
+  const std::string ext = fault.substr(0, fault.find(':'));
+  const std::string& path = ext == ".hyd" ? out.pix_nam : ext == ".hd" ? out.hd_nam : out.abh_nam;
+  text.replace(0, ext.size(), path);
+  fatal(ctx.diag,
+        " pixfil: %s \n the output set cannot be continued: nothing was changed; remove %s, %s and %s to "
+        "convert the day anew \n",
+        text.c_str(), out.pix_nam.c_str(), out.hd_nam.c_str(), out.abh_nam.c_str());
+}
+
+// Says on the error stream what the recovery cut.
+void report_cuts(const RawinRun& ctx, const RecoveryPlan& p) {
+  const OutputSet& out = ctx.out;
+  if (p.hyd_cut_bytes > 0)
+    errf(ctx.diag, " pixfil: %s cut back to its last save: %lld bytes, %d whole records%s \n",
+         out.pix_nam.c_str(), static_cast<long long>(p.hyd_cut_bytes), p.hyd_cut_records,
+         p.hyd_torn_tail ? " and a torn one" : "");
+  if (p.hd_cut_records > 0 || p.hd_torn_tail)
+    errf(ctx.diag, " pixfil: %s cut back to its last save: %d main header records%s \n", out.hd_nam.c_str(),
+         p.hd_cut_records, p.hd_torn_tail ? " and a torn one" : "");
+  if (p.hd_head_changed && !p.new_hd)
+    errf(ctx.diag, " pixfil: %s head set back to the records kept \n", out.hd_nam.c_str());
+}
+
+void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
+  if (!out.pix_stream.open(*ctx.files, out.pix_nam, true)) fatal_tag(ctx.diag, " pixfil01 ");
+  if (existed && p.hyd_cut_bytes > 0) {
+    if (!out.pix_stream.truncate(p.hyd_keep) || !out.pix_stream.sync()) fatal_tag(ctx.diag, " pixfil02 ");
+  }
+  const int64_t end = out.pix_stream.size();
+  if (end < 0) fatal_tag(ctx.diag, " pixfil03 ");
+  if (end > INT32_MAX) {
+    errno = EOVERFLOW;
+    fatal_tag(ctx.diag, " pixfil03 ");
+  }
+  out.pix_end = static_cast<int32_t>(end);
+}
+
+// Restores pos_pix, oldlen and the main header records from the kept bytes of the header file.
+void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& hd) {
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
-  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kUpdate)) fatal_tag(ctx.diag, " pixfil14 ");
-  if (!read_table(out.hd_stream, w.pos_pix)) report_tag(ctx.diag, " pixfil15 ");
-  uint8_t ol[2];
-  if (out.hd_stream.read(ol, sizeof ol)) {
-    w.oldlen = get_i16(ol);
-  } else {
-    report_tag(ctx.diag, " pixfil16 ");
-  }
+  decode_table(p.hd_head.data(), w.pos_pix);
+  w.oldlen = get_i16(p.hd_head.data() + kHdOldlenOffset);
+  w.file_oldlen = w.oldlen;
   // Entry 1441 is not examined.
   for (int i = 0; i <= kMinutes - 2; ++i) {
     if (w.pos_pix[i] != -1) w.pix_minute = static_cast<int16_t>(i);
@@ -84,9 +127,9 @@ void read_back_hd(const RawinRun& ctx) {
 
   double last_line_fr = 0.0;
   bool any = false;
-  uint8_t rec[kMainHeaderSize];
-  while (out.hd_stream.read(rec, sizeof rec)) {
-    MainHeader h = decode_main_header(rec);
+  for (size_t at = kHdHeadSize; at + kMainHeaderSize <= static_cast<size_t>(p.hd_keep);
+       at += kMainHeaderSize) {
+    MainHeader h = decode_main_header(hd.data() + at);
     hb.maint[hb.maincnt] = h.main_time;
     hprintf(ctx.diag, "maincnt=%d maint=%lu \n", hb.maincnt, h.main_time);
     ++hb.maincnt;
@@ -95,53 +138,39 @@ void read_back_hd(const RawinRun& ctx) {
     last_line_fr = h.line_fr;
     any = true;
   }
-  if (!out.hd_stream.at_eof()) {
-    errf(ctx.diag, " could not read main header from headfil! \n");
-    fatal_tag(ctx.diag, "pixfil32");
-  }
   hprintf(ctx.diag, "maincnt=%d \n", hb.maincnt);
   // No raw main header has been read yet: the line frequency of the last header of the earlier
   // run stands in for it until one is.
   if (any) hb.line_fr = last_line_fr;
-  if (!out.hd_stream.seek_end()) report_tag(ctx.diag, " pixfil31 ");
 }
 
-void create_hd(const RawinRun& ctx) {
+// Opens the header file, cuts it to the kept records and writes its head where it changed.
+void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
-  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kAppend)) fatal_tag(ctx.diag, " pixfil18 ");
-  if (!write_table(out.hd_stream, ctx.writer.pos_pix)) report_tag(ctx.diag, " pixfil19 ");
-  uint8_t ol[2];
-  put_i16(ol, ctx.writer.oldlen);
-  if (!out.hd_stream.write(ol, sizeof ol)) report_tag(ctx.diag, " pixfil20 ");
-  // The file is rewritten in place from now on, which append mode would not allow.
-  if (!out.hd_stream.open(*ctx.files, out.hd_nam, OutFile::Mode::kUpdate)) fatal_tag(ctx.diag, " pixfil21 ");
-  if (!out.hd_stream.seek_end()) report_tag(ctx.diag, " pixfil31 ");
+  if (!out.hd_stream.open(*ctx.files, out.hd_nam, true))
+    fatal_tag(ctx.diag, existed ? " pixfil14 " : " pixfil18 ");
+  const int64_t size = out.hd_stream.size();
+  if (size < 0) fatal_tag(ctx.diag, " pixfil15 ");
+  if (size > p.hd_keep && !out.hd_stream.truncate(p.hd_keep)) fatal_tag(ctx.diag, " pixfil16 ");
+  if (p.hd_head_changed || size < p.hd_keep) {
+    if (!out.hd_stream.write_at(0, p.hd_head.data(), p.hd_head.size())) fatal_tag(ctx.diag, " pixfil19 ");
+  }
+  if (p.hd_head_changed || size != p.hd_keep) {
+    if (!out.hd_stream.sync()) fatal_tag(ctx.diag, " pixfil20 ");
+  }
 }
 
 // Reads the saved minute indexes and lastpix_y of an existing index file and sets the cursors.
-void read_back_abh(const RawinRun& ctx) {
-  OutputSet& out = ctx.out;
+void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
-  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kUpdate))
-    fatal_tag(ctx.diag, " pixfil04 ");
-  if (!read_table(out.abh_stream, mi.posa_bf)) report_tag(ctx.diag, " pixfil05 ");
-  if (!read_table(out.abh_stream, mi.posb_bf)) report_tag(ctx.diag, " pixfil06 ");
-  uint8_t lp[4];
-  uint64_t lastpix = 0;
-  if (out.abh_stream.read(lp, sizeof lp)) {
-    lastpix = get_u32(lp);
-    // A saved file also holds the high word; one written at creation ends before it.
-    if (out.abh_stream.read(lp, sizeof lp)) {
-      lastpix |= static_cast<uint64_t>(get_u32(lp)) << 32;
-    } else if (!out.abh_stream.at_eof()) {
-      report_tag(ctx.diag, " pixfil07 ");
-    }
-  } else {
-    report_tag(ctx.diag, " pixfil07 ");
-  }
+  decode_table(abh.data(), mi.posa_bf);
+  decode_table(abh.data() + kAbhPosbOffset, mi.posb_bf);
+  uint64_t lastpix = get_u32(abh.data() + kAbhLastpixOffset);
+  // A saved file also holds the high word; one written at creation ends before it.
+  if (abh.size() >= kAbhSavedSize)
+    lastpix |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastpixHighOffset)) << 32;
   w.lastpix_y = lastpix;
-  w.resume_lastpix_y = lastpix;
 
   // Without a known line frequency the resume minute cannot be formed: both cursors restart at
   // entry 0. A minute beyond the table (a damaged file) starts the walk at its last entry.
@@ -160,20 +189,21 @@ void read_back_abh(const RawinRun& ctx) {
   hprintf(ctx.diag, "pixfil: pos_a=%ld pos_b=%ld \n", ctx.drv.pos_a, ctx.drv.pos_b);
 }
 
-void create_abh(const RawinRun& ctx) {
+void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
-  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kAppend))
-    fatal_tag(ctx.diag, " pixfil09 ");
-  if (!write_table(out.abh_stream, mi.posa_bf)) report_tag(ctx.diag, " pixfil10 ");
-  if (!write_table(out.abh_stream, mi.posb_bf)) report_tag(ctx.diag, " pixfil11 ");
-  uint8_t lp[4];
-  put_u32(lp, 0);
-  if (!out.abh_stream.write(lp, sizeof lp)) report_tag(ctx.diag, " pixfil12 ");
-  if (!out.abh_stream.open(*ctx.files, out.abh_nam, OutFile::Mode::kUpdate))
-    fatal_tag(ctx.diag, " pixfil13 ");
+  if (!out.abh_stream.open(*ctx.files, out.abh_nam, true))
+    fatal_tag(ctx.diag, p.new_abh ? " pixfil09 " : " pixfil04 ");
+  if (!p.new_abh) return;
+  // The index file is created whole with one write, and only after the other two files: its
+  // existence marks a set that has begun.
+  uint8_t head[kAbhCreatedSize] = {};
+  encode_table(mi.posa_bf, head);
+  encode_table(mi.posb_bf, head + kAbhPosbOffset);
+  if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, sizeof head))
+    fatal_tag(ctx.diag, " pixfil10 ");
+  if (!out.abh_stream.sync()) fatal_tag(ctx.diag, " pixfil13 ");
   ctx.writer.lastpix_y = 0;
-  ctx.writer.resume_lastpix_y = 0;
 }
 
 }  // namespace
@@ -197,25 +227,34 @@ void pixfil(const RawinRun& ctx) {
   out.hd_nam = ctx.settings.hyd_path + parts.name + ".hd";
   hprintf(ctx.diag, "abh_nam=%s   pix_nam=%s   hd_nam=%s \n", out.abh_nam, out.pix_nam, out.hd_nam);
 
-  open_hyd(ctx);
+  const FoundFile hyd = read_found(ctx, out.pix_nam, " pixfil01 ");
+  const FoundFile hd = read_found(ctx, out.hd_nam, " pixfil14 ");
+  const FoundFile abh = read_found(ctx, out.abh_nam, " pixfil04 ");
+  SetOnDisk set;
+  set.hyd_exists = hyd.exists;
+  set.hd_exists = hd.exists;
+  set.abh_exists = abh.exists;
+  set.hyd = hyd.bytes;
+  set.hd = hd.bytes;
+  set.abh = abh.bytes;
+  set.raw_size = raw_size(ctx);
+  const RecoveryPlan plan = plan_recovery(set);
+  if (plan.damaged) refuse_damaged_set(ctx, plan.fault);
+  report_cuts(ctx, plan);
 
-  const bool hd_exist = ctx.files->exists(out.hd_nam);
-  hprintf(ctx.diag, "hd_exist=%d\n", hd_exist);
+  open_hyd(ctx, plan, hyd.exists);
+  hprintf(ctx.diag, "hd_exist=%d\n", !plan.new_hd);
   hprintf(ctx.diag, "hd_nam=%s\n", out.hd_nam);
-  if (hd_exist) {
-    read_back_hd(ctx);
-  } else {
-    create_hd(ctx);
-  }
+  open_hd(ctx, plan, hd.exists);
+  read_back_hd(ctx, plan, hd.bytes);
+  w.resume_drop = plan.any_particle;
+  w.resume_t1 = plan.last_t1;
+  w.resume_ties = plan.last_t1_count;
 
-  const bool abh_exist = ctx.files->exists(out.abh_nam);
-  hprintf(ctx.diag, "abh_exist=%d\n", abh_exist);
+  hprintf(ctx.diag, "abh_exist=%d\n", !plan.new_abh);
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
-  if (abh_exist) {
-    read_back_abh(ctx);
-  } else {
-    create_abh(ctx);
-  }
+  open_abh(ctx, plan);
+  if (!plan.new_abh) read_back_abh(ctx, abh.bytes);
   hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.lastpix_y, ctx.drv.pos_a,
           ctx.drv.pos_b);
 }

@@ -62,6 +62,7 @@ struct OutputSet {
   int32_t pix_day = 0;
   int32_t pix_end = 0;  // length of the hydrometeor file
   OutFile pix_stream, hd_stream, abh_stream;
+  bool close_failed = false;  // closing one of the three files failed at the end of the run
 };
 
 // Positions of the day driver's reading in the raw file and its run state.
@@ -82,10 +83,20 @@ struct DriverState {
 struct Writer {
   uint8_t pix_buf[kPixBufSize];
   int32_t pix_indx = 0;
-  int16_t oldlen = 0;             // length of the last record put into the hydrometeor stream
-  double lastpix_line = 0;        // t1 of the last record put into pix_buf
-  uint64_t lastpix_y = 0;         // lastpix_line truncated, as of the last save
-  uint64_t resume_lastpix_y = 0;  // lastpix_y as restored at the start of the run (drop test)
+  int16_t oldlen = 0;       // length of the last record put into the hydrometeor stream
+  double lastpix_line = 0;  // t1 of the last record put into pix_buf
+  uint64_t lastpix_y = 0;   // lastpix_line truncated, as of the last commit
+  // What an earlier run saved, as the recovery found it: the t1 of the last particle record kept
+  // and how many kept records have that t1. Particles made again are dropped: those before
+  // resume_t1 and the first resume_ties at it.
+  bool resume_drop = false;
+  double resume_t1 = 0;
+  int32_t resume_ties = 0;
+  bool hyd_unsynced = false;  // bytes were appended to the hydrometeor file since its last sync
+  // The hydrometeor file as appended so far (the buffer not counted): the length of its last
+  // record and the t1 of its last particle record. A commit writes these.
+  int16_t file_oldlen = 0;
+  double file_lastpix_line = 0;
   int64_t flush_time = 0;
   int16_t force_write = 0;
   int32_t pos_pix[kMinutes] = {};

@@ -1,5 +1,5 @@
-// OutFile over a file room of the test's own: append and update modes, writes gathered until
-// they are committed, reads, the 32-bit position limit, and the errors a caller's tag reports.
+// OutFile over a file room of the test's own: opening with and without creation, every write one
+// positioned write of the whole buffer, exact reads, and the errors a caller's tag reports.
 #include "platform/out_file.h"
 
 #include <gtest/gtest.h>
@@ -87,131 +87,65 @@ class MemoryFiles : public Files {
 };
 
 using Writes = std::vector<std::pair<int64_t, size_t>>;
-
-TEST(OutFile, UpdateModeNeedsTheFileAndAppendModeCreatesIt) {
+TEST(OutFile, OpeningWithoutCreateNeedsTheFileAndCreateMakesIt) {
   MemoryFiles room;
   OutFile f;
   errno = 0;
-  EXPECT_FALSE(f.open(room, "set.abh", OutFile::Mode::kUpdate));
+  EXPECT_FALSE(f.open(room, "set.abh", false));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(f.is_open());
-  ASSERT_TRUE(f.open(room, "set.abh", OutFile::Mode::kAppend));
+  ASSERT_TRUE(f.open(room, "set.abh", true));
+  EXPECT_EQ(f.size(), 0);
+  EXPECT_EQ(f.path(), "set.abh");
   EXPECT_TRUE(room.exists("set.abh"));
-  EXPECT_EQ(f.tell(), 0);
 }
 
-TEST(OutFile, AppendModeWritesAtTheEndWhereverThePositionStands) {
+TEST(OutFile, EveryWriteIsOnePositionedWriteOfTheWholeBuffer) {
+  MemoryFiles room;
+  OutFile f;
+  ASSERT_TRUE(f.open(room, "set.hd", true));
+  const std::string head(5770, 'h');
+  ASSERT_TRUE(f.write_at(0, head.data(), head.size()));
+  ASSERT_TRUE(f.write_at(5770, "rec", 3));
+  ASSERT_TRUE(f.write_at(2, "xy", 2));
+  EXPECT_EQ(room.writes, (Writes{{0, 5770}, {5770, 3}, {2, 2}}));
+  EXPECT_EQ(f.size(), 5773);
+  EXPECT_EQ(room.data["set.hd"].bytes.substr(0, 5), "hhxyh");
+  ASSERT_TRUE(f.truncate(4));
+  EXPECT_EQ(room.data["set.hd"].bytes, "hhxy");
+  ASSERT_TRUE(f.sync());
+}
+
+TEST(OutFile, ReadsAreExactAndAShortReadSaysItWasTheEnd) {
   MemoryFiles room;
   room.data["set.hyd"].bytes = "0123456789";
   OutFile f;
-  ASSERT_TRUE(f.open(room, "set.hyd", OutFile::Mode::kAppend));
-  // Reading starts at the beginning.
-  char two[2];
-  ASSERT_TRUE(f.read(two, 2));
-  EXPECT_EQ(std::string(two, 2), "01");
-  ASSERT_TRUE(f.seek(3));
-  ASSERT_TRUE(f.write("ab", 2));
-  EXPECT_EQ(f.tell(), 12);
-  ASSERT_TRUE(f.seek(0));
-  ASSERT_TRUE(f.append("cd", 2));
-  ASSERT_TRUE(f.commit());
-  EXPECT_EQ(room.data["set.hyd"].bytes, "0123456789abcd");
-}
-
-TEST(OutFile, UpdateModeWritesAtThePosition) {
-  MemoryFiles room;
-  room.data["set.hd"].bytes = "0123456789";
-  OutFile f;
-  ASSERT_TRUE(f.open(room, "set.hd", OutFile::Mode::kUpdate));
-  ASSERT_TRUE(f.seek(4));
-  ASSERT_TRUE(f.write("ab", 2));
-  EXPECT_EQ(f.tell(), 6);
-  ASSERT_TRUE(f.seek_end());
-  EXPECT_EQ(f.tell(), 10);
-  ASSERT_TRUE(f.write("cd", 2));
-  ASSERT_TRUE(f.close());
-  EXPECT_EQ(room.data["set.hd"].bytes, "0123ab6789cd");
-}
-
-TEST(OutFile, WritesAreGatheredUntilCommittedOrTheFileIsRead) {
-  MemoryFiles room;
-  OutFile f;
-  ASSERT_TRUE(f.open(room, "set.hd", OutFile::Mode::kAppend));
-  std::vector<char> table(5768, 'x');
-  ASSERT_TRUE(f.write(table.data(), table.size()));
-  ASSERT_TRUE(f.write("ol", 2));
-  EXPECT_TRUE(room.writes.empty());
-  EXPECT_EQ(room.data["set.hd"].bytes, "");
-  ASSERT_TRUE(f.commit());
-  EXPECT_EQ(room.writes, (Writes{{0, 5770}}));
-
-  // Writes that do not follow each other go one by one, in their order; a read hands the
-  // gathered bytes over first and then sees them.
-  ASSERT_TRUE(f.open(room, "set.hd", OutFile::Mode::kUpdate));
-  room.writes.clear();
-  ASSERT_TRUE(f.write("AB", 2));
-  ASSERT_TRUE(f.seek(5768));
-  ASSERT_TRUE(f.write("OL", 2));
-  EXPECT_EQ(room.writes, (Writes{{0, 2}}));
-  ASSERT_TRUE(f.seek(0));
-  EXPECT_EQ(room.writes, (Writes{{0, 2}, {5768, 2}}));
-  char head[2];
-  ASSERT_TRUE(f.read(head, 2));
-  EXPECT_EQ(std::string(head, 2), "AB");
-  EXPECT_EQ(room.data["set.hd"].bytes.substr(5766), "xxOL");
-
-  // A buffer larger than the gathering room goes to the file at once.
-  room.writes.clear();
-  std::vector<char> big(1 << 17, 'y');
-  ASSERT_TRUE(f.append(big.data(), big.size()));
-  EXPECT_EQ(room.writes, (Writes{{5770, big.size()}}));
-}
-
-TEST(OutFile, ShortReadsStopAtTheEndAndSayItWasTheEnd) {
-  MemoryFiles room;
-  room.data["set.abh"].bytes = "12345";
-  OutFile f;
-  ASSERT_TRUE(f.open(room, "set.abh", OutFile::Mode::kUpdate));
-  char buf[4];
-  ASSERT_TRUE(f.read(buf, 4));
-  EXPECT_FALSE(f.at_eof());
-  EXPECT_FALSE(f.read(buf, 4));
-  EXPECT_TRUE(f.at_eof());
-  EXPECT_EQ(f.tell(), 5);
-  ASSERT_TRUE(f.seek(0));
-  EXPECT_FALSE(f.at_eof());
+  ASSERT_TRUE(f.open(room, "set.hyd", false));
+  char b[4] = {};
+  ASSERT_TRUE(f.read_at(3, b, 4));
+  EXPECT_EQ(std::string(b, 4), "3456");
+  errno = EIO;
+  EXPECT_FALSE(f.read_at(8, b, 4));
+  EXPECT_EQ(errno, 0);
+  std::vector<uint8_t> all;
+  ASSERT_TRUE(f.read_all(&all));
+  EXPECT_EQ(std::string(all.begin(), all.end()), "0123456789");
 }
 
 TEST(OutFile, FailuresLeaveTheFileRoomsErrorInErrno) {
   MemoryFiles room;
   OutFile f;
-  ASSERT_TRUE(f.open(room, "set.hyd", OutFile::Mode::kAppend));
+  ASSERT_TRUE(f.open(room, "set.hyd", true));
   room.fail_writes = ENOSPC;
-  ASSERT_TRUE(f.write("record", 6));  // gathered: the failure comes with the commit
   errno = 0;
-  EXPECT_FALSE(f.commit());
+  EXPECT_FALSE(f.write_at(0, "abc", 3));
   EXPECT_EQ(errno, ENOSPC);
-  std::vector<char> big(1 << 17, 'y');
+  ASSERT_TRUE(f.close());
   errno = 0;
-  EXPECT_FALSE(f.write(big.data(), big.size()));
-  EXPECT_EQ(errno, ENOSPC);
-
-  OutFile closed;
-  errno = 0;
-  EXPECT_FALSE(closed.commit());
+  EXPECT_FALSE(f.write_at(0, "abc", 3));
   EXPECT_EQ(errno, EBADF);
-  EXPECT_EQ(closed.tell(), -1);
-}
-
-TEST(OutFile, PositionsBeyondThirtyTwoBitsAreRefusedByTell) {
-  MemoryFiles room;
-  room.data["set.hyd"].phantom = int64_t{3} << 30;
-  OutFile f;
-  ASSERT_TRUE(f.open(room, "set.hyd", OutFile::Mode::kAppend));
-  ASSERT_TRUE(f.seek_end());
-  errno = 0;
-  EXPECT_EQ(f.tell(), -1);
-  EXPECT_EQ(errno, EOVERFLOW);
+  EXPECT_FALSE(f.sync());
+  EXPECT_EQ(f.size(), -1);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "base/bytes.h"
 #include "support/output_fixture.h"
+#include "support/stream_builder.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -33,15 +34,6 @@ std::string table(const std::vector<int32_t>& t) {
   std::string s;
   for (int32_t v : t) s += le32(v);
   return s;
-}
-
-std::string header_record(double line_fr, uint32_t main_time) {
-  MainHeader h;
-  h.line_fr = line_fr;
-  h.main_time = main_time;
-  uint8_t b[kMainHeaderSize];
-  encode_main_header(h, b);
-  return std::string(reinterpret_cast<char*>(b), sizeof b);
 }
 
 // An output set in a scratch folder, with writers for the files of an earlier run.
@@ -98,13 +90,19 @@ TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore
   }
   posa[598] = posa[599] = posa[600] = 598000;  // minutes 598 to 600 began in one A block
   write_abh(posa, posb, static_cast<uint32_t>(600 * kMinute + 30));
-  write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
+  testing::StreamBuilder sb;
+  sb.header(kLineFr, 3600).particle(600 * kMinute + 30);
+  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_file(hyd(), sb.stream());
   pixfil(ctx);
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
   EXPECT_EQ(ctx.writer.lastpix_y, static_cast<uint64_t>(600 * kMinute + 30));
-  EXPECT_EQ(ctx.writer.resume_lastpix_y, ctx.writer.lastpix_y);
+  EXPECT_TRUE(ctx.writer.resume_drop);
+  EXPECT_EQ(ctx.writer.resume_t1, 600 * kMinute + 30);
+  EXPECT_EQ(ctx.writer.resume_ties, 1);
+  EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.minutes.posa_bf[600], 598000);
   EXPECT_EQ(ctx.minutes.posb_bf[1441], 1441004);
 }
@@ -115,70 +113,89 @@ TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
   for (double y : {30.0, kMinute + 30}) {
     SetDir f;
     f.write_abh(posa, posb, static_cast<uint32_t>(y));
-    f.write_hd(std::vector<int32_t>(kMinutes, -1), 0, header_record(kLineFr, 3600));
+    testing::StreamBuilder sb;
+    sb.header(kLineFr, 3600).particle(y);
+    f.write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+    write_file(f.hyd(), sb.stream());
     pixfil(f.ctx);
     EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
     EXPECT_EQ(f.ctx.drv.pos_b, 10) << y;
   }
 }
 
-TEST_F(Pixfil, WithoutAHeaderFileTheCursorsRestartAtEntryZero) {
+TEST_F(Pixfil, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
+  // An index file of the created size with nothing saved: the earlier run stopped before its
+  // first save; the header file is created.
   std::vector<int32_t> posa(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
-  write_abh(posa, posa, static_cast<uint32_t>(700 * kMinute));
+  write_file(abh(), table(posa) + table(posa) + le32(0));
   pixfil(ctx);
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);
   EXPECT_EQ(ctx.drv.pos_b, 500);
-  EXPECT_EQ(ctx.writer.resume_lastpix_y, static_cast<uint64_t>(700 * kMinute));
+  EXPECT_FALSE(ctx.writer.resume_drop);
   EXPECT_EQ(read_file(hd()).size(), kHdHeadSize);  // created
+  EXPECT_EQ(t.err(), "");
 }
 
 TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   std::vector<int32_t> zero(kMinutes, 0);
   const uint32_t high = 1;
   write_abh(zero, zero, 0x10u, &high);
+  testing::StreamBuilder sb;
+  sb.header(kLineFr, 3600).particle(4294967312.5);
+  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_file(hyd(), sb.stream());
   pixfil(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, (uint64_t{1} << 32) + 0x10u);
-  EXPECT_EQ(ctx.writer.resume_lastpix_y, (uint64_t{1} << 32) + 0x10u);
+  EXPECT_EQ(ctx.writer.resume_t1, 4294967312.5);
+  EXPECT_EQ(t.err(), "");
 }
 
 TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, 0xFFFFFFF0u);
+  testing::StreamBuilder sb;
+  sb.header(kLineFr, 3600).particle(0xFFFFFFF0u);
+  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_file(hyd(), sb.stream());
   pixfil(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
 
 TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
+  testing::StreamBuilder sb;
+  sb.header(kLineFr, 3600).header(2 * kLineFr, 7200);
+  sb.particle(7 * 2 * kMinute + 5, 30).particle(1441 * 2 * kMinute + 5, 56);
   std::vector<int32_t> pos_pix(kMinutes, -1);
-  for (int m = 0; m <= 7; ++m) pos_pix[m] = 100 * m;
-  pos_pix[1441] = 9999;  // the last entry is not examined for pix_minute
-  const std::string twice = header_record(kLineFr, 3600);
-  write_hd(pos_pix, 56, twice + twice + header_record(2 * kLineFr, 7200));
-  write_file(hyd(), std::string(321, 'x'));
+  for (int m = 0; m <= 7; ++m) pos_pix[m] = sb.offsets()[0];
+  pos_pix[0] = 0;
+  pos_pix[1441] = sb.offsets()[1];  // the last entry is not examined for pix_minute
+  write_hd(pos_pix, 56, sb.hd_records());
+  write_file(hyd(), sb.stream());
+  std::vector<int32_t> zero(kMinutes, 0);
+  write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
   pixfil(ctx);
+  EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.writer.oldlen, 56);
   EXPECT_EQ(ctx.writer.pix_minute, 7);
-  EXPECT_EQ(ctx.writer.pos_pix[7], 700);
+  EXPECT_EQ(ctx.writer.pos_pix[7], sb.offsets()[0]);
   EXPECT_EQ(ctx.writer.pos_pix[8], -1);
-  EXPECT_EQ(ctx.out.pix_end, 321);
-  // The repeated record is counted but listed once.
-  EXPECT_EQ(ctx.hdr.maincnt, 3);
+  EXPECT_EQ(ctx.out.pix_end, static_cast<int32_t>(sb.stream().size()));
+  EXPECT_EQ(ctx.hdr.maincnt, 2);
   EXPECT_EQ(ctx.hdr.maint[0], 3600u);
-  EXPECT_EQ(ctx.hdr.maint[1], 3600u);
-  EXPECT_EQ(ctx.hdr.maint[2], 7200u);
+  EXPECT_EQ(ctx.hdr.maint[1], 7200u);
   ASSERT_NE(ctx.hdr.head, nullptr);
   EXPECT_EQ(ctx.hdr.head->next, ctx.hdr.tail);
   EXPECT_EQ(ctx.hdr.line_fr, 2 * kLineFr);  // the last record read back
-  EXPECT_EQ(ctx.out.hd_stream.tell(), static_cast<int32_t>(kHdHeadSize + 3 * kMainHeaderSize));
 }
 
 TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
-  std::string recs;
-  for (uint32_t i = 0; i < 100; ++i) recs += header_record(kLineFr, 60 + i);
-  write_hd(std::vector<int32_t>(kMinutes, -1), 0, recs);
+  testing::StreamBuilder sb;
+  for (uint32_t i = 0; i < 100; ++i) sb.header(kLineFr, 60 + i);
+  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_file(hyd(), sb.stream());
   EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
   EXPECT_EQ(ctx.hdr.maincnt, 100);
