@@ -16,13 +16,12 @@ namespace quorda {
 
 namespace {
 
-// The newest piece that the run continues, or null. The test of a piece reads its head only and
-// takes one branch: whether a piece ended on the line before, and whether it overlaps, are
-// coin tosses to the branch predictor in heavy rain.
+// The newest piece that the run continues, or null.
 Piece* find_continued(const CamQueues& q, double y, const Run& r) {
   for (Piece* p = q.assign_head; p != nullptr; p = p->next) {
-    const bool hit = (y - p->last_line == 1.0) & (p->last_run.start <= r.end) & (p->last_run.end >= r.start);
-    if (hit) return p;
+    if (y - p->last_line != 1.0) continue;
+    const Run& last = p->runs[p->line_no - 1];
+    if (last.start <= r.end && last.end >= r.start) return p;
   }
   return nullptr;
 }
@@ -34,14 +33,12 @@ void extend(Piece* p, double y, const Run& r) {
     // no pieces of their own, and is dropped at the end of the block.
     p->overflow = 1;
     p->runs[p->line_no - 1] = r;
-    p->last_run = r;
     return;
   }
   p->x_min = std::min(p->x_min, r.start);
   p->x_max = std::max(p->x_max, r.end);
   p->width = std::max<int16_t>(p->width, static_cast<int16_t>(r.end - r.start));
   p->runs[p->line_no] = r;
-  p->last_run = r;
   ++p->line_no;
 }
 

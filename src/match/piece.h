@@ -24,7 +24,6 @@ struct Piece {
   int16_t owner = 0;      // 0 free, 1 just allocated, else the id character of its queue
   int16_t overflow = 0;   // 1 when a line reached the piece while it held MAXLIN lines
   Run* runs = nullptr;    // one run per line, in line order; points into the slot's own storage
-  Run last_run;           // runs[line_no - 1], kept beside the head for piece assignment's scan
 };
 
 // The two queues of one camera.

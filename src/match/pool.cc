@@ -99,7 +99,6 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
   p->last_line = y;
   p->first_line = y;
   p->runs[0] = Run{start, end};
-  p->last_run = p->runs[0];
   p->overflow = 0;
 
   p->next = q.assign_head;

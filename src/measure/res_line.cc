@@ -93,34 +93,11 @@ char* put_other(char* out, double x, int width, int precision) {
   return put_padded(out, text, len, width);
 }
 
-// Number of decimal digits of v (1 for 0), without a branch: the bit length gives the count or
-// one less, and one comparison settles which.
+// Number of decimal digits of v (1 for 0).
 int digit_count(uint64_t v) {
-  const int bits = 64 - __builtin_clzll(v | 1);
-  const int t = (bits * 1233) >> 12;  // floor(bits * log10(2)), the count or one less
-  return t + 1 - static_cast<int>((v | 1) < kPow10[t]);
-}
-
-// The two-character decimal texts of 0 to 99.
-constexpr std::array<char, 200> kPairs = [] {
-  std::array<char, 200> t{};
-  for (int i = 0; i < 100; ++i) {
-    t[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    t[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-  }
-  return t;
-}();
-
-// Writes the `Count` low decimal digits of v backwards, ending before p; returns the first.
-template <int Count>
-char* put_digits(char* p, uint32_t v) {
-  for (int i = 0; i + 1 < Count; i += 2) {
-    p -= 2;
-    std::memcpy(p, &kPairs[2 * (v % 100)], 2);
-    v /= 100;
-  }
-  if (Count % 2 != 0) *--p = static_cast<char>('0' + v % 10);
-  return p;
+  int n = 1;
+  while (n < kMaxDigits && v >= kPow10[n]) ++n;
+  return n;
 }
 
 // Writes q / 10^precision with `precision` decimals, right-aligned in `width` characters. The
@@ -131,25 +108,21 @@ template <int Precision>
 char* put_scaled(char* out, bool negative, uint64_t q, int width) {
   constexpr uint64_t kScale = kPow10[Precision];
   uint64_t whole = q / kScale;
-  const auto frac = static_cast<uint32_t>(q % kScale);
+  auto frac = static_cast<uint32_t>(q % kScale);
   const int len = static_cast<int>(negative) + digit_count(whole) + (Precision > 0 ? Precision + 1 : 0);
   const int field = len > width ? len : width;
   std::memset(out, ' ', kBlock);
   if (field > static_cast<int>(kBlock)) std::memset(out, ' ', static_cast<size_t>(field));
-  char* p = put_digits<Precision>(out + field, frac);
+  char* p = out + field;
+  for (int i = 0; i < Precision; ++i) {
+    *--p = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
   if (Precision > 0) *--p = '.';
-  // The whole part, two digits at a time from its end.
-  while (whole >= 100) {
-    p -= 2;
-    std::memcpy(p, &kPairs[2 * (whole % 100)], 2);
-    whole /= 100;
-  }
-  if (whole >= 10) {
-    p -= 2;
-    std::memcpy(p, &kPairs[2 * whole], 2);
-  } else {
-    *--p = static_cast<char>('0' + whole);
-  }
+  do {
+    *--p = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
   if (negative) *--p = '-';
   return out + field;
 }

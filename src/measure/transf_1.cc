@@ -3,6 +3,7 @@
 // 16-bit words.
 #include "measure/transf_1.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -48,10 +49,22 @@ int put_outline(const Piece& p, uint16_t* values, int at) {
   return at;
 }
 
+// x / b for 0 <= x <= 32 and 1 <= b <= kMaxValueBits: the values a pass of the packer takes, looked
+// up instead of divided (a division per pass cost more than the rest of the pass).
+constexpr auto kPerPass = [] {
+  std::array<std::array<uint8_t, 33>, kMaxValueBits + 1> t{};
+  for (int b = 1; b <= kMaxValueBits; ++b) {
+    for (int x = 0; x <= 32; ++x)
+      t[static_cast<size_t>(b)][static_cast<size_t>(x)] = static_cast<uint8_t>(x / b);
+  }
+  return t;
+}();
+
 // Packs n values of nbits bits each into 16-bit words, pass by pass through a 32-bit accumulator
 // and a carry word. Every pass takes as many values as fit above the carry bits (values past the
-// end count as 0); the carry is stored as a last word. Returns the word count; words beyond
-// kMaxOutlineWords are counted but not stored (such a record is refused by its length anyway).
+// end count as 0); the carry is stored as a last word. REQUIRES: 1 <= nbits <= kMaxValueBits. Returns the
+// word count; words beyond kMaxOutlineWords are counted but not stored (such a record is refused by its
+// length anyway).
 int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
   const uint32_t mask = (uint32_t{1} << nbits) - 1;
   uint32_t carry = 0;
@@ -60,7 +73,7 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
   int w = 0;
   while (index < n) {
     uint32_t acc = carry;
-    const int k = (32 - carry_bits) / nbits;
+    const int k = kPerPass[static_cast<size_t>(nbits)][static_cast<size_t>(32 - carry_bits)];
     for (int j = 0; j < k; ++j, ++index) {
       const uint32_t v = index < n ? (values[index] & mask) : 0;
       acc += v << (j * nbits + carry_bits);

@@ -12,7 +12,8 @@
 // - Nothing is read outside [stream - 8, stream + n): loads near the end are taken from the last
 //   8 bytes before the end and shifted, so the reader can run past the end for as long as it is
 //   asked to, reading zeros, with no bounds check per field and no copy of the frame.
-// - refill() makes at least 56 bits available; peek(w) and skip(w) then take up to that many.
+// - refill() makes at least 56 bits available, ensure(n) at least n; peek(w) and skip(w) then
+//   take up to that many.
 //   The window is a 64-bit word: refill() loads the next 8 bytes at the first unread byte and
 //   shifts them in above the bits still held.
 // - The word-fetch offset: the frame layout reads the stream in 16-bit words through a 32-bit
@@ -62,6 +63,11 @@ class BitReader {
     bits_ |= w << avail_;
     next_ += (63 - avail_) >> 3;
     avail_ |= 56;
+  }
+
+  // At least n bits available after it (n <= 56): a refill only when fewer are left.
+  void ensure(int n) {
+    if (avail_ < n) refill();
   }
 
   // The next w bits, not consumed. REQUIRES: 1 <= w <= the bits available.

@@ -271,7 +271,7 @@ template <typename Clock>
 #pragma GCC unroll 6
       for (; j < kMaxRuns + 1; ++j) {
         if (j == kMaxRuns) break;
-        br.refill();
+        br.ensure(w_pos + w_len);
         const uint32_t p = br.get(w_pos);
         if (p & pos_flag) break;
         const uint32_t s = end + p;
