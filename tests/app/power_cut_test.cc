@@ -17,36 +17,19 @@
 #include "app/entry.h"
 #include "app/run_context.h"
 #include "support/crash_files.h"
+#include "support/memory_run.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::convert;
 using testing::CrashFiles;
 using testing::Loss;
+using testing::Outcome;
 using testing::read_file;
-
-// A scratch folder whose path fits the 19 characters of a settings directory; in memory where the
-// machine has a memory file system, since each run rewrites "res" there.
-class ShortDir {
- public:
-  ShortDir() {
-    char shm[] = "/dev/shm/qpcXXXXXX";
-    char tmp[] = "/tmp/qpcXXXXXX";
-    const char* made = fs::is_directory("/dev/shm") ? ::mkdtemp(shm) : nullptr;
-    if (made == nullptr) made = ::mkdtemp(tmp);
-    path_ = made != nullptr ? std::string(made) + "/" : std::string();
-  }
-  ~ShortDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing::ShortDir;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kStride = 4;  // the sanitizer build tries every 4th point
@@ -55,41 +38,6 @@ constexpr int kStride = 1;
 #endif
 
 const char* const kSet[] = {"V26150_1.hyd", "V26150_1.hd", "V26150_1.abh"};
-
-struct Outcome {
-  int status = -1;
-  bool cut = false;  // the power failed
-  std::string err;
-};
-
-// One run in `dir` through `files`; the clock moves a second at every reading, so that the
-// writer's timed saves come every few passes.
-Outcome convert(const std::string& dir, Files& files) {
-  testing::FakePlatform platform;
-  platform.clock_step = 1;
-  auto ctx = make_run_context(&platform, &files);
-  char* err_text = nullptr;
-  size_t err_size = 0;
-  FILE* err = ::open_memstream(&err_text, &err_size);
-  FILE* out = std::fopen("/dev/null", "w");
-  ctx->diag.err = err;
-  ctx->diag.out = out;
-  ctx->home = dir;
-  const std::string raw = dir + "V26150_1.ab";
-  const char* argv[] = {"quorda", raw.c_str(), "/e"};
-  Outcome o;
-  try {
-    o.status = run_quorda(*ctx, 3, argv);
-  } catch (const testing::PowerCut&) {
-    o.cut = true;
-  }
-  ctx.reset();
-  std::fclose(err);
-  o.err.assign(err_text, err_size);
-  std::free(err_text);
-  std::fclose(out);
-  return o;
-}
 
 class PowerCut : public ::testing::Test {
  protected:

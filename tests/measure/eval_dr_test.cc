@@ -1,4 +1,4 @@
-// eval_dr: header selection, the measures of a pair and the line written to "res".
+// measure_drop: header selection, the measures of a pair and the line written to "res".
 #include "measure/eval_dr.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ struct Measures {
 
 Measures eval(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Measures m;
-  eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
+  measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
   return m;
 }
 
@@ -62,7 +62,7 @@ TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
     second->diag = run.ctx->diag;
     testing::setup_worked_example(*second);
     float e, sa, sb, v;
-    eval_dr(*second, a.p, b.p, &e, &sa, &sb, &v);
+    measure_drop(*second, a.p, b.p, &e, &sa, &sb, &v);
     close_res(*second);
     EXPECT_EQ(second->eval.res, nullptr);
     EXPECT_EQ(testing::read_file(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
@@ -91,8 +91,8 @@ TEST(EvalDr, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
   ctx.hdr.line_fr = 1.0;
   // line_fr 1.0: the headers lie at lines 100 and 200; their centre pixels tell them apart.
-  main_tim(ctx, testing::header_at(100, 1.0, 300));
-  main_tim(ctx, testing::header_at(200, 1.0, 100));
+  insert_header(ctx, testing::header_at(100, 1.0, 300));
+  insert_header(ctx, testing::header_at(200, 1.0, 100));
   OwnedPiece b(same_runs(4, 100, 110), 0);
   auto scale_b_at = [&](double t1) {
     OwnedPiece a(same_runs(4, 100, 110), t1);
@@ -115,11 +115,11 @@ TEST(EvalDr, MissingHeadersEndTheRunWithTheirMessages) {
   OwnedPiece a(same_runs(4, 100, 110), 50.7);
   OwnedPiece b(same_runs(4, 100, 110), 60);
   Measures m;
-  auto call = [&] { eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
+  auto call = [&] { measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "eval_dr 01: no main header in file ?!? \n");
   run.clear_streams();
-  main_tim(*run.ctx, testing::header_at(100, 1.0, 256));
+  insert_header(*run.ctx, testing::header_at(100, 1.0, 256));
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "t1=50, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
   run.clear_streams();
