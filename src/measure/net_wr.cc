@@ -14,6 +14,7 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/particle_record.h"
 #include "measure/measure_run.h"
 #include "measure/transf_1.h"
 
@@ -21,7 +22,6 @@ namespace quorda {
 
 namespace {
 
-constexpr int kLenMask = 0x7FF;  // bits 0 to 10 of len_bits: the record length
 constexpr int64_t kFlushSeconds = 3;
 
 void put_table(const int32_t* table, uint8_t* p) {

@@ -17,9 +17,7 @@ namespace quorda {
 namespace {
 
 // Outline values are packed with at most this many bits: bits 0 to 9 of the piece widths.
-constexpr int kMaxValueBits = 10;
 constexpr int kWidthLimit = 1 << kMaxValueBits;
-constexpr int kLenBitsShift = 11;
 
 // Fixed-point scales of the head's measures. The products are formed in single precision, as the
 // measures are held, and only then truncated: 0.153f (0.152999997...) × 10000 is 1530 in single
