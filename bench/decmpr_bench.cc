@@ -76,7 +76,7 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   for (auto _ : state) {
     for (const auto& b : blocks) {
       int16_t n = 0;
-      int r = decmpr(*ctx, b.data(), static_cast<int32_t>(b.size()), &n);
+      int r = decode_line_block(*ctx, b.data(), static_cast<int32_t>(b.size()), &n);
       if (r != 1) state.SkipWithError("block rejected");
       decoded += n;
     }

@@ -3,7 +3,7 @@
 // A pass reads camera A up to and including its next line block, then camera B until B's line
 // time has caught up with A's (or to the end of the data once A is there), and then lets the
 // matcher pair the finished pieces. Main headers met by either cursor go, after a save of the
-// writer's buffer, to main_hr, which takes each one once. The end of the raw file is measured
+// writer's buffer, to take_main_header, which takes each one once. The end of the raw file is measured
 // anew whenever a cursor reaches the end measured last, so data appended meanwhile are read too,
 // while a file that lies wholly within the known end is read without a system call per record.
 //
@@ -51,7 +51,7 @@ bool output_failed(const RunContext& ctx) {
 }
 
 // Measures the raw file; on failure rawend keeps its value.
-void measure_rawend(RunContext& ctx, const char* tag) {
+void update_raw_end(RunContext& ctx, const char* tag) {
   bool ok = true;
   int32_t end = measure_raw_end(ctx, &ok);
   if (!ok) {
@@ -65,7 +65,7 @@ void measure_rawend(RunContext& ctx, const char* tag) {
 // only when the end measured last does not already leave room.
 bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
   if (pos < ctx.drv.rawend) return true;
-  measure_rawend(ctx, end_tag);
+  update_raw_end(ctx, end_tag);
   return pos < ctx.drv.rawend;
 }
 
@@ -110,13 +110,13 @@ void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
   ctx.writer.force_write = 1;
   net_wr_append(ctx);
-  main_hr(ctx, rec.payload, rec.cmpr_n);
+  take_main_header(ctx, rec.payload, rec.cmpr_n);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
   int16_t n_lin = 0;
-  if (decmpr(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
+  if (decode_line_block(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
@@ -134,7 +134,7 @@ Took take_record(RunContext& ctx, Camera& cam) {
   RawRecord rec;
   ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
   if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
-    measure_rawend(ctx, cam.end_tag);
+    update_raw_end(ctx, cam.end_tag);
     st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
   }
   if (st != ReadStatus::kOk) {
@@ -157,7 +157,7 @@ void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   d.first_pass = 0;
   show_banner(ctx);
-  tables(ctx);
+  load_correction_tables(ctx);
   read_hyd_path(ctx);
   label_queues(ctx);
   while (!ctx.raw.raw_file.is_open()) {
@@ -165,7 +165,7 @@ void first_pass(RunContext& ctx) {
     if (progress_tick(ctx) == 0) cancel_run(ctx);
   }
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
-  pixfil(ctx);
+  open_output_set(ctx);
 }
 
 // Camera A: records up to and including one line block.
@@ -207,7 +207,7 @@ bool step_b(RunContext& ctx) {
 
 }  // namespace
 
-int makepix(RunContext& ctx) {
+int run_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
   if (d.first_pass == 1) first_pass(ctx);
@@ -228,7 +228,7 @@ int makepix(RunContext& ctx) {
 
   if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
     hprintf(ctx.diag, "calling findmatch\n");
-    find_m(ctx, &d.total, d.last_a);
+    match_pieces(ctx, &d.total, d.last_a);
   }
 
   if (d.eof_a == 1 && d.eof_b == 1) {

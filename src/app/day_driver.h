@@ -6,6 +6,6 @@ namespace quorda {
 struct RunContext;
 
 // One pass; returns 1 when the run goes on. The run ends inside a pass through end_run.
-int makepix(RunContext& ctx);
+int run_pass(RunContext& ctx);
 
 }  // namespace quorda

@@ -45,9 +45,9 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
     scan_switches(ctx, argc, argv);
     parse_command_line(ctx, argc, argv);
     if (ctx.cmd.stderr_to_screen == 0) open_error_file(ctx);
-    while (makepix(ctx) != 0) {
+    while (run_pass(ctx) != 0) {
     }
-    // makepix returned 0: the run was cancelled at a tick (ESC or a termination signal).
+    // run_pass returned 0: the run was cancelled at a tick (ESC or a termination signal).
     status = ctx.tick.cancel_status;
   } catch (const RunEnd& e) {
     status = e.status;

@@ -11,7 +11,7 @@ struct RunContext;
 int quorda_main(int argc, const char* const* argv, Platform& platform, Files& files);
 
 // The run on a context made by the caller (quorda_main, or a test with captured streams): zone-
-// free time, start time, banner, switches, command line, the error file, then makepix until the
+// free time, start time, banner, switches, command line, the error file, then run_pass until the
 // run ends. Returns the exit status: 0 for a completed run, ESC and "/?", 1 after a fatal
 // error, 2 for the usage text, 130/143 when SIGINT/SIGTERM cancelled the run.
 //

@@ -47,7 +47,7 @@ int progress_tick(RunContext& ctx) {
     make_time_zone_free();
     t.first_tick = 0;
     read_settings(ctx);
-    rawfil(ctx);
+    open_raw_file(ctx);
   }
   if (int sig = ctx.platform->pending_signal(); sig != 0) {
     t.cancel_status = signal_status(sig);

@@ -2,12 +2,12 @@
 // looks for ESC or a termination signal.
 //
 // The first call makes time zone-free, reads all settings (read_settings) and opens the raw file
-// (rawfil); their failures end the run. The four-line summary stands at row 14, column 0 and is
+// (open_raw_file); their failures end the run. The four-line summary stands at row 14, column 0 and is
 // redrawn, and the keyboard looked at, at most ten times a second; the first tick always draws.
 //
 // Cancelling: when progress_tick returns 0, ctx.tick.cancel_status holds the status the run must
 // end with (0 for ESC, 130 for SIGINT, 143 for SIGTERM). The driver then cleans up without the
-// final save and either calls end_run(ctx.tick.cancel_status) or returns 0 from makepix, which
+// final save and either calls end_run(ctx.tick.cancel_status) or returns 0 from run_pass, which
 // the entry turns into that same status.
 #pragma once
 

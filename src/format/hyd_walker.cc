@@ -14,8 +14,6 @@ namespace quorda {
 
 namespace {
 
-constexpr int kLenMask = 0x7FF;
-constexpr int kNbitsShift = 11;
 constexpr int kMaxNbits = 10;
 
 // A minute formed from a damaged t1 may lie far outside any integer type.
@@ -56,7 +54,7 @@ HydWalk walk_hyd(std::span<const uint8_t> stream) {
       return w;
     } else {
       e.length = first & kLenMask;
-      e.nbits = first >> kNbitsShift;
+      e.nbits = first >> kLenBitsShift;
       if (e.length < static_cast<int32_t>(kPixHeadSize) || e.length % 2 != 0) {
         w.error = at(offset, "particle length " + std::to_string(e.length) + " is not a record length");
         return w;

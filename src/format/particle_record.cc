@@ -7,9 +7,6 @@ namespace quorda {
 
 namespace {
 
-constexpr int kLenMask = 0x7FF;
-constexpr int kNbitsShift = 11;
-
 template <typename WordAt>
 int unpack(int n_words, WordAt word_at, int nbits, int count, int16_t* out) {
   const uint32_t mask = (1u << nbits) - 1;
@@ -37,7 +34,7 @@ ParticleHead decode_particle_head(const uint8_t* p) {
   ParticleHead h;
   const uint16_t len_bits = get_u16(p + pixhead::kLenBits);
   h.length = len_bits & kLenMask;
-  h.nbits = len_bits >> kNbitsShift;
+  h.nbits = len_bits >> kLenBitsShift;
   h.len_prev = get_i16(p + pixhead::kLenPrev);
   h.t1 = get_f64(p + pixhead::kT1);
   h.eq_diam = get_i16(p + pixhead::kEqDiam);

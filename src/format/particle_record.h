@@ -15,6 +15,12 @@
 
 namespace quorda {
 
+// The first word of a particle record (len_bits): the record length in bits 0 to 10, the bits per
+// outline value above them. Outline values have at most 10 bits.
+inline constexpr int kLenMask = 0x7FF;
+inline constexpr int kLenBitsShift = 11;
+inline constexpr int kMaxValueBits = 10;
+
 // Particle record head, offsets in the 30-byte head.
 namespace pixhead {
 inline constexpr size_t kLenBits = 0;

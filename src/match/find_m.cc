@@ -22,7 +22,7 @@ constexpr float kMinRatio = 2.0f / 3.0f;
 
 }  // namespace
 
-int match_test(const MatchRun& ctx, const Piece& a, const Piece& b) {
+int pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b) {
   const int wa = a.width;
   const int wb = b.width;
   if (wa == 0 || wb == 0) {
@@ -49,7 +49,7 @@ int chrono_write_check(const MatchRun& ctx, const Piece& a) {
   return 0;
 }
 
-void find_m(const MatchRun& ctx, int32_t* total, double newest_a) {
+void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
   int32_t matched = 0;
   const double limit = newest_a - MATCH_SPAN;
   CamQueues& qa = ctx.queues_a;
@@ -75,7 +75,7 @@ void find_m(const MatchRun& ctx, int32_t* total, double newest_a) {
         b = b_follow;
         continue;
       }
-      if (match_test(ctx, *a, *b) != 0) {
+      if (pieces_match(ctx, *a, *b) != 0) {
         ++*total;
         ++matched;
         if (chrono_write_check(ctx, *a) != 0) ctx.sink.take(*a, *b);

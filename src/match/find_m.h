@@ -10,8 +10,8 @@
 namespace quorda {
 
 // newest_a is the y_count of the last line of the last decoded camera A block.
-void find_m(const MatchRun& ctx, int32_t* total, double newest_a);
-int match_test(const MatchRun& ctx, const Piece& a, const Piece& b);
+void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a);
+int pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b);
 int chrono_write_check(const MatchRun& ctx, const Piece& a);
 
 }  // namespace quorda

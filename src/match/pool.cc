@@ -23,7 +23,7 @@ void empty_queue(const MatchRun& ctx, Piece*& head, Piece*& tail) {
     Piece* p = head;
     head = p->next;
     if (head != nullptr) head->prev = nullptr;
-    w_free(ctx, p);
+    free_piece(ctx, p);
   }
   tail = nullptr;
 }
@@ -46,7 +46,7 @@ void init_pool(Pool& pool) {
   pool.pool_next = 0;
 }
 
-Piece* w_alloc(const MatchRun& ctx) {
+Piece* take_piece(const MatchRun& ctx) {
   Pool& pool = ctx.pool;
   for (int tries = 0; tries < POOL_SIZE; ++tries) {
     const int i = pool.pool_next;
@@ -63,7 +63,7 @@ Piece* w_alloc(const MatchRun& ctx) {
   return nullptr;
 }
 
-void w_free(const MatchRun& ctx, Piece* p) {
+void free_piece(const MatchRun& ctx, Piece* p) {
   // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
   // defined.
   const uintptr_t base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
@@ -79,15 +79,15 @@ void w_free(const MatchRun& ctx, Piece* p) {
 }
 
 Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
-  Piece* p = w_alloc(ctx);
+  Piece* p = take_piece(ctx);
   if (p == nullptr) {
     errf(ctx.diag, "queues emptied by force !");
     empty_queue(ctx, ctx.queues_a.wait_head, ctx.queues_a.wait_tail);
     empty_queue(ctx, ctx.queues_b.wait_head, ctx.queues_b.wait_tail);
     empty_queue(ctx, ctx.queues_a.assign_head, ctx.queues_a.assign_tail);
     empty_queue(ctx, ctx.queues_b.assign_head, ctx.queues_b.assign_tail);
-    p = w_alloc(ctx);
-    // Only a slot taken by w_alloc and never queued could still be in use here; retrying would
+    p = take_piece(ctx);
+    // Only a slot taken by take_piece and never queued could still be in use here; retrying would
     // loop for ever, so the run ends.
     if (p == nullptr) fatal(ctx.diag, "** new_piece: no free piece slot after emptying all queues\n");
   }
@@ -114,12 +114,12 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
 
 void unlink_assign(const MatchRun& ctx, Piece* p, CamQueues& q) {
   unlink(p, q.assign_head, q.assign_tail);
-  w_free(ctx, p);
+  free_piece(ctx, p);
 }
 
 void unlink_wait(const MatchRun& ctx, Piece* p, CamQueues& q) {
   unlink(p, q.wait_head, q.wait_tail);
-  w_free(ctx, p);
+  free_piece(ctx, p);
 }
 
 void chain_queues(const MatchRun& ctx, CamQueues& q) {

@@ -19,9 +19,9 @@ void init_pool(Pool& pool);
 
 // Returns a free slot with owner 1 and no neighbours, or null when all POOL_SIZE slots are in
 // use. The search starts at the cursor, which afterwards stands behind the slot returned.
-Piece* w_alloc(const MatchRun& ctx);
+Piece* take_piece(const MatchRun& ctx);
 // Gives a slot back. An address that is not the start of a slot ends the run.
-void w_free(const MatchRun& ctx, Piece* p);
+void free_piece(const MatchRun& ctx, Piece* p);
 // Takes a slot (emptying all queues by force when the pool is full), fills it as a one-line piece
 // and pushes it at the head of the assign queue.
 Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q);

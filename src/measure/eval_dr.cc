@@ -1,4 +1,4 @@
-// eval_dr: measures one matched pair (plane distance, fall velocity, pixel widths, volume and
+// measure_drop: measures one matched pair (plane distance, fall velocity, pixel widths, volume and
 // equivalent diameter, derived velocities, heights and axis ratios) and writes its line to the
 // text file "res".
 //
@@ -138,8 +138,8 @@ PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H
 
 }  // namespace
 
-void eval_dr(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam, float* scale_a,
-             float* scale_b, float* vel) {
+void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam,
+                  float* scale_a, float* scale_b, float* vel) {
   Diag& d = ctx.diag;
   const Settings& s = ctx.settings;
   const CorrTables& corr = ctx.corr;

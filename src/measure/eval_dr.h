@@ -6,8 +6,8 @@
 
 namespace quorda {
 
-void eval_dr(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam, float* scale_a,
-             float* scale_b, float* vel);
+void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam,
+                  float* scale_a, float* scale_b, float* vel);
 
 // Flushes and closes the text file "res" if it is open; a failure is reported on the error stream.
 // Called by the clean-up at the end of the run.

@@ -1,6 +1,6 @@
 // The hydrometeor output writer.
 //
-// net_wr turns each matched pair into a particle record (transf_1), drops particles that an
+// net_wr turns each matched pair into a particle record (pack_particle), drops particles that an
 // earlier run already wrote, collects the records in the writer's buffer, keeps the per-minute
 // index pos_pix and saves now and then: more than three seconds after the last save, when the
 // buffer would fill, and whenever force_write is set. The hot path (a pair without a save) makes
@@ -14,6 +14,7 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/particle_record.h"
 #include "measure/measure_run.h"
 #include "measure/transf_1.h"
 
@@ -21,7 +22,6 @@ namespace quorda {
 
 namespace {
 
-constexpr int kLenMask = 0x7FF;  // bits 0 to 10 of len_bits: the record length
 constexpr int64_t kFlushSeconds = 3;
 
 void put_table(const int32_t* table, uint8_t* p) {
@@ -121,7 +121,7 @@ void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
   int len = 0;
   double t1 = 0.0;
   if (pair) {
-    if (transf_1(ctx, *drop_a, *drop_b, outline, head) == 0) return;
+    if (pack_particle(ctx, *drop_a, *drop_b, outline, head) == 0) return;
     len = get_u16(head + pixhead::kLenBits) & kLenMask;
     if (len < static_cast<int>(kPixHeadSize)) return;
     t1 = get_f64(head + pixhead::kT1);

@@ -3,7 +3,7 @@
 // Records are collected in the 200000-byte buffer of the writer state and reach the files only
 // through a save, which appends the buffer to the hydrometeor file and rewrites the heads of the
 // header file (pos_pix, oldlen) and of the index file (posa_bf, posb_bf, lastpix_y). Particles at
-// or before the resume point restored by pixfil are dropped. Single-threaded.
+// or before the resume point restored by open_output_set are dropped. Single-threaded.
 #pragma once
 
 #include "match/piece.h"

@@ -124,7 +124,7 @@ void build_table(const float* p, const float* s, float* table) {
 
 }  // namespace
 
-void tables(const MeasureRun& ctx) {
+void load_correction_tables(const MeasureRun& ctx) {
   CorrTables& c = ctx.corr;
   hprintf(ctx.diag, "tables: calib=%d \n", ctx.calib);
   if (ctx.calib != 0) {

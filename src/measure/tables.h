@@ -5,6 +5,6 @@
 
 namespace quorda {
 
-void tables(const MeasureRun& ctx);
+void load_correction_tables(const MeasureRun& ctx);
 
 }  // namespace quorda

@@ -1,4 +1,4 @@
-// transf_1: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
+// pack_particle: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
 // with the particle's measures in fixed point, and the outline of both pieces bit-packed into
 // 16-bit words.
 #include "measure/transf_1.h"
@@ -17,9 +17,7 @@ namespace quorda {
 namespace {
 
 // Outline values are packed with at most this many bits: bits 0 to 9 of the piece widths.
-constexpr int kMaxValueBits = 10;
 constexpr int kWidthLimit = 1 << kMaxValueBits;
-constexpr int kLenBitsShift = 11;
 
 // Fixed-point scales of the head's measures. The products are formed in single precision, as the
 // measures are held, and only then truncated: 0.153f (0.152999997...) × 10000 is 1530 in single
@@ -89,8 +87,8 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
 
 }  // namespace
 
-int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
-             uint8_t* head) {
+int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
+                  uint8_t* head) {
   Diag& d = ctx.diag;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
@@ -104,7 +102,7 @@ int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, ui
 
   // The text line is written also for a pair whose record is refused below.
   float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
-  eval_dr(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
+  measure_drop(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
 
   uint16_t values[kMaxOutlineValues];
   int n = put_outline(drop_a, values, 0);

@@ -11,7 +11,7 @@ namespace quorda {
 
 // Returns 1 and fills head (30 bytes) and outline (at least kMaxOutlineWords words) when the
 // record was built; 0 when it was refused.
-int transf_1(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
-             uint8_t* head);
+int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
+                  uint8_t* head);
 
 }  // namespace quorda

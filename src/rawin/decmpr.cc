@@ -327,7 +327,7 @@ int decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t len,
 
 }  // namespace
 
-int decmpr(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
+int decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
   Decoder& dec = ctx.dec;
   Diag& diag = ctx.diag;
   if (len < kLineCountSize) {

@@ -22,6 +22,6 @@ namespace quorda {
 // Decodes the block payload (len bytes) into ctx.dec.line_buf. Sets *n_lin to the announced count
 // (0 when it is not positive). Returns 1 when the lines are usable, else 0. A block announcing
 // more than 2000 lines is cut to its first 2000: the caller uses min(*n_lin, 2000) lines.
-int decmpr(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin);
+int decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin);
 
 }  // namespace quorda

@@ -1,4 +1,4 @@
-// main_hr: takes each raw main header of the run once, completes it with the settings into the
+// take_main_header: takes each raw main header of the run once, completes it with the settings into the
 // 74-byte main header record, lists it, and appends it to the header file and the hydrometeor
 // file.
 #include "rawin/main_hr.h"
@@ -95,7 +95,7 @@ void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
 
 }  // namespace
 
-void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
+void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
   HeaderBook& hb = ctx.hdr;
   hprintf(ctx.diag, "main_hr: \n");
   if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {
@@ -126,7 +126,7 @@ void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
   }
 
   const MainHeader rec = build_record(ctx, hp);
-  main_tim(ctx, rec);
+  insert_header(ctx, rec);
 
   uint8_t bytes[kMainHeaderSize];
   encode_main_header(rec, bytes);

@@ -1,5 +1,5 @@
-// Main headers: main_hr takes a raw main header met by a cursor once, lists it by time of day and
-// appends its 74-byte record to the header file and the hydrometeor file; main_tim keeps the
+// Main headers: take_main_header takes a raw main header met by a cursor once, lists it by time of day and
+// appends its 74-byte record to the header file and the hydrometeor file; insert_header keeps the
 // header list in ascending order of time of day.
 #pragma once
 
@@ -12,9 +12,9 @@ namespace quorda {
 
 // Takes the raw main header payload (len bytes; only the first 56 are read). A payload shorter
 // than 56 bytes is reported with " main_hr01 " and skipped.
-void main_hr(const RawinRun& ctx, const uint8_t* payload, int32_t len);
+void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len);
 
 // Adds the record to the header list, or ends the run on a negative time jump.
-void main_tim(const RawinRun& ctx, const MainHeader& rec);
+void insert_header(const RawinRun& ctx, const MainHeader& rec);
 
 }  // namespace quorda

@@ -1,4 +1,4 @@
-// main_tim: keeps the header list of the run in strictly ascending order of time of day and stops
+// insert_header: keeps the header list of the run in strictly ascending order of time of day and stops
 // the run when a header would go back in time.
 #include <cstring>
 
@@ -54,7 +54,7 @@ bool same_bytes(const MainHeader& x, const MainHeader& y) {
 
 }  // namespace
 
-void main_tim(const RawinRun& ctx, const MainHeader& rec) {
+void insert_header(const RawinRun& ctx, const MainHeader& rec) {
   HeaderBook& hb = ctx.hdr;
   const double line = static_cast<double>(rec.main_time % kSecondsPerDay) * rec.line_fr;
 

@@ -1,10 +1,10 @@
 // The output file set of one raw file and the resume point of an earlier run.
 //
-// pixfil names the hydrometeor (".hyd"), header (".hd") and index (".abh") files after the raw
+// open_output_set names the hydrometeor (".hyd"), header (".hd") and index (".abh") files after the raw
 // file's base name and reads what an earlier run left. Before anything is appended, the set is
 // brought back to its last save (plan_recovery): records written after it are cut and the header
 // file's head is made to agree with what is kept; what was cut is written to the error stream. A
-// set that cannot be brought back is left untouched and ends the run. Then pixfil creates missing
+// set that cannot be brought back is left untouched and ends the run. Then open_output_set creates missing
 // files with their initial heads, restores the saved state and sets both raw-file cursors to the
 // resume point. The header file is read back before the index file is evaluated: its last main
 // header record gives the line frequency needed to turn the saved lastpix_y into a minute of the
@@ -134,7 +134,7 @@ void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<
     hprintf(ctx.diag, "maincnt=%d maint=%lu \n", hb.maincnt, h.main_time);
     ++hb.maincnt;
     if (hb.maincnt == kMaxMainHeaders) fatal(ctx.diag, " more than 100 mainheaders ! \n");
-    main_tim(ctx, h);
+    insert_header(ctx, h);
     last_line_fr = h.line_fr;
     any = true;
   }
@@ -208,7 +208,7 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
 
 }  // namespace
 
-void pixfil(const RawinRun& ctx) {
+void open_output_set(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;

@@ -7,6 +7,6 @@ namespace quorda {
 
 // Builds the three names, opens or creates the files, restores the saved state and sets the two
 // raw-file cursors to the resume point.
-void pixfil(const RawinRun& ctx);
+void open_output_set(const RawinRun& ctx);
 
 }  // namespace quorda

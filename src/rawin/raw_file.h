@@ -84,7 +84,7 @@ class RawCursor {
 
 // Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, mp_nam, the
 // file itself. Ends the run when the file cannot be opened.
-void rawfil(const RawinRun& ctx);
+void open_raw_file(const RawinRun& ctx);
 
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
 int32_t raw_day_from_name(const std::string& file_name);

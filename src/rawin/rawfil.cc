@@ -38,7 +38,7 @@ int32_t raw_day_from_name(const std::string& file_name) {
   return year * 1000 + day;
 }
 
-void rawfil(const RawinRun& ctx) {
+void open_raw_file(const RawinRun& ctx) {
   RawInput& raw = ctx.raw;
   raw.raw_day = raw_day_from_name(ctx.filespec_name);
   hprintf(ctx.diag, "raw_day=%ld\n", raw.raw_day);

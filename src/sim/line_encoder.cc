@@ -1,4 +1,4 @@
-// The line encoder: camera lines into line-block payloads that decmpr decodes back to the same
+// The line encoder: camera lines into line-block payloads that decode_line_block decodes back to the same
 // lines, and the writers of raw records.
 //
 // Lines are taken one at a time into the open frame of the open block. Each frame keeps the

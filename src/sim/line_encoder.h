@@ -1,4 +1,4 @@
-// The encoder: camera lines into line-block payloads, the exact inverse of decmpr; and writers for
+// The encoder: camera lines into line-block payloads, the exact inverse of decode_line_block; and writers for
 // raw records and raw main headers. Tests, benchmarks and the raw-data simulator make raw files
 // with it.
 #pragma once

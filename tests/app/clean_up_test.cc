@@ -18,7 +18,7 @@ using testing::TestRun;
 struct CleanUp : ::testing::Test {
   CleanUp() {
     testing::name_output_set(ctx, t.dir.path());
-    pixfil(ctx);
+    open_output_set(ctx);
     testing::write_file(ctx.raw.mp_nam, "");
     EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.mp_nam));
   }

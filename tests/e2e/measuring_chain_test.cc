@@ -50,7 +50,7 @@ void setup_instrument(RunContext& ctx, const sim::DayConfig& cfg) {
   rec.l0_1 = h.l0_1;
   rec.l0_2 = h.l0_2;
   ctx.hdr.line_fr = h.line_fr;
-  main_tim(ctx, rec);
+  insert_header(ctx, rec);
 }
 
 // All pieces of both cameras, by first line and x_min.
@@ -62,7 +62,7 @@ void cut_pieces(RunContext& ctx, const std::vector<uint8_t>& raw,
     const int cam = rec.kind == kKindLinesA ? 0 : 1;
     CamQueues& q = cam == 0 ? ctx.queues_a : ctx.queues_b;
     int16_t n = 0;
-    ASSERT_EQ(decmpr(ctx, &raw[rec.offset], rec.length, &n), 1);
+    ASSERT_EQ(decode_line_block(ctx, &raw[rec.offset], rec.length, &n), 1);
     assign_pieces(ctx, LineBlock{n, ctx.dec.line_buf}, q);
     chain_queues(ctx, q);
     for (Piece* p = q.wait_tail; p != nullptr; p = p->prev) {
@@ -105,7 +105,7 @@ TEST(MeasuringChain, MeasuresTheIsolatedDropsOfASimulatedDayAtTheirSizeAndSpeed)
     EXPECT_EQ(b->second->p.x_max, r.x_max[1]);
     uint16_t outline[kMaxOutlineWords];
     uint8_t head[kPixHeadSize];
-    ASSERT_EQ(transf_1(ctx, a->second->p, b->second->p, outline, head), 1);
+    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, outline, head), 1);
     Particle q;
     q.t1 = get_f64(head + pixhead::kT1);
     q.x_min_a = get_i16(head + pixhead::kXMinA);

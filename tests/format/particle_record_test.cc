@@ -17,7 +17,7 @@ namespace {
 using testing::OwnedPiece;
 using testing::TestRun;
 
-// The head and words of transf_1 laid out as in the stream.
+// The head and words of pack_particle laid out as in the stream.
 struct Built {
   int ok = 0;
   std::vector<uint8_t> bytes;
@@ -27,7 +27,7 @@ Built build(TestRun& run, const Piece& a, const Piece& b) {
   uint8_t head[kPixHeadSize] = {};
   uint16_t words[kMaxOutlineWords] = {};
   Built r;
-  r.ok = transf_1(*run.ctx, a, b, words, head);
+  r.ok = pack_particle(*run.ctx, a, b, words, head);
   if (r.ok == 0) return r;
   const int len = get_u16(head) & 0x7FF;
   r.bytes.assign(head, head + kPixHeadSize);

@@ -13,7 +13,7 @@ int corrfact(const uint8_t* data, size_t size) {
   static testing::FakePlatform platform;
   static const std::unique_ptr<RunContext> ctx = quiet_context(&platform, folder.path());
   try {
-    tables(*ctx);
+    load_correction_tables(*ctx);
   } catch (const RunEnd&) {
   }
   return 0;

@@ -14,7 +14,7 @@ int line_block(const uint8_t* data, size_t size) {
   static const std::unique_ptr<RunContext> ctx = quiet_context(&platform, "");
   const auto len = static_cast<int32_t>(std::min<size_t>(size, kMaxPayload));
   int16_t n_lin = 0;
-  if (decmpr(*ctx, data, len, &n_lin) == 1) {
+  if (decode_line_block(*ctx, data, len, &n_lin) == 1) {
     for (int i = 0; i < std::min<int>(n_lin, kLineBufLines); ++i) {
       const int16_t runs = ctx->dec.line_buf[i].n_runs;
       if (runs < 0 || runs > kMaxRuns) std::abort();

@@ -23,7 +23,7 @@ struct FindM : ::testing::Test {
   FindM() {
     testing::name_output_set(ctx, t.dir.path());
     testing::prepare_measure(ctx);
-    pixfil(ctx);
+    open_output_set(ctx);
     ctx.writer.force_write = 1;
     net_wr(ctx, nullptr, nullptr);
     testing::take_header(ctx, testing::raw_header(kLineFr, 14699u * 86400u));
@@ -70,7 +70,7 @@ struct FindM : ::testing::Test {
     }
     return v;
   }
-  void match(double newest_a) { find_m(ctx, &total, newest_a); }
+  void match(double newest_a) { match_pieces(ctx, &total, newest_a); }
 
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -178,17 +178,17 @@ TEST(MatchTest, WidthsMustBeSimilar) {
   for (const Case& c : cases) {
     const Piece pa = piece(c.wa, 100, 110);
     const Piece pb = piece(c.wb, 101, 111);
-    EXPECT_EQ(match_test(*t.ctx, pa, pb), c.expected) << c.wa << "/" << c.wb;
+    EXPECT_EQ(pieces_match(*t.ctx, pa, pb), c.expected) << c.wa << "/" << c.wb;
   }
 }
 
 TEST(MatchTest, BMustLieLaterThanAOnTheWhole) {
   TestRun t;
   const Piece pa = piece(10, 100, 110);
-  EXPECT_EQ(match_test(*t.ctx, pa, piece(10, 100, 110)), 0);      // 0 + 0
-  EXPECT_EQ(match_test(*t.ctx, pa, piece(10, 100, 111)), 1);      // 0 + 1
-  EXPECT_EQ(match_test(*t.ctx, pa, piece(10, 101, 109)), 0);      // 1 - 1
-  EXPECT_EQ(match_test(*t.ctx, pa, piece(10, 100.9, 110.9)), 0);  // each cut towards zero
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 110)), 0);      // 0 + 0
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 111)), 1);      // 0 + 1
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 101, 109)), 0);      // 1 - 1
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100.9, 110.9)), 0);  // each cut towards zero
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct PoolRun : TestRun {
 
 TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   PoolRun t;
-  Piece* first = w_alloc(t.c());
+  Piece* first = take_piece(t.c());
   ASSERT_EQ(first, &t.c().pool.slots[0]);
   EXPECT_EQ(t.c().pool.pool_next, 1);
   EXPECT_EQ(first->owner, 1);
@@ -37,28 +37,28 @@ TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   EXPECT_EQ(first->prev, nullptr);
   EXPECT_EQ(first->runs, t.c().pool.run_store[0]);
 
-  for (int i = 1; i < POOL_SIZE; ++i) ASSERT_EQ(w_alloc(t.c()), &t.c().pool.slots[i]);
+  for (int i = 1; i < POOL_SIZE; ++i) ASSERT_EQ(take_piece(t.c()), &t.c().pool.slots[i]);
   EXPECT_EQ(t.c().pool.pool_next, 0);
   EXPECT_EQ(used_slots(t.c()), POOL_SIZE);
 
   // The 901st without a free: nothing found, and the cursor has gone round once.
-  EXPECT_EQ(w_alloc(t.c()), nullptr);
+  EXPECT_EQ(take_piece(t.c()), nullptr);
   EXPECT_EQ(t.c().pool.pool_next, 0);
   EXPECT_EQ(t.err(), "");
 }
 
 TEST(WAlloc, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
   PoolRun t;
-  for (int i = 0; i < POOL_SIZE; ++i) w_alloc(t.c());
-  w_free(t.c(), &t.c().pool.slots[7]);
-  w_free(t.c(), &t.c().pool.slots[3]);
-  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[3]);
+  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.c());
+  free_piece(t.c(), &t.c().pool.slots[7]);
+  free_piece(t.c(), &t.c().pool.slots[3]);
+  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[3]);
   EXPECT_EQ(t.c().pool.pool_next, 4);
-  w_free(t.c(), &t.c().pool.slots[1]);
+  free_piece(t.c(), &t.c().pool.slots[1]);
   // Slot 1 is behind the cursor now: the search goes on to 7 first.
-  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[7]);
+  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[7]);
   EXPECT_EQ(t.c().pool.pool_next, 8);
-  EXPECT_EQ(w_alloc(t.c()), &t.c().pool.slots[1]);
+  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[1]);
   EXPECT_EQ(t.c().pool.pool_next, 2);
 }
 
@@ -67,7 +67,7 @@ TEST(WFree, GivesTheSlotBackWithoutNeighbours) {
   Piece* p = new_piece(t.c(), 1, 5, 10.0, t.c().queues_a);
   Piece* q = new_piece(t.c(), 1, 5, 11.0, t.c().queues_a);
   ASSERT_EQ(q->next, p);
-  w_free(t.c(), q);
+  free_piece(t.c(), q);
   EXPECT_EQ(q->owner, 0);
   EXPECT_EQ(q->next, nullptr);
   EXPECT_EQ(q->prev, nullptr);
@@ -83,18 +83,18 @@ std::string illegal_address_message(const void* p) {
 TEST(WFree, AddressInsideTheTableButNotAtASlotStartEndsTheRun) {
   PoolRun t;
   Piece* inside = reinterpret_cast<Piece*>(reinterpret_cast<char*>(&t.c().pool.slots[3]) + 8);
-  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), inside); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), inside); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(inside));
 }
 
 TEST(WFree, AddressOutsideTheTableEndsTheRun) {
   PoolRun t;
   Piece elsewhere;
-  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), &elsewhere); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), &elsewhere); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(&elsewhere));
   t.clear_streams();
   Piece* behind = &t.c().pool.slots[POOL_SIZE - 1] + 1;
-  EXPECT_EQ(t.ends_with([&] { w_free(t.c(), behind); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), behind); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(behind));
 }
 
@@ -161,8 +161,8 @@ TEST(NewPiece, The901stPieceEmptiesAllFourQueuesByForce) {
 
 TEST(NewPiece, EndsTheRunWhenNoSlotIsFreeEvenAfterEmptying) {
   PoolRun t;
-  // Slots taken by w_alloc and never queued cannot be freed by emptying the queues.
-  for (int i = 0; i < POOL_SIZE; ++i) w_alloc(t.c());
+  // Slots taken by take_piece and never queued cannot be freed by emptying the queues.
+  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.c());
   int status = t.ends_with([&] { new_piece(t.c(), 0, 1, 1.0, t.c().queues_a); });
   EXPECT_EQ(status, kExitFatal);
   EXPECT_EQ(t.err(), "queues emptied by force !** new_piece: no free piece slot after emptying all queues\n");
@@ -306,7 +306,7 @@ TEST(PoolMap, ShowsEverySlotByItsOwner) {
   chain_queues(c, c.queues_b);          // 'W'
   new_piece(c, 0, 3, 2.0, c.queues_a);  // slot 2, '1'
   new_piece(c, 0, 3, 2.0, c.queues_b);  // slot 3, '2'
-  w_alloc(c);                           // slot 4, owner 1
+  take_piece(c);                        // slot 4, owner 1
   pool_map(c);
   EXPECT_EQ(t.out(), "") << "the map is a queue trace, off by default";
   print_pool_map(c);

@@ -1,9 +1,10 @@
-// eval_dr: header selection, the measures of a pair and the line written to "res".
+// measure_drop: header selection, the measures of a pair and the line written to "res".
 #include "measure/eval_dr.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -26,7 +27,7 @@ struct Measures {
 
 Measures eval(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Measures m;
-  eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
+  measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
   return m;
 }
 
@@ -62,7 +63,7 @@ TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
     second->diag = run.ctx->diag;
     testing::setup_worked_example(*second);
     float e, sa, sb, v;
-    eval_dr(*second, a.p, b.p, &e, &sa, &sb, &v);
+    measure_drop(*second, a.p, b.p, &e, &sa, &sb, &v);
     close_res(*second);
     EXPECT_EQ(second->eval.res, nullptr);
     EXPECT_EQ(testing::read_file(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
@@ -91,8 +92,8 @@ TEST(EvalDr, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
   ctx.hdr.line_fr = 1.0;
   // line_fr 1.0: the headers lie at lines 100 and 200; their centre pixels tell them apart.
-  main_tim(ctx, testing::header_at(100, 1.0, 300));
-  main_tim(ctx, testing::header_at(200, 1.0, 100));
+  insert_header(ctx, testing::header_at(100, 1.0, 300));
+  insert_header(ctx, testing::header_at(200, 1.0, 100));
   OwnedPiece b(same_runs(4, 100, 110), 0);
   auto scale_b_at = [&](double t1) {
     OwnedPiece a(same_runs(4, 100, 110), t1);
@@ -115,11 +116,11 @@ TEST(EvalDr, MissingHeadersEndTheRunWithTheirMessages) {
   OwnedPiece a(same_runs(4, 100, 110), 50.7);
   OwnedPiece b(same_runs(4, 100, 110), 60);
   Measures m;
-  auto call = [&] { eval_dr(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
+  auto call = [&] { measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "eval_dr 01: no main header in file ?!? \n");
   run.clear_streams();
-  main_tim(*run.ctx, testing::header_at(100, 1.0, 256));
+  insert_header(*run.ctx, testing::header_at(100, 1.0, 256));
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "t1=50, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
   run.clear_streams();
@@ -246,6 +247,63 @@ TEST(EvalDr, WidthsOfTheLineAreSinglePrecisionProducts) {
   using Widths = std::pair<std::string, std::string>;
   EXPECT_EQ(widths(254, 55), Widths("0.6604", "0.7500"));
   EXPECT_EQ(widths(453, 254), Widths("0.7500", "0.6604"));
+}
+
+// A pair that is not symmetric: 7 lines in A and 10 in B (first-line delay 10, last-line delay
+// 13), an odd centre sum in A (245 + 266) and a velocity index whose fraction is 0.82. Every field
+// that depends on one of them is checked on its own.
+TEST(EvalDr, AsymmetricPairIsMeasuredFieldByField) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::setup_worked_example(ctx);
+  // (7 + 10) * vel * 5 = 45.82: truncated to 45, never rounded to 46.
+  ctx.corr.corr_h_a[46] = ctx.corr.corr_h_b[46] = 0.5f;
+  OwnedPiece a(same_runs(7, 245, 266), 1000);
+  OwnedPiece b(same_runs(10, 250, 262), 1010);
+  Measures m = eval(run, a, b);
+
+  // A lies at 255.5 along its line (plane distance), but its offset from the centre is
+  // 511 / 2 - 256 = -1 in whole pixels (the pixel width of B).
+  const float span = 512.0f, corner = 6.0f + 6.4f - 6.2f;
+  const float p_side = corner + (6.4f - corner) * 255.5f / span;
+  const float q_side = 6.0f + (6.2f - 6.0f) * 255.5f / span;
+  const float H = q_side + (p_side - q_side) * 256.0f / span;
+  const auto vel = static_cast<float>(static_cast<double>(H) * 2 / 23.0);
+  EXPECT_EQ(m.vel, vel);
+  EXPECT_EQ(m.scale_a, 0.15f);
+  EXPECT_EQ(m.scale_b, (250.0f + 0.15f) * 0.15f / 250.0f);
+
+  // Velocities at the planes from each delay on its own, heights from each line count.
+  const double g = 9.807, h = static_cast<double>(H) * 0.0005, fr = 20000.0;
+  auto at_planes = [&](double delay) {
+    const double u = static_cast<double>(H) / (delay / fr) * 0.001;
+    const double z = u * u / (g * 2);
+    return std::pair(u - std::sqrt(g * 2) * (std::sqrt(z) - std::sqrt(z - h)),
+                     u + std::sqrt(g * 2) * (std::sqrt(z + h) - std::sqrt(z)));
+  };
+  const auto [ua1, ub1] = at_planes(10.0);
+  const auto [ua2, ub2] = at_planes(13.0);
+  const double va = std::sqrt((ua1 * ua1 / (g * 2) + ua2 * ua2 / (g * 2)) * g);
+  const double vb = std::sqrt((ub1 * ub1 / (g * 2) + ub2 * ub2 / (g * 2)) * g);
+  auto fixed = [](double x, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", digits, x);
+    return std::string(text);
+  };
+  std::istringstream line(read_res(run));
+  std::vector<std::string> f{std::istream_iterator<std::string>(line), {}};
+  ASSERT_EQ(f.size(), 15u);
+  EXPECT_EQ(f[2], fixed(ua1, 3));
+  EXPECT_EQ(f[3], fixed(va, 3));
+  EXPECT_EQ(f[4], fixed(ua2, 3));
+  EXPECT_EQ(f[5], fixed(ub1, 3));
+  EXPECT_EQ(f[6], fixed(vb, 3));
+  EXPECT_EQ(f[7], fixed(ub2, 3));
+  EXPECT_NE(f[2], f[4]);
+  EXPECT_EQ(f[8], fixed(7 * va * 1000.0 / fr, 4));
+  EXPECT_EQ(f[9], fixed(static_cast<double>(21.0f * m.scale_a), 4));
+  EXPECT_EQ(f[10], fixed(10 * vb * 1000.0 / fr, 4));
+  EXPECT_EQ(f[11], fixed(static_cast<double>(12.0f * m.scale_b), 4));
 }
 
 TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {

@@ -32,7 +32,7 @@ struct OutputRun {
   explicit OutputRun(const std::string& dir) {
     testing::name_output_set(ctx, dir);
     testing::prepare_measure(ctx);
-    pixfil(ctx);
+    open_output_set(ctx);
   }
   void header(double line_fr = kLineFr, uint32_t valid_since = kMidnight) {
     request();  // the driver saves before every main header
@@ -101,7 +101,7 @@ TEST_F(NetWr, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
 }
 
 TEST_F(NetWr, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
-  // As pixfil restores it: the kept stream ends with two particles at line 5000.
+  // As open_output_set restores it: the kept stream ends with two particles at line 5000.
   w.resume_drop = true;
   w.resume_t1 = 5000;
   w.resume_ties = 2;

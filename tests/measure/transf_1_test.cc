@@ -1,4 +1,4 @@
-// transf_1: the particle record head, the packed outline and the refusals.
+// pack_particle: the particle record head, the packed outline and the refusals.
 #include "measure/transf_1.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ struct Record {
 
 Record transform(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Record r;
-  r.ok = transf_1(*run.ctx, a.p, b.p, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, r.words, r.head);
   return r;
 }
 
@@ -194,7 +194,7 @@ TEST_F(Transf1, LargestPiecesNeverWritePastTheOutlineArea) {
   Record r;
   std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 1023), rb = same_runs(MAXLIN, 0, 1023);
   OwnedPiece a(ra, 1000), b(rb, 1020);
-  r.ok = transf_1(*run.ctx, a.p, b.p, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, r.words, r.head);
   EXPECT_EQ(r.ok, 0);
 }
 
@@ -211,7 +211,7 @@ TEST_F(Transf1, WidthsBeyondTenBitsAreRefused) {
 TEST_F(Transf1, TooManyLinesEndTheRun) {
   OwnedPiece a(same_runs(MAXLIN, 0, 10), 1000), b(same_runs(MAXLIN + 1, 0, 10), 1020);
   Record r;
-  EXPECT_EQ(run.ends_with([&] { transf_1(*run.ctx, a.p, b.p, r.words, r.head); }), kExitFatal);
+  EXPECT_EQ(run.ends_with([&] { pack_particle(*run.ctx, a.p, b.p, r.words, r.head); }), kExitFatal);
   EXPECT_EQ(run.err(),
             " in transf_1 ....error drop_a->line_no= 600 \n drop_b->line_no= 601 \n MAXLIN         = 600 \n");
   EXPECT_EQ(testing::read_res(run), "");

@@ -103,7 +103,7 @@ void decode_checked(TestRun& t, const std::vector<uint8_t>& bytes) {
   std::copy(bytes.begin(), bytes.end(), exact.get());
   long before = std::ftell(t.ctx->diag.err);
   int16_t n = -1;
-  int r = decmpr(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
+  int r = decode_line_block(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
   bool reported = std::ftell(t.ctx->diag.err) > before;
   ASSERT_TRUE(r == 0 || r == 1);
   ASSERT_GE(n, 0);
@@ -174,7 +174,7 @@ void compare_with_model(TestRun& t, testing::DecmprModel& model, const std::vect
   std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);
   std::copy(bytes.begin(), bytes.end(), exact.get());
   int16_t n = -1;
-  int r = decmpr(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
+  int r = decode_line_block(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
   ASSERT_EQ(r, want.result);
   ASSERT_EQ(n, want.n_lin);
   ASSERT_EQ(t.err(), want.err);

@@ -28,7 +28,7 @@ struct Outcome {
 
 Outcome decode(TestRun& t, const std::vector<uint8_t>& payload) {
   int16_t n = -99;
-  int r = decmpr(*t.ctx, payload.data(), static_cast<int32_t>(payload.size()), &n);
+  int r = decode_line_block(*t.ctx, payload.data(), static_cast<int32_t>(payload.size()), &n);
   return {r, n};
 }
 

@@ -64,7 +64,7 @@ struct Pixfil : ::testing::Test, SetDir {};
 
 TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.mp_nam = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.out.abh_nam, abh());
   EXPECT_EQ(ctx.out.pix_nam, hyd());
   EXPECT_EQ(ctx.out.hd_nam, hd());
@@ -94,7 +94,7 @@ TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore
   sb.header(kLineFr, 3600).particle(600 * kMinute + 30);
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
@@ -117,7 +117,7 @@ TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
     sb.header(kLineFr, 3600).particle(y);
     f.write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
     write_file(f.hyd(), sb.stream());
-    pixfil(f.ctx);
+    open_output_set(f.ctx);
     EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
     EXPECT_EQ(f.ctx.drv.pos_b, 10) << y;
   }
@@ -129,7 +129,7 @@ TEST_F(Pixfil, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   std::vector<int32_t> posa(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
   write_file(abh(), table(posa) + table(posa) + le32(0));
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);
   EXPECT_EQ(ctx.drv.pos_b, 500);
@@ -146,7 +146,7 @@ TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   sb.header(kLineFr, 3600).particle(4294967312.5);
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, (uint64_t{1} << 32) + 0x10u);
   EXPECT_EQ(ctx.writer.resume_t1, 4294967312.5);
   EXPECT_EQ(t.err(), "");
@@ -159,7 +159,7 @@ TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   sb.header(kLineFr, 3600).particle(0xFFFFFFF0u);
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(ctx.writer.lastpix_y, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
@@ -176,7 +176,7 @@ TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
   write_file(hyd(), sb.stream());
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
-  pixfil(ctx);
+  open_output_set(ctx);
   EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.writer.oldlen, 56);
   EXPECT_EQ(ctx.writer.pix_minute, 7);
@@ -196,7 +196,7 @@ TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
   for (uint32_t i = 0; i < 100; ++i) sb.header(kLineFr, 60 + i);
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
   EXPECT_EQ(ctx.hdr.maincnt, 100);
 }
@@ -205,8 +205,8 @@ TEST_F(Pixfil, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
   write_hd(std::vector<int32_t>(kMinutes, -1), 0, "");
   MainHeader h;
   h.line_fr = kLineFr;
-  main_tim(ctx, h);
-  EXPECT_EQ(t.ends_with([&] { pixfil(ctx); }), kExitFatal);
+  insert_header(ctx, h);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " pixfil: header list ... where from ??? \n");
 }
 
@@ -225,7 +225,7 @@ TEST_F(Pixfil, FailedOpeningsReportTheirTagAndEndTheRun) {
   for (const Case& c : cases) {
     SetDir f;
     c.spoil(f);
-    EXPECT_EQ(f.t.ends_with([&] { pixfil(f.ctx); }), kExitFatal) << c.tag;
+    EXPECT_EQ(f.t.ends_with([&] { open_output_set(f.ctx); }), kExitFatal) << c.tag;
     const std::string err = f.t.err();
     EXPECT_EQ(err.rfind(std::string(c.tag) + ": ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;

@@ -29,7 +29,7 @@ int expect_decodes_to_rendered_lines(const DayConfig& cfg) {
     if (next_block > log.blocks.size()) break;
     EXPECT_EQ(rendered.cam, rec.kind == kKindLinesA ? 0 : 1);
     int16_t n = 0;
-    EXPECT_EQ(decmpr(*run.ctx, &raw.bytes[rec.offset], rec.length, &n), 1) << run.err();
+    EXPECT_EQ(decode_line_block(*run.ctx, &raw.bytes[rec.offset], rec.length, &n), 1) << run.err();
     EXPECT_EQ(static_cast<size_t>(n), rendered.lines.size());
     if (static_cast<size_t>(n) != rendered.lines.size()) break;
     for (int i = 0; i < n; ++i) {

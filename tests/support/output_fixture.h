@@ -60,11 +60,11 @@ inline HdPar raw_header(double line_fr, uint32_t valid_since) {
   return h;
 }
 
-// Offers a raw main header to main_hr, as the day driver does after a forced save.
+// Offers a raw main header to take_main_header, as the day driver does after a forced save.
 inline void take_header(RunContext& ctx, const HdPar& h) {
   uint8_t payload[kHdParSize];
   encode_hd_par(h, payload);
-  main_hr(ctx, payload, static_cast<int32_t>(kHdParSize));
+  take_main_header(ctx, payload, static_cast<int32_t>(kHdParSize));
 }
 
 // Pieces owned by the test, outside the pool: every line holds the run {x_min, x_min + width}.
