@@ -38,3 +38,12 @@ if [[ $info_status -ne 0 ]]; then
   sed -n '/^consistency /,$p' <<<"$info" | tail -n +2
   exit 1
 fi
+
+# The day's rain: products per minute as CSV and NetCDF, read from the same output set.
+prod_status=0
+prod=$("$build/rainprod" --csv "$out/products.csv" --nc "$out/products.nc" "$set_base" 2>&1) || prod_status=$?
+if [[ $prod_status -ne 0 ]]; then
+  echo "$prod"
+  exit 1
+fi
+echo "rain amount         $(awk '/rain amount/ { print $3 }' <<<"$prod") mm (products in $out/products.csv and .nc)"

@@ -48,6 +48,9 @@ const char kHelp[] =
     "  --scatter F         relative scatter of fall speeds (default 0.03)\n"
     "  --clutter R         clutter particles per second that only one camera sees (default 0)\n"
     "  --clutter-cam C     a, b or ab: the cameras that see clutter (default b)\n"
+    "  --margin PX         drops fall over the field widened by PX pixels beyond both ends of\n"
+    "                      both lines, so that drops centred outside it shadow its edge pixels\n"
+    "                      (default 0: drop centres inside the field)\n"
     "Instrument:\n"
     "  --line-fr F         lines per second (default 55000)\n"
     "  --centre-pix C      centre pixel; a line has 2C pixels (default 316)\n"
@@ -193,6 +196,8 @@ Options parse(int argc, char** argv) {
       const std::string s = v;
       d.clutter_cameras = s == "a" ? 1 : s == "b" ? 2 : s == "ab" ? 3 : 0;
       if (d.clutter_cameras == 0) usage_error("--clutter-cam takes a, b or ab");
+    } else if (a == "--margin") {
+      d.margin_px = to_double(a, v);
     } else if (a == "--line-fr") {
       d.inst.line_fr = to_double(a, v);
     } else if (a == "--centre-pix") {
@@ -243,6 +248,8 @@ Options parse(int argc, char** argv) {
     usage_error("pixel scales and camera distances must be positive");
   if (d.inst.hbl <= 0 || d.inst.hbr <= 0 || d.inst.hfr <= 0) usage_error("plane distances must be positive");
   if (d.rain.d_min <= 0 || d.rain.d_max <= d.rain.d_min) usage_error("need 0 < dmin < dmax");
+  if (!(d.margin_px >= 0 && d.margin_px <= 4 * d.inst.centre_pix))
+    usage_error("the margin must be 0 to 4C pixels");
   if (d.slice_lines < 100 || d.block_lines < 10 || d.block_lines > 1400)
     usage_error("slice must be at least 100 lines and block-lines 10 to 1400");
   if (o.raw_path.size() > 19 || o.hyd_path.size() > 19 || o.raw_path.find(' ') != std::string::npos ||

@@ -38,7 +38,7 @@ class DayRenderer {
         truth_(truth),
         observer_(observer),
         rng_(cfg.seed),
-        sizes_(cfg.rain, area_m2(cfg.inst)),
+        sizes_(cfg.rain, fall_area_m2(cfg)),
         ring_(1024) {
     drop_rate_ = sizes_.rate();
     total_rate_ = drop_rate_ + std::max(0.0, cfg.clutter_rate);
@@ -129,8 +129,9 @@ class DayRenderer {
       d.ratio = 1.0;
       ++stats_.clutter;
     }
-    d.ca = rng_.uniform(-c, c);
-    d.cb = rng_.uniform(-c, c);
+    const double reach = c + cfg_.margin_px;
+    d.ca = rng_.uniform(-reach, reach);
+    d.cb = rng_.uniform(-reach, reach);
     place_drop(cfg_.inst, d);
     for (int cam = 0; cam < 2; ++cam)
       if (d.seen[cam]) pending_[cam].push({d.span_first[cam], d.id});
@@ -349,6 +350,12 @@ HdPar day_header(const DayConfig& cfg, double second) {
 
 double area_m2(const SimInstrument& inst) {
   return inst.pixels() * inst.xs1 * 1e-3 * inst.pixels() * inst.xs2 * 1e-3;
+}
+
+double fall_area_m2(const DayConfig& cfg) {
+  if (cfg.margin_px <= 0) return area_m2(cfg.inst);
+  const double widen = (cfg.inst.centre_pix + cfg.margin_px) / cfg.inst.centre_pix;
+  return area_m2(cfg.inst) * widen * widen;
 }
 
 DayStats simulate_day(const DayConfig& cfg, ByteSink& raw, TruthSink& truth, BlockObserver* observer) {

@@ -36,6 +36,10 @@ struct DayConfig {
   double speed_scatter = 0.03;  // relative standard deviation of fall speeds
   double clutter_rate = 0;      // clutter particles per second
   int clutter_cameras = 2;      // which cameras may see clutter: 1 = A, 2 = B, 3 = either
+  // Drops fall over the field widened by this many pixels beyond both ends of both lines, so that
+  // drops whose centre lies outside the field shadow its edge pixels as they do in nature. 0: the
+  // centres lie inside the field (the days made before the margin existed).
+  double margin_px = 0;
   uint64_t seed = 1;
   int slice_lines = 5500;       // time slice of the blocks
   int block_lines = 1000;       // a block this long closes at the next gap
@@ -87,6 +91,9 @@ HdPar day_header(const DayConfig& cfg, double second);
 
 // Measuring area crossed by drops, m^2 (the full lines of both cameras at their centre scales).
 double area_m2(const SimInstrument& inst);
+
+// Area over which drops fall, m^2: the measuring area widened by the margin on every side.
+double fall_area_m2(const DayConfig& cfg);
 
 DayStats simulate_day(const DayConfig& cfg, ByteSink& raw, TruthSink& truth,
                       BlockObserver* observer = nullptr);

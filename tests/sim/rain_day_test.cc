@@ -201,5 +201,40 @@ TEST(RainPhysics, SimulatedDropsDeliverTheRequestedRainRate) {
   }
 }
 
+TEST(SimulateDay, AMarginLetsDropsFallAroundTheFieldAtTheSameDensity) {
+  DayConfig c = short_day(23);
+  c.clutter_rate = 0;
+  c.rain_end = 3660;
+  Day plain(c);
+  c.margin_px = 40;  // the field of 632 pixels widened to 712: 1.269 times the area
+  Day wide(c);
+  EXPECT_NEAR(fall_area_m2(c) / area_m2(c.inst), (712.0 * 712.0) / (632.0 * 632.0), 1e-12);
+  const double half = c.inst.centre_pix;
+  int inside = 0, outside = 0, outside_seen = 0, edge = 0;
+  for (const TruthRow& r : wide.truth.rows) {
+    EXPECT_LE(std::fabs(r.ca), half + 40);
+    EXPECT_LE(std::fabs(r.cb), half + 40);
+    if (std::fabs(r.ca) < half && std::fabs(r.cb) < half) {
+      ++inside;
+    } else {
+      ++outside;
+      // A camera whose line the centre lies beyond sees at most a cut shadow at the line's end
+      // (the other camera may see the drop whole).
+      const bool beyond_a = std::fabs(r.ca) >= half, beyond_b = std::fabs(r.cb) >= half;
+      if ((beyond_a && r.lines[0] > 0) || (beyond_b && r.lines[1] > 0)) {
+        ++outside_seen;
+        EXPECT_TRUE(r.edge) << r.id;
+      }
+    }
+    if (r.edge) ++edge;
+  }
+  // As many drops per area: the field gets as many as without the margin, to counting error.
+  const double n = static_cast<double>(plain.truth.rows.size());
+  EXPECT_NEAR(inside, n, 4 * std::sqrt(n));
+  EXPECT_NEAR(outside, n * (712.0 * 712.0 / (632.0 * 632.0) - 1), 4 * std::sqrt(n));
+  EXPECT_GT(outside_seen, 0);
+  EXPECT_GT(edge, outside_seen);  // drops centred inside near an end are cut as well
+}
+
 }  // namespace
 }  // namespace quorda::sim

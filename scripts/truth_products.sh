@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Simulates a rain day with drops falling around the field as well (rainsim --margin), converts it,
+# computes its rain products per 10 minutes and compares them with the simulator's truth.
+#
+#   bash scripts/truth_products.sh sample            # the sample preset
+#   bash scripts/truth_products.sh heavy
+#   bash scripts/truth_products.sh gamma             # one hour of gamma-distributed rain at 12 mm/h
+#
+# QUORDA_BUILD_DIR, QUORDA_SEED (default 1), MARGIN (pixels, default 40) and PRODUCT_OPTIONS (more
+# rainprod options, e.g. "--area diameter") may be set. The day goes to scratch/truth-NAME.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${QUORDA_BUILD_DIR:-build}
+seed=${QUORDA_SEED:-1}
+margin=${MARGIN:-40}
+name=${1:?usage: truth_products.sh sample|heavy|gamma}
+case "$name" in
+  sample | heavy) sim=(--preset "$name") ;;
+  gamma) sim=(--preset sample --dist gamma --mu 3 --rate 12 --start 14:00:00 --duration 3600) ;;
+  *) echo "unknown day $name" >&2; exit 2 ;;
+esac
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${QUORDA_BUILD_TYPE:-RelWithDebInfo} >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorda rainsim rainprod >/dev/null
+out=scratch/truth-$name
+rm -rf "$out"
+"$build/rainsim" "${sim[@]}" --seed "$seed" --margin "$margin" --out "$out" --quiet
+quorda=$(cd "$build" && pwd)/quorda
+(cd "$out" && "$quorda" V26150_1.ab </dev/null >console.txt 2>&1)
+# shellcheck disable=SC2086
+"$build/rainprod" --quiet --interval 600 ${PRODUCT_OPTIONS:-} --nc "$out/products10.nc" "$out/V26150_1"
+/usr/bin/python3 scripts/compare_truth.py "$out/truth.csv" "$out/products10.nc" \
+  --label "$name, seed $seed, margin $margin px ${PRODUCT_OPTIONS:-}"

@@ -1,0 +1,101 @@
+// The rain products of one time interval, from the particles the filter kept.
+//
+// Every used particle j brings its equivalent diameter D_j (mm), its fall speed v_j (m/s) and its
+// effective measuring area A_j (m^2). It crossed the area A_j during the interval of dt seconds, so
+// it stands for 1 / (A_j v_j dt) drops per m^3 of air. With the moments
+//
+//   M_k = (1 / dt) sum_j D_j^k / (A_j v_j)          (mm^k m^-3)
+//
+// the products are:
+//
+//   N(D_i) = 1 / (dt dD_i) sum_{j in bin i} 1 / (A_j v_j)     drop size distribution, m^-3 mm^-1
+//   N_t    = M_0                                              number concentration, m^-3
+//   R      = 6 pi 1e-4 / dt  sum_j D_j^3 / A_j                rain rate, mm h^-1
+//            (pi/6 D^3 mm^3 of water per A m^2 = pi/6 D^3 1e-6 mm of depth; times 3600 s/h)
+//   W      = pi/6 rho_w M_3 = pi/6 1e-3 M_3                   liquid water content, g m^-3
+//            (rho_w = 1e-3 g mm^-3)
+//   Z      = M_6                                              reflectivity factor, mm^6 m^-3
+//   dBZ    = 10 log10(Z / 1 mm^6 m^-3)
+//   D_m    = M_4 / M_3                                        mass-weighted mean diameter, mm
+//   D_0    : half of W lies in drops smaller than D_0         median volume diameter, mm
+//   N_w    = 4^4 / (pi rho_w) W / D_m^4 = (4^4 / 6) M_3 / D_m^4   normalized intercept, m^-3 mm^-1
+//            (for N(D) = N_0 exp(-Lambda D) it equals N_0)
+//   amount = sum over the intervals so far of R dt / 3600     rain amount, mm
+//
+// The integral quantities are summed over the particles themselves, not over the bins, so drops
+// outside the bins still count in them. Quantities of an interval without drops that are ratios
+// (dBZ, D_m, D_0, N_w) are NaN.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "products/diameter_bins.h"
+
+namespace quorda::products {
+
+// What happened to the particles of an interval.
+struct ParticleCounts {
+  int64_t seen = 0;   // particle records in the interval
+  int64_t used = 0;   // kept by the filter
+  int64_t edge = 0;   // cut by the edge of the field
+  int64_t size = 0;   // diameter outside the size range
+  int64_t speed = 0;  // fall speed too far from the terminal speed
+
+  void add(const ParticleCounts& o) {
+    seen += o.seen;
+    used += o.used;
+    edge += o.edge;
+    size += o.size;
+    speed += o.speed;
+  }
+};
+
+// A used drop as the median volume diameter needs it.
+struct WeightedDrop {
+  double d_mm = 0;
+  double weight = 0;  // D^3 / (A v): its share of the water content
+};
+
+// Sums over the used particles of one interval.
+class IntervalSums {
+ public:
+  explicit IntervalSums(int bins = 0) : bin_sum_(bins, 0.0), bin_count_(bins, 0) {}
+
+  // REQUIRES: area_m2 > 0, v_m_s > 0; bin is -1 or a bin index.
+  void add(double d_mm, double v_m_s, double area_m2, int bin);
+
+  double moment(int k) const;  // sum D^k / (A v) for k = 0, 3, 4 or 6
+  double volume_sum() const { return d3_over_a_; }
+  const std::vector<double>& bin_sum() const { return bin_sum_; }
+  const std::vector<int64_t>& bin_count() const { return bin_count_; }
+
+ private:
+  double m0_ = 0, m3_ = 0, m4_ = 0, m6_ = 0, d3_over_a_ = 0;
+  std::vector<double> bin_sum_;  // sum 1 / (A v) per bin
+  std::vector<int64_t> bin_count_;
+};
+
+struct IntervalProducts {
+  std::vector<double> nd;  // N(D_i), m^-3 mm^-1
+  double nt = 0;           // m^-3
+  double rain_rate = 0;    // mm h^-1
+  double lwc = 0;          // g m^-3
+  double z = 0;            // mm^6 m^-3
+  double dbz = 0;
+  double dm = 0;      // mm
+  double d0 = 0;      // mm
+  double nw = 0;      // m^-3 mm^-1
+  double amount = 0;  // rain of this interval, mm
+};
+
+// The products of an interval of dt seconds; d0 is the median volume diameter, computed apart.
+// REQUIRES: dt > 0; sums has one entry per bin of `bins`.
+IntervalProducts interval_products(const IntervalSums& sums, double dt, const DiameterBins& bins, double d0);
+
+// The diameter below which half of the summed weight lies, drops taken as points at their diameter
+// and the cumulative weight interpolated linearly between the drops' mid-points. NaN for no drops.
+// Sorts `drops`.
+double median_volume_diameter(std::vector<WeightedDrop>& drops);
+
+}  // namespace quorda::products

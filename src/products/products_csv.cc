@@ -1,0 +1,65 @@
+// The rain products of a day as a CSV table.
+#include "products/products_csv.h"
+
+#include <cmath>
+#include <ctime>
+
+namespace quorda::products {
+namespace {
+
+void number(std::string& s, double v) {
+  s += ',';
+  if (!std::isfinite(v)) return;
+  char b[32];
+  std::snprintf(b, sizeof b, "%.6g", v);
+  s += b;
+}
+
+void count(std::string& s, int64_t v) {
+  s += ',';
+  s += std::to_string(v);
+}
+
+}  // namespace
+
+std::string iso_time(int64_t calendar_seconds) {
+  const time_t t = static_cast<time_t>(calendar_seconds);
+  struct tm tm {};
+  gmtime_r(&t, &tm);
+  char b[40];
+  std::strftime(b, sizeof b, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return b;
+}
+
+bool write_products_csv(const DayProducts& day, FILE* f, bool title) {
+  std::string s;
+  if (title) {
+    s = "time,start_s,end_s,particles,used,edge,size,speed,nt_m-3,r_mm_h,w_g_m-3,z_mm6_m-3,dbz,dm_mm,d0_mm,"
+        "nw_m-3_mm-1,amount_mm,accumulated_mm";
+    for (int i = 0; i < day.bins.count(); ++i) {
+      char b[48];
+      std::snprintf(b, sizeof b, ",nd_%g_%g", day.bins.lower(i), day.bins.upper(i));
+      s += b;
+    }
+    s += '\n';
+  }
+  for (const IntervalRow& r : day.rows) {
+    s += iso_time(day.midnight + static_cast<int64_t>(r.start_s));
+    number(s, r.start_s);
+    number(s, r.end_s);
+    for (int64_t c : {r.counts.seen, r.counts.used, r.counts.edge, r.counts.size, r.counts.speed})
+      count(s, c);
+    for (double v : {r.p.nt, r.p.rain_rate, r.p.lwc, r.p.z, r.p.dbz, r.p.dm, r.p.d0, r.p.nw, r.p.amount,
+                     r.accumulated_mm})
+      number(s, v);
+    for (double v : r.p.nd) number(s, v);
+    s += '\n';
+    if (s.size() > (1 << 16)) {
+      if (std::fwrite(s.data(), 1, s.size(), f) != s.size()) return false;
+      s.clear();
+    }
+  }
+  return std::fwrite(s.data(), 1, s.size(), f) == s.size() && std::fflush(f) == 0;
+}
+
+}  // namespace quorda::products

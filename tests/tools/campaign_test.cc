@@ -1,0 +1,116 @@
+// The campaign program on three simulated days, one of them damaged: every day in its own working
+// directory, the damaged one failing alone, products per day and over the span, the summary and
+// the exit status, one day per job-array task, and a second campaign that resumes without writing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::read_file;
+using testing::ScratchDir;
+
+const std::string kTools = QUORDA_TOOLS_DIR;
+
+int run_shell(const std::string& cmd) {
+  const int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+class Campaign : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    raw_ = scratch_.file("raw");
+    bool ok = true;
+    for (const char* day : {"150", "151", "152"})
+      ok = ok && run_shell(kTools + "/rainsim --preset sample --seed 3 --day " + day +
+                           " --duration 20 --quiet --out " + raw_ + " >/dev/null 2>&1") == 0;
+    // Day 151 is damaged: its raw file holds no main header, only bytes of no meaning.
+    std::string junk(3000, '\0');
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919 + 13) % 251);
+    testing::write_file(raw_ + "/V26151_1.ab", junk);
+    made_ = ok;
+  }
+  void SetUp() override { ASSERT_TRUE(made_) << "simulating the days failed"; }
+
+  // Runs campaign in the scratch folder; standard output and error go to out and err.
+  static int campaign(const std::string& args, const std::string& env = "") {
+    return run_shell("cd " + scratch_.path() + " && " + env + " " + kTools + "/campaign " + args +
+                     " >out 2>err");
+  }
+
+  static std::string raw_;
+  static bool made_;
+  static ScratchDir scratch_;
+};
+std::string Campaign::raw_;
+bool Campaign::made_ = false;
+ScratchDir Campaign::scratch_;
+
+TEST_F(Campaign, ConvertsEveryDayApartAndReportsTheDamagedOne) {
+  ASSERT_EQ(campaign("--jobs 2 --work runs --span runs/span.nc raw"), 1) << read_file(scratch_.file("err"));
+  const std::string out = read_file(scratch_.file("out"));
+  const std::string runs = scratch_.file("runs/");
+  for (const char* good : {"V26150_1", "V26152_1"}) {
+    const std::string d = runs + good + "/";
+    EXPECT_TRUE(std::filesystem::exists(d + good + ".hyd")) << good;
+    EXPECT_TRUE(std::filesystem::exists(d + "res")) << good;
+    EXPECT_TRUE(std::filesystem::exists(d + "QUORDA.ERR")) << good;
+    EXPECT_GT(std::filesystem::file_size(d + "products.nc"), 10000u) << good;
+    // The summary line: day, ok, the particles and the rain amount of the day's products.
+    const std::string products = read_file(d + "products.txt");
+    const std::string particles = products.substr(products.find("particles") + 15);
+    const std::string count = particles.substr(0, particles.find(' '));
+    EXPECT_NE(out.find(std::string(good) + "     ok       "), std::string::npos) << out;
+    EXPECT_NE(out.find(" " + count + " "), std::string::npos) << out;
+  }
+  // Settings point the converter at its working directory.
+  EXPECT_NE(read_file(runs + "V26150_1/QUORDA.SET").find("RAW_PATH"), std::string::npos);
+  EXPECT_NE(out.find("V26151_1     failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("no main header"), std::string::npos) << out;
+  EXPECT_NE(out.find("span         ok"), std::string::npos) << out;
+  EXPECT_NE(out.find("some days failed"), std::string::npos) << out;
+  EXPECT_GT(std::filesystem::file_size(runs + "span.nc"), 10000u);
+  const std::string err = read_file(scratch_.file("err"));
+  EXPECT_NE(err.find("days 3/3  particles "), std::string::npos) << err;
+  EXPECT_NE(err.find("remaining 0:00:00"), std::string::npos) << err;
+
+  // A second campaign resumes: the converted days' output sets are left as they are.
+  const auto before = std::filesystem::file_size(runs + "V26150_1/V26150_1.hyd");
+  const std::string hyd = read_file(runs + "V26150_1/V26150_1.hyd");
+  ASSERT_EQ(campaign("--jobs 3 --work runs raw"), 1);
+  EXPECT_EQ(std::filesystem::file_size(runs + "V26150_1/V26150_1.hyd"), before);
+  EXPECT_EQ(read_file(runs + "V26150_1/V26150_1.hyd"), hyd);
+}
+
+TEST_F(Campaign, OneTaskOfAJobArrayConvertsOneDay) {
+  ASSERT_EQ(campaign("--work task raw", "SLURM_ARRAY_TASK_ID=2"), 0) << read_file(scratch_.file("err"));
+  EXPECT_TRUE(std::filesystem::exists(scratch_.file("task/V26152_1/products.nc")));
+  EXPECT_FALSE(std::filesystem::exists(scratch_.file("task/V26150_1")));
+  EXPECT_NE(read_file(scratch_.file("out")).find("all days converted"), std::string::npos);
+  // The option wins over the environment.
+  ASSERT_EQ(campaign("--task 0 --work task raw", "SLURM_ARRAY_TASK_ID=2"), 0);
+  EXPECT_TRUE(std::filesystem::exists(scratch_.file("task/V26150_1/products.nc")));
+  EXPECT_EQ(campaign("--task 1 --work task raw"), 1);  // the damaged day
+  EXPECT_EQ(campaign("--task 3 --work task raw"), 2);
+  EXPECT_NE(read_file(scratch_.file("err")).find("task 3 but only 3 days"), std::string::npos);
+}
+
+TEST_F(Campaign, UsageErrors) {
+  EXPECT_EQ(campaign(""), 2);
+  EXPECT_EQ(campaign("--jobs 0 raw"), 2);
+  EXPECT_EQ(campaign("--frobnicate raw"), 2);
+  EXPECT_EQ(campaign("nowhere"), 2);
+  EXPECT_NE(read_file(scratch_.file("err")).find("no such folder or file: nowhere"), std::string::npos);
+  ASSERT_EQ(campaign("--help"), 0);
+  EXPECT_NE(read_file(scratch_.file("out")).find("SLURM_ARRAY_TASK_ID"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorda

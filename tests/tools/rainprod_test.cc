@@ -1,0 +1,251 @@
+// The rainprod program on output sets written by the real converter from simulated rain days: the
+// CSV table against its own summary, the NetCDF file read back with ncdump and with xarray and
+// compared with the table, a span of two days, and the exit status of bad calls and damaged sets.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::read_file;
+using testing::ScratchDir;
+
+const std::string kTools = QUORDA_TOOLS_DIR;
+const std::string kRainprod = kTools + "/rainprod";
+const std::string kPython = "/usr/bin/python3";
+const std::string kXarrayCheck =
+    (std::filesystem::path(__FILE__).parent_path() / "rainprod_xarray_check.py").string();
+
+int run_shell(const std::string& cmd) {
+  const int st = std::system(cmd.c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::vector<std::string> split(const std::string& text, char sep) {
+  std::vector<std::string> v;
+  std::istringstream in(text);
+  for (std::string f; std::getline(in, f, sep);) v.push_back(f);
+  return v;
+}
+
+// Simulates and converts one day into dir/day<doy>; returns the set's base path or "".
+std::string converted_day(const ScratchDir& dir, int doy, const std::string& start, int seconds) {
+  const std::string set = dir.file("day" + std::to_string(doy));
+  if (run_shell(kTools + "/rainsim --preset sample --seed 5 --day " + std::to_string(doy) + " --start " +
+                start + " --duration " + std::to_string(seconds) + " --quiet --out " + set +
+                " >/dev/null 2>&1") != 0)
+    return "";
+  char name[32];
+  std::snprintf(name, sizeof name, "V26%03d_1", doy);
+  if (run_shell("cd " + set + " && " + QUORDA_EXE + " " + name + ".ab </dev/null >console.txt 2>&1") != 0)
+    return "";
+  return set + "/" + name;
+}
+
+class Rainprod : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    set_ = new std::string(converted_day(scratch_, 150, "09:59:30", 150));
+    if (set_->empty()) return;
+    status_ = run_shell(kRainprod + " --csv " + scratch_.file("day.csv") + " --nc " +
+                        scratch_.file("day.nc") + " " + *set_ + " >" + scratch_.file("summary") + " 2>&1");
+  }
+  static void TearDownTestSuite() {
+    delete set_;
+    set_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_FALSE(set_->empty()) << "simulating or converting the day failed";
+    ASSERT_EQ(status_, 0) << read_file(scratch_.file("summary"));
+  }
+  static std::vector<std::vector<std::string>> table() {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : split(read_file(scratch_.file("day.csv")), '\n'))
+      rows.push_back(split(line, ','));
+    return rows;
+  }
+  static int column(const std::vector<std::string>& title, const std::string& name) {
+    for (size_t i = 0; i < title.size(); ++i)
+      if (title[i] == name) return static_cast<int>(i);
+    return -1;
+  }
+
+  static std::string* set_;
+  static int status_;
+  static ScratchDir scratch_;
+};
+std::string* Rainprod::set_ = nullptr;
+int Rainprod::status_ = -1;
+ScratchDir Rainprod::scratch_;
+
+TEST_F(Rainprod, TableRowsAddUpToTheSummarysRainAmount) {
+  const auto rows = table();
+  ASSERT_EQ(rows.size(), 1441u);  // title and 1440 minutes
+  const auto& title = rows[0];
+  const int amount = column(title, "amount_mm"), acc = column(title, "accumulated_mm");
+  const int seen = column(title, "particles"), used = column(title, "used"), r = column(title, "r_mm_h");
+  ASSERT_GE(amount, 0);
+  ASSERT_GE(acc, 0);
+  EXPECT_EQ(column(title, "nd_0_0.2"), 18);
+  EXPECT_EQ(column(title, "nd_9.8_10"), 18 + 49);
+  double sum = 0;
+  long particles = 0, used_sum = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size() + (rows[i].back().empty() ? 1 : 0), title.size()) << "row " << i;
+    sum += std::stod(rows[i][amount]);
+    particles += std::stol(rows[i][seen]);
+    used_sum += std::stol(rows[i][used]);
+    EXPECT_NEAR(std::stod(rows[i][acc]), sum, 1e-5 * sum + 1e-9) << "row " << i;
+    // Rain only from 09:59:30 to 10:02:00, minutes 599 to 601 (a drop crosses camera A a little
+    // after its arrival).
+    if (i < 600 || i > 603) {
+      EXPECT_EQ(std::stod(rows[i][r]), 0.0) << "row " << i;
+    }
+  }
+  EXPECT_EQ(rows[601][0], "2026-05-30T10:00:00Z");
+  EXPECT_GT(std::stod(rows[601][r]), 1.0);  // the sample preset rains 4 mm/h
+  EXPECT_LT(std::stod(rows[601][r]), 10.0);
+  EXPECT_GT(used_sum, particles * 9 / 10);
+  const std::string summary = read_file(scratch_.file("summary"));
+  char line[64];
+  std::snprintf(line, sizeof line, "rain amount    %.3f mm", sum);
+  EXPECT_NE(summary.find(line), std::string::npos) << summary;
+  EXPECT_NE(
+      summary.find("particles      " + std::to_string(particles) + " (used " + std::to_string(used_sum)),
+      std::string::npos)
+      << summary;
+}
+
+TEST_F(Rainprod, NcdumpShowsTheConventionsAndTheValuesOfTheTable) {
+  const std::string nc = scratch_.file("day.nc");
+  ASSERT_EQ(run_shell("ncdump -h " + nc + " >" + scratch_.file("head.txt")), 0);
+  const std::string head = read_file(scratch_.file("head.txt"));
+  for (const char* s :
+       {"time = 1440 ;", "diameter = 50 ;", "nv = 2 ;", ":Conventions = \"CF-1.8\" ;",
+        "rainfall_rate:standard_name = \"rainfall_rate\" ;", "rainfall_rate:units = \"mm h-1\" ;",
+        "equivalent_reflectivity_factor:standard_name = \"equivalent_reflectivity_factor\" ;",
+        "time:units = \"seconds since 2026-05-30 00:00:00\" ;", "time:bounds = \"time_bnds\" ;",
+        "diameter:bounds = \"diameter_bnds\" ;", ":pixels_per_line = 632LL ;",
+        ":filter_speed_tolerance = 0.5 ;", ":source = \"quorda rain products"})
+    EXPECT_NE(head.find(s), std::string::npos) << s << "\n" << head;
+  // The rain rates as ncdump prints them equal the table's.
+  ASSERT_EQ(run_shell("ncdump -p 9,17 -v rainfall_rate " + nc + " >" + scratch_.file("r.txt")), 0);
+  std::string r = read_file(scratch_.file("r.txt"));
+  r = r.substr(r.find("rainfall_rate =") + 15);
+  r = r.substr(0, r.find(';'));
+  std::vector<double> dumped;
+  for (const std::string& f : split(r, ',')) dumped.push_back(std::stod(f));
+  const auto rows = table();
+  const int rc = column(rows[0], "r_mm_h");
+  ASSERT_EQ(dumped.size(), rows.size() - 1);
+  int rainy = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double t = std::stod(rows[i][rc]);
+    EXPECT_NEAR(dumped[i - 1], t, 1e-5 * t + 1e-12) << "interval " << i - 1;
+    if (t > 0) ++rainy;
+  }
+  EXPECT_GE(rainy, 3);
+}
+
+TEST_F(Rainprod, XarrayReadsTheFileAndAgreesWithTheTable) {
+  if (run_shell(kPython + " -c 'import xarray, netCDF4' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-xarray and python3-netcdf4 are not installed";
+  const std::string out = scratch_.file("xarray.txt");
+  EXPECT_EQ(run_shell(kPython + " " + kXarrayCheck + " " + scratch_.file("day.nc") + " " +
+                      scratch_.file("day.csv") + " >" + out + " 2>&1"),
+            0)
+      << read_file(out);
+  EXPECT_NE(read_file(out).find("checked 1440 intervals, 50 diameter classes"), std::string::npos)
+      << read_file(out);
+}
+
+// Width and height of a PNG image from its IHDR chunk; 0, 0 when the bytes are not a PNG.
+std::pair<uint32_t, uint32_t> png_size(const std::string& b) {
+  if (b.size() < 24 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || b.compare(12, 4, "IHDR") != 0)
+    return {0, 0};
+  auto be32 = [&](size_t at) {
+    return (static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8) | static_cast<uint8_t>(b[at + 3]);
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST_F(Rainprod, PlotScriptDrawsTheThreeFiguresOfTheDay) {
+  if (run_shell(kPython + " -c 'import xarray, netCDF4, matplotlib' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-xarray, python3-netcdf4 and python3-matplotlib are not installed";
+  const std::string script =
+      (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts/plot_day.py")
+          .string();
+  const std::string out = scratch_.file("plots");
+  ASSERT_EQ(run_shell(kPython + " " + script + " " + scratch_.file("day.nc") + " --out " + out + " >" +
+                      scratch_.file("plot.txt") + " 2>&1"),
+            0)
+      << read_file(scratch_.file("plot.txt"));
+  const struct {
+    const char* name;
+    uint32_t width, height;
+  } figures[] = {{"day_vd.png", 960, 720}, {"day_nd.png", 1200, 600}, {"day_rain.png", 1200, 600}};
+  for (const auto& f : figures) {
+    const std::string bytes = read_file(out + "/" + f.name);
+    // A drawn figure with axes, colour map and labels compresses to tens of kilobytes; an empty
+    // canvas to a few.
+    EXPECT_GT(bytes.size(), 20000u) << f.name;
+    EXPECT_LT(bytes.size(), 2000000u) << f.name;
+    const auto size = png_size(bytes);
+    EXPECT_EQ(size.first, f.width) << f.name;
+    EXPECT_EQ(size.second, f.height) << f.name;
+  }
+  EXPECT_NE(run_shell(kPython + " " + script + " " + scratch_.file("nothing.nc") + " >/dev/null 2>&1"), 0);
+}
+
+TEST_F(Rainprod, TwoDaysMakeOneSpan) {
+  const std::string second = converted_day(scratch_, 151, "00:00:30", 30);
+  ASSERT_FALSE(second.empty());
+  const std::string nc = scratch_.file("span.nc"), csv = scratch_.file("span.csv");
+  // Given out of order: the span is still in order of time.
+  ASSERT_EQ(run_shell(kRainprod + " --quiet --interval 600 --nc " + nc + " --csv " + csv + " " + second +
+                      " " + *set_),
+            0);
+  const auto rows = split(read_file(csv), '\n');
+  ASSERT_EQ(rows.size(), 1u + 2 * 144);
+  EXPECT_EQ(rows[1].substr(0, 20), "2026-05-30T00:00:00Z");
+  EXPECT_EQ(rows[145].substr(0, 20), "2026-05-31T00:00:00Z");
+  ASSERT_EQ(run_shell("ncdump -v time " + nc + " >" + scratch_.file("t.txt")), 0);
+  const std::string t = read_file(scratch_.file("t.txt"));
+  EXPECT_NE(t.find("time = 288 ;"), std::string::npos);
+  EXPECT_NE(t.find("time = 300, 900,"), std::string::npos) << t.substr(t.find("data:"));
+  EXPECT_NE(t.find("86700, 87300,"), std::string::npos);  // the second day's first intervals
+  EXPECT_NE(run_shell(kRainprod + " --quiet --nc " + nc + " " + *set_ + " " + *set_ + " 2>/dev/null"), 0);
+}
+
+TEST_F(Rainprod, BadCallsAndDamagedSetsAreReported) {
+  EXPECT_EQ(run_shell(kRainprod + " >/dev/null 2>&1"), 2);
+  EXPECT_EQ(run_shell(kRainprod + " --interval 0 " + *set_ + " >/dev/null 2>&1"), 2);
+  EXPECT_EQ(run_shell(kRainprod + " --area square " + *set_ + " >/dev/null 2>&1"), 2);
+  EXPECT_EQ(run_shell(kRainprod + " --frobnicate " + *set_ + " >/dev/null 2>&1"), 2);
+  EXPECT_EQ(run_shell(kRainprod + " " + scratch_.file("nothing") + " >/dev/null 2>&1"), 1);
+  // A stream cut in the middle of a record: products of what comes before, status 1.
+  const std::string cut = scratch_.file("cut.hyd");
+  std::string bytes = read_file(*set_ + ".hyd");
+  bytes.resize(bytes.size() * 2 / 3);
+  testing::write_file(cut, bytes);
+  const std::string err = scratch_.file("cut.err");
+  EXPECT_EQ(run_shell(kRainprod + " --quiet --csv " + scratch_.file("cut.csv") + " " + cut + " 2>" + err), 1);
+  EXPECT_NE(read_file(err).find("hydrometeor stream damaged"), std::string::npos) << read_file(err);
+  EXPECT_EQ(split(read_file(scratch_.file("cut.csv")), '\n').size(), 1441u);
+  // An output file that cannot be written.
+  EXPECT_EQ(run_shell(kRainprod + " --quiet --nc /nonexistent/x.nc " + *set_ + " 2>/dev/null"), 1);
+}
+
+}  // namespace
+}  // namespace quorda

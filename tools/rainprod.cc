@@ -1,0 +1,219 @@
+// rainprod: the rain products of one or more converted days, from the output sets' hydrometeor
+// streams: per interval the drop size distribution, number concentration, rain rate, liquid water
+// content, reflectivity, D_m, D_0, N_w and the rain amount, as a CSV table and a CF NetCDF-4 file.
+//
+//   rainprod --csv day.csv --nc day.nc scratch/sample/V26150_1
+//   rainprod --nc span.nc days/*/V26*_1.hyd
+//
+// See --help for the options and products/interval_products.h for the formulas.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "products/day_products.h"
+#include "products/products_csv.h"
+#include "products/products_netcdf.h"
+
+namespace {
+
+using namespace quorda::products;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kHelp[] =
+    "usage: rainprod [options] SET [SET ...]\n"
+    "Computes the rain products of converted days. SET is the output set of one day, given as\n"
+    "dir/V26150_1 or dir/V26150_1.hyd; only its hydrometeor stream (.hyd) is read, which holds the\n"
+    "particle records and the main headers. Several sets (one per day) make one table over the span.\n"
+    "\n"
+    "  --csv FILE          the CSV table, one row per interval ('-' for standard output)\n"
+    "  --nc FILE           the CF-1.8 NetCDF-4 file\n"
+    "  --interval S        interval length in seconds (default 60)\n"
+    "  --tolerance F       largest relative difference of the fall speed from the terminal speed\n"
+    "                      9.65 - 10.3 exp(-0.6 D) (Atlas et al. 1973) of a used drop (default 0.5)\n"
+    "  --dmin D --dmax D   size range of used drops, mm (default 0.1 10)\n"
+    "  --bin-width W       width of the diameter classes, mm (default 0.2)\n"
+    "  --bin-max D         upper end of the diameter classes, mm (default 10)\n"
+    "  --area shadow|diameter  effective measuring area: field widths less one pixel and the drop's\n"
+    "                      shadow widths (default), or less the equivalent diameter\n"
+    "  --quiet             no summary\n"
+    "  --help              this text\n"
+    "Columns of the CSV table: time, start_s, end_s, particles, used, edge, size, speed, nt_m-3,\n"
+    "r_mm_h, w_g_m-3, z_mm6_m-3, dbz, dm_mm, d0_mm, nw_m-3_mm-1, amount_mm, accumulated_mm and\n"
+    "nd_<lower>_<upper> per diameter class (m-3 mm-1).\n"
+    "The summary (standard output, or standard error when the table goes there) gives per day the\n"
+    "particles, how the filter sorted them, the rain amount and the largest rain rate.\n"
+    "Exit status: 0 fine; 1 a set could not be read, was damaged (the products then cover the\n"
+    "records before the damage) or an output could not be written; 2 usage error.\n";
+
+struct Options {
+  std::vector<std::string> sets;
+  std::string csv, nc;
+  ProductSettings settings;
+  bool quiet = false;
+};
+
+[[noreturn]] void usage_error(const std::string& msg) {
+  std::fprintf(stderr, "rainprod: %s\n(rainprod --help lists the options)\n", msg.c_str());
+  std::exit(kExitUsage);
+}
+
+double to_double(const std::string& opt, const char* v) {
+  char* end = nullptr;
+  errno = 0;
+  const double d = std::strtod(v, &end);
+  if (errno != 0 || end == v || *end != '\0' || !std::isfinite(d))
+    usage_error("bad number for " + opt + ": " + v);
+  return d;
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  ProductSettings& s = o.settings;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      std::exit(kExitOk);
+    }
+    if (a == "--quiet") {
+      o.quiet = true;
+      continue;
+    }
+    if (a.rfind("--", 0) != 0) {
+      o.sets.push_back(a);
+      continue;
+    }
+    if (i + 1 >= argc) usage_error("missing value for " + a);
+    const char* v = argv[++i];
+    if (a == "--csv") {
+      o.csv = v;
+    } else if (a == "--nc") {
+      o.nc = v;
+    } else if (a == "--interval") {
+      s.interval_s = to_double(a, v);
+    } else if (a == "--tolerance") {
+      s.filter.speed_tolerance = to_double(a, v);
+    } else if (a == "--dmin") {
+      s.filter.d_min_mm = to_double(a, v);
+    } else if (a == "--dmax") {
+      s.filter.d_max_mm = to_double(a, v);
+    } else if (a == "--bin-width") {
+      s.bin_width_mm = to_double(a, v);
+    } else if (a == "--bin-max") {
+      s.bin_max_mm = to_double(a, v);
+    } else if (a == "--area") {
+      const std::string r = v;
+      if (r == "shadow") {
+        s.area = AreaRule::kShadow;
+      } else if (r == "diameter") {
+        s.area = AreaRule::kDiameter;
+      } else {
+        usage_error("--area takes shadow or diameter");
+      }
+    } else {
+      usage_error("unknown option " + a);
+    }
+  }
+  if (o.sets.empty()) usage_error("no output set given");
+  if (!(s.interval_s >= 1 && s.interval_s <= 86400)) usage_error("the interval must be 1 to 86400 s");
+  if (!(s.filter.speed_tolerance > 0)) usage_error("the tolerance must be positive");
+  if (!(s.filter.d_min_mm >= 0 && s.filter.d_max_mm > s.filter.d_min_mm))
+    usage_error("need 0 <= dmin < dmax");
+  if (!(s.bin_width_mm >= 0.01 && s.bin_max_mm > 0 && s.bin_max_mm / s.bin_width_mm <= 10000))
+    usage_error("need a bin width of at least 0.01 mm and at most 10000 classes");
+  return o;
+}
+
+std::string hyd_path(const std::string& set) {
+  if (set.size() > 4 && set.compare(set.size() - 4, 4, ".hyd") == 0) return set;
+  return set + ".hyd";
+}
+
+void summary(FILE* out, const std::string& set, const DayProducts& d) {
+  const IntervalRow* peak = nullptr;
+  for (const IntervalRow& r : d.rows)
+    if (peak == nullptr || r.p.rain_rate > peak->p.rain_rate) peak = &r;
+  const ParticleCounts& c = d.total;
+  std::fprintf(out, "%s  %s\n", iso_time(d.midnight).substr(0, 10).c_str(), set.c_str());
+  std::fprintf(out, "  particles      %lld (used %lld, edge %lld, size %lld, speed %lld)\n",
+               static_cast<long long>(c.seen), static_cast<long long>(c.used), static_cast<long long>(c.edge),
+               static_cast<long long>(c.size), static_cast<long long>(c.speed));
+  std::fprintf(out, "  rain amount    %.3f mm\n", d.amount_mm);
+  if (peak != nullptr && peak->p.rain_rate > 0)
+    std::fprintf(out, "  largest rate   %.2f mm/h at %s\n", peak->p.rain_rate,
+                 iso_time(d.midnight + static_cast<int64_t>(peak->start_s)).substr(11, 8).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parse(argc, argv);
+  int status = kExitOk;
+  std::vector<DayProducts> days;
+  std::vector<std::string> names;
+  for (const std::string& set : o.sets) {
+    DayProducts d;
+    std::string error, warning;
+    if (!read_day_products(hyd_path(set), o.settings, &d, &error, &warning)) {
+      std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), error.c_str());
+      status = kExitFailed;
+      continue;
+    }
+    if (!warning.empty()) {
+      std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), warning.c_str());
+      status = kExitFailed;
+    }
+    days.push_back(std::move(d));
+    names.push_back(set);
+  }
+  if (days.empty()) return kExitFailed;
+  // Days in order of time; a day given twice is an error.
+  std::vector<size_t> order(days.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return days[a].midnight < days[b].midnight; });
+  std::vector<const DayProducts*> sorted;
+  for (size_t i : order) {
+    if (!sorted.empty() && sorted.back()->midnight == days[i].midnight) {
+      std::fprintf(stderr, "rainprod: %s: a second set of the day %s\n", names[i].c_str(),
+                   iso_time(days[i].midnight).substr(0, 10).c_str());
+      return kExitFailed;
+    }
+    sorted.push_back(&days[i]);
+  }
+
+  const bool csv_to_stdout = o.csv == "-";
+  if (!o.csv.empty()) {
+    FILE* f = csv_to_stdout ? stdout : std::fopen(o.csv.c_str(), "w");
+    bool ok = f != nullptr;
+    for (size_t i = 0; ok && i < sorted.size(); ++i) ok = write_products_csv(*sorted[i], f, i == 0);
+    if (f != nullptr && !csv_to_stdout) ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+      std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.csv.c_str(), std::strerror(errno));
+      status = kExitFailed;
+    }
+  }
+  if (!o.nc.empty()) {
+    std::string history = "rainprod";
+    for (int i = 1; i < argc; ++i) history += std::string(" ") + argv[i];
+    std::string error;
+    if (!write_products_netcdf(sorted, o.nc, history, &error)) {
+      std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.nc.c_str(), error.c_str());
+      status = kExitFailed;
+    }
+  }
+  if (!o.quiet) {
+    FILE* out = csv_to_stdout ? stderr : stdout;
+    for (size_t i : order) summary(out, names[i], days[i]);
+  }
+  return status;
+}
