@@ -20,8 +20,8 @@ struct Harness {
 };
 
 const Harness kHarnesses[] = {
-    {"line_block", line_block}, {"raw_day", raw_day},       {"settings", settings},
-    {"corrfact", corrfact},     {"output_set", output_set}, {"hydinfo", hydinfo},
+    {"line_block", line_block}, {"raw_day", raw_day}, {"settings", settings}, {"corrfact", corrfact},
+    {"output_set", output_set}, {"hydinfo", hydinfo}, {"recovery", recovery},
 };
 
 std::vector<std::filesystem::path> corpus_of(const char* harness) {

@@ -28,6 +28,7 @@ int settings(const uint8_t* data, size_t size);
 int corrfact(const uint8_t* data, size_t size);
 int output_set(const uint8_t* data, size_t size);
 int hydinfo(const uint8_t* data, size_t size);
+int recovery(const uint8_t* data, size_t size);
 
 // Marks the boundary between the files of one input (see split_files).
 inline constexpr char kFileSeparator[] = "#~FILE~#";
