@@ -25,7 +25,11 @@ void count(std::string& s, int64_t v) {
 std::string iso_time(int64_t calendar_seconds) {
   const time_t t = static_cast<time_t>(calendar_seconds);
   struct tm tm {};
+#ifdef _WIN32
+  gmtime_s(&tm, &t);
+#else
   gmtime_r(&t, &tm);
+#endif
   char b[40];
   std::strftime(b, sizeof b, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return b;

@@ -4,6 +4,7 @@
 #include "products/day_products.h"
 
 #include <gtest/gtest.h>
+#include <numbers>
 
 #include <cmath>
 
@@ -157,7 +158,7 @@ TEST(DayProducts, IntervalsAndFilterFollowTheSettings) {
   const double a1 = (632 * 0.153 - 2) * (632 * 0.168 - 2) * 1e-6;
   const double a1_big = (632 * 0.153 - 12) * (632 * 0.168 - 12) * 1e-6;
   const double a2 = (600 * 0.15 - 2) * (600 * 0.16 - 2) * 1e-6;
-  const double r = 6 * M_PI * 1e-4 / 600 * (8 / a1 + 8 / a1 + 1728 / a1_big + 8 / a2);
+  const double r = 6 * std::numbers::pi * 1e-4 / 600 * (8 / a1 + 8 / a1 + 1728 / a1_big + 8 / a2);
   expect_rel(d.rows[60].p.rain_rate, r, 1e-4);
 }
 

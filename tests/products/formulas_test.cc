@@ -2,6 +2,7 @@
 // diameter classes, the integral quantities of an interval and the median volume diameter, and
 // the moments of a sampled exponential distribution against their closed forms.
 #include <gtest/gtest.h>
+#include <numbers>
 
 #include <cmath>
 #include <vector>
@@ -127,7 +128,7 @@ TEST(IntervalProducts, DropsOutsideTheBinsCountInTheIntegrals) {
   IntervalSums s(bins.count());
   s.add(2.0, 6.5, 0.01, bins.index(2.0));
   const IntervalProducts p = interval_products(s, 60.0, bins, 2.0);
-  expect_rel(p.rain_rate, 6 * M_PI * 1e-4 * 8 / 0.01 / 60);
+  expect_rel(p.rain_rate, 6 * std::numbers::pi * 1e-4 * 8 / 0.01 / 60);
   for (double v : p.nd) EXPECT_EQ(v, 0.0);
 }
 
@@ -160,7 +161,7 @@ TEST(IntervalProducts, AnExponentialDistributionGivesItsClosedForms) {
   const double d0 = median_volume_diameter(drops);
   const IntervalProducts p = interval_products(s, dt, bins, d0);
   expect_rel(p.nt, n0 / lambda, 1e-6);
-  expect_rel(p.lwc, M_PI * 1e-3 * n0 / std::pow(lambda, 4), 1e-5);
+  expect_rel(p.lwc, std::numbers::pi * 1e-3 * n0 / std::pow(lambda, 4), 1e-5);
   expect_rel(p.z, 720 * n0 / std::pow(lambda, 7), 1e-5);
   expect_rel(p.dm, 4 / lambda, 1e-5);
   expect_rel(p.nw, n0, 1e-4);
