@@ -15,14 +15,14 @@ namespace quorda::products {
 namespace {
 
 using testing::HandParticle;
-using testing::StreamBuilder;
+using testing::ProductStreamBuilder;
 
 void expect_rel(double actual, double expected, double rel = 1e-5) {
   EXPECT_NEAR(actual, expected, std::fabs(expected) * rel) << "expected " << expected;
 }
 
 TEST(MeasureParticle, ReadsSizeSpeedTimeWidthsAndEdges) {
-  StreamBuilder s;
+  ProductStreamBuilder s;
   HandParticle hp;
   hp.t1 = 36000.5 * 55000;
   hp.d_mm = 2.0;
@@ -54,7 +54,7 @@ TEST(MeasureParticle, ReadsSizeSpeedTimeWidthsAndEdges) {
   const int cases[][4] = {{1, 8, 620, 631}, {0, 7, 600, 610}, {10, 17, 621, 632}};
   const bool edge[] = {false, true, true};
   for (int i = 0; i < 3; ++i) {
-    StreamBuilder e;
+    ProductStreamBuilder e;
     hp.start_a = cases[i][0];
     hp.end_a = cases[i][1];
     hp.start_b = cases[i][2];
@@ -70,7 +70,7 @@ TEST(MeasureParticle, ReadsSizeSpeedTimeWidthsAndEdges) {
 // in line units, which a change of line frequency within the day would make ambiguous. Particles of 2 mm, 7
 // pixels of 0.15 mm wide in both cameras.
 struct TwoHeaderDay {
-  StreamBuilder s;
+  ProductStreamBuilder s;
   TwoHeaderDay() {
     s.header(0, 55000);
     s.header(36060, 55000, 300, 0.15f, 0.16f);
@@ -100,7 +100,7 @@ TEST(DayProducts, EachParticleTakesTheGeometryOfTheHeaderInForce) {
   std::string error, warning;
   ASSERT_TRUE(day_products(day.s.bytes, ProductSettings{}, &d, &error, &warning)) << error;
   EXPECT_EQ(warning, "");
-  EXPECT_EQ(d.midnight, StreamBuilder::kMidnight);
+  EXPECT_EQ(d.midnight, ProductStreamBuilder::kMidnight);
   ASSERT_EQ(d.rows.size(), 1440u);
   EXPECT_EQ(d.headers.size(), 2u);
   const IntervalRow& r600 = d.rows[600];
@@ -174,7 +174,7 @@ TEST(DayProducts, ADamagedStreamGivesTheRecordsBeforeTheDamage) {
 }
 
 TEST(DayProducts, AStreamWithoutMainHeaderIsRefused) {
-  StreamBuilder s;
+  ProductStreamBuilder s;
   s.particle(HandParticle{});
   DayProducts d;
   std::string error, warning;

@@ -24,7 +24,7 @@ struct HandParticle {
   int start_b = 300, end_b = 307;
 };
 
-class StreamBuilder {
+class ProductStreamBuilder {
  public:
   // A main header record with the given time of day (seconds of 2026-05-30), line frequency and
   // geometry.
