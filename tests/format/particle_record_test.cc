@@ -68,7 +68,7 @@ TEST_F(ParticleRecord, HeadOfTheWorkedExampleDecodesToItsFields) {
 TEST_F(ParticleRecord, WordCountFollowsThePackerPasses) {
   // 8 values of 1 bit: one pass of 32 values, then the carry word.
   EXPECT_EQ(outline_word_count(8, 1), 2);
-  // 40 values of 5 bits (the worked example): 13 words.
+  // 40 values of 5 bits: 13 words.
   EXPECT_EQ(outline_word_count(40, 5), 13);
   // 8 values of 8 bits: passes of 4, 2 and 2 values, then the carry word.
   EXPECT_EQ(outline_word_count(8, 8), 4);

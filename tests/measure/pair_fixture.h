@@ -1,5 +1,5 @@
 // Test support for the measurement routines: pieces built from run lists, and a run context set up
-// as the worked example of the evaluation (all correction factors 1.0, geometry from the settings).
+// as the 10+10-line pair of the evaluation tests (all correction factors 1.0, geometry from the settings).
 #pragma once
 
 #include <cstdio>
@@ -62,7 +62,7 @@ inline MainHeader header_at(uint32_t second, double line_fr, int16_t centre_pix)
   return h;
 }
 
-// The worked example: factors 1.0, OVERWRITE 1, HBL 6.0, HBR 6.2, HFR 6.4, scales 0.15, distances
+// The pair of 10+10 lines: factors 1.0, OVERWRITE 1, HBL 6.0, HBR 6.2, HFR 6.4, scales 0.15, distances
 // 250, one header at line 0 with centre pixel 256, line frequency 20000.
 inline void setup_worked_example(RunContext& ctx) {
   set_all_factors(ctx, 1.0f);

@@ -1,4 +1,4 @@
-// The line-block decoder: worked frames, every failure message, the limits of its buffers.
+// The line-block decoder: two frames decoded by hand, every failure message, the limits of its buffers.
 #include "rawin/decmpr.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +43,7 @@ void expect_line(const LineRecord& rec, double y, std::vector<std::pair<int, int
   }
 }
 
-// First worked frame: frame length 16, base 100, widths 5 and 5, stream words 17061 and 0.
+// Frame of one line: frame length 16, base 100, widths 5 and 5, stream words 17061 and 0.
 FrameSpec first_example(int length) {
   FrameSpec f = testing::frame(100, 5, 5, 1234.5, length);
   f.words = {17061, 0};
@@ -51,7 +51,7 @@ FrameSpec first_example(int length) {
   return f;
 }
 
-// Second worked frame: three lines, frame length 18, base 10, widths 4 and 4, y_count 500.
+// Frame of three lines, frame length 18, base 10, widths 4 and 4, y_count 500.
 FrameSpec second_example(int length) {
   FrameSpec f = testing::frame(10, 4, 4, 500, length);
   f.words = {37426, 138, 0};
@@ -96,7 +96,7 @@ TEST(Decmpr, SecondWorkedFrameGivesALineAndTwoRepetitions) {
 }
 
 TEST(Decmpr, BytesPastTheFrameReadAsZerosNotAsAnEarlierFrame) {
-  // Cut to 14 bytes, the second worked frame loses its second word; the decoder must see zeros
+  // Cut to 14 bytes, the three-line frame loses its second word; the decoder must see zeros
   // there even when the buffer still holds that word from the frame before.
   TestRun fresh;
   FrameSpec cut = second_example(14);

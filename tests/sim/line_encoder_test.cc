@@ -1,4 +1,4 @@
-// The line encoder: the worked frames bit for bit, and round trips through the decoder.
+// The line encoder: the two hand-decoded frames bit for bit, and round trips through the decoder.
 #include "sim/line_encoder.h"
 
 #include <gtest/gtest.h>
