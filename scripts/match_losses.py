@@ -171,6 +171,11 @@ def main():
     jw = width_test_fails(j.width_a, j.width_b)
     print("records whose speed (10 %%) or size (20 %%) is off the drop's: %d of %d; of the drops the width test "
           "refuses: %d of %d" % (wrong.sum(), len(j), (wrong & jw).sum(), jw.sum()))
+    jt = 9.65 - 10.3 * np.exp(-0.6 * j.d)
+    kept = (j.d >= 0.1) & (j.d <= 10) & ((j.v - jt).abs() <= 0.5 * jt)
+    print("the speed and size filter keeps %d of the %d right records (%.2f %%) and %d of the %d wrong ones "
+          "(%.1f %%)" % ((kept & ~wrong).sum(), (~wrong).sum(), 100 * (kept & ~wrong).sum() / max(1, (~wrong).sum()),
+                         (kept & wrong).sum(), wrong.sum(), 100 * (kept & wrong).sum() / max(1, wrong.sum())))
     print()
 
     edges = np.arange(0, 5.5, 0.5)
