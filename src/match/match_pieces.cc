@@ -2,7 +2,7 @@
 // MATCH_SPAN lines after it and has a similar width; the pair goes to the writer when it keeps the
 // order of the A pieces, and both pieces are freed. Pieces that can no longer find a partner are
 // freed on the way. Single-threaded.
-#include "match/find_m.h"
+#include "match/match_pieces.h"
 
 #include <cmath>
 #include <cstdlib>
