@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "match/find_m.h"
+#include "match/match_pieces.h"
 #include "products/measuring_area.h"
 #include "sim/sim_instrument.h"
 #include "support/test_context.h"
