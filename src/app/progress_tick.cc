@@ -20,14 +20,14 @@ namespace {
 constexpr double kRedrawInterval = 0.1;  // seconds
 constexpr int kSummaryRow = 14;          // just below the banner
 // The summary: hydrometeor file and its length, raw file and its length, the two cursors.
-constexpr const char* kSummaryFormat = "%s:%9ld\n%s:%9ld\nA:%9ld\nB:%9ld\n";
+constexpr char kSummaryFormat[] = "%s:%9ld\n%s:%9ld\nA:%9ld\nB:%9ld\n";
 // The exit status of a run ended by a signal other than SIGINT and SIGTERM: 128 + its number.
 constexpr int kSignalStatusBase = 128;
 
 void draw_at(Platform& platform, Diag& diag, TickState& tick, const ProgressFigures& f, double now) {
   tick.last_draw = now;
   // With tracing on the summary stands where the trace lines have brought the cursor.
-  if constexpr (debug_main != 1) platform.move_cursor(kSummaryRow, 0);
+  if constexpr (!kTraceMain) platform.move_cursor(kSummaryRow, 0);
   outf(diag, kSummaryFormat, f.hyd_path.c_str(), static_cast<long>(f.hyd_length), f.raw_path.c_str(),
        static_cast<long>(f.raw_length), static_cast<long>(f.pos_a), static_cast<long>(f.pos_b));
   std::fflush(diag.out);

@@ -5,7 +5,7 @@
 // index pos_pix and saves now and then: more than three seconds after the last save, when the
 // buffer would fill, and whenever force_write is set. The hot path (a pair without a save) makes
 // no allocation and no system call. Single-threaded.
-#include "measure/net_wr.h"
+#include "measure/hyd_writer.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,7 +17,7 @@
 #include "format/minute_table.h"
 #include "format/particle_record.h"
 #include "measure/measure_run.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 namespace quorda {
 
