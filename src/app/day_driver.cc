@@ -71,8 +71,8 @@ bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
 }
 
 // One camera's cursor and what the driver keeps for it.
-struct Camera {
-  int number;          // 1 = A, 2 = B
+struct CameraCursor {
+  Camera camera;
   int16_t lines_kind;  // record kind of the camera's line blocks
   RawCursor& cursor;
   int32_t& pos;   // next block head
@@ -83,19 +83,19 @@ struct Camera {
   const char* end_tag;   // tag of a failed measurement of the file's end
 };
 
-Camera camera_a(RunContext& ctx) {
+CameraCursor camera_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02", "mp71"};
+  return {Camera::kA, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02", "mp71"};
 }
 
-Camera camera_b(RunContext& ctx) {
+CameraCursor camera_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04", "mp72"};
+  return {Camera::kB, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04", "mp72"};
 }
 
-void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
+void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
   const DriverState& d = ctx.drv;
-  if (camera == 1) {
+  if (camera == Camera::kA) {
     hprintf(ctx.diag, "pos_a=%ld prev_a=%ld last_a=%lf pos_b=%ld last_b=%lf \n", d.pos_a, d.prev_a, d.last_a,
             d.prev_b, d.last_b);
   } else {
@@ -114,14 +114,14 @@ void take_main_header(RunContext& ctx, const RawRecord& rec) {
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
-void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
+void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
   if (decode_line_block(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
   cam.last = block.lines[block.n_lin - 1].y_count;
-  mark_minute(ctx, cam.number, block);
+  mark_minute(ctx, cam.camera, block);
 }
 
 enum class Took { kEndOfData, kRecord, kLineBlock };
@@ -130,7 +130,7 @@ enum class Took { kEndOfData, kRecord, kLineBlock };
 // (the cursor then stays where it is). A record that reaches beyond the end measured last is read
 // again after a new measurement.
 // REQUIRES: cam.pos < rawend.
-Took take_record(RunContext& ctx, Camera& cam) {
+Took take_record(RunContext& ctx, CameraCursor& cam) {
   RawRecord rec;
   ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
   if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
@@ -141,7 +141,7 @@ Took take_record(RunContext& ctx, Camera& cam) {
     if (st == ReadStatus::kIoError) report_tag(ctx.diag, cam.read_tag);
     return Took::kEndOfData;
   }
-  trace_block_head(ctx, cam.number, rec);
+  trace_block_head(ctx, cam.camera, rec);
   cam.prev = cam.pos;
   cam.pos += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
   if (rec.kind == kKindMainHeader) {
@@ -179,7 +179,7 @@ void first_pass(RunContext& ctx) {
 // Camera A: records up to and including one line block.
 void step_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  Camera cam = camera_a(ctx);
+  CameraCursor cam = camera_a(ctx);
   bool at_end = false;
   while (before_end(ctx, d.pos_a, cam.end_tag)) {
     Took took = take_record(ctx, cam);
@@ -195,7 +195,7 @@ void step_a(RunContext& ctx) {
 // end. Returns false when the pass must end here (B waits for more data while A goes on).
 bool step_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  Camera cam = camera_b(ctx);
+  CameraCursor cam = camera_b(ctx);
   while (d.last_b < d.last_a || d.eof_a) {
     tick(ctx);
     bool at_end = !before_end(ctx, d.pos_b, cam.end_tag) || take_record(ctx, cam) == Took::kEndOfData ||

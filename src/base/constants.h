@@ -19,6 +19,9 @@ inline constexpr int16_t kKindLinesA = 1;
 inline constexpr int16_t kKindLinesB = 2;
 inline constexpr int16_t kKindMainHeader = 3;
 
+// The two cameras of the instrument, by the numbers the raw records and messages give them.
+enum class Camera { kA = 1, kB = 2 };
+
 // Line records and line blocks.
 inline constexpr int kMaxRuns = 6;
 inline constexpr int kLineBufLines = 2000;

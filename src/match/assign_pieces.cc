@@ -31,7 +31,7 @@ void extend(Piece* p, double y, const Run& r) {
   if (p->line_no >= MAXLIN) {
     // The streak is too long to be one particle: it goes on absorbing its runs so that they open
     // no pieces of their own, and is dropped at the end of the block.
-    p->overflow = 1;
+    p->overflow = true;
     p->runs[p->line_no - 1] = r;
     return;
   }
@@ -43,7 +43,7 @@ void extend(Piece* p, double y, const Run& r) {
 }
 
 bool keeps(const Piece* p) {
-  if (p->overflow != 0) return false;
+  if (p->overflow) return false;
   if (p->x_max - p->x_min + 1 < 2) return false;
   return p->line_no >= 2;
 }

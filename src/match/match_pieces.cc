@@ -15,6 +15,10 @@ namespace quorda {
 
 namespace {
 
+// Written to the error stream for a pair whose A piece begins before that of the last pair
+// written; the pair is not written.
+constexpr const char* kOutOfOrderText = "C";
+
 constexpr int kMaxWidthDiff = 5;
 constexpr float kMaxRatio = 1.5f;
 // The lower bound is the single-precision value nearest to 2/3, so that 10/15 and 2/3 pass.
@@ -22,31 +26,31 @@ constexpr float kMinRatio = 2.0f / 3.0f;
 
 }  // namespace
 
-int pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b) {
+bool pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b) {
   const int wa = a.width;
   const int wb = b.width;
   if (wa == 0 || wb == 0) {
     hprintf_q(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
-    return 0;
+    return false;
   }
-  if (std::abs(wa - wb) > kMaxWidthDiff) return 0;
+  if (std::abs(wa - wb) > kMaxWidthDiff) return false;
   const float ratio = static_cast<float>(wa) / static_cast<float>(wb);
-  if (ratio > kMaxRatio || ratio < kMinRatio) return 0;
+  if (ratio > kMaxRatio || ratio < kMinRatio) return false;
   // B must lie later than A on the whole: a B piece on exactly the lines of A is not its partner.
   const double d1 = std::trunc(b.first_line - a.first_line);
   const double d2 = std::trunc(b.last_line - a.last_line);
-  return d1 + d2 > 0.0 ? 1 : 0;
+  return d1 + d2 > 0.0;
 }
 
-int chrono_write_check(const MatchRun& ctx, const Piece& a) {
+bool chrono_write_check(const MatchRun& ctx, const Piece& a) {
   double& last = ctx.matcher.last_match_line;
   if (!(a.first_line < last)) {
     last = a.first_line;
-    return 1;
+    return true;
   }
   hprintf_q(ctx.diag, "\nFind_m -> Chronology - Error ");
-  errf(ctx.diag, "C");
-  return 0;
+  errf(ctx.diag, "%s", kOutOfOrderText);
+  return false;
 }
 
 void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
@@ -75,10 +79,10 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
         b = b_follow;
         continue;
       }
-      if (pieces_match(ctx, *a, *b) != 0) {
+      if (pieces_match(ctx, *a, *b)) {
         ++*total;
         ++matched;
-        if (chrono_write_check(ctx, *a) != 0) ctx.sink.take(*a, *b);
+        if (chrono_write_check(ctx, *a)) ctx.sink.take(*a, *b);
         unlink_wait(ctx, a, qa);
         unlink_wait(ctx, b, qb);
         break;

@@ -11,7 +11,10 @@ namespace quorda {
 
 // newest_a is the y_count of the last line of the last decoded camera A block.
 void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a);
-int pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b);
-int chrono_write_check(const MatchRun& ctx, const Piece& a);
+// Whether b can be the partner of a: similar widths, and b later than a on the whole.
+bool pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b);
+// Whether the pair of a keeps the order of the A pieces written so far (then a becomes the last);
+// a pair out of order is reported with one "C" on the error stream.
+bool chrono_write_check(const MatchRun& ctx, const Piece& a);
 
 }  // namespace quorda

@@ -12,6 +12,17 @@
 
 namespace quorda {
 
+// Who holds a pool slot: free, just taken, or a queue of camera A or B. The value of a queue's
+// owner is the character the pool map shows for its pieces.
+enum class PieceOwner : char {
+  kFree = 0,
+  kTaken = 1,
+  kAssignA = '1',
+  kAssignB = '2',
+  kWaitA = 'V',
+  kWaitB = 'W',
+};
+
 struct Piece {
   int16_t x_min = 0;      // smallest run start over all lines
   int16_t x_max = 0;      // largest run end over all lines
@@ -21,15 +32,15 @@ struct Piece {
   double first_line = 0;  // y_count of the first line
   Piece* next = nullptr;  // towards the tail (older pieces)
   Piece* prev = nullptr;  // towards the head (newer pieces)
-  int16_t owner = 0;      // 0 free, 1 just allocated, else the id character of its queue
-  int16_t overflow = 0;   // 1 when a line reached the piece while it held MAXLIN lines
+  PieceOwner owner = PieceOwner::kFree;
+  bool overflow = false;  // a line reached the piece while it held MAXLIN lines
   Run* runs = nullptr;    // one run per line, in line order; points into the slot's own storage
 };
 
 // The two queues of one camera.
 struct CamQueues {
-  char assign_id = 0;  // '1' for camera A, '2' for camera B
-  char wait_id = 0;    // 'V' for camera A, 'W' for camera B
+  PieceOwner assign_id = PieceOwner::kFree;  // owner of the pieces of the assign queue
+  PieceOwner wait_id = PieceOwner::kFree;    // owner of the pieces of the wait queue
   Piece* assign_head = nullptr;
   Piece* assign_tail = nullptr;
   Piece* wait_head = nullptr;

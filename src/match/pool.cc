@@ -17,6 +17,15 @@ namespace quorda {
 
 namespace {
 
+constexpr const char* kIllegalAddressText = "** w_free: Illegal input adress %p!\n";
+constexpr const char* kEmptiedByForceText = "queues emptied by force !";
+constexpr const char* kNoFreeSlotText = "** new_piece: no free piece slot after emptying all queues\n";
+constexpr const char* kChronologyText = "%s %c -> Chronology - Error ";
+constexpr const char* kChronologyLinesText = "%lu %lu\n";
+constexpr const char* kAssignQueueName = "Assign-queue";
+constexpr const char* kWaitQueueName = "Wait-queue";
+constexpr char kFreeSlotChar = '.';  // a free slot in the pool map
+
 // Frees every piece of one queue from its head on and leaves the queue empty.
 void empty_queue(const MatchRun& ctx, Piece*& head, Piece*& tail) {
   while (head != nullptr) {
@@ -52,9 +61,9 @@ Piece* take_piece(const MatchRun& ctx) {
     const int i = pool.pool_next;
     pool.pool_next = static_cast<int16_t>((i + 1) % POOL_SIZE);
     Piece& slot = pool.slots[i];
-    if (slot.owner != 0) continue;
+    if (slot.owner != PieceOwner::kFree) continue;
     slot.runs = pool.run_store[i];
-    slot.owner = 1;
+    slot.owner = PieceOwner::kTaken;
     slot.next = nullptr;
     slot.prev = nullptr;
     return &slot;
@@ -70,10 +79,10 @@ void free_piece(const MatchRun& ctx, Piece* p) {
   const uintptr_t addr = reinterpret_cast<uintptr_t>(p);
   const uintptr_t offset = addr - base;  // wraps to a huge value below the table
   if (offset >= sizeof(ctx.pool.slots) || offset % sizeof(Piece) != 0) {
-    fatal(ctx.diag, "** w_free: Illegal input adress %p!\n", static_cast<void*>(p));
+    fatal(ctx.diag, kIllegalAddressText, static_cast<void*>(p));
   }
   Piece& slot = ctx.pool.slots[offset / sizeof(Piece)];
-  slot.owner = 0;
+  slot.owner = PieceOwner::kFree;
   slot.next = nullptr;
   slot.prev = nullptr;
 }
@@ -81,7 +90,7 @@ void free_piece(const MatchRun& ctx, Piece* p) {
 Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
   Piece* p = take_piece(ctx);
   if (p == nullptr) {
-    errf(ctx.diag, "queues emptied by force !");
+    errf(ctx.diag, "%s", kEmptiedByForceText);
     empty_queue(ctx, ctx.queues_a.wait_head, ctx.queues_a.wait_tail);
     empty_queue(ctx, ctx.queues_b.wait_head, ctx.queues_b.wait_tail);
     empty_queue(ctx, ctx.queues_a.assign_head, ctx.queues_a.assign_tail);
@@ -89,9 +98,9 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
     p = take_piece(ctx);
     // Only a slot taken by take_piece and never queued could still be in use here; retrying would
     // loop for ever, so the run ends.
-    if (p == nullptr) fatal(ctx.diag, "** new_piece: no free piece slot after emptying all queues\n");
+    if (p == nullptr) fatal(ctx.diag, "%s", kNoFreeSlotText);
   }
-  p->owner = static_cast<int16_t>(q.assign_id);
+  p->owner = q.assign_id;
   p->x_min = start;
   p->x_max = end;
   p->width = 0;
@@ -99,7 +108,7 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
   p->last_line = y;
   p->first_line = y;
   p->runs[0] = Run{start, end};
-  p->overflow = 0;
+  p->overflow = false;
 
   p->next = q.assign_head;
   p->prev = nullptr;
@@ -124,7 +133,7 @@ void unlink_wait(const MatchRun& ctx, Piece* p, CamQueues& q) {
 
 void chain_queues(const MatchRun& ctx, CamQueues& q) {
   if (q.assign_head == nullptr) return;
-  chrono_check(ctx, "Assign-queue", q.assign_id, q.assign_tail);
+  chrono_check(ctx, kAssignQueueName, q.assign_id, q.assign_tail);
 
   Piece* old_wait_head = q.wait_head;
   q.assign_head->prev = nullptr;
@@ -135,14 +144,14 @@ void chain_queues(const MatchRun& ctx, CamQueues& q) {
     q.wait_tail = q.assign_tail;
   }
   // The run arrays are part of the slots, so there is nothing to shorten: only the owner changes.
-  for (Piece* p = q.assign_head; p != old_wait_head; p = p->next) p->owner = static_cast<int16_t>(q.wait_id);
+  for (Piece* p = q.assign_head; p != old_wait_head; p = p->next) p->owner = q.wait_id;
   q.wait_head = q.assign_head;
   q.assign_head = nullptr;
   q.assign_tail = nullptr;
 
   hprintf_q(ctx.diag, "** chain_queues: ");
   pool_map(ctx);
-  chrono_check(ctx, "Wait-queue", q.wait_id, q.wait_tail);
+  chrono_check(ctx, kWaitQueueName, q.wait_id, q.wait_tail);
 }
 
 uint32_t line_as_unsigned(double v) {
@@ -153,13 +162,13 @@ uint32_t line_as_unsigned(double v) {
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v)));
 }
 
-void chrono_check(const MatchRun& ctx, const char* name, char id, const Piece* start) {
+void chrono_check(const MatchRun& ctx, const char* name, PieceOwner id, const Piece* start) {
   if (start == nullptr) return;
   const double t0 = start->first_line;
   for (const Piece* p = start; p != nullptr; p = p->prev) {
     if (p->first_line < t0) {
-      errf(ctx.diag, "%s %c -> Chronology - Error ", name, id);
-      errf(ctx.diag, "%lu %lu\n", static_cast<unsigned long>(line_as_unsigned(p->first_line)),
+      errf(ctx.diag, kChronologyText, name, static_cast<char>(id));
+      errf(ctx.diag, kChronologyLinesText, static_cast<unsigned long>(line_as_unsigned(p->first_line)),
            static_cast<unsigned long>(line_as_unsigned(t0)));
     }
   }
@@ -175,8 +184,8 @@ void clear_w(const MatchRun& ctx, CamQueues& q) {
 void print_pool_map(const MatchRun& ctx) {
   char line[POOL_SIZE + 2];
   for (int i = 0; i < POOL_SIZE; ++i) {
-    const int16_t owner = ctx.pool.slots[i].owner;
-    line[i] = owner != 0 ? static_cast<char>(owner & 0xff) : '.';
+    const PieceOwner owner = ctx.pool.slots[i].owner;
+    line[i] = owner != PieceOwner::kFree ? static_cast<char>(owner) : kFreeSlotChar;
   }
   line[POOL_SIZE] = '\n';
   line[POOL_SIZE + 1] = '\0';
@@ -188,10 +197,10 @@ void pool_map(const MatchRun& ctx) {
 }
 
 void label_queues(const MatchRun& ctx) {
-  ctx.queues_a.assign_id = '1';
-  ctx.queues_a.wait_id = 'V';
-  ctx.queues_b.assign_id = '2';
-  ctx.queues_b.wait_id = 'W';
+  ctx.queues_a.assign_id = PieceOwner::kAssignA;
+  ctx.queues_a.wait_id = PieceOwner::kWaitA;
+  ctx.queues_b.assign_id = PieceOwner::kAssignB;
+  ctx.queues_b.wait_id = PieceOwner::kWaitB;
 }
 
 }  // namespace quorda

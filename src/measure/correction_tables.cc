@@ -21,6 +21,17 @@ namespace quorda {
 namespace {
 
 constexpr const char* kFileName = "corrfact.dat";
+
+constexpr const char* kCannotOpenText = "could not open %s \n";
+constexpr const char* kTagCannotOpen = "tables01";
+constexpr const char* kTagUnreadLine = "tables0%d";  // with the number of the line, from 1
+constexpr const char* kNotFiniteText =
+    "%s: row %s: value %d is no finite number, no correction factors can be built\n";
+constexpr const char* kNotRisingText =
+    "%s: row %s: measured sizes do not rise (%f at point %d, %f at point %d), "
+    "no correction factors can be built\n";
+constexpr const char* kNotPositiveText =
+    "%s: row %s: largest measured size %f is not above 0, no correction factors can be built\n";
 constexpr size_t kLineLimit = 98;  // characters per line read, line end included
 // A line is at most kLineLimit - 1 characters and its line end, which in a file written with
 // carriage returns is "\r\n" (a text-mode read sees one '\n'). The file's first eight lines lie
@@ -86,22 +97,17 @@ void trace_row(const MeasureRun& ctx, const char* label, const float* v) {
 void check_row(const MeasureRun& ctx, const char* row, const float* d, const float* p, const float* s) {
   for (int i = 0; i < kPoints; ++i) {
     if (!std::isfinite(d[i]) || !std::isfinite(p[i]) || !std::isfinite(s[i])) {
-      fatal(ctx.diag, "%s: row %s: value %d is no finite number, no correction factors can be built\n",
-            kFileName, row, i + 1);
+      fatal(ctx.diag, kNotFiniteText, kFileName, row, i + 1);
     }
   }
   for (int i = 1; i < kPoints; ++i) {
     if (!(s[i] > s[i - 1])) {
-      fatal(ctx.diag,
-            "%s: row %s: measured sizes do not rise (%f at point %d, %f at point %d), "
-            "no correction factors can be built\n",
-            kFileName, row, static_cast<double>(s[i - 1]), i, static_cast<double>(s[i]), i + 1);
+      fatal(ctx.diag, kNotRisingText, kFileName, row, static_cast<double>(s[i - 1]), i,
+            static_cast<double>(s[i]), i + 1);
     }
   }
   if (!(s[kPoints - 1] > 0.0f)) {
-    fatal(ctx.diag,
-          "%s: row %s: largest measured size %f is not above 0, no correction factors can be built\n",
-          kFileName, row, static_cast<double>(s[kPoints - 1]));
+    fatal(ctx.diag, kNotPositiveText, kFileName, row, static_cast<double>(s[kPoints - 1]));
   }
 }
 
@@ -138,9 +144,9 @@ void load_correction_tables(const MeasureRun& ctx, bool calib) {
   FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) {
     const int e = errno;
-    outf(ctx.diag, "could not open %s \n", kFileName);
+    outf(ctx.diag, kCannotOpenText, kFileName);
     errno = e;
-    fatal_tag(ctx.diag, "tables01");
+    fatal_tag(ctx.diag, kTagCannotOpen);
   }
 
   // Only the first eight lines are used: the bytes that can hold them are read at once. A line
@@ -155,7 +161,7 @@ void load_correction_tables(const MeasureRun& ctx, bool calib) {
   for (int n = 0; n < kFileLines; ++n) {
     if (!next_line(rest, lines[n])) {
       char tag[16];
-      std::snprintf(tag, sizeof tag, "tables0%d", n + 1);
+      std::snprintf(tag, sizeof tag, kTagUnreadLine, n + 1);
       errno = read_errno;
       report_tag(ctx.diag, tag);
     }

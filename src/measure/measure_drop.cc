@@ -42,18 +42,18 @@ unsigned long long as_whole(double x) {
 // The header in force at line time t1; ends the run when there is none.
 HeaderNode& select_header(const MeasureRun& ctx, double t1) {
   HeaderNode* head = ctx.hdr.head;
-  if (head == nullptr) fatal(ctx.diag, kNoHeaderText);
+  if (head == nullptr) fatal(ctx.diag, "%s", kNoHeaderText);
   if (head->next == nullptr) {
     if (t1 >= head->line) return *head;
     errf(ctx.diag, kLineBeforeHeaderText, as_whole(t1), as_whole(head->line));
-    fatal(ctx.diag, kNoHeaderBeforeText);
+    fatal(ctx.diag, "%s", kNoHeaderBeforeText);
   }
   HeaderNode* p = head;
   for (; p->next != nullptr; p = p->next) {
     if (p->line <= t1 && t1 <= p->next->line) return *p;
   }
   if (t1 >= p->line) return *p;
-  fatal(ctx.diag, kNoHeaderBetweenText);
+  fatal(ctx.diag, "%s", kNoHeaderBetweenText);
 }
 
 // The header's geometry, replaced by the settings' for good when OVERWRITE is 1.

@@ -11,11 +11,11 @@
 
 namespace quorda {
 
-void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block) {
-  if (camera != 1 && camera != 2) return;
+void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
+  if (camera != Camera::kA && camera != Camera::kB) return;
   if (block.n_lin <= 0 || block.lines == nullptr) return;
   MinuteIndex& mi = ctx.minutes;
-  const bool cam_a = camera == 1;
+  const bool cam_a = camera == Camera::kA;
   int32_t* pos_bf = cam_a ? mi.posa_bf : mi.posb_bf;
   int16_t& minut = cam_a ? mi.minut_a : mi.minut_b;
   double& old = cam_a ? mi.old_a : mi.old_b;

@@ -7,8 +7,8 @@
 
 namespace quorda {
 
-// After a decoded block of camera 1 (A) or 2 (B): enters the minutes its first line reaches and
-// ends the run when a line number does not rise. Any other camera number does nothing.
-void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block);
+// After a decoded block of camera A or B: enters the minutes its first line reaches and ends the
+// run when a line number does not rise. Any other camera value does nothing.
+void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block);
 
 }  // namespace quorda

@@ -54,8 +54,8 @@ TEST(AssignPieces, OverlappingRunsOfConsecutiveLinesFormOnePiece) {
   EXPECT_EQ(p->width, 4);
   EXPECT_EQ(p->first_line, 100.0);
   EXPECT_EQ(p->last_line, 102.0);
-  EXPECT_EQ(p->owner, '1');
-  EXPECT_EQ(p->overflow, 0);
+  EXPECT_EQ(p->owner, PieceOwner::kAssignA);
+  EXPECT_EQ(p->overflow, false);
 }
 
 TEST(AssignPieces, AMissingLineSplitsAndBothOneLinePiecesAreDiscarded) {
@@ -156,7 +156,7 @@ TEST(AssignPieces, A601stLineOverflowsThePieceWhichIsDiscarded) {
   auto v = t.pieces();
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0]->line_no, MAXLIN);
-  EXPECT_EQ(v[0]->overflow, 0);
+  EXPECT_EQ(v[0]->overflow, false);
   unlink_assign(*t.ctx, v[0], t.ctx->queues_a);
 
   // Line 601 joins and sets the mark; line 602 is absorbed too instead of opening a piece; a
@@ -179,8 +179,8 @@ TEST(AssignPieces, OverflowedPieceKeepsExtentsAndOverwritesItsLastRun) {
   // again, so they show what the overflow did.
   EXPECT_EQ(t.assign(lines), 1);
   const Piece& slot = t.ctx->pool.slots[0];
-  EXPECT_EQ(slot.owner, 0) << "discarded";
-  EXPECT_EQ(slot.overflow, 1);
+  EXPECT_EQ(slot.owner, PieceOwner::kFree) << "discarded";
+  EXPECT_EQ(slot.overflow, true);
   EXPECT_EQ(slot.line_no, MAXLIN);
   EXPECT_EQ(slot.x_min, 100);
   EXPECT_EQ(slot.x_max, 110);

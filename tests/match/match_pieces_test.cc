@@ -30,7 +30,7 @@ struct MatchPieces : ::testing::Test {
     t.clear_streams();
   }
   // A waiting piece of `lines` lines of the given width from first_line on, newest at the head.
-  Piece* wait(CamQueues& q, char id, double first_line, int16_t width, int lines = 10) {
+  Piece* wait(CamQueues& q, PieceOwner id, double first_line, int16_t width, int lines = 10) {
     Piece* p = &ctx.pool.slots[next_slot++];
     p->owner = id;
     p->x_min = 246;
@@ -50,8 +50,12 @@ struct MatchPieces : ::testing::Test {
     q.wait_head = p;
     return p;
   }
-  Piece* a(double first_line, int16_t width = 10) { return wait(ctx.queues_a, 'V', first_line, width); }
-  Piece* b(double first_line, int16_t width = 10) { return wait(ctx.queues_b, 'W', first_line, width); }
+  Piece* a(double first_line, int16_t width = 10) {
+    return wait(ctx.queues_a, PieceOwner::kWaitA, first_line, width);
+  }
+  Piece* b(double first_line, int16_t width = 10) {
+    return wait(ctx.queues_b, PieceOwner::kWaitB, first_line, width);
+  }
   // first_line of the pieces of a wait queue, from the tail (oldest) on.
   static std::vector<double> waiting(const CamQueues& q) {
     std::vector<double> v;
@@ -86,8 +90,8 @@ TEST_F(MatchPieces, ExaminesOnlyAPiecesAtLeastTheSpanBehindTheNewestLine) {
   EXPECT_EQ(written(), std::vector<double>{800});
   EXPECT_EQ(waiting(ctx.queues_a), std::vector<double>{801});
   EXPECT_EQ(waiting(ctx.queues_b), std::vector<double>{811});
-  EXPECT_EQ(ctx.pool.slots[0].owner, 0);  // the pair is freed
-  EXPECT_EQ(ctx.pool.slots[2].owner, 0);
+  EXPECT_EQ(ctx.pool.slots[0].owner, PieceOwner::kFree);  // the pair is freed
+  EXPECT_EQ(ctx.pool.slots[2].owner, PieceOwner::kFree);
 }
 
 TEST_F(MatchPieces, BPieceBeginningBeforeTheAPieceIsFreedAndTheNextTried) {
@@ -183,10 +187,10 @@ TEST(MatchTest, WidthsMustBeSimilar) {
 TEST(MatchTest, BMustLieLaterThanAOnTheWhole) {
   TestRun t;
   const Piece pa = piece(10, 100, 110);
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 110)), 0);      // 0 + 0
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 111)), 1);      // 0 + 1
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 101, 109)), 0);      // 1 - 1
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100.9, 110.9)), 0);  // each cut towards zero
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 110)), false);      // 0 + 0
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 111)), true);       // 0 + 1
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 101, 109)), false);      // 1 - 1
+  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100.9, 110.9)), false);  // each cut towards zero
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   Piece* first = take_piece(t.c());
   ASSERT_EQ(first, &t.c().pool.slots[0]);
   EXPECT_EQ(t.c().pool.pool_next, 1);
-  EXPECT_EQ(first->owner, 1);
+  EXPECT_EQ(first->owner, PieceOwner::kTaken);
   EXPECT_EQ(first->next, nullptr);
   EXPECT_EQ(first->prev, nullptr);
   EXPECT_EQ(first->runs, t.c().pool.run_store[0]);
@@ -68,7 +68,7 @@ TEST(WFree, GivesTheSlotBackWithoutNeighbours) {
   Piece* q = new_piece(t.c(), 1, 5, 11.0, t.c().queues_a);
   ASSERT_EQ(q->next, p);
   free_piece(t.c(), q);
-  EXPECT_EQ(q->owner, 0);
+  EXPECT_EQ(q->owner, PieceOwner::kFree);
   EXPECT_EQ(q->next, nullptr);
   EXPECT_EQ(q->prev, nullptr);
   EXPECT_EQ(used_slots(t.c()), 1);
@@ -103,14 +103,14 @@ TEST(NewPiece, FillsAOneLinePieceAndPushesItAtTheAssignHead) {
   CamQueues& b = t.c().queues_b;
   Piece* older = new_piece(t.c(), 10, 14, 100.0, b);
   Piece* p = new_piece(t.c(), 20, 29, 101.0, b);
-  EXPECT_EQ(p->owner, '2');
+  EXPECT_EQ(p->owner, PieceOwner::kAssignB);
   EXPECT_EQ(p->x_min, 20);
   EXPECT_EQ(p->x_max, 29);
   EXPECT_EQ(p->width, 0);
   EXPECT_EQ(p->line_no, 1);
   EXPECT_EQ(p->first_line, 101.0);
   EXPECT_EQ(p->last_line, 101.0);
-  EXPECT_EQ(p->overflow, 0);
+  EXPECT_EQ(p->overflow, false);
   EXPECT_EQ(p->runs[0].start, 20);
   EXPECT_EQ(p->runs[0].end, 29);
   EXPECT_EQ(b.assign_head, p);
@@ -122,13 +122,13 @@ TEST(NewPiece, FillsAOneLinePieceAndPushesItAtTheAssignHead) {
 TEST(NewPiece, ClearsTheOverflowMarkAndWidthLeftInTheSlot) {
   PoolRun t;
   Piece* p = new_piece(t.c(), 1, 5, 1.0, t.c().queues_a);
-  p->overflow = 1;
+  p->overflow = true;
   p->width = 33;
   unlink_assign(t.c(), p, t.c().queues_a);
   t.c().pool.pool_next = 0;
   Piece* again = new_piece(t.c(), 1, 5, 2.0, t.c().queues_a);
   ASSERT_EQ(again, p);
-  EXPECT_EQ(again->overflow, 0);
+  EXPECT_EQ(again->overflow, false);
   EXPECT_EQ(again->width, 0);
 }
 
@@ -153,7 +153,7 @@ TEST(NewPiece, The901stPieceEmptiesAllFourQueuesByForce) {
   EXPECT_EQ(wait_queue(c.queues_b).size(), 0u);
   EXPECT_EQ(assign_queue(c.queues_a).size(), 0u);
   ASSERT_EQ(assign_queue(c.queues_b), std::vector<Piece*>{p});
-  EXPECT_EQ(p->owner, '2');
+  EXPECT_EQ(p->owner, PieceOwner::kAssignB);
   EXPECT_EQ(p->first_line, 5000.0);
   EXPECT_EQ(p->next, nullptr);
   EXPECT_EQ(p->prev, nullptr);
@@ -179,7 +179,7 @@ TEST(Unlink, RemovesHeadMiddleAndTailKeepingTheLinks) {
   EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{10, 11, 13}));
   unlink_assign(t.c(), p[0], a);  // tail
   EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{11, 13}));
-  EXPECT_EQ(p[0]->owner, 0);
+  EXPECT_EQ(p[0]->owner, PieceOwner::kFree);
   EXPECT_EQ(used_slots(t.c()), 2);
 
   chain_queues(t.c(), a);
@@ -199,7 +199,7 @@ TEST(ChainQueues, EmptyAssignQueueChangesNothingAndPrintsNothing) {
   EXPECT_EQ(a.wait_head, w);
   EXPECT_EQ(a.wait_tail, w);
   EXPECT_EQ(a.assign_head, nullptr);
-  EXPECT_EQ(w->owner, 'V');
+  EXPECT_EQ(w->owner, PieceOwner::kWaitA);
   EXPECT_EQ(t.err(), "");
   EXPECT_EQ(t.out(), "");
 }
@@ -214,8 +214,8 @@ TEST(ChainQueues, OntoAnEmptyWaitQueueTheAssignTailBecomesTheWaitTail) {
   EXPECT_EQ(b.wait_head, newest);
   EXPECT_EQ(b.assign_head, nullptr);
   EXPECT_EQ(b.assign_tail, nullptr);
-  EXPECT_EQ(oldest->owner, 'W');
-  EXPECT_EQ(newest->owner, 'W');
+  EXPECT_EQ(oldest->owner, PieceOwner::kWaitB);
+  EXPECT_EQ(newest->owner, PieceOwner::kWaitB);
 }
 
 TEST(ChainQueues, PutsTheNewBlockOnTheHeadSideOfTheWaitingPieces) {
@@ -227,7 +227,7 @@ TEST(ChainQueues, PutsTheNewBlockOnTheHeadSideOfTheWaitingPieces) {
   chain_queues(t.c(), a);
   auto w = wait_queue(a);
   EXPECT_EQ(first_lines(w), (std::vector<double>{1, 2, 3, 10, 11}));
-  for (const Piece* p : w) EXPECT_EQ(p->owner, 'V');
+  for (const Piece* p : w) EXPECT_EQ(p->owner, PieceOwner::kWaitA);
   EXPECT_EQ(t.err(), "");
 }
 
@@ -236,7 +236,7 @@ TEST(ChronoCheck, EqualFirstLinesPass) {
   CamQueues& a = t.c().queues_a;
   for (int i = 0; i < 4; ++i) new_piece(t.c(), 0, 3, 100.0, a);
   chain_queues(t.c(), a);
-  chrono_check(t.c(), "Wait-queue", 'V', a.wait_tail);
+  chrono_check(t.c(), "Wait-queue", PieceOwner::kWaitA, a.wait_tail);
   EXPECT_EQ(t.err(), "");
 }
 
@@ -245,9 +245,9 @@ TEST(ChronoCheck, ReportsOnlyPiecesThatBeginBeforeTheStartPiece) {
   CamQueues& b = t.c().queues_b;
   // From the tail: 100, 120, 110 (out of order with its neighbour but not before 100), 90.
   for (double y : {100.0, 120.0, 110.0, 90.5}) new_piece(t.c(), 0, 3, y, b);
-  chrono_check(t.c(), "Assign-queue", '2', b.assign_tail);
+  chrono_check(t.c(), "Assign-queue", PieceOwner::kAssignB, b.assign_tail);
   EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
-  chrono_check(t.c(), "x", 'x', nullptr);
+  chrono_check(t.c(), "x", PieceOwner::kWaitB, nullptr);
   EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
 }
 
@@ -279,7 +279,7 @@ TEST(ChronoCheck, LineNumbersPrintAsUnsigned32BitWholeNumbers) {
   CamQueues& a = t.c().queues_a;
   new_piece(t.c(), 0, 3, 0.0, a);
   new_piece(t.c(), 0, 3, -2.0, a);
-  chrono_check(t.c(), "Assign-queue", '1', a.assign_tail);
+  chrono_check(t.c(), "Assign-queue", PieceOwner::kAssignA, a.assign_tail);
   EXPECT_EQ(t.err(), "Assign-queue 1 -> Chronology - Error 4294967294 0\n");
 }
 
@@ -306,7 +306,7 @@ TEST(PoolMap, ShowsEverySlotByItsOwner) {
   chain_queues(c, c.queues_b);          // 'W'
   new_piece(c, 0, 3, 2.0, c.queues_a);  // slot 2, '1'
   new_piece(c, 0, 3, 2.0, c.queues_b);  // slot 3, '2'
-  take_piece(c);                        // slot 4, owner 1
+  take_piece(c);                        // slot 4, taken
   pool_map(c);
   EXPECT_EQ(t.out(), "") << "the map is a queue trace, off by default";
   print_pool_map(c);
@@ -317,10 +317,10 @@ TEST(PoolMap, ShowsEverySlotByItsOwner) {
 TEST(LabelQueues, SetsTheIdCharactersOfBothCameras) {
   TestRun t;
   label_queues(*t.ctx);
-  EXPECT_EQ(t.ctx->queues_a.assign_id, '1');
-  EXPECT_EQ(t.ctx->queues_a.wait_id, 'V');
-  EXPECT_EQ(t.ctx->queues_b.assign_id, '2');
-  EXPECT_EQ(t.ctx->queues_b.wait_id, 'W');
+  EXPECT_EQ(t.ctx->queues_a.assign_id, PieceOwner::kAssignA);
+  EXPECT_EQ(t.ctx->queues_a.wait_id, PieceOwner::kWaitA);
+  EXPECT_EQ(t.ctx->queues_b.assign_id, PieceOwner::kAssignB);
+  EXPECT_EQ(t.ctx->queues_b.wait_id, PieceOwner::kWaitB);
 }
 
 }  // namespace

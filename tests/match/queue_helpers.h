@@ -50,7 +50,7 @@ inline std::vector<double> first_lines(const std::vector<Piece*>& v) {
 
 inline int used_slots(const RunContext& ctx) {
   int n = 0;
-  for (const Piece& p : ctx.pool.slots) n += p.owner != 0 ? 1 : 0;
+  for (const Piece& p : ctx.pool.slots) n += p.owner != PieceOwner::kFree ? 1 : 0;
   return n;
 }
 

@@ -211,7 +211,7 @@ SetFiles convert(int64_t clock_step, size_t* hyd_midway) {
     lines[0].y_count = y;
     lines[1].y_count = y + 1;
     r.ctx.drv.prev_a = 100 * i;
-    mark_minute(r.ctx, 1, LineBlock{2, lines.data()});
+    mark_minute(r.ctx, Camera::kA, LineBlock{2, lines.data()});
     return y;
   };
   for (int i = 0; i < 300; ++i) {
@@ -245,7 +245,7 @@ TEST(WriterResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice
   auto mark = [&](OutputRun& r, int camera, double y, int32_t pos) {
     lines[0].y_count = y;
     (camera == 1 ? r.ctx.drv.prev_a : r.ctx.drv.prev_b) = pos;
-    mark_minute(r.ctx, camera, LineBlock{1, lines.data()});
+    mark_minute(r.ctx, static_cast<Camera>(camera), LineBlock{1, lines.data()});
   };
   {
     OutputRun first(dir.path());

@@ -31,7 +31,7 @@ struct MarkMinute : ::testing::Test {
   MarkMinute() { ctx.hdr.line_fr = kLineFr; }
   void mark(int camera, int32_t record_pos, const Block& b) {
     (camera == 1 ? ctx.drv.prev_a : ctx.drv.prev_b) = record_pos;
-    mark_minute(ctx, camera, b.view());
+    mark_minute(ctx, static_cast<Camera>(camera), b.view());
   }
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -71,8 +71,8 @@ TEST_F(MarkMinute, CameraBKeepsItsOwnIndexAndOtherCamerasDoNothing) {
   EXPECT_EQ(ctx.minutes.posa_bf[2], 0);
   EXPECT_EQ(ctx.minutes.minut_a, -1);
   Block b(3 * kMinute, 2);
-  mark_minute(ctx, 3, b.view());
-  mark_minute(ctx, 0, b.view());
+  mark_minute(ctx, static_cast<Camera>(3), b.view());
+  mark_minute(ctx, static_cast<Camera>(0), b.view());
   EXPECT_EQ(ctx.minutes.posb_bf[3], 0);
   EXPECT_EQ(ctx.minutes.old_b, 2 * kMinute + 1);
 }
