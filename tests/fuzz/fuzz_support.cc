@@ -16,6 +16,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/command_line.h"
 #include "app/entry.h"
 #include "match/pool.h"
 #include "platform/files.h"
@@ -121,10 +122,12 @@ void Folder::put(const std::string& name, const InputFile& f) const {
 
 namespace {
 
-void put_setup_files(const Folder& folder) {
+// The settings of a conversion whose raw file and output set lie in `data_folder`, and neutral
+// correction tables, written into `folder`.
+void put_setup_files(const Folder& folder, const std::string& data_folder) {
   testing::SettingsValues s;
-  s.raw_path = folder.path();
-  s.hyd_path = folder.path();
+  s.raw_path = data_folder;
+  s.hyd_path = data_folder;
   const std::string set = testing::settings_text(s);
   const std::string corr = testing::neutral_corrfact();
   folder.put("QUORDA.SET", {true, {reinterpret_cast<const uint8_t*>(set.data()), set.size()}});
@@ -150,9 +153,15 @@ std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string&
   return ctx;
 }
 
+// The folder of the raw file and the output set on the disk in memory. It exists nowhere else, so
+// it can be short: a settings line holds a folder of at most 19 characters (the machine's
+// temporary folder on Windows is longer). Written with the system's separator, it is a folder the
+// settings reader keeps as it is.
+const std::string Conversions::kDiskFolder = std::string(1, kDirSeparator) + "qfz" + kDirSeparator;
+
 Conversions::Conversions()
     : storage_(::operator new (sizeof(RunContext), std::align_val_t{alignof(RunContext)})) {
-  put_setup_files(folder_);
+  put_setup_files(folder_, kDiskFolder);
 }
 
 Conversions::~Conversions() {

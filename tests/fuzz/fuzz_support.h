@@ -87,9 +87,9 @@ std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string&
 // The raw file that the conversion harnesses convert.
 inline constexpr char kRawName[] = "V26150_1.ab";
 
-// Whole conversions of kRawName, one after another, in one folder. The raw file and the output set
-// lie on a disk in memory; the folder's settings and correction files, and the "res" a run writes
-// there, are real files (the converter reads and writes them through the C library).
+// Whole conversions of kRawName, one after another. The raw file and the output set lie on a disk
+// in memory; the settings and correction files, and the "res" a run writes, are real files of a
+// folder (the converter reads and writes them through the C library).
 //
 // Each run gets a context made afresh, as make_run_context makes it, in memory kept from run to
 // run, and the raw cursors' windows pass from one run to the next, emptied: under the sanitizers,
@@ -113,9 +113,10 @@ class Conversions {
   int convert(int tick_budget);
 
  private:
-  std::string path_of(const char* name) const { return folder_.path() + name; }
+  static const std::string kDiskFolder;
+  std::string path_of(const char* name) const { return kDiskFolder + name; }
 
-  Folder folder_;
+  Folder folder_;  // the settings and correction files, and "res"
   testing::MemoryDisk disk_;
   void* storage_;  // room for one RunContext
   RawCursor window_a_, window_b_;
