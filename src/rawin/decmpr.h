@@ -20,8 +20,8 @@
 namespace quorda {
 
 // Decodes the block payload (len bytes) into ctx.dec.line_buf. Sets *n_lin to the announced count
-// (0 when it is not positive). Returns 1 when the lines are usable, else 0. A block announcing
+// (0 when it is not positive). Returns whether the lines are usable. A block announcing
 // more than 2000 lines is cut to its first 2000: the caller uses min(*n_lin, 2000) lines.
-int decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin);
+bool decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin);
 
 }  // namespace quorda
