@@ -8,7 +8,7 @@
 // written whole: its number, then the 32 bytes from n_runs to its end, built in registers as
 // four 64-bit words, so that repetitions copy the saved line from registers rather than reading
 // back a record just written field by field.
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 
 #include <cerrno>
 #include <cmath>
@@ -20,7 +20,6 @@
 #include "base/trace.h"
 #include "format/line_block_format.h"
 #include "rawin/bit_reader.h"
-#include "rawin/rawin_run.h"
 
 namespace quorda {
 namespace {
@@ -408,9 +407,7 @@ BlockResult decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int3
 
 }  // namespace
 
-bool decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin) {
-  Decoder& dec = ctx.dec;
-  Diag& diag = ctx.diag;
+bool decode_line_block(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t len, int16_t* n_lin) {
   if (len < kLineCountSize) {
     *n_lin = 0;
     return short_read(diag, kShortCountTag) == BlockResult::kUsable;
