@@ -105,7 +105,7 @@ TEST(MeasuringChain, MeasuresTheIsolatedDropsOfASimulatedDayAtTheirSizeAndSpeed)
     EXPECT_EQ(b->second->p.x_max, r.x_max[1]);
     uint16_t outline[kMaxOutlineWords];
     uint8_t head[kPixHeadSize];
-    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, outline, head), 1);
+    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, 0, outline, head), true);
     Particle q;
     q.t1 = get_f64(head + pixhead::kT1);
     q.x_min_a = get_i16(head + pixhead::kXMinA);
