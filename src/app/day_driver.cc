@@ -25,12 +25,14 @@
 #include "match/assign_pieces.h"
 #include "match/match_pieces.h"
 #include "match/pool.h"
-#include "measure/hyd_writer.h"
 #include "measure/correction_tables.h"
-#include "rawin/decmpr.h"
-#include "rawin/main_hr.h"
+#include "measure/hyd_writer.h"
+#include "platform/platform.h"
+#include "rawin/decode_line_block.h"
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
+#include "rawin/raw_file.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 
@@ -44,21 +46,20 @@ bool output_failed(const RunContext& ctx) {
 // Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
 // written), but the heads are committed for what the files hold, and the files are closed.
 [[noreturn]] void cancel_run(RunContext& ctx) {
-  if (ctx.writer.hyd_unsynced) commit_heads(ctx, true);
+  if (ctx.writer.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
 }
 
-// Measures the raw file; on failure rawend keeps its value.
-void update_raw_end(RunContext& ctx, const char* tag) {
-  bool ok = true;
-  int32_t end = measure_raw_end(ctx, &ok);
-  if (!ok) {
-    report_tag(ctx.diag, tag);
-    return;
-  }
-  ctx.drv.rawend = end;
+// What the progress summary shows, as the driver has it now.
+ProgressFigures progress_figures(const RunContext& ctx) {
+  return {ctx.out.pix_nam, ctx.out.pix_end, ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a, ctx.drv.pos_b};
+}
+
+// One progress tick; a cancelled run ends here.
+void tick(RunContext& ctx) {
+  if (!progress_tick(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx))) cancel_run(ctx);
 }
 
 // Whether a record head at `pos` lies before the end of the raw file. The end is measured again
@@ -108,15 +109,14 @@ void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
 // that the records written before the header stay before it. The next timed save commits both.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
-  ctx.writer.force_write = 1;
-  net_wr_append(ctx);
+  ctx.hyd_writer.save(SaveKind::kAppend);
   take_main_header(ctx, rec.payload, rec.cmpr_n);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
   int16_t n_lin = 0;
-  if (decode_line_block(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
+  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.cmpr_n, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
@@ -153,17 +153,25 @@ Took take_record(RunContext& ctx, Camera& cam) {
   return Took::kRecord;
 }
 
+}  // namespace
+
+void start_day(RunContext& ctx) {
+  make_time_zone_free();
+  read_settings(ctx);
+  open_raw_file(ctx);
+}
+
+namespace {
+
 void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   d.first_pass = 0;
   show_banner(ctx);
-  load_correction_tables(ctx);
+  load_correction_tables(ctx, ctx.cmd.calib != 0);
   read_hyd_path(ctx);
   label_queues(ctx);
-  while (!ctx.raw.raw_file.is_open()) {
-    hprintf(ctx.diag, " no OEU files ? \n");
-    if (progress_tick(ctx) == 0) cancel_run(ctx);
-  }
+  start_day(ctx);
+  tick(ctx);
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
   open_output_set(ctx);
 }
@@ -189,7 +197,7 @@ bool step_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
   Camera cam = camera_b(ctx);
   while (d.last_b < d.last_a || d.eof_a) {
-    if (progress_tick(ctx) == 0) cancel_run(ctx);
+    tick(ctx);
     bool at_end = !before_end(ctx, d.pos_b, cam.end_tag) || take_record(ctx, cam) == Took::kEndOfData ||
                   !before_end(ctx, d.pos_b, cam.end_tag);
     if (at_end) {
@@ -213,13 +221,12 @@ int run_pass(RunContext& ctx) {
   if (d.first_pass == 1) first_pass(ctx);
 
   int64_t now = ctx.platform->now();
-  if (now > d.last_write_time + 3) {
+  if (now > d.last_write_time + kSaveIntervalSeconds) {
     d.last_write_time = now;
-    ctx.writer.force_write = 1;
-    net_wr(ctx, nullptr, nullptr);
+    ctx.hyd_writer.save(SaveKind::kCommit);
   }
 
-  if (progress_tick(ctx) == 0) cancel_run(ctx);
+  tick(ctx);
 
   hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
 
@@ -232,9 +239,8 @@ int run_pass(RunContext& ctx) {
   }
 
   if (d.eof_a == 1 && d.eof_b == 1) {
-    ctx.writer.force_write = 1;
-    net_wr_final(ctx);
-    draw_summary(ctx);
+    ctx.hyd_writer.save_final();
+    draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);
   }
