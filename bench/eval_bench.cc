@@ -10,7 +10,7 @@
 #include "app/run_context.h"
 #include "measure/pack_particle.h"
 #include "platform/platform.h"
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 namespace {

@@ -28,11 +28,11 @@
 #include "measure/correction_tables.h"
 #include "measure/hyd_writer.h"
 #include "platform/platform.h"
-#include "rawin/decmpr.h"
-#include "rawin/main_hr.h"
+#include "rawin/decode_line_block.h"
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
 #include "rawin/raw_file.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 
@@ -116,7 +116,7 @@ void take_main_header(RunContext& ctx, const RawRecord& rec) {
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
-  if (decode_line_block(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
+  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.cmpr_n, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
