@@ -20,7 +20,7 @@ void check_raw_index(std::span<const uint8_t> table, const char* name, std::vect
   int32_t last = 0;
   int last_i = -1;
   for (int i = 0; i < kMinutes; ++i) {
-    const int32_t v = get_i32(table.data() + 4 * i);
+    const int32_t v = get_i32(table.data() + kMinuteEntrySize * i);
     if (v == 0) continue;
     if (last_i >= 0 && v < last) {
       faults.push_back(std::string(".abh: ") + name + "[" + num(i) + "]=" + num(v) + " lies before " + name +

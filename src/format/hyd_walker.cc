@@ -132,7 +132,8 @@ std::vector<int32_t> read_pos_pix(std::span<const uint8_t> hd_file) {
   std::vector<int32_t> t;
   if (hd_file.size() < kMinuteTableBytes) return t;
   t.resize(kMinutes);
-  for (int i = 0; i < kMinutes; ++i) t[static_cast<size_t>(i)] = get_i32(hd_file.data() + 4 * i);
+  for (int i = 0; i < kMinutes; ++i)
+    t[static_cast<size_t>(i)] = get_i32(hd_file.data() + kMinuteEntrySize * i);
   return t;
 }
 

@@ -163,13 +163,16 @@ void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
   const int lb = drop_b.line_no;
 
   // Position: offsets from the line centres and positions along the lines (pixels).
-  const auto ca = static_cast<float>((drop_a.x_min + drop_a.x_max) / 2 - c);
-  const auto cb = static_cast<float>((drop_b.x_min + drop_b.x_max) / 2 - c);
+  // The offsets are whole pixels: halving an odd centre sum drops the half.
+  const int ca_pix = (drop_a.x_min + drop_a.x_max) / 2 - c;
+  const int cb_pix = (drop_b.x_min + drop_b.x_max) / 2 - c;
+  const auto ca = static_cast<float>(ca_pix);
+  const auto cb = static_cast<float>(cb_pix);
   const auto xa = static_cast<float>((drop_a.x_min + drop_a.x_max) * 0.5);
   const auto xb = static_cast<float>((drop_b.x_min + drop_b.x_max) * 0.5);
 
   // Plane distance by bilinear interpolation between the corners of the measuring area.
-  const float span = static_cast<float>(c * 2);
+  const auto span = static_cast<float>(c * 2);
   const float corner_d = s.hbl + s.hfr - s.hbr;
   const float p_side = corner_d + (s.hfr - corner_d) * xa / span;
   const float q_side = s.hbl + (s.hbr - s.hbl) * xa / span;
@@ -180,7 +183,7 @@ void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
   const double delay_last = drop_b.last_line - drop_a.last_line;
   double delay_sum = delay_first + delay_last;
   if (delay_sum <= 1.0) delay_sum = 1.0;
-  float v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
+  auto v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
   const int k = trunc_index(static_cast<double>(static_cast<float>(la + lb) * v) * 5.0);
   if (k >= 0) v = v * (corr.corr_h_a[k] + corr.corr_h_b[k]) * 0.5f;
 
@@ -217,8 +220,8 @@ void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
   const double vb = checked_sqrt(d, (u1.at_b * u1.at_b / (kG * 2) + u2.at_b * u2.at_b / (kG * 2)) * kG);
 
   // Heights, widths and axis ratios (mm).
-  const double da = static_cast<double>(static_cast<float>(wa) * sa);
-  const double db = static_cast<double>(static_cast<float>(wb) * sb);
+  const auto da = static_cast<double>(static_cast<float>(wa) * sa);
+  const auto db = static_cast<double>(static_cast<float>(wb) * sb);
   const double ha = la * (va * 1000.0) / line_fr;
   const double hb = lb * (vb * 1000.0) / line_fr;
   const double ratio_a = ha / da;

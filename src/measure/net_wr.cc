@@ -25,7 +25,7 @@ namespace {
 constexpr int64_t kFlushSeconds = 3;
 
 void put_table(const int32_t* table, uint8_t* p) {
-  for (int i = 0; i < kMinutes; ++i) put_i32(p + 4 * i, table[i]);
+  for (int i = 0; i < kMinutes; ++i) put_i32(p + kMinuteEntrySize * i, table[i]);
 }
 
 // Appends the buffer to the hydrometeor file at its end, with one write.
@@ -61,7 +61,7 @@ void commit_heads(const MeasureRun& ctx, bool final_save) {
   uint8_t hd_head[kHdHeadSize];
   for (int i = 0; i < kMinutes; ++i) {
     const int32_t v = w.pos_pix[i];
-    put_i32(hd_head + 4 * i, v >= out.pix_end && !(i == 0 && v == 0) ? -1 : v);
+    put_i32(hd_head + kMinuteEntrySize * i, v >= out.pix_end && !(i == 0 && v == 0) ? -1 : v);
   }
   put_i16(hd_head + kHdOldlenOffset, w.file_oldlen);
   if (!out.hd_stream.write_at(0, hd_head, sizeof hd_head)) fatal_tag(ctx.diag, " net_wr05 ");
@@ -145,7 +145,7 @@ void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b) {
   uint8_t* dst = w.pix_buf + w.pix_indx;
   std::memcpy(dst, head, kPixHeadSize);
   const int words = (len - static_cast<int>(kPixHeadSize)) / 2;
-  for (int i = 0; i < words; ++i) put_u16(dst + kPixHeadSize + 2 * i, outline[i]);
+  for (int i = 0; i < words; ++i) put_u16(dst + kPixHeadSize + sizeof(uint16_t) * i, outline[i]);
   w.oldlen = static_cast<int16_t>(len);
   w.lastpix_line = t1;
   enter_minute(ctx, t1);

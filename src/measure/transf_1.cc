@@ -117,7 +117,7 @@ int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
     errf(d, "transf_1: outline widths %d and %d pixels cannot be packed, pair dropped \n", wa, wb);
     return 0;
   }
-  const int nbits = std::bit_width(low_bits);
+  const int nbits = static_cast<int>(std::bit_width(low_bits));
 
   const int words = pack_values(values, n, nbits, outline);
   const int length = 2 * words + static_cast<int>(kPixHeadSize);

@@ -46,7 +46,7 @@ constexpr uint64_t item(int k, uint32_t v) {
 }
 
 [[gnu::always_inline]] inline void put_line(LineRecord* rec, double y, const LineBody& b) {
-  uint8_t* p = reinterpret_cast<uint8_t*>(rec);
+  auto* p = reinterpret_cast<uint8_t*>(rec);
   std::memcpy(p, &y, sizeof y);
   std::memcpy(p + kBodyOffset, &b.lo, sizeof b.lo);
   std::memcpy(p + kBodyOffset + sizeof b.lo, &b.hi, sizeof b.hi);
@@ -206,7 +206,7 @@ template <typename Clock>
   const uint32_t pos_value = pos_flag - 1u;
   const uint32_t len_flag = 1u << (w_len - 1);
   const uint32_t len_value = len_flag - 1u;
-  const uint32_t base = static_cast<uint32_t>(h.base);
+  const auto base = static_cast<uint32_t>(h.base);
 
   int result;
   for (;;) {

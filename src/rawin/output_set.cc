@@ -27,11 +27,11 @@ namespace quorda {
 namespace {
 
 void encode_table(const int32_t* table, uint8_t* p) {
-  for (int i = 0; i < kMinutes; ++i) put_i32(p + 4 * i, table[i]);
+  for (int i = 0; i < kMinutes; ++i) put_i32(p + kMinuteEntrySize * i, table[i]);
 }
 
 void decode_table(const uint8_t* p, int32_t* table) {
-  for (int i = 0; i < kMinutes; ++i) table[i] = get_i32(p + 4 * i);
+  for (int i = 0; i < kMinutes; ++i) table[i] = get_i32(p + kMinuteEntrySize * i);
 }
 
 // The entry a cursor restarts from: walk back from `minute` past every minute that shares its
