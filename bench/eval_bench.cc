@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/run_context.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 #include "platform/platform.h"
 #include "rawin/main_hr.h"
 

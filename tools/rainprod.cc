@@ -42,8 +42,10 @@ const char kHelp[] =
     "  --dmin D --dmax D   size range of used drops, mm (default 0.1 10)\n"
     "  --bin-width W       width of the diameter classes, mm (default 0.2)\n"
     "  --bin-max D         upper end of the diameter classes, mm (default 10)\n"
-    "  --area shadow|diameter  effective measuring area: field widths less one pixel and the drop's\n"
-    "                      shadow widths (default), or less the equivalent diameter\n"
+    "  --area paired|shadow|diameter  effective measuring area: where a drop of the particle's\n"
+    "                      width lies wholly inside both lines and its two shadows are paired\n"
+    "                      (default); field widths less one pixel and the drop's shadow widths;\n"
+    "                      or field widths less the equivalent diameter\n"
     "  --quiet             no summary\n"
     "  --help              this text\n"
     "Columns of the CSV table: time, start_s, end_s, particles, used, edge, size, speed, nt_m-3,\n"
@@ -112,12 +114,14 @@ Options parse(int argc, char** argv) {
       s.bin_max_mm = to_double(a, v);
     } else if (a == "--area") {
       const std::string r = v;
-      if (r == "shadow") {
+      if (r == "paired") {
+        s.area = AreaRule::kPaired;
+      } else if (r == "shadow") {
         s.area = AreaRule::kShadow;
       } else if (r == "diameter") {
         s.area = AreaRule::kDiameter;
       } else {
-        usage_error("--area takes shadow or diameter");
+        usage_error("--area takes paired, shadow or diameter");
       }
     } else {
       usage_error("unknown option " + a);

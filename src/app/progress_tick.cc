@@ -26,7 +26,7 @@ constexpr int kSummaryRow = 14;          // just below the banner
 void draw_at(RunContext& ctx, double now) {
   ctx.tick.last_draw = now;
   // With tracing on the summary stands where the trace lines have brought the cursor.
-  if constexpr (debug_main != 1) ctx.platform->move_cursor(kSummaryRow, 0);
+  if constexpr (!kTraceMain) ctx.platform->move_cursor(kSummaryRow, 0);
   outf(ctx.diag, "%s:%9ld\n%s:%9ld\nA:%9ld\nB:%9ld\n", ctx.out.pix_nam.c_str(),
        static_cast<long>(ctx.out.pix_end), ctx.raw.mp_nam.c_str(), static_cast<long>(ctx.drv.rawend),
        static_cast<long>(ctx.drv.pos_a), static_cast<long>(ctx.drv.pos_b));

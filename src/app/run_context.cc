@@ -2,7 +2,7 @@
 #include "app/run_context.h"
 
 #include "match/pool.h"
-#include "measure/net_wr.h"
+#include "measure/hyd_writer.h"
 
 namespace quorda {
 

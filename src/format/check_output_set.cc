@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/minute_table.h"
 
 namespace quorda {
 
@@ -20,7 +21,7 @@ void check_raw_index(std::span<const uint8_t> table, const char* name, std::vect
   int32_t last = 0;
   int last_i = -1;
   for (int i = 0; i < kMinutes; ++i) {
-    const int32_t v = get_i32(table.data() + kMinuteEntrySize * i);
+    const int32_t v = get_minute_entry(table.data(), i);
     if (v == 0) continue;
     if (last_i >= 0 && v < last) {
       faults.push_back(std::string(".abh: ") + name + "[" + num(i) + "]=" + num(v) + " lies before " + name +

@@ -12,6 +12,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/minute_table.h"
 #include "platform/platform.h"
 
 namespace quorda {
@@ -274,10 +275,7 @@ int report_summary(std::span<const uint8_t> hyd, const HydWalk& walk, const Outp
       last = h.t1;
       last_fr = fr;
     }
-    if (fr > 0) {
-      const double m = std::trunc(h.t1 / (fr * 60.0));
-      if (m >= 0 && m < kMinutes) minute_seen[static_cast<size_t>(m)] = true;
-    }
+    if (const int m = minute_of_line(h.t1, fr); m != kNoMinute) minute_seen[static_cast<size_t>(m)] = true;
   }
   std::sort(diam.begin(), diam.end());
   std::sort(speed.begin(), speed.end());

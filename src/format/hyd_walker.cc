@@ -8,6 +8,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "format/minute_table.h"
 #include "format/particle_record.h"
 
 namespace quorda {
@@ -121,7 +122,7 @@ std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix,
     const HydEntry* rec = &recs[k];
     if (rec->header) return where + " points at a main header record";
     if (!(fr > 0.0)) return where + ": no line frequency to form the minute";
-    const double minute = std::trunc(rec->t1 / (fr * 60.0));
+    const double minute = line_minute(rec->t1, fr);
     // A NaN t1 gives no minute at all: that is as wrong as an earlier one.
     if (!(minute >= i)) return where + " points at a particle of minute " + minute_text(minute);
   }
@@ -129,12 +130,7 @@ std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix,
 }
 
 std::vector<int32_t> read_pos_pix(std::span<const uint8_t> hd_file) {
-  std::vector<int32_t> t;
-  if (hd_file.size() < kMinuteTableBytes) return t;
-  t.resize(kMinutes);
-  for (int i = 0; i < kMinutes; ++i)
-    t[static_cast<size_t>(i)] = get_i32(hd_file.data() + kMinuteEntrySize * i);
-  return t;
+  return read_minute_table(hd_file);  // pos_pix opens the header file
 }
 
 }  // namespace quorda

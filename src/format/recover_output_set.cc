@@ -8,6 +8,7 @@
 #include "base/constants.h"
 #include "format/check_output_set.h"
 #include "format/hyd_walker.h"
+#include "format/minute_table.h"
 
 namespace quorda {
 
@@ -40,7 +41,7 @@ std::string check_raw_positions(std::span<const uint8_t> abh, int64_t raw_size) 
     const char* name = t == 0 ? "posa_bf" : "posb_bf";
     const uint8_t* table = abh.data() + (t == 0 ? 0 : kAbhPosbOffset);
     for (int i = 0; i < kMinutes; ++i) {
-      const int32_t v = get_i32(table + kMinuteEntrySize * i);
+      const int32_t v = get_minute_entry(table, i);
       if (v < 0 || v > raw_size)
         return std::string(".abh: ") + name + "[" + num(i) + "]=" + num(v) +
                " lies outside the raw file of " + num(raw_size) + " bytes";
@@ -154,8 +155,7 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   const std::string pos_fault = check_pos_pix(kept_walk, pos_pix, first_fr);
   if (!pos_fault.empty()) return damaged(".hd: " + pos_fault);
   p.hd_head.resize(kHdHeadSize);
-  for (int i = 0; i < kMinutes; ++i)
-    put_i32(p.hd_head.data() + kMinuteEntrySize * i, pos_pix[static_cast<size_t>(i)]);
+  encode_minute_table(std::span<const int32_t, kMinutes>(pos_pix.data(), kMinutes), p.hd_head.data());
   const int16_t oldlen = kept == 0 ? int16_t{0} : static_cast<int16_t>(kept_walk.records.back().length);
   put_i16(p.hd_head.data() + kHdOldlenOffset, oldlen);
   p.hd_head_changed = !hd_whole || std::memcmp(p.hd_head.data(), set.hd.data(), kHdHeadSize) != 0;

@@ -185,7 +185,7 @@ void print_pool_map(const MatchRun& ctx) {
 }
 
 void pool_map(const MatchRun& ctx) {
-  if constexpr (debug_queue == 1) print_pool_map(ctx);
+  if constexpr (kTraceQueue) print_pool_map(ctx);
 }
 
 void label_queues(const MatchRun& ctx) {

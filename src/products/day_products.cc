@@ -23,7 +23,7 @@ struct HeaderAt {
 
 }  // namespace
 
-DayAccumulator::DayAccumulator(const ProductSettings& s, int64_t midnight) {
+DayAccumulator::DayAccumulator(const ProductSettings& s, int64_t midnight) : area_(s.area) {
   day_.settings = s;
   day_.bins = DiameterBins::uniform(s.bin_width_mm, s.bin_max_mm);
   day_.midnight = midnight;
@@ -58,7 +58,7 @@ void DayAccumulator::add(const MeasuredParticle& p, const FieldGeometry& g) {
     const int s = static_cast<int>(p.v_m_s / SpeedDiameterHistogram::kSpeedStep);
     ++day_.vd.counts[s * day_.vd.diameter_bins + bin];
   }
-  const double area = v == Verdict::kUsed ? effective_area_m2(g, p, day_.settings.area) : 0;
+  const double area = v == Verdict::kUsed ? area_.m2(g, p) : 0;
   if (v == Verdict::kUsed && !(area > 0)) v = Verdict::kEdge;
   switch (v) {
     case Verdict::kEdge:

@@ -29,7 +29,7 @@ namespace quorda::products {
 struct ProductSettings {
   double interval_s = 60;
   FilterSettings filter;
-  AreaRule area = AreaRule::kShadow;
+  AreaRule area = AreaRule::kPaired;
   double bin_width_mm = 0.2;
   double bin_max_mm = 10.0;
 };
@@ -80,6 +80,7 @@ class DayAccumulator {
 
  private:
   DayProducts day_;
+  MeasuringArea area_;
   std::vector<IntervalSums> sums_;
   struct DropAt {
     int interval;

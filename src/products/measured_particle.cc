@@ -28,6 +28,8 @@ FieldGeometry field_geometry(const MainHeader& h) {
   g.pixels = 2 * h.centre_pix;
   g.pixel_a_mm = h.xscale0_1;
   g.pixel_b_mm = h.xscale0_2;
+  g.distance_a_mm = h.l0_1;
+  g.distance_b_mm = h.l0_2;
   return g;
 }
 

@@ -17,11 +17,14 @@ namespace quorda::products {
 
 // The geometry of one main header that the products need.
 struct FieldGeometry {
-  double line_fr = 0;     // lines per second
-  int pixels = 0;         // pixels of each camera line: 2 * centre_pix
-  double pixel_a_mm = 0;  // pixel width of camera A at the centre of the field (XSCALE0_1)
-  double pixel_b_mm = 0;  // pixel width of camera B at the centre (XSCALE0_2)
+  double line_fr = 0;        // lines per second
+  int pixels = 0;            // pixels of each camera line: 2 * centre_pix
+  double pixel_a_mm = 0;     // pixel width of camera A at the centre of the field (XSCALE0_1)
+  double pixel_b_mm = 0;     // pixel width of camera B at the centre (XSCALE0_2)
+  double distance_a_mm = 0;  // camera A's distance from the centre of the field (l0_1); 0: unknown
+  double distance_b_mm = 0;  // camera B's (l0_2)
 
+  bool operator==(const FieldGeometry&) const = default;
   double width_a_mm() const { return pixels * pixel_a_mm; }  // field width along camera A's line
   double width_b_mm() const { return pixels * pixel_b_mm; }  // along camera B's line
 };

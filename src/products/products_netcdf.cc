@@ -183,7 +183,10 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
           "Atlas et al. (1973): v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s");
   nc.text(
       NC_GLOBAL, "measuring_area",
-      st.area == AreaRule::kShadow
+      st.area == AreaRule::kPaired
+          ? "W_A W_B S(w): the share of the field where a drop of the particle's mean shadow width w lies "
+            "wholly inside both lines and its shadows pass the pairing's width test"
+      : st.area == AreaRule::kShadow
           ? "(W_A - p_A - w_A)(W_B - p_B - w_B): field widths less one pixel and the particle's shadow widths"
           : "(W_A - D)(W_B - D): field widths less the equivalent diameter");
   ParticleCounts total;

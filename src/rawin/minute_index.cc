@@ -5,25 +5,11 @@
 // this run or loaded from the index file) are never replaced. Single-threaded.
 #include "rawin/minute_index.h"
 
-#include <cmath>
-
 #include "base/trace.h"
+#include "format/minute_table.h"
 #include "rawin/rawin_run.h"
 
 namespace quorda {
-
-namespace {
-
-// The minute of the day of line number y, or -1 when it cannot be formed (no line frequency
-// known yet) or lies outside the table.
-int minute_of_line(double y, double line_fr) {
-  if (!(line_fr > 0.0)) return -1;
-  double m = std::trunc(y / (line_fr * 60.0));
-  if (!(m >= 0.0 && m <= static_cast<double>(kMinutes - 1))) return -1;
-  return static_cast<int>(m);
-}
-
-}  // namespace
 
 void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block) {
   if (camera != 1 && camera != 2) return;

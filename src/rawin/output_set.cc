@@ -17,6 +17,7 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/minute_table.h"
 #include "format/recover_output_set.h"
 #include "platform/platform.h"
 #include "rawin/main_hr.h"
@@ -25,14 +26,6 @@
 namespace quorda {
 
 namespace {
-
-void encode_table(const int32_t* table, uint8_t* p) {
-  for (int i = 0; i < kMinutes; ++i) put_i32(p + kMinuteEntrySize * i, table[i]);
-}
-
-void decode_table(const uint8_t* p, int32_t* table) {
-  for (int i = 0; i < kMinutes; ++i) table[i] = get_i32(p + kMinuteEntrySize * i);
-}
 
 // The entry a cursor restarts from: walk back from `minute` past every minute that shares its
 // block, then one minute further (never below entry 0).
@@ -116,7 +109,7 @@ void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
 void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& hd) {
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
-  decode_table(p.hd_head.data(), w.pos_pix);
+  decode_minute_table(p.hd_head.data(), w.pos_pix);
   w.oldlen = get_i16(p.hd_head.data() + kHdOldlenOffset);
   w.file_oldlen = w.oldlen;
   // Entry 1441 is not examined.
@@ -164,8 +157,8 @@ void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
 void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
-  decode_table(abh.data(), mi.posa_bf);
-  decode_table(abh.data() + kAbhPosbOffset, mi.posb_bf);
+  decode_minute_table(abh.data(), mi.posa_bf);
+  decode_minute_table(abh.data() + kAbhPosbOffset, mi.posb_bf);
   uint64_t lastpix = get_u32(abh.data() + kAbhLastpixOffset);
   // A saved file also holds the high word; one written at creation ends before it.
   if (abh.size() >= kAbhSavedSize)
@@ -177,8 +170,8 @@ void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   int minute = 0;
   const double line_fr = ctx.hdr.line_fr;
   if (line_fr > 0.0) {
-    double m = std::trunc(static_cast<double>(lastpix) / (line_fr * 60.0));
-    minute = m > static_cast<double>(kMinutes - 1) ? kMinutes - 1 : static_cast<int>(m);
+    const int m = minute_of_line(static_cast<double>(lastpix), line_fr);
+    minute = m == kNoMinute ? kMinutes - 1 : m;
   }
   int ia = resume_entry(mi.posa_bf, minute);
   int ib = resume_entry(mi.posb_bf, minute);
@@ -198,8 +191,8 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   // The index file is created whole with one write, and only after the other two files: its
   // existence marks a set that has begun.
   uint8_t head[kAbhCreatedSize] = {};
-  encode_table(mi.posa_bf, head);
-  encode_table(mi.posb_bf, head + kAbhPosbOffset);
+  encode_minute_table(mi.posa_bf, head);
+  encode_minute_table(mi.posb_bf, head + kAbhPosbOffset);
   if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, sizeof head))
     fatal_tag(ctx.diag, " pixfil10 ");
   if (!out.abh_stream.sync()) fatal_tag(ctx.diag, " pixfil13 ");

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "base/trace.h"
 #include "support/test_context.h"
@@ -42,6 +45,17 @@ TEST(Trace, PrintsBareConversions) {
   trace_print(t.ctx->diag, TraceKind::kMain, "a=%d b=%u c=%f s=%s l=%ld lu=%lu lf=%lf\n", -3, 4u, 1.5, "x",
               -7, 8u, 2.25);
   EXPECT_EQ(t.out(), "a=-3 b=4 c=1.500000 s=x l=-7 lu=8 lf=2.250000\n");
+}
+
+TEST(Trace, ConvertsEachArgumentByTheConversionThatTakesIt) {
+  TestRun t;
+  enum class Side { kA = 1, kB = 2 };
+  trace_print(t.ctx->diag, TraceKind::kMain, "%d %d %u %ld %f %d %s|%d %f %lu %d\n", 3.9, -2.5, -1,
+              uint64_t{1} << 32 | 7u, uint64_t{1} << 63, std::nan(""), 12, "x", Side::kB, true, 1e30);
+  EXPECT_EQ(t.out(), "3 -2 4294967295 7 9223372036854775808.000000 0 |0 2.000000 1 0\n");
+  // Pointers are no trace arguments: a call with one does not compile, switch on or off.
+  static_assert(!TraceValue<const int*>);
+  static_assert(TraceValue<std::string> && TraceValue<Side> && TraceValue<char[4]>);
 }
 
 TEST(Trace, SkipsUnknownLongConversionWithoutTakingAnArgument) {

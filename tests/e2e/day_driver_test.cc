@@ -11,6 +11,7 @@
 
 #include "base/bytes.h"
 #include "format/hyd_walker.h"
+#include "format/minute_table.h"
 #include "support/day_files.h"
 #include "support/process.h"
 #include "support/raw_day.h"
@@ -102,8 +103,8 @@ TEST(DayDriver, EmptyRawFileCompletesWithFreshFileHeads) {
   std::string hd = day.hd();
   ASSERT_EQ(hd.size(), kHdHeadSize);
   const uint8_t* p = reinterpret_cast<const uint8_t*>(hd.data());
-  EXPECT_EQ(get_i32(p), 0);
-  for (int m = 1; m < kMinutes; ++m) ASSERT_EQ(get_i32(p + 4 * m), -1) << m;
+  EXPECT_EQ(get_minute_entry(p, 0), 0);
+  for (int m = 1; m < kMinutes; ++m) ASSERT_EQ(get_minute_entry(p, m), -1) << m;
   // The end-of-data save rewrote the index file's head: it is a saved one now.
   std::string abh = day.abh();
   ASSERT_EQ(abh.size(), kAbhSavedSize);

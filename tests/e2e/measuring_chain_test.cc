@@ -11,7 +11,7 @@
 #include "e2e/truth_compare.h"
 #include "match/assign_pieces.h"
 #include "match/pool.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 #include "rawin/decmpr.h"
 #include "rawin/main_hr.h"
 #include "sim/rain_day.h"

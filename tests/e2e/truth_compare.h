@@ -29,7 +29,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 #include "sim/truth_csv.h"
 #include "support/test_context.h"
 

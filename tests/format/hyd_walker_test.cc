@@ -10,7 +10,7 @@
 
 #include "base/bytes.h"
 #include "format/main_header.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 namespace quorda {
 namespace {

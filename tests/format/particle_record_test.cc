@@ -9,7 +9,7 @@
 
 #include "base/bytes.h"
 #include "measure/pair_fixture.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 namespace quorda {
 namespace {

@@ -2,7 +2,7 @@
 // usable factors ends the run, which the harness expects.
 #include "base/run_end.h"
 #include "fuzz/fuzz_support.h"
-#include "measure/tables.h"
+#include "measure/correction_tables.h"
 
 namespace quorda::fuzz {
 

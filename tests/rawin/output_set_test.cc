@@ -24,17 +24,8 @@ using testing::write_file;
 constexpr double kLineFr = 100.0;
 constexpr double kMinute = kLineFr * 60;
 
-std::string le32(int32_t v) {
-  uint8_t b[4];
-  put_i32(b, v);
-  return std::string(reinterpret_cast<char*>(b), 4);
-}
-
-std::string table(const std::vector<int32_t>& t) {
-  std::string s;
-  for (int32_t v : t) s += le32(v);
-  return s;
-}
+using testing::le32_bytes;
+using testing::table_bytes;
 
 // An output set in a scratch folder, with writers for the files of an earlier run.
 struct SetDir {
@@ -46,14 +37,14 @@ struct SetDir {
   // An index file with the given minute indexes and lastpix_y; `high` adds the saved high word.
   void write_abh(const std::vector<int32_t>& posa, const std::vector<int32_t>& posb, uint32_t low,
                  const uint32_t* high = nullptr) {
-    std::string s = table(posa) + table(posb) + le32(static_cast<int32_t>(low));
-    if (high != nullptr) s += le32(static_cast<int32_t>(*high));
+    std::string s = table_bytes(posa) + table_bytes(posb) + le32_bytes(static_cast<int32_t>(low));
+    if (high != nullptr) s += le32_bytes(static_cast<int32_t>(*high));
     write_file(abh(), s);
   }
   void write_hd(const std::vector<int32_t>& pos_pix, int16_t oldlen, const std::string& records) {
     uint8_t ol[2];
     put_i16(ol, oldlen);
-    write_file(hd(), table(pos_pix) + std::string(reinterpret_cast<char*>(ol), 2) + records);
+    write_file(hd(), table_bytes(pos_pix) + std::string(reinterpret_cast<char*>(ol), 2) + records);
   }
 
   TestRun t;
@@ -76,7 +67,7 @@ TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
 
   std::vector<int32_t> pos_pix(kMinutes, -1);
   pos_pix[0] = 0;
-  EXPECT_EQ(read_file(hd()), table(pos_pix) + std::string(2, '\0'));
+  EXPECT_EQ(read_file(hd()), table_bytes(pos_pix) + std::string(2, '\0'));
   EXPECT_EQ(read_file(abh()), std::string(11540, '\0'));
   EXPECT_EQ(read_file(hyd()), "");
   EXPECT_EQ(t.err(), "");
@@ -128,7 +119,7 @@ TEST_F(Pixfil, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   // first save; the header file is created.
   std::vector<int32_t> posa(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
-  write_file(abh(), table(posa) + table(posa) + le32(0));
+  write_file(abh(), table_bytes(posa) + table_bytes(posa) + le32_bytes(0));
   open_output_set(ctx);
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/settings.h"
-#include "measure/tables.h"
+#include "measure/correction_tables.h"
 #include "support/test_context.h"
 
 namespace quorda::sim {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "format/minute_table.h"
 #include "format/particle_record.h"
 
 namespace quorda::testing {
@@ -60,9 +62,11 @@ inline std::string le32_bytes(int32_t v) {
   return std::string(reinterpret_cast<char*>(b), 4);
 }
 
+// A minute table. REQUIRES: t.size() == kMinutes.
 inline std::string table_bytes(const std::vector<int32_t>& t) {
-  std::string s;
-  for (int32_t v : t) s += le32_bytes(v);
+  std::string s(kMinuteTableBytes, '\0');
+  encode_minute_table(std::span<const int32_t, kMinutes>(t.data(), kMinutes),
+                      reinterpret_cast<uint8_t*>(s.data()));
   return s;
 }
 

@@ -15,6 +15,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/hyd_walker.h"
+#include "format/minute_table.h"
 #include "support/process.h"
 #include "support/test_context.h"
 
@@ -338,13 +339,13 @@ TEST_F(Hydinfo, CheckNamesAMovedMinuteEntryAndAWrongOldlen) {
   for (const HydEntry& e : day_->walk.records)
     if (!e.header && e.offset < pos_pix[600]) before = e.offset;
   ASSERT_GT(before, 0);
-  put_i32(hd.data() + 4 * 600, before);
+  put_minute_entry(hd.data(), 600, before);
   write_file(base + ".hd", hd);
   Result r = hydinfo("--check " + base);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, ".hd: pos_pix[600]=" + std::to_string(before) + " points at a particle of minute 599\n");
   // Moved into the middle of a record.
-  put_i32(hd.data() + 4 * 600, pos_pix[600] + 2);
+  put_minute_entry(hd.data(), 600, pos_pix[600] + 2);
   write_file(base + ".hd", hd);
   r = hydinfo("--check " + base);
   EXPECT_EQ(r.out,
@@ -408,9 +409,9 @@ TEST_F(Hydinfo, CheckNamesAWrongIndexFile) {
   abh = bytes_of(day_->set + "/V26150_1.abh");
   int set_minute = -1;
   for (int i = kMinutes - 1; i > 0 && set_minute < 0; --i)
-    if (get_i32(abh.data() + kAbhPosbOffset + 4 * i) != 0) set_minute = i;
+    if (get_minute_entry(abh.data() + kAbhPosbOffset, i) != 0) set_minute = i;
   ASSERT_GT(set_minute, 0);
-  put_i32(abh.data() + kAbhPosbOffset + 4 * set_minute, 1);
+  put_minute_entry(abh.data() + kAbhPosbOffset, set_minute, 1);
   write_file(base + ".abh", abh);
   r = hydinfo("--check " + base);
   EXPECT_EQ(r.status, 1);
@@ -471,7 +472,7 @@ TEST_F(Hydinfo, MinuteSeeksToItsEntryWithoutReadingTheStreamBefore) {
 
   // An entry that does not lead to the next one by whole records is a fault.
   std::vector<uint8_t> hd = bytes_of(base + ".hd");
-  put_i32(hd.data() + 4 * 600, pos_pix[600] + 2);
+  put_minute_entry(hd.data(), 600, pos_pix[600] + 2);
   write_file(base + ".hd", hd);
   write_file(base + ".hyd", day_->hyd);
   r = hydinfo("--minute 600 " + base);

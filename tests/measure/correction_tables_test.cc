@@ -1,6 +1,6 @@
 // The correction tables: reading corrfact.dat, the interpolation, the "/c" switch, and the files
 // that are refused.
-#include "measure/tables.h"
+#include "measure/correction_tables.h"
 
 #include <gtest/gtest.h>
 

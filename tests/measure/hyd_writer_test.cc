@@ -1,6 +1,6 @@
 // The hydrometeor output writer: buffering, the drop rule, the save rules, the saved heads and the
 // per-minute index, and the resume of an earlier run.
-#include "measure/net_wr.h"
+#include "measure/hyd_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 #include "app/clean_up.h"
 #include "base/bytes.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 #include "rawin/minute_index.h"
 #include "support/full_files.h"
 #include "support/output_fixture.h"

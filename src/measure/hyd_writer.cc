@@ -5,7 +5,7 @@
 // index pos_pix and saves now and then: more than three seconds after the last save, when the
 // buffer would fill, and whenever force_write is set. The hot path (a pair without a save) makes
 // no allocation and no system call. Single-threaded.
-#include "measure/net_wr.h"
+#include "measure/hyd_writer.h"
 
 #include <cerrno>
 #include <climits>
@@ -14,19 +14,16 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/minute_table.h"
 #include "format/particle_record.h"
 #include "measure/measure_run.h"
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 namespace quorda {
 
 namespace {
 
 constexpr int64_t kFlushSeconds = 3;
-
-void put_table(const int32_t* table, uint8_t* p) {
-  for (int i = 0; i < kMinutes; ++i) put_i32(p + kMinuteEntrySize * i, table[i]);
-}
 
 // Appends the buffer to the hydrometeor file at its end, with one write.
 void append_buffer(const MeasureRun& ctx) {
@@ -61,7 +58,7 @@ void commit_heads(const MeasureRun& ctx, bool final_save) {
   uint8_t hd_head[kHdHeadSize];
   for (int i = 0; i < kMinutes; ++i) {
     const int32_t v = w.pos_pix[i];
-    put_i32(hd_head + kMinuteEntrySize * i, v >= out.pix_end && !(i == 0 && v == 0) ? -1 : v);
+    put_minute_entry(hd_head, i, v >= out.pix_end && !(i == 0 && v == 0) ? -1 : v);
   }
   put_i16(hd_head + kHdOldlenOffset, w.file_oldlen);
   if (!out.hd_stream.write_at(0, hd_head, sizeof hd_head)) fatal_tag(ctx.diag, " net_wr05 ");
@@ -71,8 +68,8 @@ void commit_heads(const MeasureRun& ctx, bool final_save) {
 
   // The commit record: posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word).
   uint8_t abh_head[kAbhSavedSize];
-  put_table(ctx.minutes.posa_bf, abh_head);
-  put_table(ctx.minutes.posb_bf, abh_head + kAbhPosbOffset);
+  encode_minute_table(ctx.minutes.posa_bf, abh_head);
+  encode_minute_table(ctx.minutes.posb_bf, abh_head + kAbhPosbOffset);
   put_u64(abh_head + kAbhLastpixOffset, w.lastpix_y);
   if (!out.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(ctx.diag, " net_wr09 ");
   if (final_save && !out.abh_stream.sync()) fatal_tag(ctx.diag, " net_wr12 ");
@@ -97,12 +94,8 @@ void save(const MeasureRun& ctx, int64_t now, bool commit, bool heads_always) {
 // Enters the record just added at pix_indx for every minute from pix_minute + 1 up to its own.
 void enter_minute(const MeasureRun& ctx, double t1) {
   Writer& w = ctx.writer;
-  const double line_fr = ctx.hdr.line_fr;
-  if (!(line_fr > 0.0)) return;
-  const double m = std::trunc(t1 / (line_fr * 60.0));
-  if (!(m >= 0.0 && m <= static_cast<double>(kMinutes - 1))) return;
-  const int minute = static_cast<int>(m);
-  if (minute <= w.pix_minute) return;
+  const int minute = minute_of_line(t1, ctx.hdr.line_fr);
+  if (minute == kNoMinute || minute <= w.pix_minute) return;
   for (int i = w.pix_minute + 1; i <= minute; ++i) {
     if (w.pos_pix[i] == -1) w.pos_pix[i] = ctx.out.pix_end + w.pix_indx;
     hprintf(ctx.diag, "i=%d pos_pix=%lu pix_end=%lu pix_indx=%lu \n", i, w.pos_pix[i], ctx.out.pix_end,

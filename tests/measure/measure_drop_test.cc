@@ -1,5 +1,5 @@
 // measure_drop: header selection, the measures of a pair and the line written to "res".
-#include "measure/eval_dr.h"
+#include "measure/measure_drop.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // of 0.1 mm, interpolated linearly between the measured sizes of the reference diameters; an
 // entry is the factor that turns a measured size into the true one. With "/c" every factor is 1.0
 // and the file is not read.
-#include "measure/tables.h"
+#include "measure/correction_tables.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,5 +1,5 @@
 // pack_particle: the particle record head, the packed outline and the refusals.
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 #include <gtest/gtest.h>
 

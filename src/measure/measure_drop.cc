@@ -8,7 +8,7 @@
 // so that no step changes precision by promotion. A count times a single-precision measure is a
 // single-precision product (the velocity index (la + lb) × vel, the width indices wA × scale_a and
 // wB × scale_b, and the widths dA and dB), widened to double only afterwards.
-#include "measure/eval_dr.h"
+#include "measure/measure_drop.h"
 
 #include <cerrno>
 #include <cmath>

@@ -2,7 +2,7 @@
 // MATCH_SPAN lines after it and has a similar width; the pair goes to the writer when it keeps the
 // order of the A pieces, and both pieces are freed. Pieces that can no longer find a partner are
 // freed on the way. Single-threaded.
-#include "match/find_m.h"
+#include "match/match_pieces.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -89,7 +89,7 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
   }
   hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
   hprintf_q(ctx.diag, "** find_m: ");
-  if constexpr (debug_queue == 1) pool_map(ctx);
+  if constexpr (kTraceQueue) pool_map(ctx);
   hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.pix_end);
 }
 

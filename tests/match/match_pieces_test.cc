@@ -1,14 +1,14 @@
 // A/B matching: the look-behind window, the candidate window, the match test and the chronology
 // check, with the pairs observed in the writer's buffer.
-#include "match/find_m.h"
+#include "match/match_pieces.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "base/bytes.h"
-#include "measure/net_wr.h"
-#include "measure/transf_1.h"
+#include "measure/hyd_writer.h"
+#include "measure/pack_particle.h"
 #include "support/output_fixture.h"
 #include "support/test_context.h"
 

@@ -1,7 +1,7 @@
 // pack_particle: turns a matched pair into a particle record of the hydrometeor stream: the 30-byte head
 // with the particle's measures in fixed point, and the outline of both pieces bit-packed into
 // 16-bit words.
-#include "measure/transf_1.h"
+#include "measure/pack_particle.h"
 
 #include <array>
 #include <bit>
@@ -9,7 +9,7 @@
 
 #include "base/bytes.h"
 #include "base/diagnostics.h"
-#include "measure/eval_dr.h"
+#include "measure/measure_drop.h"
 #include "measure/measure_run.h"
 
 namespace quorda {
