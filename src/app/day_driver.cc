@@ -25,12 +25,14 @@
 #include "match/assign_pieces.h"
 #include "match/match_pieces.h"
 #include "match/pool.h"
-#include "measure/hyd_writer.h"
 #include "measure/correction_tables.h"
+#include "measure/hyd_writer.h"
+#include "platform/platform.h"
 #include "rawin/decmpr.h"
 #include "rawin/main_hr.h"
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
+#include "rawin/raw_file.h"
 
 namespace quorda {
 
@@ -50,15 +52,14 @@ bool output_failed(const RunContext& ctx) {
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
 }
 
-// Measures the raw file; on failure rawend keeps its value.
-void update_raw_end(RunContext& ctx, const char* tag) {
-  bool ok = true;
-  int32_t end = measure_raw_end(ctx, &ok);
-  if (!ok) {
-    report_tag(ctx.diag, tag);
-    return;
-  }
-  ctx.drv.rawend = end;
+// What the progress summary shows, as the driver has it now.
+ProgressFigures progress_figures(const RunContext& ctx) {
+  return {ctx.out.pix_nam, ctx.out.pix_end, ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a, ctx.drv.pos_b};
+}
+
+// One progress tick; a cancelled run ends here.
+void tick(RunContext& ctx) {
+  if (!progress_tick(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx))) cancel_run(ctx);
 }
 
 // Whether a record head at `pos` lies before the end of the raw file. The end is measured again
@@ -153,6 +154,16 @@ Took take_record(RunContext& ctx, Camera& cam) {
   return Took::kRecord;
 }
 
+}  // namespace
+
+void start_day(RunContext& ctx) {
+  make_time_zone_free();
+  read_settings(ctx);
+  open_raw_file(ctx);
+}
+
+namespace {
+
 void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   d.first_pass = 0;
@@ -160,10 +171,8 @@ void first_pass(RunContext& ctx) {
   load_correction_tables(ctx);
   read_hyd_path(ctx);
   label_queues(ctx);
-  while (!ctx.raw.raw_file.is_open()) {
-    hprintf(ctx.diag, " no OEU files ? \n");
-    if (progress_tick(ctx) == 0) cancel_run(ctx);
-  }
+  start_day(ctx);
+  tick(ctx);
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
   open_output_set(ctx);
 }
@@ -189,7 +198,7 @@ bool step_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
   Camera cam = camera_b(ctx);
   while (d.last_b < d.last_a || d.eof_a) {
-    if (progress_tick(ctx) == 0) cancel_run(ctx);
+    tick(ctx);
     bool at_end = !before_end(ctx, d.pos_b, cam.end_tag) || take_record(ctx, cam) == Took::kEndOfData ||
                   !before_end(ctx, d.pos_b, cam.end_tag);
     if (at_end) {
@@ -219,7 +228,7 @@ int run_pass(RunContext& ctx) {
     net_wr(ctx, nullptr, nullptr);
   }
 
-  if (progress_tick(ctx) == 0) cancel_run(ctx);
+  tick(ctx);
 
   hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
 
@@ -234,7 +243,7 @@ int run_pass(RunContext& ctx) {
   if (d.eof_a == 1 && d.eof_b == 1) {
     ctx.writer.force_write = 1;
     net_wr_final(ctx);
-    draw_summary(ctx);
+    draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);
   }

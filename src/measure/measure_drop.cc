@@ -259,10 +259,17 @@ void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
 void close_res(const MeasureRun& ctx) {
   EvalState& ev = ctx.eval;
   if (ev.res == nullptr) return;
-  const int rc = std::fclose(ev.res);
+  // The buffered lines are flushed before the close and apart from it: a C library may close a
+  // stream whose last lines could not be written and still report success (Wine's does).
+  bool written = std::fflush(ev.res) == 0;
+  int error = errno;
+  if (std::fclose(ev.res) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   ev.res = nullptr;
-  if (rc != 0) {
-    errf(ctx.diag, "eval_dr: writing %s failed (%s)\n", kResName, std::strerror(errno));
+  if (!written) {
+    errf(ctx.diag, "eval_dr: writing %s failed (%s)\n", kResName, std::strerror(error));
     ev.res_failed = true;
   }
 }

@@ -89,10 +89,11 @@ void open_raw_file(const RawinRun& ctx);
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).
 int32_t raw_day_from_name(const std::string& file_name);
 
-// Measures the end of the raw file now, for the day driver before each read step. A file longer
-// than INT32_MAX bytes gives INT32_MAX, and the first time in a run that happens one line saying
-// so goes to the error stream (ctx.raw.size_clamp_reported). When the system refuses to tell the
-// length, *ok is false, the result is 0 and errno is the system's, for the caller's tag.
-int32_t measure_raw_end(const RawinRun& ctx, bool* ok);
+// Measures the end of the raw file now into ctx.drv.rawend, for the day driver before each read
+// step. A file longer than INT32_MAX bytes gives INT32_MAX, and the first time in a run that
+// happens one line saying so goes to the error stream (ctx.raw.size_clamp_reported). When the
+// system refuses to tell the length, `fail_tag` is reported with the system's errno, rawend keeps
+// its value and the result is false.
+bool update_raw_end(const RawinRun& ctx, const char* fail_tag);
 
 }  // namespace quorda

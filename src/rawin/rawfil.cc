@@ -11,6 +11,8 @@
 namespace quorda {
 namespace {
 
+constexpr char kRawFileClamped[] = "raw file %s is longer than %d bytes: only its first %d bytes are read \n";
+
 // The decimal value of `count` characters of `s` from index `from` (fewer when s ends sooner),
 // read as the C library reads an integer: leading white space, an optional sign, then digits up
 // to the first non-digit; no digits give 0.
@@ -54,22 +56,19 @@ void open_raw_file(const RawinRun& ctx) {
   raw.raw_day_at_open = raw.raw_day;
 }
 
-int32_t measure_raw_end(const RawinRun& ctx, bool* ok) {
+bool update_raw_end(const RawinRun& ctx, const char* fail_tag) {
   int32_t end = 0;
   bool clamped = false;
   if (!ctx.raw.raw_file.measure_end(&end, &clamped)) {
-    *ok = false;
-    return 0;
+    report_tag(ctx.diag, fail_tag);
+    return false;
   }
-  *ok = true;
   if (clamped && !ctx.raw.size_clamp_reported) {
-    int e = errno;
-    errf(ctx.diag, "raw file %s is longer than %d bytes: only its first %d bytes are read \n",
-         ctx.raw.mp_nam.c_str(), INT32_MAX, INT32_MAX);
-    errno = e;
+    errf(ctx.diag, kRawFileClamped, ctx.raw.mp_nam.c_str(), INT32_MAX, INT32_MAX);
     ctx.raw.size_clamp_reported = true;
   }
-  return end;
+  ctx.drv.rawend = end;
+  return true;
 }
 
 }  // namespace quorda

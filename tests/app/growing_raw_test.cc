@@ -14,6 +14,7 @@
 #include "support/crash_files.h"
 #include "support/memory_run.h"
 #include "support/process.h"
+#include "support/short_dir.h"
 
 namespace quorda {
 namespace {
@@ -80,6 +81,7 @@ class GrowingRaw : public Files {
 TEST(GrowingRaw, RecordCutByTheEndOfTheFileIsReadWhenTheWriterHasAppendedTheRest) {
   ShortDir dir;
   const std::string d = dir.path();
+  ASSERT_FALSE(d.empty()) << "no scratch folder whose path fits a settings line";
   const int sim = testing::run_program(testing::tool_path("rainsim"),
                                        {"--quiet", "--duration", "20", "--header-every", "5", "--raw-path", d,
                                         "--hyd-path", d, "--out", d},

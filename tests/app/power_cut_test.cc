@@ -3,14 +3,9 @@
 // writes, syncs and closes that fail. After each, one plain run must leave the output set exactly
 // as one uninterrupted run leaves it.
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,12 +13,13 @@
 #include "app/run_context.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"
+#include "support/process.h"
+#include "support/short_dir.h"
 #include "support/test_context.h"
 
 namespace quorda {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::convert;
 using testing::CrashFiles;
 using testing::Loss;
@@ -33,6 +29,11 @@ using testing::ShortDir;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kStride = 4;  // the sanitizer build tries every 4th point
+#elif defined(_WIN32)
+// Every 16th point on Windows: under Wine each run opens and closes its settings and text files
+// many times slower than Linux does, and the fault layer is the same as on Linux, where every
+// point is tried.
+constexpr int kStride = 16;
 #else
 constexpr int kStride = 1;
 #endif
@@ -48,12 +49,16 @@ class PowerCut : public ::testing::Test {
     // 10 s of moderate rain with a main header every 5 s: some 230 particles. The raw file and the
     // output set live on a disk in memory; the settings, corrfact.dat and "res" in the folder.
     const std::string d = dir_->path();
-    const int sim =
-        std::system((std::string(QUORDA_TOOLS_DIR) + "/rainsim --quiet --duration 10 --header-every 5 " +
-                     "--raw-path " + d + " --hyd-path " + d + " --out " + d + " >" + d + "rainsim.txt 2>&1")
-                        .c_str());
-    if (!WIFEXITED(sim) || WEXITSTATUS(sim) != 0) {
-      *set_ = {"rainsim failed: " + read_file(d + "rainsim.txt")};
+    if (d.empty()) {
+      *set_ = {"no scratch folder whose path fits a settings line"};
+      return;
+    }
+    const testing::ProcResult sim = testing::run_program(
+        testing::tool_path("rainsim"),
+        {"--quiet", "--duration", "10", "--header-every", "5", "--raw-path", d, "--hyd-path", d, "--out", d},
+        d);
+    if (sim.status != 0) {
+      *set_ = {"rainsim failed: " + sim.out};
       return;
     }
     disk_->files[d + "V26150_1.ab"] = read_file(d + "V26150_1.ab");

@@ -1,15 +1,12 @@
-// The progress tick: start-up on the first call, the summary text, the redraw rate, ESC, other
-// keys and termination signals.
+// The progress tick: the summary text, the redraw rate, ESC, other keys and termination signals.
 #include "app/progress_tick.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <string>
 
-#include "app/command_line.h"
+#include "app/frame_state.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -17,7 +14,6 @@ namespace {
 
 using testing::FakePlatform;
 using testing::TestRun;
-using testing::write_file;
 
 // A platform whose precise clock the test sets to fractions of a second.
 class FineClock : public FakePlatform {
@@ -26,23 +22,11 @@ class FineClock : public FakePlatform {
   double time = 100.0;
 };
 
-std::string settings_text() {
-  std::string text;
-  for (const char* key :
-       {"RAW_PATH", "HYD_PATH", "OVERWRITE", "HBR", "HBL", "HFR", "XSCAL_A", "DIST_A", "XSCAL_B", "DIST_B"}) {
-    std::string l = key;
-    l.resize(60, ' ');
-    text += l + (std::string(key).find("PATH") != std::string::npos ? "dir" : "2") + "\n";
-  }
-  return text;
-}
-
-// A tick context whose start-up is done, so that only the tick's own work is seen.
+// A tick with the figures of a run: the platform, the streams and the tick state of a test run.
 struct Ticking {
-  Ticking() {
-    t.ctx->platform = &clock;
-    t.ctx->tick.first_tick = 0;
-  }
+  bool tick() { return progress_tick(clock, t.ctx->diag, state, figures()); }
+  void draw() { draw_summary(clock, t.ctx->diag, state, figures()); }
+  ProgressFigures figures() const { return {hyd_path, hyd_length, raw_path, raw_length, pos_a, pos_b}; }
   int summaries() {
     std::string out = t.out();
     int n = 0;
@@ -51,49 +35,24 @@ struct Ticking {
   }
   FineClock clock;
   TestRun t;
+  TickState state;
+  std::string hyd_path = "V10082_1.hyd";
+  int32_t hyd_length = 0;
+  std::string raw_path = "V10082_1.ab";
+  int32_t raw_length = 0;
+  int32_t pos_a = 0;
+  int32_t pos_b = 0;
 };
-
-TEST(ProgressTick, FirstTickReadsTheSettingsOpensTheRawFileAndDrawsAnEmptySummary) {
-  TestRun t;
-  write_file(t.dir.file("QUORDA.SET"), settings_text());
-  std::string raw = t.dir.file("V10082_1.ab");
-  write_file(raw, std::string(10, '\0'));
-  t.ctx->cmd.filespec = raw;
-  t.ctx->cmd.filespec_name = "V10082_1.ab";
-  EXPECT_EQ(progress_tick(*t.ctx), 1);
-  EXPECT_EQ(t.ctx->tick.first_tick, 0);
-  EXPECT_EQ(t.ctx->settings.raw_path, std::string("dir") + kDirSeparator);
-  EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, 2.0f);
-  EXPECT_TRUE(t.ctx->raw.raw_file.is_open());
-  EXPECT_EQ(t.out(), ":        0\n" + t.ctx->raw.mp_nam + ":        0\nA:        0\nB:        0\n");
-  EXPECT_NE(t.ctx->raw.mp_nam, "");
-
-  // The start-up happens once: a second tick does not read the (now missing) settings again.
-  std::remove(t.dir.file("QUORDA.SET").c_str());
-  EXPECT_EQ(progress_tick(*t.ctx), 1);
-  EXPECT_EQ(t.err(), "");
-}
-
-TEST(ProgressTick, FirstTickWithoutSettingsEndsTheRunBeforeOpeningTheRawFile) {
-  TestRun t;
-  std::string raw = t.dir.file("V10082_1.ab");
-  write_file(raw, std::string());
-  t.ctx->cmd.filespec = raw;
-  EXPECT_EQ(t.ends_with([&] { progress_tick(*t.ctx); }), kExitFatal);
-  EXPECT_EQ(t.err(), std::string(" rd_tak01: QUORDA.SET ? : ") + std::strerror(ENOENT) + "\n");
-  EXPECT_FALSE(t.ctx->raw.raw_file.is_open());
-}
 
 TEST(ProgressTick, SummaryIsFourRightAlignedLinesAtRow14) {
   Ticking k;
-  RunContext& c = *k.t.ctx;
-  c.out.pix_nam = "/srv/hyd/V10082_1.hyd";
-  c.out.pix_end = 123456;
-  c.raw.mp_nam = "/srv/raw/V10082_1.ab";
-  c.drv.rawend = 2147483647;
-  c.drv.pos_a = 5;
-  c.drv.pos_b = -12;
-  EXPECT_EQ(progress_tick(c), 1);
+  k.hyd_path = "/srv/hyd/V10082_1.hyd";
+  k.hyd_length = 123456;
+  k.raw_path = "/srv/raw/V10082_1.ab";
+  k.raw_length = 2147483647;
+  k.pos_a = 5;
+  k.pos_b = -12;
+  EXPECT_TRUE(k.tick());
   EXPECT_EQ(k.t.out(),
             "/srv/hyd/V10082_1.hyd:   123456\n"
             "/srv/raw/V10082_1.ab:2147483647\n"
@@ -105,32 +64,30 @@ TEST(ProgressTick, SummaryIsFourRightAlignedLinesAtRow14) {
 
 TEST(ProgressTick, RedrawsAtMostTenTimesASecond) {
   Ticking k;
-  RunContext& c = *k.t.ctx;
   const double times[] = {100.0, 100.05, 100.099, 100.1, 100.15, 100.25, 103.0};
   for (double at : times) {
     k.clock.time = at;
-    EXPECT_EQ(progress_tick(c), 1);
+    EXPECT_TRUE(k.tick());
   }
   EXPECT_EQ(k.summaries(), 4);  // at 100.0, 100.1, 100.25 and 103.0
 
   // The closing summary is drawn whatever the rate.
-  draw_summary(c);
+  k.draw();
   EXPECT_EQ(k.summaries(), 5);
 }
 
 TEST(ProgressTick, EscCancelsTheRunWithStatusZero) {
   Ticking k;
   k.clock.keys = {'x', kKeyEscSequence, kKeyEsc, 'y'};
-  RunContext& c = *k.t.ctx;
-  c.tick.cancel_status = 99;
-  EXPECT_EQ(progress_tick(c), 1);  // 'x' is read and dropped
+  k.state.cancel_status = 99;
+  EXPECT_TRUE(k.tick());  // 'x' is read and dropped
   k.clock.time += 0.1;
-  EXPECT_EQ(progress_tick(c), 1);  // an arrow key is not ESC
+  EXPECT_TRUE(k.tick());  // an arrow key is not ESC
   k.clock.time += 0.05;
-  EXPECT_EQ(progress_tick(c), 1);  // the keyboard is not looked at between redraws
+  EXPECT_TRUE(k.tick());  // the keyboard is not looked at between redraws
   k.clock.time += 0.05;
-  EXPECT_EQ(progress_tick(c), 0);
-  EXPECT_EQ(c.tick.cancel_status, kExitOk);
+  EXPECT_FALSE(k.tick());
+  EXPECT_EQ(k.state.cancel_status, kExitOk);
   ASSERT_EQ(k.clock.keys.size(), 1u);
   EXPECT_EQ(k.clock.keys.front(), 'y');
 }
@@ -138,12 +95,11 @@ TEST(ProgressTick, EscCancelsTheRunWithStatusZero) {
 TEST(ProgressTick, TerminationSignalsCancelWithTheShellStatuses) {
   for (auto [sig, status] : {std::pair{SIGINT, kExitSigint}, std::pair{SIGTERM, kExitSigterm}}) {
     Ticking k;
-    RunContext& c = *k.t.ctx;
-    EXPECT_EQ(progress_tick(c), 1);
+    EXPECT_TRUE(k.tick());
     k.clock.signal = sig;
     // Acted on at once, even before the next redraw is due.
-    EXPECT_EQ(progress_tick(c), 0) << sig;
-    EXPECT_EQ(c.tick.cancel_status, status) << sig;
+    EXPECT_FALSE(k.tick()) << sig;
+    EXPECT_EQ(k.state.cancel_status, status) << sig;
   }
 }
 

@@ -42,6 +42,9 @@ class ConsoleRun : public ::testing::Test {
     testing::write_file(dir_.file("corrfact.dat"), testing::neutral_corrfact());
     testing::write_file(dir_.file("V10082_1.ab"), *raw_);
     ::FlushConsoleInputBuffer(con_.in());
+    // The rows an earlier run left on the shared console would otherwise pass for this run's
+    // before it has even cleared the screen (and installed its Ctrl-C handler).
+    con_.clear();
     proc_ = con_.start(testing::quorda_exe(), {"V10082_1.ab", "/e"}, dir_.path(), dir_.file("stderr.txt"));
     ASSERT_NE(proc_, nullptr);
   }

@@ -2,9 +2,7 @@
 #include "fuzz/fuzz_support.h"
 
 #include <stdlib.h>
-#ifdef _WIN32
-#include <process.h>
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -18,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "support/day_files.h"
+#include "support/short_dir.h"
 
 namespace quorda::fuzz {
 
@@ -56,17 +55,10 @@ FILE* null_stream() {
 
 Folder::Folder() {
 #ifdef _WIN32
-  // A fresh folder of the process id and a counter in the temporary folder.
-  static int made = 0;
-  const std::filesystem::path base = std::filesystem::temp_directory_path();
-  for (int tries = 0; tries < 1000 && path_.empty(); ++tries) {
-    const std::filesystem::path p =
-        base / ("qf-" + std::to_string(::_getpid()) + "-" + std::to_string(++made));
-    std::error_code ec;
-    if (std::filesystem::create_directory(p, ec)) path_ = p.string() + "\\";
-  }
+  // The settings file names the folder, so its path must fit a settings line.
+  path_ = testing::make_short_folder("qf");
   if (path_.empty()) {
-    std::perror("fuzz folder");
+    std::fprintf(stderr, "fuzz folder: none whose path fits a settings line\n");
     std::abort();
   }
 #else

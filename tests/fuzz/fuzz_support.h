@@ -48,8 +48,8 @@ std::vector<uint8_t> join_files(const std::vector<std::vector<uint8_t>>& files);
 FILE* null_stream();
 
 // A folder of its own for each harness, removed with its files at destruction. Its path is short
-// ("/dev/shm/qXXXXXX/", else "/tmp/qf-XXXXXX/"): the settings file's lines hold it from column 61
-// within 79 characters.
+// ("/dev/shm/qXXXXXX/", else "/tmp/qf-XXXXXX/"; on Windows "C:\qf<process>-<n>\"): the settings
+// file's lines hold it from column 61 within 79 characters.
 class Folder {
  public:
   Folder();

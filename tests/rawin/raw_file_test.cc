@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -176,10 +177,10 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   if (grown) GTEST_SKIP() << "no sparse files here: " << grown.message();
   ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
   t.ctx->raw.mp_nam = path;
-  bool ok = false;
-  EXPECT_EQ(measure_raw_end(*t.ctx, &ok), INT32_MAX);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(measure_raw_end(*t.ctx, &ok), INT32_MAX);
+  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_EQ(t.ctx->drv.rawend, INT32_MAX);
+  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_EQ(t.ctx->drv.rawend, INT32_MAX);
   EXPECT_EQ(t.err(), "raw file " + path +
                          " is longer than 2147483647 bytes: only its first 2147483647 bytes are read \n");
 
@@ -193,13 +194,25 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   EXPECT_EQ(rec.cmpr_n, 0);
 }
 
-TEST(RawCursor, MeasureFailsOnAClosedFile) {
+TEST(RawCursor, MeasureOfAClosedFileReportsTheTagAndKeepsTheEndMeasuredLast) {
   TestRun t;
-  bool ok = true;
+  t.ctx->drv.rawend = 4096;
   errno = 0;
-  EXPECT_EQ(measure_raw_end(*t.ctx, &ok), 0);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(errno, EBADF);
+  EXPECT_FALSE(update_raw_end(*t.ctx, "mp72"));
+  EXPECT_EQ(t.ctx->drv.rawend, 4096);
+  EXPECT_EQ(t.err(), std::string("mp72: ") + std::strerror(EBADF) + "\n");
+}
+
+TEST(RawCursor, MeasureFollowsAGrowingFile) {
+  TestRun t;
+  std::string path = t.dir.file("V10082_1.ab");
+  write_file(path, std::string(10, 'x'));
+  ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
+  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_EQ(t.ctx->drv.rawend, 10);
+  write_file(path, std::string(25, 'x'));
+  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_EQ(t.ctx->drv.rawend, 25);
   EXPECT_EQ(t.err(), "");
 }
 

@@ -58,6 +58,15 @@ class Console {
     ::WriteConsoleOutputCharacterA(out_, text.data(), static_cast<DWORD>(text.size()), COORD{col, row},
                                    &done);
   }
+  // Blanks the whole screen buffer, so that rows written by an earlier program cannot be taken
+  // for those of the next.
+  void clear() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(out_, &info)) return;
+    DWORD done = 0;
+    ::FillConsoleOutputCharacterA(
+        out_, ' ', static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y), COORD{0, 0}, &done);
+  }
   // The characters of one row of the screen buffer.
   std::string read_row(SHORT row) {
     CONSOLE_SCREEN_BUFFER_INFO info;

@@ -2,40 +2,17 @@
 // folder whose path fits a settings directory.
 #pragma once
 
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "app/entry.h"
 #include "app/run_context.h"
+#include "platform/platform.h"
 #include "support/crash_files.h"
+#include "support/short_dir.h"
 #include "support/test_context.h"
 
 namespace quorda::testing {
-
-// A scratch folder whose path fits the 19 characters of a settings directory; in memory where the
-// machine has a memory file system, since each run rewrites "res" there.
-class ShortDir {
- public:
-  ShortDir() {
-    char shm[] = "/dev/shm/qpcXXXXXX";
-    char tmp[] = "/tmp/qpcXXXXXX";
-    const char* made = std::filesystem::is_directory("/dev/shm") ? ::mkdtemp(shm) : nullptr;
-    if (made == nullptr) made = ::mkdtemp(tmp);
-    path_ = made != nullptr ? std::string(made) + "/" : std::string();
-  }
-  ~ShortDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 struct Outcome {
   int status = -1;
@@ -49,10 +26,8 @@ inline Outcome convert(const std::string& dir, Files& files) {
   FakePlatform platform;
   platform.clock_step = 1;
   auto ctx = make_run_context(&platform, &files);
-  char* err_text = nullptr;
-  size_t err_size = 0;
-  FILE* err = ::open_memstream(&err_text, &err_size);
-  FILE* out = std::fopen("/dev/null", "w");
+  FILE* err = std::tmpfile();
+  FILE* out = std::fopen(kNullDevice, "w");
   ctx->diag.err = err;
   ctx->diag.out = out;
   ctx->home = dir;
@@ -65,9 +40,10 @@ inline Outcome convert(const std::string& dir, Files& files) {
     o.cut = true;
   }
   ctx.reset();
+  std::rewind(err);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) o.err.append(buf, n);
   std::fclose(err);
-  o.err.assign(err_text, err_size);
-  std::free(err_text);
   std::fclose(out);
   return o;
 }

@@ -94,8 +94,17 @@ inline HANDLE start_program(const std::string& exe, const std::vector<std::strin
   PROCESS_INFORMATION pi = {};
   std::vector<char> line(cmd.begin(), cmd.end());
   line.push_back('\0');
-  const BOOL ok = ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                   cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+  // A start refused by the system is said with its error, and tried once more: the status a
+  // test sees then (127) would tell nothing of the program.
+  BOOL ok = FALSE;
+  for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+    ok = ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    if (!ok) {
+      std::fprintf(stderr, "could not start %s: system error %lu\n", cmd.c_str(), ::GetLastError());
+      ::Sleep(200);
+    }
+  }
   ::CloseHandle(in);
   ::CloseHandle(out);
   if (err != out) ::CloseHandle(err);
