@@ -10,7 +10,7 @@
 #include "app/run_context.h"
 #include "measure/pack_particle.h"
 #include "platform/platform.h"
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 namespace {
@@ -98,7 +98,7 @@ void BM_EvalAndTransform(benchmark::State& state) {
   uint8_t head[kPixHeadSize];
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(pack_particle(*ctx, pairs.a[i], pairs.b[i], outline, head));
+    benchmark::DoNotOptimize(pack_particle(*ctx, pairs.a[i], pairs.b[i], 0, outline, head));
     benchmark::ClobberMemory();
     i = (i + 1) & 1023;
   }

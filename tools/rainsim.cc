@@ -25,47 +25,12 @@ namespace {
 
 using quorda::sim::DayConfig;
 
-const char kHelp[] =
+const char kHelpIntro[] =
     "usage: rainsim [options]\n"
     "Simulates a rain day seen by the two line-scan cameras and writes, into the output folder,\n"
     "the raw day file V<yy><ddd>_1.ab, QUORDA.SET, corrfact.dat and the truth table.\n"
     "\n"
-    "Defaults are those of the sample preset.\n"
-    "  --preset NAME       sample: a few thousand drops in three minutes of moderate rain;\n"
-    "                      heavy: over a million drops in five hours of heavy rain\n"
-    "                      (options after it change single values)\n"
-    "  --seed N            seed of the random generator (default 1)\n"
-    "  --out DIR           output folder, created if missing (default .)\n"
-    "  --truth FILE        truth table path (default DIR/truth.csv)\n"
-    "  --year Y --day D    measuring day: full year and day of the year (default 2026 150)\n"
-    "Rain:\n"
-    "  --start HH:MM:SS    start of the rain (default 10:00:00)\n"
-    "  --duration S        seconds of rain (default 180)\n"
-    "  --rate R            rain rate, mm/h (default 4)\n"
-    "  --dist exp|gamma    size distribution: Marshall-Palmer exponential or gamma (default exp)\n"
-    "  --mu M              gamma shape (default 2)\n"
-    "  --dmin D --dmax D   smallest and largest drop diameter, mm (default 0.3 8)\n"
-    "  --scatter F         relative scatter of fall speeds (default 0.03)\n"
-    "  --clutter R         clutter particles per second that only one camera sees (default 0)\n"
-    "  --clutter-cam C     a, b or ab: the cameras that see clutter (default b)\n"
-    "  --margin PX         drops fall over the field widened by PX pixels beyond both ends of\n"
-    "                      both lines, so that drops centred outside it shadow its edge pixels\n"
-    "                      (default 0: drop centres inside the field)\n"
-    "Instrument:\n"
-    "  --line-fr F         lines per second (default 55000)\n"
-    "  --centre-pix C      centre pixel; a line has 2C pixels (default 316)\n"
-    "  --xs-a S --xs-b S   mm per pixel at the centre of camera A, B (default 0.153 0.168)\n"
-    "  --dist-a L --dist-b L  camera distances from the centre, mm (default 250 250)\n"
-    "  --hbl H --hbr H --hfr H  light plane distances at three corners, mm (default 6.2 6.3 6.4)\n"
-    "Records:\n"
-    "  --header-second S   second of the day of the first main header (default: start - 60)\n"
-    "  --header-every S    seconds between later main headers, 0 for none (default 60)\n"
-    "  --status-every S    seconds between status records (kind 7), 0 for none (default 30)\n"
-    "  --slice N           lines per time slice of the blocks (default 5500)\n"
-    "  --block-lines N     lines after which a block ends at the next gap (default 1000)\n"
-    "Settings file values:\n"
-    "  --raw-path P --hyd-path P  RAW_PATH and HYD_PATH of QUORDA.SET (default ./)\n"
-    "  --quiet             no summary\n";
+    "Defaults are those of the sample preset.\n";
 
 struct Options {
   DayConfig day;
@@ -130,119 +95,169 @@ double to_clock(const std::string& opt, const char* v) {
   return h * 3600.0 + m * 60.0 + s;
 }
 
-Options parse(int argc, char** argv) {
+// What the parser fills: the options, and the rain's duration, which becomes its end once the
+// start is known.
+struct Parsed {
   Options o;
-  preset_sample(o);  // the defaults
-  double duration = o.day.rain_end - o.day.rain_start;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kHelp, stdout);
-      std::exit(0);
-    }
-    if (a == "--quiet") {
-      o.quiet = true;
-      continue;
-    }
-    if (i + 1 >= argc) usage_error("missing value for " + a);
-    const char* v = argv[++i];
-    auto& d = o.day;
-    if (a == "--preset") {
-      const std::string p = v;
-      if (p == "sample") {
-        preset_sample(o);
-      } else if (p == "heavy") {
-        preset_heavy(o);
-      } else {
-        usage_error("unknown preset " + p);
-      }
-      duration = d.rain_end - d.rain_start;
-    } else if (a == "--seed") {
-      d.seed = static_cast<uint64_t>(to_int(a, v));
-    } else if (a == "--out") {
-      o.out = v;
-    } else if (a == "--truth") {
-      o.truth = v;
-    } else if (a == "--year") {
-      d.year = static_cast<int>(to_int(a, v));
-    } else if (a == "--day") {
-      d.day_of_year = static_cast<int>(to_int(a, v));
-    } else if (a == "--start") {
-      d.rain_start = to_clock(a, v);
-    } else if (a == "--duration") {
-      duration = to_double(a, v);
-    } else if (a == "--rate") {
-      d.rain.rate_mm_h = to_double(a, v);
-    } else if (a == "--dist") {
-      const std::string s = v;
-      if (s == "exp") {
-        d.rain.law = quorda::sim::SizeLaw::kExponential;
-      } else if (s == "gamma") {
-        d.rain.law = quorda::sim::SizeLaw::kGamma;
-      } else {
-        usage_error("unknown distribution " + s);
-      }
-    } else if (a == "--mu") {
-      d.rain.mu = to_double(a, v);
-    } else if (a == "--dmin") {
-      d.rain.d_min = to_double(a, v);
-    } else if (a == "--dmax") {
-      d.rain.d_max = to_double(a, v);
-    } else if (a == "--scatter") {
-      d.speed_scatter = to_double(a, v);
-    } else if (a == "--clutter") {
-      d.clutter_rate = to_double(a, v);
-    } else if (a == "--clutter-cam") {
-      const std::string s = v;
-      d.clutter_cameras = s == "a" ? 1 : s == "b" ? 2 : s == "ab" ? 3 : 0;
-      if (d.clutter_cameras == 0) usage_error("--clutter-cam takes a, b or ab");
-    } else if (a == "--margin") {
-      d.margin_px = to_double(a, v);
-    } else if (a == "--line-fr") {
-      d.inst.line_fr = to_double(a, v);
-    } else if (a == "--centre-pix") {
-      d.inst.centre_pix = static_cast<int>(to_int(a, v));
-    } else if (a == "--xs-a") {
-      d.inst.xs1 = to_double(a, v);
-    } else if (a == "--xs-b") {
-      d.inst.xs2 = to_double(a, v);
-    } else if (a == "--dist-a") {
-      d.inst.l1 = to_double(a, v);
-    } else if (a == "--dist-b") {
-      d.inst.l2 = to_double(a, v);
-    } else if (a == "--hbl") {
-      d.inst.hbl = to_double(a, v);
-    } else if (a == "--hbr") {
-      d.inst.hbr = to_double(a, v);
-    } else if (a == "--hfr") {
-      d.inst.hfr = to_double(a, v);
-    } else if (a == "--header-second") {
-      o.header_second = to_double(a, v);
-    } else if (a == "--header-every") {
-      d.header_every = to_double(a, v);
-    } else if (a == "--status-every") {
-      d.status_every = to_double(a, v);
-    } else if (a == "--slice") {
-      d.slice_lines = static_cast<int>(to_int(a, v));
-    } else if (a == "--block-lines") {
-      d.block_lines = static_cast<int>(to_int(a, v));
-    } else if (a == "--raw-path") {
-      o.raw_path = v;
-    } else if (a == "--hyd-path") {
-      o.hyd_path = v;
-    } else {
-      usage_error("unknown option " + a);
-    }
+  double duration = 0;
+};
+
+using Setter = void (*)(Parsed& p, const std::string& opt, const char* value);
+
+// One option: its name, whether a value follows it, what it sets, and the lines of --help it
+// begins (with the heading of a group before its first option; empty when the option shares
+// the line of the one before). --help prints the help lines in the order of the table.
+struct OptionSpec {
+  const char* name;
+  bool takes_value;
+  Setter set;
+  const char* help;
+};
+
+void set_preset(Parsed& p, const std::string&, const char* v) {
+  const std::string name = v;
+  if (name == "sample") {
+    preset_sample(p.o);
+  } else if (name == "heavy") {
+    preset_heavy(p.o);
+  } else {
+    usage_error("unknown preset " + name);
   }
+  p.duration = p.o.day.rain_end - p.o.day.rain_start;
+}
+
+void set_distribution(Parsed& p, const std::string&, const char* v) {
+  const std::string s = v;
+  if (s == "exp") {
+    p.o.day.rain.law = quorda::sim::SizeLaw::kExponential;
+  } else if (s == "gamma") {
+    p.o.day.rain.law = quorda::sim::SizeLaw::kGamma;
+  } else {
+    usage_error("unknown distribution " + s);
+  }
+}
+
+void set_clutter_cameras(Parsed& p, const std::string&, const char* v) {
+  const std::string s = v;
+  int& cams = p.o.day.clutter_cameras;
+  cams = s == "a" ? 1 : s == "b" ? 2 : s == "ab" ? 3 : 0;
+  if (cams == 0) usage_error("--clutter-cam takes a, b or ab");
+}
+
+// Setters of a number or a text: `Field` is a lambda that names the field of the parse.
+template <typename Field>
+constexpr Setter real(Field) {
+  return [](Parsed& p, const std::string& a, const char* v) { Field{}(p) = to_double(a, v); };
+}
+template <typename Field>
+constexpr Setter whole(Field) {
+  return [](Parsed& p, const std::string& a, const char* v) { Field{}(p) = static_cast<int>(to_int(a, v)); };
+}
+template <typename Field>
+constexpr Setter text(Field) {
+  return [](Parsed& p, const std::string&, const char* v) { Field{}(p) = v; };
+}
+
+constexpr OptionSpec kOptions[] = {
+    {"--preset", true, set_preset,
+     "  --preset NAME       sample: a few thousand drops in three minutes of moderate rain;\n"
+     "                      heavy: over a million drops in five hours of heavy rain\n"
+     "                      (options after it change single values)\n"},
+    {"--seed", true,
+     [](Parsed& p, const std::string& a, const char* v) {
+       p.o.day.seed = static_cast<uint64_t>(to_int(a, v));
+     },
+     "  --seed N            seed of the random generator (default 1)\n"},
+    {"--out", true, text([](Parsed& p) -> auto& { return p.o.out; }),
+     "  --out DIR           output folder, created if missing (default .)\n"},
+    {"--truth", true, text([](Parsed& p) -> auto& { return p.o.truth; }),
+     "  --truth FILE        truth table path (default DIR/truth.csv)\n"},
+    {"--year", true, whole([](Parsed& p) -> auto& { return p.o.day.year; }),
+     "  --year Y --day D    measuring day: full year and day of the year (default 2026 150)\n"},
+    {"--day", true, whole([](Parsed& p) -> auto& { return p.o.day.day_of_year; }), ""},
+    {"--start", true,
+     [](Parsed& p, const std::string& a, const char* v) { p.o.day.rain_start = to_clock(a, v); },
+     "Rain:\n"
+     "  --start HH:MM:SS    start of the rain (default 10:00:00)\n"},
+    {"--duration", true, real([](Parsed& p) -> auto& { return p.duration; }),
+     "  --duration S        seconds of rain (default 180)\n"},
+    {"--rate", true, real([](Parsed& p) -> auto& { return p.o.day.rain.rate_mm_h; }),
+     "  --rate R            rain rate, mm/h (default 4)\n"},
+    {"--dist", true, set_distribution,
+     "  --dist exp|gamma    size distribution: Marshall-Palmer exponential or gamma (default exp)\n"},
+    {"--mu", true, real([](Parsed& p) -> auto& { return p.o.day.rain.mu; }),
+     "  --mu M              gamma shape (default 2)\n"},
+    {"--dmin", true, real([](Parsed& p) -> auto& { return p.o.day.rain.d_min; }),
+     "  --dmin D --dmax D   smallest and largest drop diameter, mm (default 0.3 8)\n"},
+    {"--dmax", true, real([](Parsed& p) -> auto& { return p.o.day.rain.d_max; }), ""},
+    {"--scatter", true, real([](Parsed& p) -> auto& { return p.o.day.speed_scatter; }),
+     "  --scatter F         relative scatter of fall speeds (default 0.03)\n"},
+    {"--clutter", true, real([](Parsed& p) -> auto& { return p.o.day.clutter_rate; }),
+     "  --clutter R         clutter particles per second that only one camera sees (default 0)\n"},
+    {"--clutter-cam", true, set_clutter_cameras,
+     "  --clutter-cam C     a, b or ab: the cameras that see clutter (default b)\n"},
+    {"--margin", true, real([](Parsed& p) -> auto& { return p.o.day.margin_px; }),
+     "  --margin PX         drops fall over the field widened by PX pixels beyond both ends of\n"
+     "                      both lines, so that drops centred outside it shadow its edge pixels\n"
+     "                      (default 0: drop centres inside the field)\n"},
+    {"--line-fr", true, real([](Parsed& p) -> auto& { return p.o.day.inst.line_fr; }),
+     "Instrument:\n"
+     "  --line-fr F         lines per second (default 55000)\n"},
+    {"--centre-pix", true, whole([](Parsed& p) -> auto& { return p.o.day.inst.centre_pix; }),
+     "  --centre-pix C      centre pixel; a line has 2C pixels (default 316)\n"},
+    {"--xs-a", true, real([](Parsed& p) -> auto& { return p.o.day.inst.xs1; }),
+     "  --xs-a S --xs-b S   mm per pixel at the centre of camera A, B (default 0.153 0.168)\n"},
+    {"--xs-b", true, real([](Parsed& p) -> auto& { return p.o.day.inst.xs2; }), ""},
+    {"--dist-a", true, real([](Parsed& p) -> auto& { return p.o.day.inst.l1; }),
+     "  --dist-a L --dist-b L  camera distances from the centre, mm (default 250 250)\n"},
+    {"--dist-b", true, real([](Parsed& p) -> auto& { return p.o.day.inst.l2; }), ""},
+    {"--hbl", true, real([](Parsed& p) -> auto& { return p.o.day.inst.hbl; }),
+     "  --hbl H --hbr H --hfr H  light plane distances at three corners, mm (default 6.2 6.3 6.4)\n"},
+    {"--hbr", true, real([](Parsed& p) -> auto& { return p.o.day.inst.hbr; }), ""},
+    {"--hfr", true, real([](Parsed& p) -> auto& { return p.o.day.inst.hfr; }), ""},
+    {"--header-second", true, real([](Parsed& p) -> auto& { return p.o.header_second; }),
+     "Records:\n"
+     "  --header-second S   second of the day of the first main header (default: start - 60)\n"},
+    {"--header-every", true, real([](Parsed& p) -> auto& { return p.o.day.header_every; }),
+     "  --header-every S    seconds between later main headers, 0 for none (default 60)\n"},
+    {"--status-every", true, real([](Parsed& p) -> auto& { return p.o.day.status_every; }),
+     "  --status-every S    seconds between status records (kind 7), 0 for none (default 30)\n"},
+    {"--slice", true, whole([](Parsed& p) -> auto& { return p.o.day.slice_lines; }),
+     "  --slice N           lines per time slice of the blocks (default 5500)\n"},
+    {"--block-lines", true, whole([](Parsed& p) -> auto& { return p.o.day.block_lines; }),
+     "  --block-lines N     lines after which a block ends at the next gap (default 1000)\n"},
+    {"--raw-path", true, text([](Parsed& p) -> auto& { return p.o.raw_path; }),
+     "Settings file values:\n"
+     "  --raw-path P --hyd-path P  RAW_PATH and HYD_PATH of QUORDA.SET (default ./)\n"},
+    {"--hyd-path", true, text([](Parsed& p) -> auto& { return p.o.hyd_path; }), ""},
+    {"--quiet", false, [](Parsed& p, const std::string&, const char*) { p.o.quiet = true; },
+     "  --quiet             no summary\n"},
+};
+
+constexpr double kSecondsPerDay = 86400;
+// Years whose calendar seconds fit the 32-bit unsigned main time of the headers.
+constexpr int kFirstYear = 1970;
+constexpr int kLastYear = 2105;
+// Centre pixels a line record's 10-bit positions can hold.
+constexpr int kMinCentrePix = 8;
+constexpr int kMaxCentrePix = 511;
+// Longest RAW_PATH or HYD_PATH value written into QUORDA.SET.
+constexpr size_t kMaxSettingsDir = 19;
+
+// The options with the rain's end and the first header's second filled in, once every value
+// has been checked; a value out of range is a usage error.
+Options checked(Parsed p) {
+  Options o = std::move(p.o);
+  const double duration = p.duration;
   auto& d = o.day;
   d.rain_end = d.rain_start + duration;
   d.header_second = o.header_second >= 0 ? o.header_second : std::max(0.0, d.rain_start - 60);
-  if (d.year < 1970 || d.year > 2105) usage_error("the year must lie in 1970 to 2105");
+  if (d.year < kFirstYear || d.year > kLastYear) usage_error("the year must lie in 1970 to 2105");
   const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
   if (d.day_of_year < 1 || d.day_of_year > (leap ? 366 : 365)) usage_error("no such day in that year");
-  if (duration <= 0 || d.rain_end > 86400) usage_error("the rain must end within the day");
+  if (duration <= 0 || d.rain_end > kSecondsPerDay) usage_error("the rain must end within the day");
   if (d.header_second > d.rain_start) usage_error("the first main header must come before the rain");
-  if (d.inst.line_fr <= 0 || d.inst.centre_pix < 8 || d.inst.centre_pix > 511)
+  if (d.inst.line_fr <= 0 || d.inst.centre_pix < kMinCentrePix || d.inst.centre_pix > kMaxCentrePix)
     usage_error("line frequency must be positive and the centre pixel 8 to 511");
   if (d.inst.xs1 <= 0 || d.inst.xs2 <= 0 || d.inst.l1 <= 0 || d.inst.l2 <= 0)
     usage_error("pixel scales and camera distances must be positive");
@@ -252,10 +267,44 @@ Options parse(int argc, char** argv) {
     usage_error("the margin must be 0 to 4C pixels");
   if (d.slice_lines < 100 || d.block_lines < 10 || d.block_lines > 1400)
     usage_error("slice must be at least 100 lines and block-lines 10 to 1400");
-  if (o.raw_path.size() > 19 || o.hyd_path.size() > 19 || o.raw_path.find(' ') != std::string::npos ||
-      o.hyd_path.find(' ') != std::string::npos)
+  if (o.raw_path.size() > kMaxSettingsDir || o.hyd_path.size() > kMaxSettingsDir ||
+      o.raw_path.find(' ') != std::string::npos || o.hyd_path.find(' ') != std::string::npos)
     usage_error("settings directories must be blank-free and at most 19 characters");
   return o;
+}
+
+[[noreturn]] void print_help() {
+  std::fputs(kHelpIntro, stdout);
+  for (const OptionSpec& spec : kOptions) std::fputs(spec.help, stdout);
+  std::exit(0);
+}
+
+const OptionSpec* find_option(const std::string& name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+Options parse(int argc, char** argv) {
+  Parsed p;
+  preset_sample(p.o);  // the defaults
+  p.duration = p.o.day.rain_end - p.o.day.rain_start;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") print_help();
+    const OptionSpec* spec = find_option(a);
+    if (spec != nullptr && !spec->takes_value) {
+      spec->set(p, a, nullptr);
+      continue;
+    }
+    // A value is looked for before the name is: a lone unknown last word lacks its value.
+    if (i + 1 >= argc) usage_error("missing value for " + a);
+    const char* v = argv[++i];
+    if (spec == nullptr) usage_error("unknown option " + a);
+    spec->set(p, a, v);
+  }
+  return checked(std::move(p));
 }
 
 class FileSink : public quorda::sim::ByteSink {

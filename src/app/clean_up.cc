@@ -4,7 +4,7 @@
 #include "app/clean_up.h"
 
 #include "app/run_context.h"
-#include "measure/measure_drop.h"
+#include "measure/res_file.h"
 
 namespace quorda {
 

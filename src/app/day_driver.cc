@@ -28,11 +28,11 @@
 #include "measure/correction_tables.h"
 #include "measure/hyd_writer.h"
 #include "platform/platform.h"
-#include "rawin/decmpr.h"
-#include "rawin/main_hr.h"
+#include "rawin/decode_line_block.h"
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
 #include "rawin/raw_file.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 
@@ -46,7 +46,7 @@ bool output_failed(const RunContext& ctx) {
 // Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
 // written), but the heads are committed for what the files hold, and the files are closed.
 [[noreturn]] void cancel_run(RunContext& ctx) {
-  if (ctx.writer.hyd_unsynced) commit_heads(ctx, true);
+  if (ctx.writer.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
@@ -109,15 +109,14 @@ void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
 // that the records written before the header stay before it. The next timed save commits both.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
-  ctx.writer.force_write = 1;
-  net_wr_append(ctx);
+  ctx.hyd_writer.save(SaveKind::kAppend);
   take_main_header(ctx, rec.payload, rec.cmpr_n);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, Camera& cam) {
   int16_t n_lin = 0;
-  if (decode_line_block(ctx, rec.payload, rec.cmpr_n, &n_lin) == 0 || n_lin <= 0) return;
+  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.cmpr_n, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
@@ -168,7 +167,7 @@ void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   d.first_pass = 0;
   show_banner(ctx);
-  load_correction_tables(ctx);
+  load_correction_tables(ctx, ctx.cmd.calib != 0);
   read_hyd_path(ctx);
   label_queues(ctx);
   start_day(ctx);
@@ -222,10 +221,9 @@ int run_pass(RunContext& ctx) {
   if (d.first_pass == 1) first_pass(ctx);
 
   int64_t now = ctx.platform->now();
-  if (now > d.last_write_time + 3) {
+  if (now > d.last_write_time + kSaveIntervalSeconds) {
     d.last_write_time = now;
-    ctx.writer.force_write = 1;
-    net_wr(ctx, nullptr, nullptr);
+    ctx.hyd_writer.save(SaveKind::kCommit);
   }
 
   tick(ctx);
@@ -241,8 +239,7 @@ int run_pass(RunContext& ctx) {
   }
 
   if (d.eof_a == 1 && d.eof_b == 1) {
-    ctx.writer.force_write = 1;
-    net_wr_final(ctx);
+    ctx.hyd_writer.save_final();
     draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);

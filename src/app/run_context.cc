@@ -2,13 +2,8 @@
 #include "app/run_context.h"
 
 #include "match/pool.h"
-#include "measure/hyd_writer.h"
 
 namespace quorda {
-
-void WriterSink::take(const Piece& a, const Piece& b) {
-  net_wr(ctx_, &a, &b);
-}
 
 std::unique_ptr<RunContext> make_run_context(Platform* platform, Files* files) {
   auto ctx = std::make_unique<RunContext>();

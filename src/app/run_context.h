@@ -15,6 +15,7 @@
 #include "match/match_run.h"
 #include "match/match_state.h"
 #include "match/piece.h"
+#include "measure/hyd_writer.h"
 #include "measure/measure_run.h"
 #include "measure/measure_state.h"
 #include "platform/files.h"
@@ -25,16 +26,6 @@
 namespace quorda {
 
 struct RunContext;
-
-// Hands every matched pair to the hydrometeor writer of the run.
-class WriterSink : public PairSink {
- public:
-  explicit WriterSink(RunContext& ctx) : ctx_(ctx) {}
-  void take(const Piece& a, const Piece& b) override;
-
- private:
-  RunContext& ctx_;
-};
 
 struct RunContext {
   RunContext() = default;
@@ -65,12 +56,13 @@ struct RunContext {
   CamQueues queues_a;
   CamQueues queues_b;
   Matcher matcher;
-  WriterSink sink{*this};
 
   // Drop measurement and output.
   CorrTables corr;
   EvalState eval;
-  Writer writer;
+  Writer writer;  // the hydrometeor stream's framing, shared by main header and particle records
+  HydWriter hyd_writer{diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes,
+                       hdr,  writer};
 
   // A file of the working directory: home + name.
   std::string local_path(const char* name) const { return home + name; }
@@ -79,10 +71,8 @@ struct RunContext {
   operator RawinRun() {
     return {diag, files, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
   }
-  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, sink}; }
-  operator MeasureRun() {
-    return {diag, platform, settings, corr, eval, hdr, minutes, out, writer, home, cmd.calib};
-  }
+  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, hyd_writer}; }
+  operator MeasureRun() { return {diag, settings, corr, eval, hdr, home}; }
 };
 
 // A context on the given platform and file room (either may be null where a test needs none).

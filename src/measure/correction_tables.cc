@@ -124,10 +124,10 @@ void build_table(const float* p, const float* s, float* table) {
 
 }  // namespace
 
-void load_correction_tables(const MeasureRun& ctx) {
+void load_correction_tables(const MeasureRun& ctx, bool calib) {
   CorrTables& c = ctx.corr;
-  hprintf(ctx.diag, "tables: calib=%d \n", ctx.calib);
-  if (ctx.calib != 0) {
+  hprintf(ctx.diag, "tables: calib=%d \n", calib);
+  if (calib) {
     for (int k = 0; k < kCorrEntries; ++k) {
       c.corr_h_a[k] = c.corr_h_b[k] = c.corr_w_a[k] = c.corr_w_b[k] = 1.0f;
     }

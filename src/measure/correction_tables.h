@@ -5,6 +5,7 @@
 
 namespace quorda {
 
-void load_correction_tables(const MeasureRun& ctx);
+// With `calib` ("/c") every factor is 1.0 and the file is not read.
+void load_correction_tables(const MeasureRun& ctx, bool calib);
 
 }  // namespace quorda

@@ -1,32 +1,88 @@
-// The hydrometeor output writer: particle records into the buffer, saves into the output set.
+// The hydrometeor writer: particle records into its buffer, saves into the output set.
 //
-// Records are collected in the 200000-byte buffer of the writer state and reach the files only
-// through a save, which appends the buffer to the hydrometeor file and rewrites the heads of the
-// header file (pos_pix, oldlen) and of the index file (posa_bf, posb_bf, lastpix_y). Particles at
-// or before the resume point restored by open_output_set are dropped. Single-threaded.
+// Each matched pair becomes a particle record (pack_particle) in the writer's 200000-byte buffer;
+// particles at or before the resume point restored by open_output_set are dropped. The records
+// reach the files only through a save, which appends the buffer to the hydrometeor file and
+// rewrites the heads of the header file (pos_pix, oldlen) and of the index file (posa_bf, posb_bf,
+// lastpix_y). A pair saves first when the buffer would fill, or when the last save lies more than
+// kSaveIntervalSeconds back or a main header asked for a commit.
+//
+// The writer owns its buffer and the clock of its saves. It writes through the output set's files
+// and shares the stream's framing (back link, unsynced bytes, per-minute index, resume point) with
+// the main header records of the raw input; every object it is given must outlive it. The hot path
+// (a pair without a save) makes no allocation and no system call. Single-threaded.
 #pragma once
 
+#include <cstdint>
+
+#include "base/constants.h"
+#include "base/diagnostics.h"
+#include "match/match_run.h"
 #include "match/piece.h"
 #include "measure/measure_run.h"
+#include "platform/platform.h"
+#include "rawin/rawin_state.h"
 
 namespace quorda {
 
-// With a pair: transform, drop-or-append, per-minute index. Without (both null): a save request.
-void net_wr(const MeasureRun& ctx, const Piece* drop_a, const Piece* drop_b);
+// A save comes at the first pair or save request more than this many seconds after the last one.
+inline constexpr int64_t kSaveIntervalSeconds = 3;
 
-// Commits the heads for what the hydrometeor file holds (the buffer not counted): syncs what was
-// appended to it, writes the header file's head (pos_pix, oldlen) and syncs it, then writes the
-// index file's head (posa_bf, posb_bf, lastpix_y), the commit record, each with one write. `final_save` syncs
-// the index file too. A failure ends the run with its tag.
-void commit_heads(const MeasureRun& ctx, bool final_save);
+enum class SaveKind {
+  kCommit,  // the timed save: appends the buffer, then commits the heads if the stream has unsynced bytes
+  kAppend,  // the save before a main header: appends the buffer only, the next commit counts it
+};
 
-// The save before a main header: the buffer is appended to the hydrometeor file without a commit;
-// the next timed save commits it with the header record that follows it.
-void net_wr_append(const MeasureRun& ctx);
+class HydWriter : public PairSink {
+ public:
+  // `clock` is the run's platform pointer, read at every save check.
+  HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
+            const MinuteIndex& minutes, const HeaderBook& headers, Writer& stream);
+  HydWriter(const HydWriter&) = delete;
+  HydWriter& operator=(const HydWriter&) = delete;
 
-// The save at the end of the data: like a save request, but it rewrites the heads of the header
-// and index files even when the buffer is empty, so that a completed run's files hold every minute
-// it read whenever the last timed save happened.
-void net_wr_final(const MeasureRun& ctx);
+  // Measures and packs the pair and buffers its record, saving first where a save is due.
+  void add(const Piece& drop_a, const Piece& drop_b);
+  void take(const Piece& a, const Piece& b) override { add(a, b); }
+
+  // A save requested by the day driver.
+  void save(SaveKind kind);
+
+  // The save at the end of the data: appends the buffer and commits the heads even when nothing
+  // is unsynced, so that a completed run's files hold every minute it read whenever the last timed
+  // save happened. The index file is synced too.
+  void save_final();
+
+  // Commits the heads for what the hydrometeor file holds (the buffer not counted): syncs what was
+  // appended to it, writes the header file's head (pos_pix, oldlen) and syncs it, then writes the
+  // index file's head (posa_bf, posb_bf, lastpix_y), the commit record, each with one write.
+  // `final_save` syncs the index file too. A failure ends the run with its tag.
+  void commit_heads(bool final_save);
+
+  // The records buffered since the last save, and the t1 of the last one.
+  const uint8_t* buffered() const { return buf_; }
+  int32_t buffered_bytes() const { return used_; }
+  double last_buffered_t1() const { return last_t1_; }
+
+ private:
+  bool dropped_by_resume(double t1);
+  void save_now(int64_t now, bool commit, bool heads_always);
+  void append_buffer();
+  void enter_minute(double t1);
+
+  Diag& diag_;
+  Platform* const& clock_;
+  const MeasureRun measure_;
+  OutputSet& out_;
+  const MinuteIndex& minutes_;
+  const HeaderBook& headers_;
+  Writer& stream_;
+
+  uint8_t buf_[kPixBufSize];
+  int32_t used_ = 0;            // bytes of buf_ in use
+  double last_t1_ = 0;          // t1 of the last record put into buf_
+  double file_last_t1_ = 0;     // t1 of the last particle record appended to the hydrometeor file
+  int64_t last_save_time_ = 0;  // clock of the last save
+};
 
 }  // namespace quorda

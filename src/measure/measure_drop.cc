@@ -1,6 +1,5 @@
 // measure_drop: measures one matched pair (plane distance, fall velocity, pixel widths, volume and
-// equivalent diameter, derived velocities, heights and axis ratios) and writes its line to the
-// text file "res".
+// equivalent diameter, derived velocities, heights and axis ratios).
 //
 // Precision: the quantities the particle record carries and those they are built from (position,
 // plane distance, velocity, pixel widths, volume, equivalent diameter) are single precision and
@@ -10,56 +9,26 @@
 // wB × scale_b, and the widths dA and dB), widened to double only afterwards.
 #include "measure/measure_drop.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <limits>
+#include <cstdint>
 
 #include "base/diagnostics.h"
-#include "measure/measure_run.h"
-#include "measure/res_line.h"
 
 namespace quorda {
 
 namespace {
 
-constexpr size_t kResBufSize = size_t{1} << 16;
-constexpr const char* kResName = "res";
+constexpr const char* kNoHeaderText = "eval_dr 01: no main header in file ?!? \n";
+constexpr const char* kLineBeforeHeaderText = "t1=%llu, ptr->line=%llu \n";
+constexpr const char* kNoHeaderBeforeText = "eval_dr 02: no corresponding main header ? \n";
+constexpr const char* kNoHeaderBetweenText = "eval_dr 04: no corresponding main header ? \n";
+constexpr const char* kDomainErrorText = "Domain error in sqrt\n";
 
 constexpr float kPi = 3.14159f;
 constexpr float kQuarter = 0.25f;
 constexpr float kSix = 6.0f;
 constexpr float kInvPi = 0.31831014f;
 constexpr double kG = 9.807;
-
-// Creates "res" on the first evaluation of the run. Without it the run goes on without text lines.
-void open_res(const MeasureRun& ctx) {
-  EvalState& ev = ctx.eval;
-  ev.res_tried = true;
-  const std::string path = ctx.local_path(kResName);
-  // Text mode ("wt") is the same as "w" here.
-  ev.res = std::fopen(path.c_str(), "w");
-  if (ev.res == nullptr) {
-    errf(ctx.diag, "eval_dr: cannot create %s (%s), no hydrometeor lines are written\n", path.c_str(),
-         std::strerror(errno));
-    ev.res_failed = true;
-    return;
-  }
-  ev.res_buf = std::make_unique<char[]>(kResBufSize);
-  std::setvbuf(ev.res, ev.res_buf.get(), _IOFBF, kResBufSize);
-}
-
-// A write to "res" failed (a full disk, an I/O error): said once, and the run writes no further
-// lines but completes the binary files; it ends with the status of a failed run.
-void stop_res(const MeasureRun& ctx) {
-  EvalState& ev = ctx.eval;
-  errf(ctx.diag, "eval_dr: writing %s failed (%s), no further hydrometeor lines are written\n", kResName,
-       std::strerror(errno));
-  std::fclose(ev.res);
-  ev.res = nullptr;
-  ev.res_failed = true;
-}
 
 // A line time as the whole number a message shows: truncated toward zero, wrapped to 64 bits
 // unsigned (on every system, whatever the width of long); not-a-number and values beyond 64 bits
@@ -73,24 +42,36 @@ unsigned long long as_whole(double x) {
 // The header in force at line time t1; ends the run when there is none.
 HeaderNode& select_header(const MeasureRun& ctx, double t1) {
   HeaderNode* head = ctx.hdr.head;
-  if (head == nullptr) fatal(ctx.diag, "eval_dr 01: no main header in file ?!? \n");
+  if (head == nullptr) fatal(ctx.diag, kNoHeaderText);
   if (head->next == nullptr) {
     if (t1 >= head->line) return *head;
-    errf(ctx.diag, "t1=%llu, ptr->line=%llu \n", as_whole(t1), as_whole(head->line));
-    fatal(ctx.diag, "eval_dr 02: no corresponding main header ? \n");
+    errf(ctx.diag, kLineBeforeHeaderText, as_whole(t1), as_whole(head->line));
+    fatal(ctx.diag, kNoHeaderBeforeText);
   }
   HeaderNode* p = head;
   for (; p->next != nullptr; p = p->next) {
     if (p->line <= t1 && t1 <= p->next->line) return *p;
   }
   if (t1 >= p->line) return *p;
-  fatal(ctx.diag, "eval_dr 04: no corresponding main header ? \n");
+  fatal(ctx.diag, kNoHeaderBetweenText);
+}
+
+// The header's geometry, replaced by the settings' for good when OVERWRITE is 1.
+const MainHeader& geometry_in_force(const MeasureRun& ctx, HeaderNode& node) {
+  const Settings& s = ctx.settings;
+  if (s.overwrite == 1) {
+    node.rec.xscale0_1 = s.xscal_a;
+    node.rec.xscale0_2 = s.xscal_b;
+    node.rec.l0_1 = s.dist_a;
+    node.rec.l0_2 = s.dist_b;
+  }
+  return node.rec;
 }
 
 // Square root of the derived quantities: a negative argument gives 0 and a line on the error stream.
 double checked_sqrt(Diag& d, double x) {
   if (x < 0) {
-    errf(d, "%s%s%s\n", "Domain error", " in ", "sqrt");
+    errf(d, "%s", kDomainErrorText);
     return 0.0;
   }
   return std::sqrt(x);
@@ -121,10 +102,44 @@ int widest_line(const Piece& p) {
   return w;
 }
 
-struct PlaneVelocities {
-  double at_a;  // at the plane of camera A, seen first
-  double at_b;  // at the plane of camera B
-};
+// Plane distance at positions xa, xb along the lines (pixels), by bilinear interpolation between
+// the corners of the measuring area; `span` is the line length in pixels.
+float plane_distance(const Settings& s, float xa, float xb, float span) {
+  const float corner_d = s.hbl + s.hfr - s.hbr;
+  const float p_side = corner_d + (s.hfr - corner_d) * xa / span;
+  const float q_side = s.hbl + (s.hbr - s.hbl) * xa / span;
+  return q_side + (p_side - q_side) * xb / span;
+}
+
+// Fall velocity in mm per line over the plane distance H, from the sum of the first-line and the
+// last-line delays (at least 1), corrected by the mean height factor of both cameras.
+float fall_velocity(const CorrTables& corr, float H, double delay_sum, int line_sum) {
+  if (delay_sum <= 1.0) delay_sum = 1.0;
+  float v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
+  const int k = trunc_index(static_cast<double>(static_cast<float>(line_sum) * v) * 5.0);
+  if (k >= 0) v = v * (corr.corr_h_a[k] + corr.corr_h_b[k]) * 0.5f;
+  return v;
+}
+
+// A pixel width corrected by the width factor of its camera for `pixels` of it.
+float corrected_scale(const float (&table)[kCorrEntries], float scale, int pixels) {
+  const int k = round_index(static_cast<double>(static_cast<float>(pixels) * scale) * 10.0);
+  return k >= 0 ? scale * table[k] : scale;
+}
+
+// Equivalent diameter: line i of A and line i of B form an elliptic disk of thickness v; the sum
+// over the shorter piece is scaled to the mean line count.
+float equivalent_diameter(const Piece& a, const Piece& b, float sa, float sb, float v) {
+  const int n = a.line_no < b.line_no ? a.line_no : b.line_no;
+  float volume = 0.0f;
+  for (int i = 0; i < n; ++i) {
+    const float ai = static_cast<float>(a.runs[i].end - a.runs[i].start) * sa;
+    const float bi = static_cast<float>(b.runs[i].end - b.runs[i].start) * sb;
+    volume += ai * bi * kPi * kQuarter * v;
+  }
+  volume = static_cast<float>(a.line_no + b.line_no) * volume / static_cast<float>(n * 2);
+  return static_cast<float>(std::pow(static_cast<double>(volume * kSix * kInvPi), 1.0 / 3.0));
+}
 
 // Velocities at both light planes from a delay of `delay` lines over the plane distance H (mm).
 PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H, double h) {
@@ -137,141 +152,78 @@ PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H
   return {at_a, at_b};
 }
 
+// The mean of two velocities at one plane, by their kinetic energies.
+double mean_velocity(Diag& d, double u1, double u2) {
+  return checked_sqrt(d, (u1 * u1 / (kG * 2) + u2 * u2 / (kG * 2)) * kG);
+}
+
 }  // namespace
 
-void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam,
-                  float* scale_a, float* scale_b, float* vel) {
+DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b) {
   Diag& d = ctx.diag;
-  const Settings& s = ctx.settings;
-  const CorrTables& corr = ctx.corr;
-  if (!ctx.eval.res_tried) open_res(ctx);
-
-  // Header in force and its geometry.
-  HeaderNode& node = select_header(ctx, drop_a.first_line);
-  if (s.overwrite == 1) {
-    node.rec.xscale0_1 = s.xscal_a;
-    node.rec.xscale0_2 = s.xscal_b;
-    node.rec.l0_1 = s.dist_a;
-    node.rec.l0_2 = s.dist_b;
-  }
-  const float xs1 = node.rec.xscale0_1;
-  const float xs2 = node.rec.xscale0_2;
-  const float l1 = node.rec.l0_1;
-  const float l2 = node.rec.l0_2;
-  const int c = node.rec.centre_pix;
+  const MainHeader& geo = geometry_in_force(ctx, select_header(ctx, drop_a.first_line));
+  const int c = geo.centre_pix;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
+  DropMeasures m;
 
-  // Position: offsets from the line centres and positions along the lines (pixels).
-  // The offsets are whole pixels: halving an odd centre sum drops the half.
-  const int ca_pix = (drop_a.x_min + drop_a.x_max) / 2 - c;
-  const int cb_pix = (drop_b.x_min + drop_b.x_max) / 2 - c;
-  const auto ca = static_cast<float>(ca_pix);
-  const auto cb = static_cast<float>(cb_pix);
+  // Offsets from the line centres in whole pixels, and positions along the lines.
+  const auto ca = static_cast<float>((drop_a.x_min + drop_a.x_max) / 2 - c);
+  const auto cb = static_cast<float>((drop_b.x_min + drop_b.x_max) / 2 - c);
   const auto xa = static_cast<float>((drop_a.x_min + drop_a.x_max) * 0.5);
   const auto xb = static_cast<float>((drop_b.x_min + drop_b.x_max) * 0.5);
+  const float H = plane_distance(ctx.settings, xa, xb, static_cast<float>(c * 2));
 
-  // Plane distance by bilinear interpolation between the corners of the measuring area.
-  const auto span = static_cast<float>(c * 2);
-  const float corner_d = s.hbl + s.hfr - s.hbr;
-  const float p_side = corner_d + (s.hfr - corner_d) * xa / span;
-  const float q_side = s.hbl + (s.hbr - s.hbl) * xa / span;
-  const float H = q_side + (p_side - q_side) * xb / span;
-
-  // Fall velocity in mm per line, corrected by the mean height factor of both cameras.
   const double delay_first = drop_b.first_line - drop_a.first_line;
   const double delay_last = drop_b.last_line - drop_a.last_line;
-  double delay_sum = delay_first + delay_last;
-  if (delay_sum <= 1.0) delay_sum = 1.0;
-  auto v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
-  const int k = trunc_index(static_cast<double>(static_cast<float>(la + lb) * v) * 5.0);
-  if (k >= 0) v = v * (corr.corr_h_a[k] + corr.corr_h_b[k]) * 0.5f;
+  m.vel = fall_velocity(ctx.corr, H, delay_first + delay_last, la + lb);
 
-  // Pixel widths at the particle's position (perspective).
-  float sa = (xs2 * cb + l1) * xs1 / l1;
-  float sb = (l2 - xs1 * ca) * xs2 / l2;
-
-  // Widths and their corrections.
+  // Pixel widths at the particle's position (perspective), then corrected for its widths.
   const int wa = widest_line(drop_a);
   const int wb = widest_line(drop_b);
-  const int ka = round_index(static_cast<double>(static_cast<float>(wa) * sa) * 10.0);
-  if (ka >= 0) sa = sa * corr.corr_w_a[ka];
-  const int kb = round_index(static_cast<double>(static_cast<float>(wb) * sb) * 10.0);
-  if (kb >= 0) sb = sb * corr.corr_w_b[kb];
-
-  // Volume: line i of A and line i of B form an elliptic disk of thickness v.
-  const int n = la < lb ? la : lb;
-  float volume = 0.0f;
-  for (int i = 0; i < n; ++i) {
-    const float ai = static_cast<float>(drop_a.runs[i].end - drop_a.runs[i].start) * sa;
-    const float bi = static_cast<float>(drop_b.runs[i].end - drop_b.runs[i].start) * sb;
-    volume += ai * bi * kPi * kQuarter * v;
-  }
-  volume = static_cast<float>(la + lb) * volume / static_cast<float>(n * 2);
-  const auto diam = static_cast<float>(std::pow(static_cast<double>(volume * kSix * kInvPi), 1.0 / 3.0));
+  m.scale_a =
+      corrected_scale(ctx.corr.corr_w_a, (geo.xscale0_2 * cb + geo.l0_1) * geo.xscale0_1 / geo.l0_1, wa);
+  m.scale_b =
+      corrected_scale(ctx.corr.corr_w_b, (geo.l0_2 - geo.xscale0_1 * ca) * geo.xscale0_2 / geo.l0_2, wb);
+  m.eq_diam = equivalent_diameter(drop_a, drop_b, m.scale_a, m.scale_b, m.vel);
 
   // Derived velocities (m/s) at both planes, from the first-line and the last-line delays.
   const double line_fr = ctx.hdr.line_fr;
-  const double Hd = H;
-  const double half_h = Hd * 0.0005;
-  const PlaneVelocities u1 = plane_velocities(d, delay_first, line_fr, Hd, half_h);
-  const PlaneVelocities u2 = plane_velocities(d, delay_last, line_fr, Hd, half_h);
-  const double va = checked_sqrt(d, (u1.at_a * u1.at_a / (kG * 2) + u2.at_a * u2.at_a / (kG * 2)) * kG);
-  const double vb = checked_sqrt(d, (u1.at_b * u1.at_b / (kG * 2) + u2.at_b * u2.at_b / (kG * 2)) * kG);
+  m.plane_dist = H;
+  const double half_h = m.plane_dist * 0.0005;
+  m.by_first = plane_velocities(d, delay_first, line_fr, m.plane_dist, half_h);
+  m.by_last = plane_velocities(d, delay_last, line_fr, m.plane_dist, half_h);
+  m.vel_a = mean_velocity(d, m.by_first.at_a, m.by_last.at_a);
+  m.vel_b = mean_velocity(d, m.by_first.at_b, m.by_last.at_b);
 
   // Heights, widths and axis ratios (mm).
-  const auto da = static_cast<double>(static_cast<float>(wa) * sa);
-  const auto db = static_cast<double>(static_cast<float>(wb) * sb);
-  const double ha = la * (va * 1000.0) / line_fr;
-  const double hb = lb * (vb * 1000.0) / line_fr;
-  const double ratio_a = ha / da;
-  const double ratio_b = hb / db;
-  const double ratio = checked_sqrt(d, ratio_a * ratio_b);
-
-  if (ctx.eval.res != nullptr) {
-    const double values[kResValues] = {static_cast<double>(diam),
-                                       Hd,
-                                       u1.at_a,
-                                       va,
-                                       u2.at_a,
-                                       u1.at_b,
-                                       vb,
-                                       u2.at_b,
-                                       ha,
-                                       da,
-                                       hb,
-                                       db,
-                                       ratio_a,
-                                       ratio_b,
-                                       ratio};
-    char line[kResLineMax];
-    const size_t n = format_res_line(values, line);
-    // Into the stream's buffer: the system is called once per buffer of lines.
-    if (std::fwrite(line, 1, n, ctx.eval.res) != n) stop_res(ctx);
-  }
-
-  *eq_diam = diam;
-  *scale_a = sa;
-  *scale_b = sb;
-  *vel = v;
+  m.width_a = static_cast<double>(static_cast<float>(wa) * m.scale_a);
+  m.width_b = static_cast<double>(static_cast<float>(wb) * m.scale_b);
+  m.height_a = la * (m.vel_a * 1000.0) / line_fr;
+  m.height_b = lb * (m.vel_b * 1000.0) / line_fr;
+  m.ratio_a = m.height_a / m.width_a;
+  m.ratio_b = m.height_b / m.width_b;
+  m.ratio = checked_sqrt(d, m.ratio_a * m.ratio_b);
+  return m;
 }
 
-void close_res(const MeasureRun& ctx) {
-  EvalState& ev = ctx.eval;
-  if (ev.res == nullptr) return;
-  // The buffered lines are flushed before the close and apart from it: a C library may close a
-  // stream whose last lines could not be written and still report success (Wine's does).
-  bool written = std::fflush(ev.res) == 0;
-  int error = errno;
-  if (std::fclose(ev.res) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  ev.res = nullptr;
-  if (!written) {
-    errf(ctx.diag, "eval_dr: writing %s failed (%s)\n", kResName, std::strerror(error));
-    ev.res_failed = true;
-  }
+void res_values(const DropMeasures& m, double (&values)[kResValues]) {
+  const double v[kResValues] = {static_cast<double>(m.eq_diam),
+                                m.plane_dist,
+                                m.by_first.at_a,
+                                m.vel_a,
+                                m.by_last.at_a,
+                                m.by_first.at_b,
+                                m.vel_b,
+                                m.by_last.at_b,
+                                m.height_a,
+                                m.width_a,
+                                m.height_b,
+                                m.width_b,
+                                m.ratio_a,
+                                m.ratio_b,
+                                m.ratio};
+  for (int i = 0; i < kResValues; ++i) values[i] = v[i];
 }
 
 }  // namespace quorda

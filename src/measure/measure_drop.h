@@ -1,16 +1,42 @@
-// Drop evaluation: the measures of one matched pair and its line in the text file "res".
+// Drop evaluation: the measures of one matched pair (plane distance, fall velocity, pixel widths,
+// equivalent diameter, derived velocities, heights, widths and axis ratios).
 #pragma once
 
 #include "match/piece.h"
 #include "measure/measure_run.h"
+#include "measure/res_line.h"
 
 namespace quorda {
 
-void measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, float* eq_diam,
-                  float* scale_a, float* scale_b, float* vel);
+// Velocities at both light planes (m/s).
+struct PlaneVelocities {
+  double at_a = 0;  // at the plane of camera A, seen first
+  double at_b = 0;  // at the plane of camera B
+};
 
-// Flushes and closes the text file "res" if it is open; a failure is reported on the error stream.
-// Called by the clean-up at the end of the run.
-void close_res(const MeasureRun& ctx);
+// The measures of one pair. The first four are single precision, as the particle record carries
+// them; the others are the double-precision values of the pair's line in "res".
+struct DropMeasures {
+  float eq_diam = 0;                  // equivalent diameter, mm
+  float scale_a = 0;                  // pixel width of camera A at the particle, corrected, mm
+  float scale_b = 0;                  // the same for camera B
+  float vel = 0;                      // fall velocity, mm per line, corrected
+  double plane_dist = 0;              // distance of the light planes at the particle, mm
+  PlaneVelocities by_first;           // from the delay of the first lines
+  PlaneVelocities by_last;            // from the delay of the last lines
+  double vel_a = 0, vel_b = 0;        // mean velocity at each plane, m/s
+  double height_a = 0, height_b = 0;  // line count times velocity at the plane, mm
+  double width_a = 0, width_b = 0;    // widest line times pixel width, mm
+  double ratio_a = 0, ratio_b = 0;    // height over width
+  double ratio = 0;                   // geometric mean of both ratios
+};
+
+// Measures a pair. The header in force at the first line of A is taken (its geometry replaced by
+// the settings' when OVERWRITE is 1); without one the run ends. A negative square root argument
+// gives 0 and a line on the error stream.
+DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b);
+
+// The fifteen values of the pair's line in "res", in the order of the line.
+void res_values(const DropMeasures& m, double (&values)[kResValues]);
 
 }  // namespace quorda

@@ -11,10 +11,27 @@
 #include "base/diagnostics.h"
 #include "measure/measure_drop.h"
 #include "measure/measure_run.h"
+#include "measure/res_file.h"
 
 namespace quorda {
 
 namespace {
+
+constexpr const char* kTooManyLinesText = " in transf_1 ....error";
+constexpr const char* kLinesAText = " drop_a->line_no= %d \n";
+constexpr const char* kLinesBText = " drop_b->line_no= %d \n";
+constexpr const char* kMaxLinesText = " MAXLIN         = %d \n";
+constexpr const char* kWidthsText =
+    "transf_1: outline widths %d and %d pixels cannot be packed, pair dropped \n";
+constexpr const char* kTooLongText = "transf_1: max. len exceeded !!! \n";
+constexpr const char* kSmallDiamText = "\neq_diam problem:\n";
+constexpr const char* kSmallDiamValueText = "eq_diam= %f  ";
+constexpr const char* kSmallDiamLinesAText = "line_no_A= %d  ";
+constexpr const char* kSmallDiamLinesBText = "line_no_B= %d\n";
+constexpr const char* kSmallDiamDelayText = "diff_lins= %d\n";
+
+// An equivalent diameter below this (mm) is reported: only a damaged pair gets there.
+constexpr double kSmallDiam = 0.01;
 
 // Outline values are packed with at most this many bits: bits 0 to 9 of the piece widths.
 constexpr int kWidthLimit = 1 << kMaxValueBits;
@@ -87,22 +104,24 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
 
 }  // namespace
 
-int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
-                  uint8_t* head) {
+bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int16_t len_prev,
+                   uint16_t* outline, uint8_t* head) {
   Diag& d = ctx.diag;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
   // Checked before the evaluation, which reads every line of both pieces.
   if (la < 0 || lb < 0 || 2 * la + 2 * lb > kMaxOutlineValues) {
-    errf(d, " in transf_1 ....error");
-    errf(d, " drop_a->line_no= %d \n", la);
-    errf(d, " drop_b->line_no= %d \n", lb);
-    fatal(d, " MAXLIN         = %d \n", MAXLIN);
+    errf(d, "%s", kTooManyLinesText);
+    errf(d, kLinesAText, la);
+    errf(d, kLinesBText, lb);
+    fatal(d, kMaxLinesText, MAXLIN);
   }
 
-  // The text line is written also for a pair whose record is refused below.
-  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
-  measure_drop(ctx, drop_a, drop_b, &eq_diam, &scale_a, &scale_b, &vel);
+  // "res" exists (or its failure is reported) before the pair's own messages. The text line is
+  // written also for a pair whose record is refused below.
+  open_res_once(ctx);
+  const DropMeasures m = measure_drop(ctx, drop_a, drop_b);
+  write_res_line(ctx, m);
 
   uint16_t values[kMaxOutlineValues];
   int n = put_outline(drop_a, values, 0);
@@ -114,42 +133,42 @@ int pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_
   const int wb = drop_b.x_max - drop_b.x_min;
   const unsigned low_bits = static_cast<unsigned>(wa | wb) & (kWidthLimit - 1);
   if (wa < 0 || wb < 0 || wa >= kWidthLimit || wb >= kWidthLimit || low_bits == 0) {
-    errf(d, "transf_1: outline widths %d and %d pixels cannot be packed, pair dropped \n", wa, wb);
-    return 0;
+    errf(d, kWidthsText, wa, wb);
+    return false;
   }
   const int nbits = static_cast<int>(std::bit_width(low_bits));
 
   const int words = pack_values(values, n, nbits, outline);
   const int length = 2 * words + static_cast<int>(kPixHeadSize);
   if (length >= kMaxRecordLength) {
-    errf(d, "transf_1: max. len exceeded !!! \n");
-    return 0;
+    errf(d, "%s", kTooLongText);
+    return false;
   }
 
   const int16_t diff_lins = fixed_low16(drop_b.first_line - drop_a.first_line);
-  if (static_cast<double>(eq_diam) < 0.01) {
-    errf(d, "\neq_diam problem:\n");
-    errf(d, "eq_diam= %f  ", static_cast<double>(eq_diam));
-    errf(d, "line_no_A= %d  ", la);
-    errf(d, "line_no_B= %d\n", lb);
-    errf(d, "diff_lins= %d\n", diff_lins);
+  if (static_cast<double>(m.eq_diam) < kSmallDiam) {
+    errf(d, "%s", kSmallDiamText);
+    errf(d, kSmallDiamValueText, static_cast<double>(m.eq_diam));
+    errf(d, kSmallDiamLinesAText, la);
+    errf(d, kSmallDiamLinesBText, lb);
+    errf(d, kSmallDiamDelayText, diff_lins);
   }
 
   // The line count difference is kept in 8 bits, sign-extended, as the stored format has it.
   const auto line_no_diff = static_cast<int8_t>(static_cast<uint8_t>(lb - la));
   put_u16(head + pixhead::kLenBits, static_cast<uint16_t>((nbits << kLenBitsShift) | length));
-  put_i16(head + pixhead::kLenPrev, ctx.writer.oldlen);
+  put_i16(head + pixhead::kLenPrev, len_prev);
   put_f64(head + pixhead::kT1, drop_a.first_line);
-  put_i16(head + pixhead::kEqDiam, fixed_low16(static_cast<double>(eq_diam * kDiamScale)));
+  put_i16(head + pixhead::kEqDiam, fixed_low16(static_cast<double>(m.eq_diam * kDiamScale)));
   put_i16(head + pixhead::kLineNo, drop_a.line_no);
   put_i16(head + pixhead::kLineNoDiff, line_no_diff);
   put_i16(head + pixhead::kDiffLins, diff_lins);
   put_i16(head + pixhead::kXMinA, drop_a.x_min);
   put_i16(head + pixhead::kXMinB, drop_b.x_min);
-  put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(vel * kFineScale)));
-  put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(scale_a * kFineScale)));
-  put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(scale_b * kFineScale)));
-  return 1;
+  put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(m.vel * kFineScale)));
+  put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(m.scale_a * kFineScale)));
+  put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(m.scale_b * kFineScale)));
+  return true;
 }
 
 }  // namespace quorda

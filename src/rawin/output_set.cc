@@ -20,8 +20,8 @@
 #include "format/minute_table.h"
 #include "format/recover_output_set.h"
 #include "platform/platform.h"
-#include "rawin/main_hr.h"
 #include "rawin/rawin_run.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 

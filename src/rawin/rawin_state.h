@@ -78,14 +78,12 @@ struct DriverState {
   RawCursor cursor_a, cursor_b;
 };
 
-// The hydrometeor stream's record buffer and framing state: main header records (written by the
-// raw input) and particle records (written by the writer) share it.
+// The hydrometeor stream's framing, shared by the main header records (written by the raw input)
+// and the particle records (written by the hydrometeor writer, which keeps its own buffer), and
+// the resume point restored by open_output_set.
 struct Writer {
-  uint8_t pix_buf[kPixBufSize];
-  int32_t pix_indx = 0;
-  int16_t oldlen = 0;       // length of the last record put into the hydrometeor stream
-  double lastpix_line = 0;  // t1 of the last record put into pix_buf
-  uint64_t lastpix_y = 0;   // lastpix_line truncated, as of the last commit
+  int16_t oldlen = 0;      // length of the last record put into the hydrometeor stream
+  uint64_t lastpix_y = 0;  // t1 of the last particle record in the file, truncated, as of the last commit
   // What an earlier run saved, as the recovery found it: the t1 of the last particle record kept
   // and how many kept records have that t1. Particles made again are dropped: those before
   // resume_t1 and the first resume_ties at it.
@@ -93,14 +91,12 @@ struct Writer {
   double resume_t1 = 0;
   int32_t resume_ties = 0;
   bool hyd_unsynced = false;  // bytes were appended to the hydrometeor file since its last sync
-  // The hydrometeor file as appended so far (the buffer not counted): the length of its last
-  // record and the t1 of its last particle record. A commit writes these.
+  // The length of the last record of the hydrometeor file as appended so far (the writer's buffer
+  // not counted). A commit writes it.
   int16_t file_oldlen = 0;
-  double file_lastpix_line = 0;
-  int64_t flush_time = 0;
-  int16_t force_write = 0;
+  int16_t force_write = 0;  // a main header was written: the writer commits at its next pair or save
   int32_t pos_pix[kMinutes] = {};
-  int16_t pix_minute = 0;
+  int16_t pix_minute = 0;  // the last minute entered in pos_pix
 };
 
 }  // namespace quorda

@@ -12,8 +12,8 @@
 #include "match/assign_pieces.h"
 #include "match/pool.h"
 #include "measure/pack_particle.h"
-#include "rawin/decmpr.h"
-#include "rawin/main_hr.h"
+#include "rawin/decode_line_block.h"
+#include "rawin/take_main_header.h"
 #include "sim/rain_day.h"
 #include "sim/sim_support.h"
 #include "support/test_context.h"
@@ -62,7 +62,7 @@ void cut_pieces(RunContext& ctx, const std::vector<uint8_t>& raw,
     const int cam = rec.kind == kKindLinesA ? 0 : 1;
     CamQueues& q = cam == 0 ? ctx.queues_a : ctx.queues_b;
     int16_t n = 0;
-    ASSERT_EQ(decode_line_block(ctx, &raw[rec.offset], rec.length, &n), 1);
+    ASSERT_EQ(decode_line_block(ctx.dec, ctx.diag, &raw[rec.offset], rec.length, &n), 1);
     assign_pieces(ctx, LineBlock{n, ctx.dec.line_buf}, q);
     chain_queues(ctx, q);
     for (Piece* p = q.wait_tail; p != nullptr; p = p->prev) {
@@ -105,7 +105,7 @@ TEST(MeasuringChain, MeasuresTheIsolatedDropsOfASimulatedDayAtTheirSizeAndSpeed)
     EXPECT_EQ(b->second->p.x_max, r.x_max[1]);
     uint16_t outline[kMaxOutlineWords];
     uint8_t head[kPixHeadSize];
-    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, outline, head), 1);
+    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, 0, outline, head), true);
     Particle q;
     q.t1 = get_f64(head + pixhead::kT1);
     q.x_min_a = get_i16(head + pixhead::kXMinA);

@@ -5,7 +5,7 @@
 
 #include "base/constants.h"
 #include "fuzz/fuzz_support.h"
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 
 namespace quorda::fuzz {
 
@@ -14,7 +14,7 @@ int line_block(const uint8_t* data, size_t size) {
   static const std::unique_ptr<RunContext> ctx = quiet_context(&platform, "");
   const auto len = static_cast<int32_t>(std::min<size_t>(size, kMaxPayload));
   int16_t n_lin = 0;
-  if (decode_line_block(*ctx, data, len, &n_lin) == 1) {
+  if (decode_line_block(ctx->dec, ctx->diag, data, len, &n_lin)) {
     for (int i = 0; i < std::min<int>(n_lin, kLineBufLines); ++i) {
       const int16_t runs = ctx->dec.line_buf[i].n_runs;
       if (runs < 0 || runs > kMaxRuns) std::abort();

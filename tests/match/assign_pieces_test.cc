@@ -12,7 +12,7 @@
 
 #include "match/pool.h"
 #include "match/queue_helpers.h"
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 #include "sim/line_encoder.h"
 #include "support/test_context.h"
 
@@ -329,7 +329,8 @@ TEST(AssignPieces, SeparatedParticlesComeBackAsExactlyTheKeptPieces) {
     auto blocks = encode_line_blocks(s.lines);
     ASSERT_EQ(blocks.size(), 1u) << "round " << round;
     int16_t n_lin = 0;
-    ASSERT_EQ(decode_line_block(c, blocks[0].data(), static_cast<int32_t>(blocks[0].size()), &n_lin), 1)
+    ASSERT_EQ(
+        decode_line_block(c.dec, c.diag, blocks[0].data(), static_cast<int32_t>(blocks[0].size()), &n_lin), 1)
         << t.err();
     ASSERT_EQ(n_lin, static_cast<int16_t>(s.lines.size()));
     const int opened = assign_pieces(c, LineBlock{n_lin, c.dec.line_buf}, c.queues_a);

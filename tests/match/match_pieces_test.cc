@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/particle_record.h"
 #include "measure/hyd_writer.h"
-#include "measure/pack_particle.h"
 #include "support/output_fixture.h"
 #include "support/test_context.h"
 
@@ -19,16 +19,14 @@ using testing::TestRun;
 
 constexpr double kLineFr = 20000.0;
 
-struct FindM : ::testing::Test {
-  FindM() {
+struct MatchPieces : ::testing::Test {
+  MatchPieces() {
     testing::name_output_set(ctx, t.dir.path());
     testing::prepare_measure(ctx);
     open_output_set(ctx);
-    ctx.writer.force_write = 1;
-    net_wr(ctx, nullptr, nullptr);
+    ctx.hyd_writer.save(SaveKind::kCommit);
     testing::take_header(ctx, testing::raw_header(kLineFr, 14699u * 86400u));
-    ctx.writer.force_write = 1;
-    net_wr(ctx, nullptr, nullptr);
+    ctx.hyd_writer.save(SaveKind::kCommit);
     t.clear_streams();
   }
   // A waiting piece of `lines` lines of the given width from first_line on, newest at the head.
@@ -63,8 +61,8 @@ struct FindM : ::testing::Test {
   // t1 of the records in the writer's buffer.
   std::vector<double> written() const {
     std::vector<double> v;
-    for (int32_t at = 0; at < ctx.writer.pix_indx;) {
-      const uint8_t* r = ctx.writer.pix_buf + at;
+    for (int32_t at = 0; at < ctx.hyd_writer.buffered_bytes();) {
+      const uint8_t* r = ctx.hyd_writer.buffered() + at;
       v.push_back(get_f64(r + pixhead::kT1));
       at += get_u16(r) & 0x7FF;
     }
@@ -78,7 +76,7 @@ struct FindM : ::testing::Test {
   int32_t total = 0;
 };
 
-TEST_F(FindM, ExaminesOnlyAPiecesAtLeastTheSpanBehindTheNewestLine) {
+TEST_F(MatchPieces, ExaminesOnlyAPiecesAtLeastTheSpanBehindTheNewestLine) {
   a(800);
   a(801);
   b(810);
@@ -92,7 +90,7 @@ TEST_F(FindM, ExaminesOnlyAPiecesAtLeastTheSpanBehindTheNewestLine) {
   EXPECT_EQ(ctx.pool.slots[2].owner, 0);
 }
 
-TEST_F(FindM, BPieceBeginningBeforeTheAPieceIsFreedAndTheNextTried) {
+TEST_F(MatchPieces, BPieceBeginningBeforeTheAPieceIsFreedAndTheNextTried) {
   a(1000);
   b(999);
   b(1005);
@@ -103,7 +101,7 @@ TEST_F(FindM, BPieceBeginningBeforeTheAPieceIsFreedAndTheNextTried) {
   EXPECT_TRUE(waiting(ctx.queues_b).empty());
 }
 
-TEST_F(FindM, CandidateWindowEndsExactlyOneSpanAfterTheAPiece) {
+TEST_F(MatchPieces, CandidateWindowEndsExactlyOneSpanAfterTheAPiece) {
   a(1000);
   b(2200);
   match(2200);
@@ -118,7 +116,7 @@ TEST_F(FindM, CandidateWindowEndsExactlyOneSpanAfterTheAPiece) {
   EXPECT_EQ(written(), std::vector<double>{1000});
 }
 
-TEST_F(FindM, APieceWhoseCandidatesFailWaitsAndBreaksTheChronologyWhenMatchedLater) {
+TEST_F(MatchPieces, APieceWhoseCandidatesFailWaitsAndBreaksTheChronologyWhenMatchedLater) {
   a(1000, 4);  // its only candidate of this call is too wide
   a(1100, 10);
   b(1010, 12);
@@ -140,7 +138,7 @@ TEST_F(FindM, APieceWhoseCandidatesFailWaitsAndBreaksTheChronologyWhenMatchedLat
   EXPECT_EQ(ctx.matcher.last_match_line, 1100.0);
 }
 
-TEST_F(FindM, EqualFirstLinesInSuccessiveCallsPassTheChronology) {
+TEST_F(MatchPieces, EqualFirstLinesInSuccessiveCallsPassTheChronology) {
   a(1000);
   b(1010);
   match(2500);

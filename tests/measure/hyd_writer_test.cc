@@ -1,4 +1,4 @@
-// The hydrometeor output writer: buffering, the drop rule, the save rules, the saved heads and the
+// The hydrometeor writer: buffering, the drop rule, the save rules, the saved heads and the
 // per-minute index, and the resume of an earlier run.
 #include "measure/hyd_writer.h"
 
@@ -12,7 +12,7 @@
 
 #include "app/clean_up.h"
 #include "base/bytes.h"
-#include "measure/pack_particle.h"
+#include "format/particle_record.h"
 #include "rawin/minute_index.h"
 #include "support/full_files.h"
 #include "support/output_fixture.h"
@@ -41,14 +41,12 @@ struct OutputRun {
   }
   // A pair whose record is `len` bytes long: pieces of one pixel width and n lines each give
   // 30 + 2 * (passes + 1) bytes, so 20, 40 and 60 lines give 40, 50 and 60 bytes.
-  void pair(double t1, int lines = 20) { net_wr(ctx, pieces.make(t1, lines), pieces.make(t1 + 20, lines)); }
-  void request() {
-    ctx.writer.force_write = 1;
-    net_wr(ctx, nullptr, nullptr);
+  void pair(double t1, int lines = 20) {
+    ctx.hyd_writer.add(*pieces.make(t1, lines), *pieces.make(t1 + 20, lines));
   }
+  void request() { ctx.hyd_writer.save(SaveKind::kCommit); }
   void finish() {
-    ctx.writer.force_write = 1;
-    net_wr_final(ctx);
+    ctx.hyd_writer.save_final();
     clean_up(ctx);
   }
   std::string hyd() { return read_file(ctx.out.pix_nam); }
@@ -61,37 +59,38 @@ struct OutputRun {
   testing::PieceStore pieces;
 };
 
-struct NetWr : ::testing::Test {
-  NetWr() : r(dir.path()) { r.header(); }
+struct WriterRun : ::testing::Test {
+  WriterRun() : r(dir.path()) { r.header(); }
   testing::ScratchDir dir;
   OutputRun r;
   Writer& w = r.ctx.writer;
+  HydWriter& hw = r.ctx.hyd_writer;
 };
 
-TEST_F(NetWr, RecordsWithinOneSecondStayInTheBufferWithTheirBackLinks) {
+TEST_F(WriterRun, RecordsWithinOneSecondStayInTheBufferWithTheirBackLinks) {
   r.pair(1000, 20);
   r.pair(2000, 60);
   r.pair(3000, 40);
-  EXPECT_EQ(w.pix_indx, 150);
+  EXPECT_EQ(hw.buffered_bytes(), 150);
   EXPECT_EQ(w.oldlen, 50);
-  EXPECT_EQ(w.lastpix_line, 3000.0);
+  EXPECT_EQ(hw.last_buffered_t1(), 3000.0);
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize);  // nothing written yet
-  EXPECT_EQ(get_i16(w.pix_buf + pixhead::kLenPrev), 74);
-  EXPECT_EQ(get_i16(w.pix_buf + 40 + pixhead::kLenPrev), 40);
-  EXPECT_EQ(get_i16(w.pix_buf + 100 + pixhead::kLenPrev), 60);
+  EXPECT_EQ(get_i16(hw.buffered() + pixhead::kLenPrev), 74);
+  EXPECT_EQ(get_i16(hw.buffered() + 40 + pixhead::kLenPrev), 40);
+  EXPECT_EQ(get_i16(hw.buffered() + 100 + pixhead::kLenPrev), 60);
 
   r.finish();
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 150);
   EXPECT_EQ(testing::particle_lines(r.check()), (std::vector<double>{1000, 2000, 3000}));
 }
 
-TEST_F(NetWr, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
+TEST_F(WriterRun, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
   // 4999 records of 40 bytes leave 40 bytes of room: the 5000th would fill it exactly.
   for (int i = 0; i < 4999; ++i) r.pair(100.0 + i);
-  EXPECT_EQ(w.pix_indx, 199960);
+  EXPECT_EQ(hw.buffered_bytes(), 199960);
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize);
   r.pair(100.0 + 4999);
-  EXPECT_EQ(w.pix_indx, 40);
+  EXPECT_EQ(hw.buffered_bytes(), 40);
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 199960);
   // A save for a full buffer only appends it: the resume point moves at the next commit.
   EXPECT_EQ(w.lastpix_y, 0u);
@@ -101,7 +100,7 @@ TEST_F(NetWr, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
   EXPECT_EQ(testing::particle_lines(r.check()).size(), 5000u);
 }
 
-TEST_F(NetWr, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
+TEST_F(WriterRun, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
   // As open_output_set restores it: the kept stream ends with two particles at line 5000.
   w.resume_drop = true;
   w.resume_t1 = 5000;
@@ -109,16 +108,16 @@ TEST_F(NetWr, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
   r.pair(4999);
   r.pair(5000);
   r.pair(5000);
-  EXPECT_EQ(w.pix_indx, 0);
+  EXPECT_EQ(hw.buffered_bytes(), 0);
   EXPECT_EQ(w.oldlen, 74);
   r.pair(5000);  // a third particle on that line was not saved
   r.pair(5000.25);
-  EXPECT_EQ(w.pix_indx, 80);
+  EXPECT_EQ(hw.buffered_bytes(), 80);
   r.finish();
   EXPECT_EQ(testing::particle_lines(r.check()), (std::vector<double>{5000, 5000.25}));
 }
 
-TEST_F(NetWr, TwoParticlesWithTheSameFirstLineAroundASaveAreBothWritten) {
+TEST_F(WriterRun, TwoParticlesWithTheSameFirstLineAroundASaveAreBothWritten) {
   r.pair(7000);
   r.request();
   EXPECT_EQ(w.lastpix_y, 7000u);
@@ -127,7 +126,7 @@ TEST_F(NetWr, TwoParticlesWithTheSameFirstLineAroundASaveAreBothWritten) {
   EXPECT_EQ(testing::particle_lines(r.check()), (std::vector<double>{7000, 7000}));
 }
 
-TEST_F(NetWr, PosPixTakesTheRecordOffsetForEveryMinuteUpToTheParticles) {
+TEST_F(WriterRun, PosPixTakesTheRecordOffsetForEveryMinuteUpToTheParticles) {
   r.pair(2 * kMinute + 5);
   EXPECT_EQ(w.pos_pix[1], 74);
   EXPECT_EQ(w.pos_pix[2], 74);
@@ -148,10 +147,10 @@ TEST_F(NetWr, PosPixTakesTheRecordOffsetForEveryMinuteUpToTheParticles) {
   r.ctx.hdr.line_fr = 0.0;  // no minute can be formed
   r.pair(1443 * kMinute);
   EXPECT_EQ(w.pix_minute, 5);
-  EXPECT_EQ(w.pix_indx, 5 * 40);
+  EXPECT_EQ(hw.buffered_bytes(), 5 * 40);
 }
 
-TEST_F(NetWr, BackLinkAfterAMainHeaderIs74) {
+TEST_F(WriterRun, BackLinkAfterAMainHeaderIs74) {
   r.pair(1000);
   r.header(kLineFr, kMidnight + 60);
   r.pair(2 * kMinute);
@@ -164,7 +163,7 @@ TEST_F(NetWr, BackLinkAfterAMainHeaderIs74) {
   EXPECT_EQ(walk.records[3].offset, r.ctx.writer.pos_pix[2]);
 }
 
-TEST_F(NetWr, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
+TEST_F(WriterRun, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
   r.request();  // commits the main header record
   const std::string hyd = r.hyd(), hd = r.hd(), abh = r.abh();
   r.ctx.minutes.posa_bf[3] = 777;
@@ -175,13 +174,8 @@ TEST_F(NetWr, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
   EXPECT_EQ(r.hd(), hd);
   EXPECT_EQ(r.abh(), abh);
 
-  r.ctx.platform = &r.t.platform;
-  r.t.platform.clock += 10;  // a timed save finds nothing either
-  net_wr(r.ctx, nullptr, nullptr);
-  EXPECT_EQ(r.abh(), abh);
-
   w.force_write = 1;
-  net_wr_final(r.ctx);
+  hw.save_final();
   EXPECT_EQ(w.force_write, 0);
   EXPECT_EQ(r.hyd(), hyd);
   const std::string saved = r.abh();
@@ -232,7 +226,7 @@ SetFiles convert(int64_t clock_step, size_t* hyd_midway) {
   return {r.hyd(), r.hd(), r.abh()};
 }
 
-TEST(NetWrSaves, FinalFilesDoNotDependOnWhenTheTimedSavesHappened) {
+TEST(WriterSaves, FinalFilesDoNotDependOnWhenTheTimedSavesHappened) {
   size_t still_midway = 0, moving_midway = 0;
   const SetFiles still = convert(0, &still_midway);
   const SetFiles moving = convert(1, &moving_midway);
@@ -242,7 +236,7 @@ TEST(NetWrSaves, FinalFilesDoNotDependOnWhenTheTimedSavesHappened) {
   EXPECT_TRUE(still == moving);
 }
 
-TEST(NetWrResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice) {
+TEST(WriterResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice) {
   constexpr double kFr = 55000.0;
   const double t0 = 22.0 * 3600 * kFr + 12345;  // beyond 2^32 lines
   ASSERT_GT(t0, 4294967296.0);
@@ -285,7 +279,7 @@ TEST(NetWrResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice)
 }
 
 // A failed write would lose output silently: the tag is reported and the run ends.
-TEST(NetWrFailures, FailedWritesReportTheirTagAndEndTheRun) {
+TEST(WriterFailures, FailedWritesReportTheirTagAndEndTheRun) {
   struct Case {
     const char* tag;
     std::function<OutFile&(RunContext&)> stream;

@@ -1,4 +1,4 @@
-// measure_drop: header selection, the measures of a pair and the line written to "res".
+// measure_drop: header selection, the measures of a pair and its line in "res".
 #include "measure/measure_drop.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "measure/pair_fixture.h"
+#include "measure/res_file.h"
 
 namespace quorda {
 namespace {
@@ -21,22 +22,24 @@ using testing::read_res;
 using testing::same_runs;
 using testing::TestRun;
 
-struct Measures {
-  float eq_diam = 0, scale_a = 0, scale_b = 0, vel = 0;
-};
-
-Measures eval(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
-  Measures m;
-  measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel);
+// Measures the pair and writes its line, as the packing of a record does.
+DropMeasures eval(RunContext& ctx, const Piece& a, const Piece& b) {
+  open_res_once(ctx);
+  const DropMeasures m = measure_drop(ctx, a, b);
+  write_res_line(ctx, m);
   return m;
 }
 
-TEST(EvalDr, WorkedExampleGivesTheExactLineAndMeasures) {
+DropMeasures eval(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
+  return eval(*run.ctx, a.p, b.p);
+}
+
+TEST(MeasureDrop, WorkedExampleGivesTheExactLineAndMeasures) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1020);
-  Measures m = eval(run, a, b);
+  DropMeasures m = eval(run, a, b);
   EXPECT_EQ(read_res(run),
             " 3.472  6.20000 6.195 6.195 6.195 6.205 6.205 6.205  3.0975  3.0000  3.1025  3.0000  1.0325  "
             "1.0342  1.0333\n");
@@ -47,7 +50,7 @@ TEST(EvalDr, WorkedExampleGivesTheExactLineAndMeasures) {
   EXPECT_EQ(run.err(), "");
 }
 
-TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
+TEST(MeasureDrop, LinesAccumulateAndANewRunEmptiesTheFile) {
   {
     TestRun run;
     testing::setup_worked_example(*run.ctx);
@@ -62,21 +65,20 @@ TEST(EvalDr, LinesAccumulateAndANewRunEmptiesTheFile) {
     second->home = run.ctx->home;
     second->diag = run.ctx->diag;
     testing::setup_worked_example(*second);
-    float e, sa, sb, v;
-    measure_drop(*second, a.p, b.p, &e, &sa, &sb, &v);
+    eval(*second, a.p, b.p);
     close_res(*second);
     EXPECT_EQ(second->eval.res, nullptr);
     EXPECT_EQ(testing::read_text(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
   }
 }
 
-TEST(EvalDr, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
+TEST(MeasureDrop, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   run.ctx->home = run.dir.path() + "missing-folder/";
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1020);
-  Measures m = eval(run, a, b);
+  DropMeasures m = eval(run, a, b);
   eval(run, a, b);
   EXPECT_EQ(m.vel, 0.31f);
   std::string err = run.err();
@@ -84,7 +86,7 @@ TEST(EvalDr, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
   EXPECT_EQ(err.find('\n'), err.size() - 1) << "one message only: " << err;
 }
 
-TEST(EvalDr, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
+TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::set_all_factors(ctx, 1.0f);
@@ -111,12 +113,11 @@ TEST(EvalDr, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   EXPECT_EQ(run.err(), "eval_dr 04: no corresponding main header ? \n");
 }
 
-TEST(EvalDr, MissingHeadersEndTheRunWithTheirMessages) {
+TEST(MeasureDrop, MissingHeadersEndTheRunWithTheirMessages) {
   TestRun run;
   OwnedPiece a(same_runs(4, 100, 110), 50.7);
   OwnedPiece b(same_runs(4, 100, 110), 60);
-  Measures m;
-  auto call = [&] { measure_drop(*run.ctx, a.p, b.p, &m.eq_diam, &m.scale_a, &m.scale_b, &m.vel); };
+  auto call = [&] { eval(run, a, b); };
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "eval_dr 01: no main header in file ?!? \n");
   run.clear_streams();
@@ -130,7 +131,7 @@ TEST(EvalDr, MissingHeadersEndTheRunWithTheirMessages) {
             "t1=18446744073709551613, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
 }
 
-TEST(EvalDr, OverwriteOneWritesTheSettingsGeometryIntoTheSelectedHeader) {
+TEST(MeasureDrop, OverwriteOneWritesTheSettingsGeometryIntoTheSelectedHeader) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   run.ctx->settings.xscal_a = 0.2f;
@@ -150,7 +151,7 @@ TEST(EvalDr, OverwriteOneWritesTheSettingsGeometryIntoTheSelectedHeader) {
   EXPECT_EQ(run.ctx->hdr.head->rec.xscale0_1, 0.2f);
 }
 
-TEST(EvalDr, PlaneDistanceIsInterpolatedBetweenTheCorners) {
+TEST(MeasureDrop, PlaneDistanceIsInterpolatedBetweenTheCorners) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   // A particle at pixel 0 of both lines sees HBL, one at the far end of both lines HFR; with the
@@ -168,7 +169,7 @@ TEST(EvalDr, PlaneDistanceIsInterpolatedBetweenTheCorners) {
   EXPECT_EQ(vel_at(100, 400), 12.0f);
 }
 
-TEST(EvalDr, VelocityIndexIsTruncatedAndOnlyIndicesBelow512AreCorrected) {
+TEST(MeasureDrop, VelocityIndexIsTruncatedAndOnlyIndicesBelow512AreCorrected) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::setup_worked_example(ctx);
@@ -184,11 +185,11 @@ TEST(EvalDr, VelocityIndexIsTruncatedAndOnlyIndicesBelow512AreCorrected) {
   testing::set_all_factors(ctx, 0.5f);
   OwnedPiece long_a(same_runs(300, 246, 266), 1000);
   OwnedPiece long_b(same_runs(300, 246, 266), 1000.5);
-  Measures m = eval(run, long_a, long_b);
+  DropMeasures m = eval(run, long_a, long_b);
   EXPECT_EQ(m.vel, 12.4f);
 }
 
-TEST(EvalDr, WidthIndicesAreRoundedHalvesUp) {
+TEST(MeasureDrop, WidthIndicesAreRoundedHalvesUp) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::setup_worked_example(ctx);
@@ -208,7 +209,7 @@ TEST(EvalDr, WidthIndicesAreRoundedHalvesUp) {
 
 // A count times a single-precision measure is a single-precision product; each case below gives
 // another index or width when the float is widened to double before the multiplication.
-TEST(EvalDr, IndicesAndWidthsUseSinglePrecisionProducts) {
+TEST(MeasureDrop, IndicesAndWidthsUseSinglePrecisionProducts) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::setup_worked_example(ctx);
@@ -226,12 +227,12 @@ TEST(EvalDr, IndicesAndWidthsUseSinglePrecisionProducts) {
   for (int k : {5, 6}) ctx.corr.corr_w_a[k] = ctx.corr.corr_w_b[k] = k == 6 ? 1.0f : 0.5f;
   OwnedPiece narrow_a({{254, 259}, {254, 258}}, 1000);
   OwnedPiece narrow_b({{254, 259}, {254, 258}}, 1020);
-  Measures m = eval(run, narrow_a, narrow_b);
+  DropMeasures m = eval(run, narrow_a, narrow_b);
   EXPECT_EQ(m.scale_a, 0.11f);
   EXPECT_EQ(m.scale_b, 0.11f);
 }
 
-TEST(EvalDr, WidthsOfTheLineAreSinglePrecisionProducts) {
+TEST(MeasureDrop, WidthsOfTheLineAreSinglePrecisionProducts) {
   // A piece 199 pixels off the centre of the other camera's line has pixels of 0.13209f mm; five
   // of them are 0.6604 mm in single precision (0.6605 in double). Columns 10 and 12 hold dA, dB.
   auto widths = [](int16_t start_a, int16_t start_b) {
@@ -252,7 +253,7 @@ TEST(EvalDr, WidthsOfTheLineAreSinglePrecisionProducts) {
 // A pair that is not symmetric: 7 lines in A and 10 in B (first-line delay 10, last-line delay
 // 13), an odd centre sum in A (245 + 266) and a velocity index whose fraction is 0.82. Every field
 // that depends on one of them is checked on its own.
-TEST(EvalDr, AsymmetricPairIsMeasuredFieldByField) {
+TEST(MeasureDrop, AsymmetricPairIsMeasuredFieldByField) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   testing::setup_worked_example(ctx);
@@ -260,7 +261,7 @@ TEST(EvalDr, AsymmetricPairIsMeasuredFieldByField) {
   ctx.corr.corr_h_a[46] = ctx.corr.corr_h_b[46] = 0.5f;
   OwnedPiece a(same_runs(7, 245, 266), 1000);
   OwnedPiece b(same_runs(10, 250, 262), 1010);
-  Measures m = eval(run, a, b);
+  DropMeasures m = eval(run, a, b);
 
   // A lies at 255.5 along its line (plane distance), but its offset from the centre is
   // 511 / 2 - 256 = -1 in whole pixels (the pixel width of B).
@@ -285,6 +286,13 @@ TEST(EvalDr, AsymmetricPairIsMeasuredFieldByField) {
   const auto [ua2, ub2] = at_planes(13.0);
   const double va = std::sqrt((ua1 * ua1 / (g * 2) + ua2 * ua2 / (g * 2)) * g);
   const double vb = std::sqrt((ub1 * ub1 / (g * 2) + ub2 * ub2 / (g * 2)) * g);
+  EXPECT_EQ(m.plane_dist, static_cast<double>(H));
+  EXPECT_DOUBLE_EQ(m.by_first.at_a, ua1);
+  EXPECT_DOUBLE_EQ(m.by_last.at_b, ub2);
+  EXPECT_DOUBLE_EQ(m.vel_a, va);
+  EXPECT_DOUBLE_EQ(m.height_b, 10 * vb * 1000.0 / fr);
+  EXPECT_EQ(m.width_a, static_cast<double>(21.0f * m.scale_a));
+  EXPECT_DOUBLE_EQ(m.ratio, std::sqrt(m.ratio_a * m.ratio_b));
   auto fixed = [](double x, int digits) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", digits, x);
@@ -306,7 +314,7 @@ TEST(EvalDr, AsymmetricPairIsMeasuredFieldByField) {
   EXPECT_EQ(f[11], fixed(static_cast<double>(12.0f * m.scale_b), 4));
 }
 
-TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {
+TEST(MeasureDrop, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   std::vector<quorda::Run> ra = same_runs(10, 246, 266);
@@ -316,7 +324,7 @@ TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {
   rb[10] = {200, 300};  // lines of B past line 10 take no part in the sum
   OwnedPiece a(ra, 1000);
   OwnedPiece b(rb, 1020);
-  Measures m = eval(run, a, b);
+  DropMeasures m = eval(run, a, b);
   float v = 0;
   for (int i = 0; i < 10; ++i) {
     float ai = static_cast<float>(ra[i].end - ra[i].start) * m.scale_a;
@@ -327,7 +335,7 @@ TEST(EvalDr, VolumeIsSummedOverTheShorterPieceAndScaledToTheMeanLineCount) {
   EXPECT_EQ(m.eq_diam, static_cast<float>(std::pow(static_cast<double>(v * 6.0f * 0.31831014f), 1.0 / 3.0)));
 }
 
-TEST(EvalDr, SlowParticleGivesZeroSquareRootsWithADomainErrorLineEach) {
+TEST(MeasureDrop, SlowParticleGivesZeroSquareRootsWithADomainErrorLineEach) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   // 2000 lines at 20000 lines per second over 6.2 mm: 0.062 m/s, far below free-fall speed over
@@ -342,12 +350,12 @@ TEST(EvalDr, SlowParticleGivesZeroSquareRootsWithADomainErrorLineEach) {
   EXPECT_NE(line.substr(33, 6), " 0.000") << line;
 }
 
-TEST(EvalDr, ZeroDelayPrintsNonFiniteValues) {
+TEST(MeasureDrop, ZeroDelayPrintsNonFiniteValues) {
   TestRun run;
   testing::setup_worked_example(*run.ctx);
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1000);
-  Measures m = eval(run, a, b);
+  DropMeasures m = eval(run, a, b);
   EXPECT_EQ(m.vel, 12.4f);
   std::string line = read_res(run);
   EXPECT_NE(line.find("nan"), std::string::npos) << line;

@@ -49,17 +49,17 @@ struct Record {
 
 Record transform(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Record r;
-  r.ok = pack_particle(*run.ctx, a.p, b.p, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.oldlen, r.words, r.head);
   return r;
 }
 
-class Transf1 : public ::testing::Test {
+class PackParticle : public ::testing::Test {
  protected:
   void SetUp() override { testing::setup_worked_example(*run.ctx); }
   TestRun run;
 };
 
-TEST_F(Transf1, WorkedExampleOfTheEvaluationGivesItsHeadAndWords) {
+TEST_F(PackParticle, WorkedExampleOfTheEvaluationGivesItsHeadAndWords) {
   run.ctx->writer.oldlen = 74;
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1020);
@@ -83,7 +83,7 @@ TEST_F(Transf1, WorkedExampleOfTheEvaluationGivesItsHeadAndWords) {
   EXPECT_EQ(run.err(), "");
 }
 
-TEST_F(Transf1, SmallWorkedExamplePacksTwoBitValues) {
+TEST_F(PackParticle, SmallWorkedExamplePacksTwoBitValues) {
   OwnedPiece a({{100, 103}, {101, 102}}, 1000);
   OwnedPiece b({{100, 102}, {100, 103}}, 1020);
   Record r = transform(run, a, b);
@@ -94,7 +94,7 @@ TEST_F(Transf1, SmallWorkedExamplePacksTwoBitValues) {
   EXPECT_EQ(get_u16(r.head + pixhead::kLenBits), 0x1022);
 }
 
-TEST_F(Transf1, WidthOneGivesOneBitValuesInTwoWords) {
+TEST_F(PackParticle, WidthOneGivesOneBitValuesInTwoWords) {
   OwnedPiece a({{100, 101}, {100, 101}}, 1000);
   OwnedPiece b({{200, 201}, {200, 200}}, 1020);
   Record r = transform(run, a, b);
@@ -104,7 +104,7 @@ TEST_F(Transf1, WidthOneGivesOneBitValuesInTwoWords) {
   EXPECT_EQ(unpack(r.words, 2, 1, 8), (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 0}));
 }
 
-TEST_F(Transf1, BitsPerValueFollowTheHighestBitOfEitherWidth) {
+TEST_F(PackParticle, BitsPerValueFollowTheHighestBitOfEitherWidth) {
   OwnedPiece a({{100, 105}, {101, 104}}, 1000);
   OwnedPiece b({{0, 200}, {50, 60}}, 1020);
   Record r = transform(run, a, b);
@@ -117,7 +117,7 @@ TEST_F(Transf1, BitsPerValueFollowTheHighestBitOfEitherWidth) {
   EXPECT_EQ(unpack(r.words, r.n_words(), 8, 8), outline_of(a.p, b.p));
 }
 
-TEST_F(Transf1, LineCountDifferenceIsKeptInEightBits) {
+TEST_F(PackParticle, LineCountDifferenceIsKeptInEightBits) {
   OwnedPiece a(same_runs(12, 246, 266), 1000);
   OwnedPiece b(same_runs(9, 246, 266), 1020);
   EXPECT_EQ(transform(run, a, b).field(pixhead::kLineNoDiff), -3);
@@ -126,7 +126,7 @@ TEST_F(Transf1, LineCountDifferenceIsKeptInEightBits) {
   EXPECT_EQ(transform(run, a2, b2).field(pixhead::kLineNoDiff), -56);
 }
 
-TEST_F(Transf1, LineDelayIsTruncatedTowardZero) {
+TEST_F(PackParticle, LineDelayIsTruncatedTowardZero) {
   OwnedPiece a(same_runs(3, 246, 266), 1000);
   OwnedPiece b(same_runs(3, 246, 266), 1003.7);
   EXPECT_EQ(transform(run, a, b).field(pixhead::kDiffLins), 3);
@@ -136,7 +136,7 @@ TEST_F(Transf1, LineDelayIsTruncatedTowardZero) {
 
 // The scaled fields are single-precision products, truncated: each case below truncates one lower
 // when the float is widened to double before the multiplication.
-TEST_F(Transf1, ScaledFieldsAreSinglePrecisionProductsTruncated) {
+TEST_F(PackParticle, ScaledFieldsAreSinglePrecisionProductsTruncated) {
   // 0.153f is 0.152999997...: times 10000 in single precision 1530 (in double 1529.99997).
   run.ctx->settings.xscal_a = 0.153f;
   run.ctx->settings.xscal_b = 0.153f;
@@ -173,7 +173,7 @@ Record wide_pair(TestRun& run, int la, int lb) {
   return transform(run, a, b);
 }
 
-TEST_F(Transf1, RecordsOf2048BytesOrMoreAreRefused) {
+TEST_F(PackParticle, RecordsOf2048BytesOrMoreAreRefused) {
   // 10-bit values: 1612 values make 1008 words (length 2046), 1614 values 1009 words.
   Record r = wide_pair(run, 403, 403);
   EXPECT_EQ(r.ok, 1);
@@ -190,15 +190,15 @@ TEST_F(Transf1, RecordsOf2048BytesOrMoreAreRefused) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
-TEST_F(Transf1, LargestPiecesNeverWritePastTheOutlineArea) {
+TEST_F(PackParticle, LargestPiecesNeverWritePastTheOutlineArea) {
   Record r;
   std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 1023), rb = same_runs(MAXLIN, 0, 1023);
   OwnedPiece a(ra, 1000), b(rb, 1020);
-  r.ok = pack_particle(*run.ctx, a.p, b.p, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.oldlen, r.words, r.head);
   EXPECT_EQ(r.ok, 0);
 }
 
-TEST_F(Transf1, WidthsBeyondTenBitsAreRefused) {
+TEST_F(PackParticle, WidthsBeyondTenBitsAreRefused) {
   for (int16_t width : {1024, 1025, 2047}) {
     run.clear_streams();
     OwnedPiece a({{0, width}, {0, 5}}, 1000);
@@ -208,16 +208,18 @@ TEST_F(Transf1, WidthsBeyondTenBitsAreRefused) {
   }
 }
 
-TEST_F(Transf1, TooManyLinesEndTheRun) {
+TEST_F(PackParticle, TooManyLinesEndTheRun) {
   OwnedPiece a(same_runs(MAXLIN, 0, 10), 1000), b(same_runs(MAXLIN + 1, 0, 10), 1020);
   Record r;
-  EXPECT_EQ(run.ends_with([&] { pack_particle(*run.ctx, a.p, b.p, r.words, r.head); }), kExitFatal);
+  EXPECT_EQ(
+      run.ends_with([&] { pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.oldlen, r.words, r.head); }),
+      kExitFatal);
   EXPECT_EQ(run.err(),
             " in transf_1 ....error drop_a->line_no= 600 \n drop_b->line_no= 601 \n MAXLIN         = 600 \n");
   EXPECT_EQ(testing::read_res(run), "");
 }
 
-TEST_F(Transf1, TinyDiameterIsReportedAndStoredAsZero) {
+TEST_F(PackParticle, TinyDiameterIsReportedAndStoredAsZero) {
   // Pixels of 0.0002 mm make a particle of a few thousandths of a millimetre.
   run.ctx->settings.xscal_a = run.ctx->settings.xscal_b = 0.0002f;
   OwnedPiece a({{250, 252}, {250, 252}}, 1000);
@@ -230,7 +232,7 @@ TEST_F(Transf1, TinyDiameterIsReportedAndStoredAsZero) {
   EXPECT_NE(err.find("  line_no_A= 2  line_no_B= 2\ndiff_lins= 20\n"), std::string::npos) << err;
 }
 
-TEST_F(Transf1, RandomPairsUnpackToTheirOutlines) {
+TEST_F(PackParticle, RandomPairsUnpackToTheirOutlines) {
   std::mt19937 rng(20240611);
   std::uniform_int_distribution<int> lines(2, 300);
   std::uniform_int_distribution<int> width_bits(1, 10);

@@ -8,7 +8,7 @@
 
 #include "app/run_context.h"
 #include "match/piece.h"
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 #include "support/test_context.h"
 
 namespace quorda::testing {

@@ -12,8 +12,8 @@
 
 #include "base/bytes.h"
 #include "format/line_block_format.h"
-#include "rawin/decmpr.h"
-#include "rawin/decmpr_model.h"
+#include "rawin/decode_line_block.h"
+#include "rawin/line_block_model.h"
 #include "rawin/raw_file.h"
 #include "sim/line_encoder.h"
 #include "support/test_context.h"
@@ -103,7 +103,7 @@ void decode_checked(TestRun& t, const std::vector<uint8_t>& bytes) {
   std::copy(bytes.begin(), bytes.end(), exact.get());
   long before = std::ftell(t.ctx->diag.err);
   int16_t n = -1;
-  int r = decode_line_block(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
+  int r = decode_line_block(t.ctx->dec, t.ctx->diag, exact.get(), static_cast<int32_t>(bytes.size()), &n);
   bool reported = std::ftell(t.ctx->diag.err) > before;
   ASSERT_TRUE(r == 0 || r == 1);
   ASSERT_GE(n, 0);
@@ -168,13 +168,13 @@ std::vector<LineRecord> odd_clock_lines(std::mt19937& rng) {
 
 // Compares the decoder with the plain model on one payload: outcome, messages, usable lines and,
 // for a block accepted without a word, the reader's final byte offset.
-void compare_with_model(TestRun& t, testing::DecmprModel& model, const std::vector<uint8_t>& bytes) {
+void compare_with_model(TestRun& t, testing::LineBlockModel& model, const std::vector<uint8_t>& bytes) {
   testing::ModelOutcome want = model.decode(bytes);
   t.clear_streams();
   std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);
   std::copy(bytes.begin(), bytes.end(), exact.get());
   int16_t n = -1;
-  int r = decode_line_block(*t.ctx, exact.get(), static_cast<int32_t>(bytes.size()), &n);
+  int r = decode_line_block(t.ctx->dec, t.ctx->diag, exact.get(), static_cast<int32_t>(bytes.size()), &n);
   ASSERT_EQ(r, want.result);
   ASSERT_EQ(n, want.n_lin);
   ASSERT_EQ(t.err(), want.err);
@@ -197,7 +197,7 @@ void compare_with_model(TestRun& t, testing::DecmprModel& model, const std::vect
 
 TEST(CodecFuzz, DecoderAgreesWithAPlainModelOnRandomAndDamagedBlocks) {
   TestRun t;
-  testing::DecmprModel model;
+  testing::LineBlockModel model;
   std::mt19937 rng(8080);
   std::vector<std::vector<uint8_t>> corpus;
   for (int k = 0; k < 60; ++k) {
@@ -235,7 +235,7 @@ TEST(CodecFuzz, DecoderAgreesWithAPlainModelOnRandomAndDamagedBlocks) {
 // near the buffer's end, frames cut by their length, and streams that run on past the frame.
 TEST(CodecFuzz, DecoderAgreesWithAPlainModelOnFramesFillingTheBuffer) {
   TestRun t;
-  testing::DecmprModel model;
+  testing::LineBlockModel model;
   std::mt19937 rng(99);
   for (int round = 0; round < 300; ++round) {
     const int w_pos = 1 + static_cast<int>(rng() % 15);

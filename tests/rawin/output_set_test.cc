@@ -51,9 +51,9 @@ struct SetDir {
   RunContext& ctx = *t.ctx;
 };
 
-struct Pixfil : ::testing::Test, SetDir {};
+struct OpenOutputSet : ::testing::Test, SetDir {};
 
-TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
+TEST_F(OpenOutputSet, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.mp_nam = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
   open_output_set(ctx);
   EXPECT_EQ(ctx.out.abh_nam, abh());
@@ -73,7 +73,7 @@ TEST_F(Pixfil, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore) {
+TEST_F(OpenOutputSet, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore) {
   std::vector<int32_t> posa(kMinutes, 0), posb(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) {
     posa[m] = 1000 * m;
@@ -98,7 +98,7 @@ TEST_F(Pixfil, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinuteBefore
   EXPECT_EQ(ctx.minutes.posb_bf[1441], 1441004);
 }
 
-TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
+TEST_F(OpenOutputSet, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
   std::vector<int32_t> posa(kMinutes, 0), posb(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = posb[m] = 10 + m;
   for (double y : {30.0, kMinute + 30}) {
@@ -114,7 +114,7 @@ TEST_F(Pixfil, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
   }
 }
 
-TEST_F(Pixfil, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
+TEST_F(OpenOutputSet, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   // An index file of the created size with nothing saved: the earlier run stopped before its
   // first save; the header file is created.
   std::vector<int32_t> posa(kMinutes, 0);
@@ -129,7 +129,7 @@ TEST_F(Pixfil, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
+TEST_F(OpenOutputSet, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   std::vector<int32_t> zero(kMinutes, 0);
   const uint32_t high = 1;
   write_abh(zero, zero, 0x10u, &high);
@@ -143,7 +143,7 @@ TEST_F(Pixfil, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
+TEST_F(OpenOutputSet, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, 0xFFFFFFF0u);
   testing::StreamBuilder sb;
@@ -155,7 +155,7 @@ TEST_F(Pixfil, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
+TEST_F(OpenOutputSet, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).header(2 * kLineFr, 7200);
   sb.particle(7 * 2 * kMinute + 5, 30).particle(1441 * 2 * kMinute + 5, 56);
@@ -182,7 +182,7 @@ TEST_F(Pixfil, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
   EXPECT_EQ(ctx.hdr.line_fr, 2 * kLineFr);  // the last record read back
 }
 
-TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
+TEST_F(OpenOutputSet, HeaderFileWithAHundredRecordsEndsTheRun) {
   testing::StreamBuilder sb;
   for (uint32_t i = 0; i < 100; ++i) sb.header(kLineFr, 60 + i);
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
@@ -192,7 +192,7 @@ TEST_F(Pixfil, HeaderFileWithAHundredRecordsEndsTheRun) {
   EXPECT_EQ(ctx.hdr.maincnt, 100);
 }
 
-TEST_F(Pixfil, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
+TEST_F(OpenOutputSet, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
   write_hd(std::vector<int32_t>(kMinutes, -1), 0, "");
   MainHeader h;
   h.line_fr = kLineFr;
@@ -202,7 +202,7 @@ TEST_F(Pixfil, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
 }
 
 // A failed opening leaves no stream to write to: the tag is reported and the run ends.
-TEST_F(Pixfil, FailedOpeningsReportTheirTagAndEndTheRun) {
+TEST_F(OpenOutputSet, FailedOpeningsReportTheirTagAndEndTheRun) {
   struct Case {
     const char* tag;
     std::function<void(SetDir&)> spoil;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 #include "sim/rain_day.h"
 #include "sim/sim_support.h"
 #include "support/test_context.h"
@@ -29,7 +29,8 @@ int expect_decodes_to_rendered_lines(const DayConfig& cfg) {
     if (next_block > log.blocks.size()) break;
     EXPECT_EQ(rendered.cam, rec.kind == kKindLinesA ? 0 : 1);
     int16_t n = 0;
-    EXPECT_EQ(decode_line_block(*run.ctx, &raw.bytes[rec.offset], rec.length, &n), 1) << run.err();
+    EXPECT_EQ(decode_line_block(run.ctx->dec, run.ctx->diag, &raw.bytes[rec.offset], rec.length, &n), 1)
+        << run.err();
     EXPECT_EQ(static_cast<size_t>(n), rendered.lines.size());
     if (static_cast<size_t>(n) != rendered.lines.size()) break;
     for (int i = 0; i < n; ++i) {

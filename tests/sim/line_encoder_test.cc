@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 #include "rawin/frame_bytes.h"
 #include "rawin/raw_file.h"
 #include "support/test_context.h"
@@ -143,7 +143,8 @@ void round_trip(const std::vector<LineRecord>& lines, const EncodeLimits& lim) {
   for (const auto& b : blocks) {
     ASSERT_LE(b.size(), static_cast<size_t>(lim.max_payload));
     int16_t n = 0;
-    ASSERT_EQ(decode_line_block(*t.ctx, b.data(), static_cast<int32_t>(b.size()), &n), 1) << t.err();
+    ASSERT_EQ(decode_line_block(t.ctx->dec, t.ctx->diag, b.data(), static_cast<int32_t>(b.size()), &n), 1)
+        << t.err();
     ASSERT_GE(n, 1);
     ASSERT_LE(n, lim.max_lines);
     size_t at = 2;

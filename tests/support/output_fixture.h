@@ -17,7 +17,7 @@
 #include "format/hyd_walker.h"
 #include "format/main_header.h"
 #include "match/piece.h"
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 #include "rawin/output_set.h"
 
 namespace quorda::testing {

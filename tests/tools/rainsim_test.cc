@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/truth_csv.h"
@@ -44,6 +45,48 @@ TEST(Rainsim, HelpListsTheOptionsAndBadOptionsAreRefused) {
   EXPECT_EQ(run("--start 23:59:00 --duration 120", dir.file("o")), 2);
   EXPECT_EQ(run("--year 2025 --day 366", dir.file("o")), 2);
   EXPECT_EQ(run("--dmin 2 --dmax 1", dir.file("o")), 2);
+}
+
+TEST(Rainsim, EachBadWordOfTheCommandLineIsNamedInItsMessage) {
+  ScratchDir dir;
+  const std::pair<const char*, const char*> cases[] = {
+      {"--rate", "missing value for --rate"},
+      {"--quiet --seed", "missing value for --seed"},
+      {"--bogus", "missing value for --bogus"},  // the value is looked for first
+      {"--bogus 1", "unknown option --bogus"},
+      {"--seed 12x", "bad integer for --seed: 12x"},
+      {"--rate fast", "bad number for --rate: fast"},
+      {"--start 1:2", "bad time of day for --start: 1:2"},
+      {"--dist beta", "unknown distribution beta"},
+      {"--clutter-cam c", "--clutter-cam takes a, b or ab"},
+      {"--year 1969", "the year must lie in 1970 to 2105"},
+      {"--centre-pix 512", "line frequency must be positive and the centre pixel 8 to 511"},
+      {"--raw-path 12345678901234567890",
+       "settings directories must be blank-free and at most 19 characters"},
+  };
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args, dir.file("o")), 2) << args;
+    EXPECT_EQ(read_file(dir.file("o")),
+              std::string("rainsim: ") + message + "\n(rainsim --help lists the options)\n")
+        << args;
+  }
+}
+
+TEST(Rainsim, HelpGroupsTheOptionsUnderTheirHeadings) {
+  ScratchDir dir;
+  EXPECT_EQ(run("-h", dir.file("o")), 0);
+  const std::string help = read_file(dir.file("o"));
+  EXPECT_EQ(help.rfind("usage: rainsim [options]\n", 0), 0u);
+  size_t at = 0;
+  for (const char* line :
+       {"  --preset NAME ", "  --year Y --day D ", "Rain:\n  --start HH:MM:SS ", "  --dmin D --dmax D ",
+        "Instrument:\n  --line-fr F ", "  --hbl H --hbr H --hfr H ", "Records:\n  --header-second S ",
+        "Settings file values:\n  --raw-path P --hyd-path P ", "  --quiet             no summary\n"}) {
+    const size_t found = help.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line;
+    at = found;
+  }
+  EXPECT_EQ(help.size(), at + std::string("  --quiet             no summary\n").size());
 }
 
 TEST(Rainsim, SamplePresetIsReproducibleFromTheSeedAndWritesTheFullSet) {

@@ -31,7 +31,7 @@ TEST(RawDayFromName, EachSliceIsReadAsTheCLibraryReadsAnInteger) {
   EXPECT_EQ(raw_day_from_name(""), 0);
 }
 
-TEST(Rawfil, OpensThePathAsWrittenAndSetsTheDay) {
+TEST(OpenRawFile, OpensThePathAsWrittenAndSetsTheDay) {
   TestRun t;
   std::string path = t.dir.file("V99365_1.AB");
   write_file(path, std::string("\x01\x00\x00\x00", 4));
@@ -46,7 +46,7 @@ TEST(Rawfil, OpensThePathAsWrittenAndSetsTheDay) {
   EXPECT_EQ(t.out(), "");  // trace lines are switched off
 }
 
-TEST(Rawfil, MissingFileEndsTheRunWithMessageAndTag) {
+TEST(OpenRawFile, MissingFileEndsTheRunWithMessageAndTag) {
   TestRun t;
   std::string path = t.dir.file("V10082_1.ab");
   t.ctx->cmd.filespec = path;

@@ -24,7 +24,7 @@ struct ModelOutcome {
   int32_t byte_offset = 0;        // the reader's offset after the last field read
 };
 
-class DecmprModel {
+class LineBlockModel {
  public:
   ModelOutcome decode(const std::vector<uint8_t>& p) {
     out_ = ModelOutcome{};

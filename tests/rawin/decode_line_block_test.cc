@@ -1,5 +1,5 @@
 // The line-block decoder: two frames decoded by hand, every failure message, the limits of its buffers.
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,8 @@ struct Outcome {
 
 Outcome decode(TestRun& t, const std::vector<uint8_t>& payload) {
   int16_t n = -99;
-  int r = decode_line_block(*t.ctx, payload.data(), static_cast<int32_t>(payload.size()), &n);
+  int r =
+      decode_line_block(t.ctx->dec, t.ctx->diag, payload.data(), static_cast<int32_t>(payload.size()), &n);
   return {r, n};
 }
 
@@ -63,7 +64,7 @@ std::string no_data(const char* tag) {
   return std::string(tag) + ": " + std::strerror(ENODATA) + "\n";
 }
 
-TEST(Decmpr, FirstWorkedFrameGivesOneRunAndEndsAtItsLength) {
+TEST(DecodeLineBlock, FirstWorkedFrameGivesOneRunAndEndsAtItsLength) {
   TestRun t;
   Outcome o = decode(t, block(1, {first_example(16)}));
   EXPECT_EQ(o.result, 1);
@@ -73,14 +74,14 @@ TEST(Decmpr, FirstWorkedFrameGivesOneRunAndEndsAtItsLength) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST(Decmpr, FirstWorkedFrameWithLength18ReportsUnreadWords) {
+TEST(DecodeLineBlock, FirstWorkedFrameWithLength18ReportsUnreadWords) {
   TestRun t;
   Outcome o = decode(t, block(1, {first_example(18)}));
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(t.err(), "wrong end of frame: diff =-2 y_count=1235.500000 !!!\n");
 }
 
-TEST(Decmpr, SecondWorkedFrameGivesALineAndTwoRepetitions) {
+TEST(DecodeLineBlock, SecondWorkedFrameGivesALineAndTwoRepetitions) {
   TestRun t;
   Outcome o = decode(t, block(3, {second_example(18)}));
   EXPECT_EQ(o.result, 1);
@@ -95,7 +96,7 @@ TEST(Decmpr, SecondWorkedFrameGivesALineAndTwoRepetitions) {
   EXPECT_EQ(t.err(), "wrong end of frame: diff =-2 y_count=503.000000 !!!\n");
 }
 
-TEST(Decmpr, BytesPastTheFrameReadAsZerosNotAsAnEarlierFrame) {
+TEST(DecodeLineBlock, BytesPastTheFrameReadAsZerosNotAsAnEarlierFrame) {
   // Cut to 14 bytes, the three-line frame loses its second word; the decoder must see zeros
   // there even when the buffer still holds that word from the frame before.
   TestRun fresh;
@@ -113,7 +114,7 @@ TEST(Decmpr, BytesPastTheFrameReadAsZerosNotAsAnEarlierFrame) {
   EXPECT_EQ(fresh.err(), "j=6\n");
 }
 
-TEST(Decmpr, CountZeroOrNegativeSkipsTheBlockAndReadsNothingElse) {
+TEST(DecodeLineBlock, CountZeroOrNegativeSkipsTheBlockAndReadsNothingElse) {
   for (int16_t count : {int16_t{0}, int16_t{-5}}) {
     TestRun t;
     std::vector<uint8_t> p = block(count, {first_example(16)});
@@ -124,7 +125,7 @@ TEST(Decmpr, CountZeroOrNegativeSkipsTheBlockAndReadsNothingElse) {
   }
 }
 
-TEST(Decmpr, RepetitionAfterACodedLineGivesConsecutiveEqualLines) {
+TEST(DecodeLineBlock, RepetitionAfterACodedLineGivesConsecutiveEqualLines) {
   TestRun t;
   FrameSpec f = testing::frame(0, 4, 4, 40);
   f.fields = {{4, 5, false}, {4, 2, true}, {4, 3, true}, {4, 0, true}};
@@ -133,7 +134,7 @@ TEST(Decmpr, RepetitionAfterACodedLineGivesConsecutiveEqualLines) {
   for (int k = 0; k < 4; ++k) expect_line(t.ctx->dec.line_buf[k], 40 + k, {{5, 7}});
 }
 
-TEST(Decmpr, SixRunsAreAcceptedAndASeventhRejectsTheBlock) {
+TEST(DecodeLineBlock, SixRunsAreAcceptedAndASeventhRejectsTheBlock) {
   auto six_runs = [](bool seventh) {
     FrameSpec f = testing::frame(0, 4, 4, 7);
     for (int j = 0; j < 6; ++j) {
@@ -158,7 +159,7 @@ TEST(Decmpr, SixRunsAreAcceptedAndASeventhRejectsTheBlock) {
   EXPECT_EQ(bad.err(), "j=6\n");
 }
 
-TEST(Decmpr, ZeroPositionPlacesRunsAtBaseAndAtThePreviousEnd) {
+TEST(DecodeLineBlock, ZeroPositionPlacesRunsAtBaseAndAtThePreviousEnd) {
   TestRun t;
   FrameSpec f = testing::frame(7, 3, 3, 0);
   f.fields = {{3, 0, false}, {3, 3, false}, {3, 0, false}, {3, 2, true}, {3, 0, true}};
@@ -166,7 +167,7 @@ TEST(Decmpr, ZeroPositionPlacesRunsAtBaseAndAtThePreviousEnd) {
   expect_line(t.ctx->dec.line_buf[0], 0, {{7, 10}, {10, 12}});
 }
 
-TEST(Decmpr, SecondFrameTakesItsOwnLineNumberAndTheSavedLineCarriesOver) {
+TEST(DecodeLineBlock, SecondFrameTakesItsOwnLineNumberAndTheSavedLineCarriesOver) {
   TestRun t;
   FrameSpec a = testing::frame(20, 4, 4, 100);
   a.fields = {{4, 1, false}, {4, 4, true}, {4, 0, true}};
@@ -181,7 +182,7 @@ TEST(Decmpr, SecondFrameTakesItsOwnLineNumberAndTheSavedLineCarriesOver) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST(Decmpr, RepetitionBeforeAnyCodedLineRejectsTheBlock) {
+TEST(DecodeLineBlock, RepetitionBeforeAnyCodedLineRejectsTheBlock) {
   TestRun t;
   FrameSpec f = testing::frame(0, 4, 4, 12.25);
   f.fields = {{4, 2, true}, {4, 0, true}};
@@ -189,7 +190,7 @@ TEST(Decmpr, RepetitionBeforeAnyCodedLineRejectsTheBlock) {
   EXPECT_EQ(t.err(), "y_count=12.250000\nrepet found : i=0 light=2 n_lin=3 \nerror 02 \n");
 }
 
-TEST(Decmpr, FlaggedPositionInsideALineRejectsTheBlock) {
+TEST(DecodeLineBlock, FlaggedPositionInsideALineRejectsTheBlock) {
   TestRun t;
   FrameSpec f = testing::frame(0, 4, 4, 3);
   f.fields = {{4, 4, false}, {4, 2, false}, {4, 3, true}, {4, 0, true}};
@@ -197,7 +198,7 @@ TEST(Decmpr, FlaggedPositionInsideALineRejectsTheBlock) {
   EXPECT_EQ(t.err(), "y_count=3.000000\n   4-  6\nerr.01: n_lin=1 i=0 j=1 \n");
 }
 
-TEST(Decmpr, MoreLinesThanAnnouncedKeepsTheAnnouncedOnes) {
+TEST(DecodeLineBlock, MoreLinesThanAnnouncedKeepsTheAnnouncedOnes) {
   TestRun t;
   FrameSpec f = testing::frame(0, 4, 4, 9);
   f.fields = {{4, 1, false}, {4, 1, true}, {4, 2, false}, {4, 2, true}, {4, 0, true}};
@@ -226,7 +227,7 @@ std::vector<LineRecord> distinct_lines(int n, double y0, int gap_at) {
   return lines;
 }
 
-TEST(Decmpr, BlockAnnouncingMoreThan2000LinesIsCutToTheFirst2000) {
+TEST(DecodeLineBlock, BlockAnnouncingMoreThan2000LinesIsCutToTheFirst2000) {
   // Once inside a frame, once where a frame ends exactly at line 2000.
   for (int gap_at : {5000, 2000}) {
     std::vector<LineRecord> lines = distinct_lines(2500, 1e6, gap_at);
@@ -248,7 +249,7 @@ TEST(Decmpr, BlockAnnouncingMoreThan2000LinesIsCutToTheFirst2000) {
   }
 }
 
-TEST(Decmpr, ShortPayloadReportsTheReadThatFailedAndRejectsTheBlock) {
+TEST(DecodeLineBlock, ShortPayloadReportsTheReadThatFailedAndRejectsTheBlock) {
   std::vector<uint8_t> whole = block(1, {first_example(16)});
   struct Case {
     size_t len;
@@ -268,7 +269,7 @@ TEST(Decmpr, ShortPayloadReportsTheReadThatFailedAndRejectsTheBlock) {
   EXPECT_EQ(t.err(), no_data("decmpr02"));
 }
 
-TEST(Decmpr, FrameShorterThanItsHeadOrWithAZeroWidthIsRejected) {
+TEST(DecodeLineBlock, FrameShorterThanItsHeadOrWithAZeroWidthIsRejected) {
   TestRun t;
   FrameSpec f = first_example(16);
   f.length = 11;
@@ -300,7 +301,7 @@ FrameSpec six_run_frame(int lines, int length) {
   return f;
 }
 
-TEST(Decmpr, ReadBeyondTheFrameBufferRejectsTheBlock) {
+TEST(DecodeLineBlock, ReadBeyondTheFrameBufferRejectsTheBlock) {
   // The end code in stream word 8178: the look-ahead word ends at byte 16372, inside the buffer.
   TestRun t;
   Outcome o = decode(t, block(1363, {six_run_frame(1363, 16372)}));

@@ -4,8 +4,8 @@
 
 #include "base/diagnostics.h"
 #include "base/run_end.h"
-#include "rawin/main_hr.h"
 #include "rawin/rawin_run.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 

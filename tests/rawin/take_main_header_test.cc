@@ -1,6 +1,6 @@
 // take_main_header and insert_header: taking raw main headers once, the 74-byte record in both files, the
 // header list and the ends of a run.
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ std::vector<uint8_t> payload_of(const HdPar& h, size_t size = 60) {
 }
 
 // A run with a fresh header file (5770-byte head) and an empty hydrometeor file, both open.
-class MainHr : public ::testing::Test {
+class TakeMainHeader : public ::testing::Test {
  protected:
   void SetUp() override {
     RunContext& ctx = *run.ctx;
@@ -87,7 +87,7 @@ class MainHr : public ::testing::Test {
   TestRun run;
 };
 
-TEST_F(MainHr, RecordMatchesOneBuiltByHandInBothFiles) {
+TEST_F(TakeMainHeader, RecordMatchesOneBuiltByHandInBothFiles) {
   offer(raw_header(3600));
   uint8_t want[kMainHeaderSize] = {};
   put_i16(want + 0, -74);
@@ -126,7 +126,7 @@ TEST_F(MainHr, RecordMatchesOneBuiltByHandInBothFiles) {
   EXPECT_EQ(ctx.hdr.maincnt, 1);
 }
 
-TEST_F(MainHr, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
+TEST_F(TakeMainHeader, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
   const std::string before = hd_file();
   offer(raw_header(3600));
   const std::string f = hd_file();
@@ -135,7 +135,7 @@ TEST_F(MainHr, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
   EXPECT_EQ(run.ctx->writer.file_oldlen, 74);
 }
 
-TEST_F(MainHr, HeaderOfferedTwiceIsTakenOnce) {
+TEST_F(TakeMainHeader, HeaderOfferedTwiceIsTakenOnce) {
   offer(raw_header(3600));
   run.ctx->writer.force_write = 0;
   run.ctx->writer.oldlen = 56;
@@ -151,7 +151,7 @@ TEST_F(MainHr, HeaderOfferedTwiceIsTakenOnce) {
   EXPECT_EQ(run.ctx->hdr.line_fr, 400.0);
 }
 
-TEST_F(MainHr, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
+TEST_F(TakeMainHeader, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
   offer(raw_header(3600));
   // The writer adds a 56-byte particle record.
   const std::string particle(56, 'p');
@@ -175,7 +175,7 @@ TEST_F(MainHr, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
   EXPECT_EQ(run.ctx->hdr.tail->prev, run.ctx->hdr.head);
 }
 
-TEST_F(MainHr, NextDaySameSecondIsANegativeTimeJump) {
+TEST_F(TakeMainHeader, NextDaySameSecondIsANegativeTimeJump) {
   offer(raw_header(3600));
   HdPar next_day = raw_header(3600 + 86400);
   EXPECT_EQ(run.ends_with([&] { offer(next_day); }), kExitFatal);
@@ -197,7 +197,7 @@ TEST_F(MainHr, NextDaySameSecondIsANegativeTimeJump) {
             "please rename or delete current set of data files");
 }
 
-TEST_F(MainHr, OverwriteOneTakesScalesAndDistancesFromTheSettings) {
+TEST_F(TakeMainHeader, OverwriteOneTakesScalesAndDistancesFromTheSettings) {
   run.ctx->settings.overwrite = 1;
   offer(raw_header(100));
   MainHeader r = pix_record(0);
@@ -216,7 +216,7 @@ TEST_F(MainHr, OverwriteOneTakesScalesAndDistancesFromTheSettings) {
   }
 }
 
-TEST_F(MainHr, RatioIsTruncatedPercentAndZeroWithoutDenominator) {
+TEST_F(TakeMainHeader, RatioIsTruncatedPercentAndZeroWithoutDenominator) {
   struct Case {
     int16_t num, den, pct;
   };
@@ -232,7 +232,7 @@ TEST_F(MainHr, RatioIsTruncatedPercentAndZeroWithoutDenominator) {
   }
 }
 
-TEST_F(MainHr, LongHydrometeorFileNameIsCutToThirteenCharacters) {
+TEST_F(TakeMainHeader, LongHydrometeorFileNameIsCutToThirteenCharacters) {
   run.ctx->out.pix_nam = run.dir.file("ABCDEFGHIJKL.hyd");
   offer(raw_header(100));
   MainHeader r = decode_main_header(reinterpret_cast<const uint8_t*>(hd_records().data()));
@@ -240,7 +240,7 @@ TEST_F(MainHr, LongHydrometeorFileNameIsCutToThirteenCharacters) {
   EXPECT_EQ(r.pix_file[13], '\0');
 }
 
-TEST_F(MainHr, ShortPayloadIsReportedAndSkipped) {
+TEST_F(TakeMainHeader, ShortPayloadIsReportedAndSkipped) {
   run.ctx->hdr.line_fr = 123.0;
   errno = EACCES;  // left over from an earlier call: not the reason for this line
   offer(raw_header(100), kHdParSize - 1);
@@ -256,7 +256,7 @@ TEST_F(MainHr, ShortPayloadIsReportedAndSkipped) {
   EXPECT_EQ(run.ctx->hdr.maincnt, 1);
 }
 
-TEST_F(MainHr, HundredthDistinctMainTimeEndsTheRun) {
+TEST_F(TakeMainHeader, HundredthDistinctMainTimeEndsTheRun) {
   for (uint32_t i = 0; i < 99; ++i) offer(raw_header(60 * i));
   EXPECT_EQ(run.ctx->hdr.maincnt, 99);
   EXPECT_EQ(run.out(), "");
@@ -265,7 +265,7 @@ TEST_F(MainHr, HundredthDistinctMainTimeEndsTheRun) {
   EXPECT_EQ(pix_file().size(), 99 * kMainHeaderSize);
 }
 
-TEST_F(MainHr, FailedWriteToTheHeaderFileEndsTheRunBeforeTheStreamGetsTheRecord) {
+TEST_F(TakeMainHeader, FailedWriteToTheHeaderFileEndsTheRunBeforeTheStreamGetsTheRecord) {
   testing::FullFiles full;
   ASSERT_TRUE(run.ctx->out.hd_stream.open(full, "full", false));
   EXPECT_EQ(run.ends_with([&] { offer(raw_header(100)); }), kExitFatal);
@@ -273,7 +273,7 @@ TEST_F(MainHr, FailedWriteToTheHeaderFileEndsTheRunBeforeTheStreamGetsTheRecord)
   EXPECT_EQ(pix_file().size(), 0u);
 }
 
-TEST_F(MainHr, FailedWriteToTheHydrometeorFileEndsTheRun) {
+TEST_F(TakeMainHeader, FailedWriteToTheHydrometeorFileEndsTheRun) {
   testing::FullFiles full;
   ASSERT_TRUE(run.ctx->out.pix_stream.open(full, "full", false));
   EXPECT_EQ(run.ends_with([&] { offer(raw_header(100)); }), kExitFatal);
@@ -290,7 +290,7 @@ MainHeader record_at(uint32_t second, double line_fr = 500.0) {
   return r;
 }
 
-TEST(MainTim, KeepsAscendingOrderAndIgnoresAListedRecord) {
+TEST(InsertHeader, KeepsAscendingOrderAndIgnoresAListedRecord) {
   TestRun run;
   RunContext& ctx = *run.ctx;
   insert_header(ctx, record_at(100));
@@ -309,7 +309,7 @@ TEST(MainTim, KeepsAscendingOrderAndIgnoresAListedRecord) {
   EXPECT_EQ(run.err(), "");
 }
 
-TEST(MainTim, DifferentRecordAtOrBeforeAListedTimeEndsTheRun) {
+TEST(InsertHeader, DifferentRecordAtOrBeforeAListedTimeEndsTheRun) {
   TestRun run;
   insert_header(*run.ctx, record_at(100));
   insert_header(*run.ctx, record_at(200));
@@ -323,7 +323,7 @@ TEST(MainTim, DifferentRecordAtOrBeforeAListedTimeEndsTheRun) {
   EXPECT_NE(run.err().find(" main_time= 1262304200 1262304150 \n"), std::string::npos) << run.err();
 }
 
-TEST(MainTim, FullNodeTableEndsTheRun) {
+TEST(InsertHeader, FullNodeTableEndsTheRun) {
   TestRun run;
   for (uint32_t i = 0; i < kMaxMainHeaders; ++i) insert_header(*run.ctx, record_at(i));
   EXPECT_EQ(run.ends_with([&] { insert_header(*run.ctx, record_at(kMaxMainHeaders)); }), kExitFatal);

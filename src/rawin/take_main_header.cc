@@ -1,7 +1,7 @@
 // take_main_header: takes each raw main header of the run once, completes it with the settings into the
 // 74-byte main header record, lists it, and appends it to the header file and the hydrometeor
 // file.
-#include "rawin/main_hr.h"
+#include "rawin/take_main_header.h"
 
 #include <algorithm>
 #include <cerrno>

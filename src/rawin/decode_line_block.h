@@ -15,13 +15,15 @@
 #pragma once
 
 #include <cstdint>
-#include "rawin/rawin_run.h"
+#include "base/diagnostics.h"
+#include "rawin/rawin_state.h"
 
 namespace quorda {
 
-// Decodes the block payload (len bytes) into ctx.dec.line_buf. Sets *n_lin to the announced count
-// (0 when it is not positive). Returns 1 when the lines are usable, else 0. A block announcing
-// more than 2000 lines is cut to its first 2000: the caller uses min(*n_lin, 2000) lines.
-int decode_line_block(const RawinRun& ctx, const uint8_t* payload, int32_t len, int16_t* n_lin);
+// Decodes the block payload (len bytes) into dec.line_buf; the messages of a damaged block go to
+// diag. Sets *n_lin to the announced count (0 when it is not positive). Returns whether the lines
+// are usable. A block announcing more than 2000 lines is cut to its first 2000: the caller uses
+// min(*n_lin, 2000) lines.
+bool decode_line_block(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t len, int16_t* n_lin);
 
 }  // namespace quorda

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/run_context.h"
-#include "rawin/decmpr.h"
+#include "rawin/decode_line_block.h"
 #include "sim/line_encoder.h"
 
 namespace quorda {
@@ -76,8 +76,8 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   for (auto _ : state) {
     for (const auto& b : blocks) {
       int16_t n = 0;
-      int r = decode_line_block(*ctx, b.data(), static_cast<int32_t>(b.size()), &n);
-      if (r != 1) state.SkipWithError("block rejected");
+      if (!decode_line_block(ctx->dec, ctx->diag, b.data(), static_cast<int32_t>(b.size()), &n))
+        state.SkipWithError("block rejected");
       decoded += n;
     }
     benchmark::DoNotOptimize(ctx->dec.line_buf[0]);
@@ -88,17 +88,17 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   std::fclose(sink);
 }
 
-void BM_DecmprParticles(benchmark::State& state) {
+void BM_DecodeLineBlockParticles(benchmark::State& state) {
   static const std::vector<LineRecord> lines = particle_lines(2000000, 11);
   run_decoder(state, lines);
 }
-BENCHMARK(BM_DecmprParticles)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeLineBlockParticles)->Unit(benchmark::kMillisecond);
 
-void BM_DecmprDenseSixRuns(benchmark::State& state) {
+void BM_DecodeLineBlockDenseSixRuns(benchmark::State& state) {
   static const std::vector<LineRecord> lines = dense_lines(1000000, 12);
   run_decoder(state, lines);
 }
-BENCHMARK(BM_DecmprDenseSixRuns)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeLineBlockDenseSixRuns)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorda
