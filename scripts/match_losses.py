@@ -3,7 +3,8 @@
 
     /usr/bin/python3 scripts/match_losses.py DAY_DIR [--hydinfo build/hydinfo]
 
-DAY_DIR holds a converted simulated day: truth.csv of rainsim and the output set V26150_1.*.
+DAY_DIR holds a converted simulated day: truth.csv of rainsim, the output set V26150_1.* and the
+products file products10.nc of rainprod (for the geometry), as scripts/truth_products.sh leaves it.
 Every drop of the truth is looked up among the particle records by its first line and first
 pixel in camera A. For the drops centred in the field it prints
 
@@ -18,7 +19,8 @@ pixel in camera A. For the drops centred in the field it prints
 
 The area rules: "field" W_A W_B; "diameter" (W_A - D)(W_B - D); "shadow" (W_A - p_A - w_A)
 (W_B - p_B - w_B), the products' default; "paired" the shadow rule times the share of the places
-in the field where a drop of the particle's shadow widths is paired (the rule of --area paired).
+in the field where a drop of the particle's mean shadow width is paired (the rule of rainprod's
+default --area paired, here on a coarser grid of the field).
 """
 import argparse
 import math
@@ -120,12 +122,16 @@ def main():
     p.add_argument("day")
     p.add_argument("--hydinfo", default="build/hydinfo")
     p.add_argument("--base", default="V26150_1")
-    p.add_argument("--xs1", type=float, default=0.153)
-    p.add_argument("--xs2", type=float, default=0.168)
-    p.add_argument("--l1", type=float, default=250.0)
-    p.add_argument("--l2", type=float, default=250.0)
-    p.add_argument("--centre-pix", type=int, default=316)
+    p.add_argument("--products", help="products file with the geometry (default DAY/products10.nc)")
     a = p.parse_args()
+    # The geometry of the first main header, as rainprod wrote it.
+    import xarray as xr
+    attrs = xr.open_dataset(a.products or "%s/products10.nc" % a.day, decode_times=False).attrs
+    a.centre_pix = int(attrs["pixels_per_line"]) // 2
+    a.xs1 = float(attrs["pixel_width_a_mm"])
+    a.xs2 = float(attrs["pixel_width_b_mm"])
+    a.l1 = float(attrs["camera_distance_a_mm"])
+    a.l2 = float(attrs["camera_distance_b_mm"])
     g = {"c": a.centre_pix, "xs1": a.xs1, "xs2": a.xs2, "l1": a.l1, "l2": a.l2}
     c = a.centre_pix
     pixels = 2 * c
@@ -227,8 +233,7 @@ def main():
         if x not in cache:
             cache[x] = paired_share(x * step, x * step, g)
         share[i] = cache[x]
-    print("records with a paired share below 0.2: %d of %d; widths (pixels) of some: %s" % (
-        (share < 0.2).sum(), len(share), list(zip(used.wa[share < 0.2][:8], used.wb[share < 0.2][:8]))))
+    print("records with a paired share below 0.2: %d of %d" % ((share < 0.2).sum(), len(share)))
     areas["paired"] = wa_field * wb_field * share
     t_vol = (t.diam_mm ** 3).sum()
     print("Drops and volume of the records the products use, weighted by field area / effective area,")

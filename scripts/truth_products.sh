@@ -6,8 +6,11 @@
 #   bash scripts/truth_products.sh heavy
 #   bash scripts/truth_products.sh gamma             # one hour of gamma-distributed rain at 12 mm/h
 #
+# Then it follows every drop of the truth to its particle record (scripts/match_losses.py: what the
+# pairing lost, by cause, size and place, and the area rules against the truth); LOSSES=0 skips that.
+#
 # QUORDA_BUILD_DIR, QUORDA_SEED (default 1), MARGIN (pixels, default 40) and PRODUCT_OPTIONS (more
-# rainprod options, e.g. "--area diameter") may be set. The day goes to scratch/truth-NAME.
+# rainprod options, e.g. "--area shadow") may be set. The day goes to scratch/truth-NAME.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUORDA_BUILD_DIR:-build}
@@ -20,7 +23,7 @@ case "$name" in
   *) echo "unknown day $name" >&2; exit 2 ;;
 esac
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${QUORDA_BUILD_TYPE:-RelWithDebInfo} >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quorda rainsim rainprod >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorda rainsim rainprod hydinfo >/dev/null
 out=scratch/truth-$name
 rm -rf "$out"
 "$build/rainsim" "${sim[@]}" --seed "$seed" --margin "$margin" --out "$out" --quiet
@@ -30,3 +33,6 @@ quorda=$(cd "$build" && pwd)/quorda
 "$build/rainprod" --quiet --interval 600 ${PRODUCT_OPTIONS:-} --nc "$out/products10.nc" "$out/V26150_1"
 /usr/bin/python3 scripts/compare_truth.py "$out/truth.csv" "$out/products10.nc" \
   --label "$name, seed $seed, margin $margin px ${PRODUCT_OPTIONS:-}"
+if [ "${LOSSES:-1}" != 0 ]; then
+  /usr/bin/python3 scripts/match_losses.py "$out" --hydinfo "$build/hydinfo"
+fi

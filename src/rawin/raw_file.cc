@@ -59,8 +59,8 @@ bool RawFile::read_at(int64_t pos, void* data, size_t n, size_t* got) const {
 }
 
 RawCursor::RawCursor(size_t window_bytes) {
-  size_t least = kRecordHeadSize + static_cast<size_t>(kMaxPayload);
-  buf_.resize(window_bytes < least ? least : window_bytes);
+  const size_t least = kRecordHeadSize + static_cast<size_t>(kMaxPayload);
+  window_ = window_bytes < least ? least : window_bytes;
 }
 
 ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRecord* rec) {
@@ -69,6 +69,7 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     if (from >= win_start_ && from + static_cast<int64_t>(n) <= win_start_ + static_cast<int64_t>(win_len_)) {
       return true;
     }
+    if (buf_.size() != window_) buf_.resize(window_);
     size_t want = buf_.size();
     if (from + static_cast<int64_t>(want) > end) want = static_cast<size_t>(end - from);
     size_t got = 0;

@@ -5,10 +5,9 @@
 // while it is read, so its end is measured anew before each read step.
 //
 // Each RawCursor reads through a window of its own (positioned reads of the file room into a buffer
-// allocated once), so the
-// day driver can alternate between the camera A and camera B cursors without a system call per
-// record while the data lie in the window. A record's payload is handed out as a view into the
-// window, valid until the next read on the same cursor.
+// allocated at the cursor's first read and kept), so the day driver can alternate between the camera A and
+// camera B cursors without a system call per record while the data lie in the window. A record's payload is
+// handed out as a view into the window, valid until the next read on the same cursor.
 //
 // Positions are 32-bit signed offsets as the files store them: a file longer than 2^31 - 1 bytes
 // is read only up to that offset.
@@ -67,6 +66,7 @@ enum class ReadStatus {
 class RawCursor {
  public:
   // The window must hold the largest record (4 + 32767 bytes); larger windows read less often.
+  // Its buffer is allocated at the first read, so that a cursor that never reads costs nothing.
   explicit RawCursor(size_t window_bytes = 1 << 20);
 
   // Reads the record whose head is at `pos`, given the measured end of the file. A `pos` outside
@@ -77,6 +77,7 @@ class RawCursor {
   void invalidate() { win_len_ = 0; }
 
  private:
+  size_t window_;  // bytes of the window
   std::vector<uint8_t> buf_;
   int64_t win_start_ = 0;
   size_t win_len_ = 0;

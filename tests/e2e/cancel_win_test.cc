@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -27,9 +28,15 @@ using testing::key_event;
 using testing::long_day;
 using testing::ScratchDir;
 
+// Ctrl-C events the test process has swallowed. The system calls the handler on a thread of its
+// own, some time after the event was generated.
+std::atomic<int> g_swallowed{0};
+
 // Swallows Ctrl-C in the test process while the converter gets it too.
 BOOL WINAPI swallow(DWORD event) {
-  return event == CTRL_C_EVENT ? TRUE : FALSE;
+  if (event != CTRL_C_EVENT) return FALSE;
+  ++g_swallowed;
+  return TRUE;
 }
 
 class ConsoleRun : public ::testing::Test {
@@ -102,12 +109,18 @@ TEST_F(ConsoleRun, BannerAndSummaryStandAtTheirRowsAndEscEndsTheRunWithStatusZer
 
 TEST_F(ConsoleRun, CtrlCEndsTheRunWithStatus130) {
   ASSERT_TRUE(row_shows(16, "A:", 60)) << screen();
+  const int swallowed = g_swallowed;
   ASSERT_TRUE(::SetConsoleCtrlHandler(swallow, TRUE));
   if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
     ::SetConsoleCtrlHandler(swallow, FALSE);
     GTEST_SKIP() << "this console cannot generate control events";
   }
   const int status = wait(60);
+  // The handler stays until the test process has had its own Ctrl-C, which would end it
+  // otherwise.
+  for (int i = 0; i < 1000 && g_swallowed == swallowed; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GT(g_swallowed, swallowed);
   ::SetConsoleCtrlHandler(swallow, FALSE);
   EXPECT_EQ(status, 130) << screen();
   EXPECT_LT(res_lines(), 39000u);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_end.h"
 #include "fuzz/fuzz_support.h"
 
 namespace quorda::fuzz {
@@ -23,6 +24,11 @@ const Harness kHarnesses[] = {
     {"line_block", line_block}, {"raw_day", raw_day}, {"settings", settings}, {"corrfact", corrfact},
     {"output_set", output_set}, {"hydinfo", hydinfo}, {"recovery", recovery},
 };
+
+std::vector<uint8_t> bytes_of(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 std::vector<std::filesystem::path> corpus_of(const char* harness) {
   std::vector<std::filesystem::path> files;
@@ -41,8 +47,7 @@ TEST_P(CorpusReplay, EveryInputRunsThrough) {
   ASSERT_FALSE(files.empty()) << "no seeds for " << h.name;
   for (const auto& path : files) {
     SCOPED_TRACE(path.string());
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes = bytes_of(path);
     EXPECT_EQ(h.run(bytes.data(), bytes.size()), 0);
   }
 }
@@ -64,6 +69,50 @@ TEST(SplitFiles, GivesTheFilesBetweenSeparatorsAndMarksTheMissingOnes) {
   // More files than asked for stay in the last one.
   const std::vector<InputFile> two = split_files(joined.data(), joined.size(), 2);
   EXPECT_EQ(two[1].bytes.size(), joined.size() - 2 - (sizeof kFileSeparator - 1));
+}
+
+// The harnesses' conversions run one after another in memory kept from run to run (the context,
+// the raw cursors' windows): a run must give the same set whatever ran before it.
+TEST(Conversions, ARunLeavesTheSameSetWhateverRanBeforeIt) {
+  const std::filesystem::path dir = std::filesystem::path(QUORDA_FUZZ_CORPUS_DIR) / "raw_day";
+  // The raw files of two seeds (after their mode and share bytes): plain rain, and rain with
+  // clutter in camera B.
+  const std::vector<uint8_t> plain = bytes_of(dir / "seed-plain");
+  const std::vector<uint8_t> clutter = bytes_of(dir / "seed-clutter-resumed-half");
+  ASSERT_GT(plain.size(), 2u);
+  ASSERT_GT(clutter.size(), 2u);
+  Conversions& runs = conversions();
+  struct Set {
+    int status;
+    std::vector<uint8_t> hyd, hd, abh;
+  };
+  const auto convert = [&runs](const std::vector<uint8_t>& input) {
+    runs.clear();
+    runs.put(kRawName, {true, std::span<const uint8_t>(input).subspan(2)});
+    Set s;
+    s.status = runs.convert(20000);
+    const auto copy = [&runs](const char* name) {
+      const std::span<const uint8_t> b = runs.bytes(name);
+      return std::vector<uint8_t>(b.begin(), b.end());
+    };
+    s.hyd = copy("V26150_1.hyd");
+    s.hd = copy("V26150_1.hd");
+    s.abh = copy("V26150_1.abh");
+    return s;
+  };
+  const Set first = convert(plain);
+  EXPECT_EQ(first.status, kExitOk);
+  EXPECT_FALSE(first.hyd.empty());
+  EXPECT_FALSE(first.hd.empty());
+  EXPECT_FALSE(first.abh.empty());
+  const Set other = convert(clutter);
+  EXPECT_EQ(other.status, kExitOk);
+  EXPECT_NE(other.hyd, first.hyd);
+  const Set again = convert(plain);
+  EXPECT_EQ(again.status, kExitOk);
+  EXPECT_EQ(again.hyd, first.hyd);
+  EXPECT_EQ(again.hd, first.hd);
+  EXPECT_EQ(again.abh, first.abh);
 }
 
 }  // namespace

@@ -10,15 +10,38 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
+#include "app/command_line.h"
+#include "app/entry.h"
+#include "match/pool.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "support/day_files.h"
 #include "support/short_dir.h"
 
 namespace quorda::fuzz {
+
+namespace {
+
+// The first separator in [at, end), or end. memchr and memcmp rather than a search of the
+// harness's own: the harness is built with coverage feedback, and a byte-by-byte search of every
+// input cost more than the recovery planner behind it.
+const uint8_t* find_separator(const uint8_t* at, const uint8_t* end) {
+  const size_t sep_len = sizeof kFileSeparator - 1;
+  while (static_cast<size_t>(end - at) >= sep_len) {
+    const void* hit = std::memchr(at, kFileSeparator[0], static_cast<size_t>(end - at) - sep_len + 1);
+    if (hit == nullptr) break;
+    at = static_cast<const uint8_t*>(hit);
+    if (std::memcmp(at, kFileSeparator, sep_len) == 0) return at;
+    ++at;
+  }
+  return end;
+}
+
+}  // namespace
 
 std::vector<InputFile> split_files(const uint8_t* data, size_t size, size_t n) {
   std::vector<InputFile> files(n);
@@ -27,10 +50,7 @@ std::vector<InputFile> split_files(const uint8_t* data, size_t size, size_t n) {
   const uint8_t* at = data;
   for (size_t i = 0; i < n; ++i) {
     // The last file takes the rest of the input.
-    const uint8_t* next = i + 1 == n
-                              ? end
-                              : std::search(at, end, kFileSeparator, kFileSeparator + sep_len,
-                                            [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
+    const uint8_t* next = i + 1 == n ? end : find_separator(at, end);
     files[i].present = true;
     files[i].bytes = {at, static_cast<size_t>(next - at)};
     if (next == end) break;
@@ -80,16 +100,6 @@ Folder::~Folder() {
   std::filesystem::remove_all(path_, ec);
 }
 
-void Folder::clear() const {
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(path_, ec)) std::filesystem::remove_all(e, ec);
-}
-
-void Folder::clear_outputs() const {
-  for (const char* name : {"V26150_1.hyd", "V26150_1.hd", "V26150_1.abh", "res", "QUORDA.ERR"})
-    std::remove((path_ + name).c_str());
-}
-
 void Folder::put(const std::string& name, const InputFile& f) const {
   const std::string path = path_ + name;
   if (!f.present) {
@@ -104,14 +114,24 @@ void Folder::put(const std::string& name, const InputFile& f) const {
 
 namespace {
 
-void put_setup_files(const Folder& folder) {
+// The settings of a conversion whose raw file and output set lie in `data_folder`, and neutral
+// correction tables, written into `folder`.
+void put_setup_files(const Folder& folder, const std::string& data_folder) {
   testing::SettingsValues s;
-  s.raw_path = folder.path();
-  s.hyd_path = folder.path();
+  s.raw_path = data_folder;
+  s.hyd_path = data_folder;
   const std::string set = testing::settings_text(s);
   const std::string corr = testing::neutral_corrfact();
   folder.put("QUORDA.SET", {true, {reinterpret_cast<const uint8_t*>(set.data()), set.size()}});
   folder.put("corrfact.dat", {true, {reinterpret_cast<const uint8_t*>(corr.data()), corr.size()}});
+}
+
+// Both streams of a context go nowhere; QUORDA_FUZZ_VERBOSE sends them to standard error, for
+// looking into one input.
+void quiet_streams(RunContext& ctx) {
+  static const bool verbose = std::getenv("QUORDA_FUZZ_VERBOSE") != nullptr;
+  ctx.diag.err = verbose ? stderr : null_stream();
+  ctx.diag.out = verbose ? stderr : null_stream();
 }
 
 }  // namespace
@@ -120,21 +140,72 @@ std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string&
   // The machine's file room, shared by every context of the harness; it keeps no state.
   static const std::unique_ptr<Files> files = make_system_files();
   auto ctx = make_run_context(platform, files.get());
-  // QUORDA_FUZZ_VERBOSE shows the run's messages, for looking into one input.
-  const bool verbose = std::getenv("QUORDA_FUZZ_VERBOSE") != nullptr;
-  ctx->diag.err = verbose ? stderr : null_stream();
-  ctx->diag.out = verbose ? stderr : null_stream();
+  quiet_streams(*ctx);
   ctx->home = home;
   return ctx;
 }
 
-const Folder& conversion_folder() {
-  struct WithSetup {
-    WithSetup() { put_setup_files(folder); }
-    Folder folder;
-  };
-  static const WithSetup made;
-  return made.folder;
+// The folder of the raw file and the output set on the disk in memory. It exists nowhere else, so
+// it can be short: a settings line holds a folder of at most 19 characters (the machine's
+// temporary folder on Windows is longer). Written with the system's separator, it is a folder the
+// settings reader keeps as it is.
+const std::string Conversions::kDiskFolder = std::string(1, kDirSeparator) + "qfz" + kDirSeparator;
+
+Conversions::Conversions()
+    : storage_(::operator new (sizeof(RunContext), std::align_val_t{alignof(RunContext)})) {
+  put_setup_files(folder_, kDiskFolder);
+}
+
+Conversions::~Conversions() {
+  ::operator delete (storage_, std::align_val_t{alignof(RunContext)});
+}
+
+void Conversions::put(const char* name, const InputFile& f) {
+  const std::string path = path_of(name);
+  if (!f.present) {
+    disk_.files.erase(path);
+    return;
+  }
+  disk_.files[path].assign(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size());
+}
+
+std::span<const uint8_t> Conversions::bytes(const char* name) const {
+  const auto it = disk_.files.find(path_of(name));
+  if (it == disk_.files.end()) return {};
+  return {reinterpret_cast<const uint8_t*>(it->second.data()), it->second.size()};
+}
+
+int Conversions::convert(int tick_budget) {
+  BudgetPlatform platform(tick_budget);
+  // Value-initialised, as make_run_context makes it.
+  RunContext* ctx = new (storage_) RunContext();
+  // The context goes when the run ends, however it ends; the windows stay for the next run.
+  struct Done {
+    Conversions& c;
+    RunContext* ctx;
+    ~Done() {
+      c.window_a_ = std::move(ctx->drv.cursor_a);
+      c.window_b_ = std::move(ctx->drv.cursor_b);
+      ctx->~RunContext();
+    }
+  } done{*this, ctx};
+  ctx->platform = &platform;
+  ctx->files = &disk_;
+  init_pool(ctx->pool);
+  ctx->drv.cursor_a = std::move(window_a_);
+  ctx->drv.cursor_b = std::move(window_b_);
+  ctx->drv.cursor_a.invalidate();
+  ctx->drv.cursor_b.invalidate();
+  quiet_streams(*ctx);
+  ctx->home = folder_.path();
+  const std::string raw = path_of(kRawName);
+  const char* argv[] = {"quorda", raw.c_str(), "/e"};
+  return run_quorda(*ctx, 3, argv);
+}
+
+Conversions& conversions() {
+  static Conversions made;
+  return made;
 }
 
 }  // namespace quorda::fuzz

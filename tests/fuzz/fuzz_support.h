@@ -1,5 +1,6 @@
 // Shared pieces of the fuzz harnesses: the harness entry points, the input split into files, a
-// platform that cancels a run after a budget of ticks, and a run context whose streams go nowhere.
+// platform that cancels a run after a budget of ticks, a run context whose streams go nowhere, and
+// whole conversions run one after another over a disk in memory.
 //
 // Each harness is a function taking one input; built with QUORDA_LIBFUZZER it is also the
 // fuzzer's entry (LLVMFuzzerTestOneInput), and the ordinary test suite replays the seed corpus of
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "support/crash_files.h"
 #include "support/test_context.h"
 
 namespace quorda::fuzz {
@@ -56,10 +58,6 @@ class Folder {
   ~Folder();
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
-  // Removes every file of the folder.
-  void clear() const;
-  // Removes the files a conversion writes: the output set, "res" and QUORDA.ERR.
-  void clear_outputs() const;
   // Writes a file of the folder (absent files are removed).
   void put(const std::string& name, const InputFile& f) const;
   // Ends in '/'.
@@ -86,9 +84,46 @@ class BudgetPlatform : public testing::FakePlatform {
 // QUORDA_FUZZ_VERBOSE is set) and home in `home`.
 std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string& home);
 
-// A folder, made once per process, holding the settings and correction files of a conversion
-// whose raw file and output set lie in the folder too.
-const Folder& conversion_folder();
+// The raw file that the conversion harnesses convert.
+inline constexpr char kRawName[] = "V26150_1.ab";
+
+// Whole conversions of kRawName, one after another. The raw file and the output set lie on a disk
+// in memory; the settings and correction files, and the "res" a run writes, are real files of a
+// folder (the converter reads and writes them through the C library).
+//
+// Each run gets a context made afresh, as make_run_context makes it, in memory kept from run to
+// run, and the raw cursors' windows pass from one run to the next, emptied: under the sanitizers,
+// fresh pages for the 2.5 MB context and the two 1 MB windows cost more than the run itself. A
+// run's context is destroyed when the run ends, so nothing of it reaches the next run.
+class Conversions {
+ public:
+  Conversions();
+  ~Conversions();
+  Conversions(const Conversions&) = delete;
+  Conversions& operator=(const Conversions&) = delete;
+
+  // Puts a file of the folder on the disk; an absent one is removed from it.
+  void put(const char* name, const InputFile& f);
+  // The bytes of a file of the folder on the disk; empty when it is absent.
+  std::span<const uint8_t> bytes(const char* name) const;
+  // Removes every file from the disk.
+  void clear() { disk_.files.clear(); }
+  // Converts the raw file ("/e") on a platform that reports SIGTERM after `tick_budget` ticks;
+  // gives the run's exit status.
+  int convert(int tick_budget);
+
+ private:
+  static const std::string kDiskFolder;
+  std::string path_of(const char* name) const { return kDiskFolder + name; }
+
+  Folder folder_;  // the settings and correction files, and "res"
+  testing::MemoryDisk disk_;
+  void* storage_;  // room for one RunContext
+  RawCursor window_a_, window_b_;
+};
+
+// The conversions of the process, made at the first call.
+Conversions& conversions();
 
 }  // namespace quorda::fuzz
 

@@ -3,11 +3,10 @@
 // them, and a resumed run appending to the set.
 //
 // Input: four files separated by kFileSeparator: the .hyd, .hd and .abh files of the set (each
-// absent when the input ends before it) and the raw file (empty when absent). The work of the run
-// is bounded by a budget of ticks.
-#include <string>
+// absent when the input ends before it) and the raw file (empty when absent), all on a disk in
+// memory. The work of the run is bounded by a budget of ticks.
+#include <vector>
 
-#include "app/entry.h"
 #include "fuzz/fuzz_support.h"
 
 namespace quorda::fuzz {
@@ -19,18 +18,14 @@ constexpr int kTickBudget = 20000;
 }  // namespace
 
 int output_set(const uint8_t* data, size_t size) {
-  const Folder& folder = conversion_folder();
+  Conversions& runs = conversions();
   const std::vector<InputFile> files = split_files(data, size, 4);
-  folder.clear_outputs();
-  folder.put("V26150_1.hyd", files[0]);
-  folder.put("V26150_1.hd", files[1]);
-  folder.put("V26150_1.abh", files[2]);
-  folder.put("V26150_1.ab", {true, files[3].bytes});
-  BudgetPlatform platform(kTickBudget);
-  auto ctx = quiet_context(&platform, folder.path());
-  const std::string raw = folder.path() + "V26150_1.ab";
-  const char* argv[] = {"quorda", raw.c_str(), "/e"};
-  run_quorda(*ctx, 3, argv);
+  runs.clear();
+  runs.put("V26150_1.hyd", files[0]);
+  runs.put("V26150_1.hd", files[1]);
+  runs.put("V26150_1.abh", files[2]);
+  runs.put(kRawName, {true, files[3].bytes});
+  runs.convert(kTickBudget);
   return 0;
 }
 

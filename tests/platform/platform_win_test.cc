@@ -37,7 +37,8 @@ TEST(WindowsPlatform, PollsKeysFromTheConsoleWithoutWaitingAndDropsOtherEvents) 
   }
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(p->poll_key(), kKeyNone);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  // Polling does not wait for input; the bound leaves room for a slow machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 
   INPUT_RECORD mouse = {};
   mouse.EventType = MOUSE_EVENT;
