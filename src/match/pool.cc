@@ -66,8 +66,8 @@ Piece* take_piece(const MatchRun& ctx) {
 void free_piece(const MatchRun& ctx, Piece* p) {
   // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
   // defined.
-  const uintptr_t base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
-  const uintptr_t addr = reinterpret_cast<uintptr_t>(p);
+  const auto base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
+  const auto addr = reinterpret_cast<uintptr_t>(p);
   const uintptr_t offset = addr - base;  // wraps to a huge value below the table
   if (offset >= sizeof(ctx.pool.slots) || offset % sizeof(Piece) != 0) {
     fatal(ctx.diag, "** w_free: Illegal input adress %p!\n", static_cast<void*>(p));
@@ -91,7 +91,7 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
     // loop for ever, so the run ends.
     if (p == nullptr) fatal(ctx.diag, "** new_piece: no free piece slot after emptying all queues\n");
   }
-  p->owner = static_cast<int16_t>(q.assign_id);
+  p->owner = static_cast<unsigned char>(q.assign_id);
   p->x_min = start;
   p->x_max = end;
   p->width = 0;
@@ -135,7 +135,8 @@ void chain_queues(const MatchRun& ctx, CamQueues& q) {
     q.wait_tail = q.assign_tail;
   }
   // The run arrays are part of the slots, so there is nothing to shorten: only the owner changes.
-  for (Piece* p = q.assign_head; p != old_wait_head; p = p->next) p->owner = static_cast<int16_t>(q.wait_id);
+  for (Piece* p = q.assign_head; p != old_wait_head; p = p->next)
+    p->owner = static_cast<unsigned char>(q.wait_id);
   q.wait_head = q.assign_head;
   q.assign_head = nullptr;
   q.assign_tail = nullptr;

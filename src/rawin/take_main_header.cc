@@ -43,7 +43,7 @@ void fill_pix_file(const std::string& pix_nam, char* dst) {
   const PathParts parts = split_path(pix_nam);
   const std::string name = parts.name + parts.ext;
   std::memset(dst, 0, mh::kPixFileSize);
-  std::memcpy(dst, name.data(), std::min(name.size(), mh::kPixFileSize - 1));
+  name.copy(dst, mh::kPixFileSize - 1);
 }
 
 MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
