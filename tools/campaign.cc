@@ -20,9 +20,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -120,7 +122,7 @@ Options parse(int argc, char** argv) {
     if (const char* t = std::getenv("SLURM_ARRAY_TASK_ID"); t != nullptr && *t != '\0')
       o.task = to_long("SLURM_ARRAY_TASK_ID", t);
   }
-  if (o.jobs == 0) o.jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return o;
 }
 
@@ -172,6 +174,7 @@ pid_t start(const std::string& exe, const std::vector<std::string>& args, const 
   std::vector<std::string> argv_s = {exe};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(argv_s.size() + 1);
   for (auto& s : argv_s) argv.push_back(s.data());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
@@ -245,14 +248,12 @@ void read_summary(Day& day) {
 
 std::string clock_text(double s) {
   char b[32];
-  const long t = static_cast<long>(s + 0.5);
+  const long t = std::lround(s);
   std::snprintf(b, sizeof b, "%ld:%02ld:%02ld", t / 3600, t / 60 % 60, t % 60);
   return b;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   const Options o = parse(argc, argv);
   const fs::path self = fs::canonical("/proc/self/exe").parent_path();
   const fs::path bin = o.bin.empty() ? self : fs::path(o.bin);
@@ -268,7 +269,7 @@ int main(int argc, char** argv) {
       for (const auto& e : fs::directory_iterator(in, ec))
         if (std::regex_match(e.path().filename().string(), day_name)) raws.push_back(e.path());
     } else if (fs::exists(in, ec)) {
-      raws.push_back(in);
+      raws.emplace_back(in);
     } else {
       usage_error("no such folder or file: " + in);
     }
@@ -294,7 +295,7 @@ int main(int argc, char** argv) {
   auto progress = [&](bool last) {
     const double el = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const std::string rem =
-        done > 0 ? clock_text(el / static_cast<double>(done) * (days.size() - done)) : "?";
+        done > 0 ? clock_text(el / static_cast<double>(done) * static_cast<double>(days.size() - done)) : "?";
     std::fprintf(stderr, "\rdays %zu/%zu  particles %lld  elapsed %s  remaining %s   %s", done, days.size(),
                  particles, clock_text(el).c_str(), rem.c_str(), last ? "\n" : "");
     std::fflush(stderr);
@@ -364,4 +365,17 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", all_ok ? "all days converted" : "some days failed");
   return all_ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+// A failure of the file system calls that have no error code of their own (the working directory
+// gone, a folder that cannot be read on) ends the run with its message instead of an abort.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "campaign: %s\n", e.what());
+    return kExitFailed;
+  }
 }

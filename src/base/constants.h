@@ -10,7 +10,7 @@ namespace quorda {
 
 // One measuring day, indexed by minute of the day (0 to 1441).
 inline constexpr int kMinutes = 1442;
-inline constexpr size_t kMinuteTableBytes = kMinutes * 4;  // 5768
+inline constexpr size_t kMinuteTableBytes = size_t{kMinutes} * 4;  // 5768, one 32-bit entry a minute
 
 // Raw file records: a 4-byte head (kind, payload length) and the payload.
 inline constexpr size_t kRecordHeadSize = 4;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "base/bytes.h"
@@ -31,7 +32,7 @@ std::string time_of_day(double seconds) {
 }
 
 std::string utc(uint32_t calendar_seconds) {
-  const time_t t = static_cast<time_t>(calendar_seconds);
+  const auto t = static_cast<time_t>(calendar_seconds);
   const std::tm tm = break_down_utc(t);
   char b[40];
   std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S UTC", &tm);
@@ -190,7 +191,7 @@ int report_minute(std::span<const uint8_t> hyd, std::span<const uint8_t> hd, int
   csv.title(outline);
   csv.flush();
   if (from == -1) return kReportOk;  // no particle of this minute or later
-  int64_t to = static_cast<int64_t>(hyd.size());
+  auto to = static_cast<int64_t>(hyd.size());
   for (int i = minute + 1; i < kMinutes; ++i) {
     if (pos_pix[static_cast<size_t>(i)] != -1) {
       to = pos_pix[static_cast<size_t>(i)];
@@ -211,7 +212,7 @@ int report_minute(std::span<const uint8_t> hyd, std::span<const uint8_t> hd, int
     if (to - pos < 4) break;
     const uint8_t* p = hyd.data() + pos;
     const int16_t first = get_i16(p);
-    int32_t len = static_cast<int32_t>(kMainHeaderSize);
+    auto len = static_cast<int32_t>(kMainHeaderSize);
     if (prev_len >= 0 && get_i16(p + 2) != prev_len) break;
     if (first != kMainHeaderIndic) {
       const ParticleHead h = decode_particle_head(p);
@@ -256,7 +257,7 @@ int report_summary(std::span<const uint8_t> hyd, const HydWalk& walk, const Outp
   diam.reserve(particles);
   speed.reserve(particles);
   std::array<bool, kMinutes> minute_seen{};
-  double first = INFINITY, last = -INFINITY;
+  double first = std::numeric_limits<double>::infinity(), last = -first;
   double first_fr = 0, last_fr = 0;
   for (const HydEntry& e : walk.records) {
     if (e.header) continue;

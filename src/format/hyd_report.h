@@ -56,10 +56,12 @@ class CsvWriter {
   void flush();
 
   // Characters of the longest line: six numbers with six decimals at most, each up to 309 digits
-  // before the point (the largest double) and a sign; seven 16-bit counts; two outlines of MAXLIN
-  // runs of two 16-bit numbers; the separators and the line end.
+  // before the point (the largest double) and a sign; seven 16-bit counts of up to six characters
+  // ("-32768"); two outlines of MAXLIN runs of two 16-bit numbers; the separators and the line end.
   static constexpr size_t kLongestNumber = 1 + 309 + 1 + 6;
-  static constexpr size_t kLongestLine = 6 * (kLongestNumber + 1) + 7 * (6 + 1) + 2 * (MAXLIN * 14 + 1) + 1;
+  static constexpr size_t kLongestCount = 6;
+  static constexpr size_t kLongestLine =
+      6 * (kLongestNumber + 1) + 7 * (kLongestCount + 1) + 2 * (size_t{MAXLIN} * 14 + 1) + 1;
   static constexpr size_t kBufSize = 1 << 16;
   static_assert(kLongestLine < kBufSize);
 

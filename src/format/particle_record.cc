@@ -74,8 +74,8 @@ int camera_b_lines(const ParticleHead& h) {
 
 int unpack_outline(std::span<const uint8_t> word_bytes, int nbits, int count, int16_t* out) {
   return unpack(
-      static_cast<int>(word_bytes.size() / 2), [&](int i) { return get_u16(word_bytes.data() + 2 * i); },
-      nbits, count, out);
+      static_cast<int>(word_bytes.size() / 2),
+      [&](int i) { return get_u16(word_bytes.data() + sizeof(uint16_t) * i); }, nbits, count, out);
 }
 
 int unpack_outline(std::span<const uint16_t> words, int nbits, int count, int16_t* out) {

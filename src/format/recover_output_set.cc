@@ -156,7 +156,7 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   if (!pos_fault.empty()) return damaged(".hd: " + pos_fault);
   p.hd_head.resize(kHdHeadSize);
   encode_minute_table(std::span<const int32_t, kMinutes>(pos_pix.data(), kMinutes), p.hd_head.data());
-  const int16_t oldlen = kept == 0 ? 0 : static_cast<int16_t>(kept_walk.records.back().length);
+  const int16_t oldlen = kept == 0 ? int16_t{0} : static_cast<int16_t>(kept_walk.records.back().length);
   put_i16(p.hd_head.data() + kHdOldlenOffset, oldlen);
   p.hd_head_changed = !hd_whole || std::memcmp(p.hd_head.data(), set.hd.data(), kHdHeadSize) != 0;
 

@@ -75,8 +75,8 @@ Piece* take_piece(const MatchRun& ctx) {
 void free_piece(const MatchRun& ctx, Piece* p) {
   // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
   // defined.
-  const uintptr_t base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
-  const uintptr_t addr = reinterpret_cast<uintptr_t>(p);
+  const auto base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
+  const auto addr = reinterpret_cast<uintptr_t>(p);
   const uintptr_t offset = addr - base;  // wraps to a huge value below the table
   if (offset >= sizeof(ctx.pool.slots) || offset % sizeof(Piece) != 0) {
     fatal(ctx.diag, kIllegalAddressText, static_cast<void*>(p));

@@ -39,8 +39,8 @@ constexpr size_t kLineLimit = 98;  // characters per line read, line end include
 constexpr size_t kLineBytes = kLineLimit + 1;
 constexpr int kFileLines = 8;
 constexpr int kPoints = 10;
-constexpr int kLabelWidth = 10;
-constexpr int kFieldWidth = 7;
+constexpr size_t kLabelWidth = 10;
+constexpr size_t kFieldWidth = 7;
 
 // Line numbers (from 1) of the value lines.
 constexpr int kDiameterLine = 3;
@@ -78,7 +78,7 @@ void read_values(const char* line, float* v) {
   const size_t len = std::strlen(line);
   for (int i = 0; i < kPoints; ++i) {
     v[i] = 0.0f;
-    const size_t pos = static_cast<size_t>(kLabelWidth + kFieldWidth * i);
+    const size_t pos = kLabelWidth + kFieldWidth * static_cast<size_t>(i);
     if (pos >= len) continue;
     float x = 0.0f;
     if (std::sscanf(line + pos, "%6f", &x) == 1) v[i] = x;
@@ -115,7 +115,7 @@ void check_row(const MeasureRun& ctx, const char* row, const float* d, const flo
 void build_table(const float* p, const float* s, float* table) {
   int k = 0;
   for (; k < kCorrEntries; ++k) {
-    const float x = static_cast<float>(k * 0.1);
+    const auto x = static_cast<float>(k * 0.1);
     if (!(x < s[kPoints - 1])) break;
     int j = 1;
     while (x > s[j]) ++j;  // ends at 9 at the latest, since x < s[9]

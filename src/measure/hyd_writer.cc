@@ -63,7 +63,7 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   uint8_t* dst = buf_ + used_;
   std::memcpy(dst, head, kPixHeadSize);
   const int words = (len - static_cast<int>(kPixHeadSize)) / 2;
-  for (int i = 0; i < words; ++i) put_u16(dst + kPixHeadSize + 2 * i, outline[i]);
+  for (int i = 0; i < words; ++i) put_u16(dst + kPixHeadSize + sizeof(uint16_t) * i, outline[i]);
   stream_.oldlen = static_cast<int16_t>(len);
   last_t1_ = t1;
   enter_minute(t1);

@@ -115,7 +115,7 @@ float plane_distance(const Settings& s, float xa, float xb, float span) {
 // last-line delays (at least 1), corrected by the mean height factor of both cameras.
 float fall_velocity(const CorrTables& corr, float H, double delay_sum, int line_sum) {
   if (delay_sum <= 1.0) delay_sum = 1.0;
-  float v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
+  auto v = static_cast<float>(static_cast<double>(H) * 2 / delay_sum);
   const int k = trunc_index(static_cast<double>(static_cast<float>(line_sum) * v) * 5.0);
   if (k >= 0) v = v * (corr.corr_h_a[k] + corr.corr_h_b[k]) * 0.5f;
   return v;
@@ -168,8 +168,11 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   DropMeasures m;
 
   // Offsets from the line centres in whole pixels, and positions along the lines.
-  const auto ca = static_cast<float>((drop_a.x_min + drop_a.x_max) / 2 - c);
-  const auto cb = static_cast<float>((drop_b.x_min + drop_b.x_max) / 2 - c);
+  // Halving an odd centre sum drops the half.
+  const int ca_pix = (drop_a.x_min + drop_a.x_max) / 2 - c;
+  const int cb_pix = (drop_b.x_min + drop_b.x_max) / 2 - c;
+  const auto ca = static_cast<float>(ca_pix);
+  const auto cb = static_cast<float>(cb_pix);
   const auto xa = static_cast<float>((drop_a.x_min + drop_a.x_max) * 0.5);
   const auto xb = static_cast<float>((drop_b.x_min + drop_b.x_max) * 0.5);
   const float H = plane_distance(ctx.settings, xa, xb, static_cast<float>(c * 2));

@@ -136,7 +136,7 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
     errf(d, kWidthsText, wa, wb);
     return false;
   }
-  const int nbits = std::bit_width(low_bits);
+  const int nbits = static_cast<int>(std::bit_width(low_bits));
 
   const int words = pack_values(values, n, nbits, outline);
   const int length = 2 * words + static_cast<int>(kPixHeadSize);

@@ -59,7 +59,7 @@ constexpr size_t kBlock = 32;
 uint64_t scaled_round(uint64_t m, int shift, int precision) {
   if (shift >= kZeroShift) return 0;
   const u128 num = static_cast<u128>(m) * kPow10[precision];
-  uint64_t q = static_cast<uint64_t>(num >> shift);
+  auto q = static_cast<uint64_t>(num >> shift);
   const u128 rem = num - (static_cast<u128>(q) << shift);
   const u128 half = static_cast<u128>(1) << (shift - 1);
   // Without branches: whether a value rounds up is a coin toss to the branch predictor.

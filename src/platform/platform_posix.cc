@@ -157,7 +157,7 @@ class PosixPlatform : public Platform {
   double now_precise() override {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
   }
 
   void sleep_seconds(double s) override {

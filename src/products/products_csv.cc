@@ -23,7 +23,7 @@ void count(std::string& s, int64_t v) {
 }  // namespace
 
 std::string iso_time(int64_t calendar_seconds) {
-  const time_t t = static_cast<time_t>(calendar_seconds);
+  const auto t = static_cast<time_t>(calendar_seconds);
   struct tm tm {};
 #ifdef _WIN32
   gmtime_s(&tm, &t);

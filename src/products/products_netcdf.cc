@@ -207,7 +207,7 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   std::vector<double> t, tb, nd, scalar[11];
   std::vector<long long> counts_td, counts[5], vd(static_cast<size_t>(ns) * nb, 0);
   for (const DayProducts* d : days) {
-    const double offset = static_cast<double>(d->midnight - first.midnight);
+    const auto offset = static_cast<double>(d->midnight - first.midnight);
     for (const IntervalRow& r : d->rows) {
       t.push_back(offset + 0.5 * (r.start_s + r.end_s));
       tb.push_back(offset + r.start_s);

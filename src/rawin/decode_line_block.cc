@@ -47,7 +47,7 @@ constexpr uint64_t item(int k, uint32_t v) {
 }
 
 [[gnu::always_inline]] inline void put_line(LineRecord* rec, double y, const LineBody& b) {
-  uint8_t* p = reinterpret_cast<uint8_t*>(rec);
+  auto* p = reinterpret_cast<uint8_t*>(rec);
   std::memcpy(p, &y, sizeof y);
   std::memcpy(p + kBodyOffset, &b.lo, sizeof b.lo);
   std::memcpy(p + kBodyOffset + sizeof b.lo, &b.hi, sizeof b.hi);

@@ -86,7 +86,7 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
     return ReadStatus::kShortHead;
   }
   if (!ensure(pos, kRecordHeadSize)) return ReadStatus::kIoError;
-  size_t off = static_cast<size_t>(pos - win_start_);
+  auto off = static_cast<size_t>(pos - win_start_);
   if (off + kRecordHeadSize > win_len_) return ReadStatus::kShortHead;  // the file shrank
   rec->kind = get_i16(&buf_[off]);
   rec->cmpr_n = get_i16(&buf_[off + 2]);

@@ -112,5 +112,18 @@ TEST_F(Campaign, UsageErrors) {
   EXPECT_NE(read_file(scratch_.file("out")).find("SLURM_ARRAY_TASK_ID"), std::string::npos);
 }
 
+// A working directory that is gone cannot make the day folders absolute: the run ends with status 1
+// and the file system's message, not with an abort.
+TEST_F(Campaign, AWorkingDirectoryThatIsGoneEndsTheRunWithItsMessage) {
+  const std::string gone = scratch_.file("gone");
+  ASSERT_TRUE(std::filesystem::create_directory(gone));
+  EXPECT_EQ(run_shell("cd " + gone + " && rmdir " + gone + " && " + kTools + "/campaign --work runs " + raw_ +
+                      " >" + scratch_.file("out") + " 2>" + scratch_.file("err")),
+            1);
+  const std::string err = read_file(scratch_.file("err"));
+  EXPECT_EQ(err.rfind("campaign: ", 0), 0u) << err;
+  EXPECT_NE(err.find("runs/V26150_1"), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace quorda
