@@ -91,12 +91,14 @@ constexpr char kEndTagB[] = "mp72";
 
 CameraCursor camera_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {Camera::kA, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, kReadTagA, kEndTagA};
+  return {Camera::kA, kKindLinesA,  d.cursor_a, d.pos_a, d.prev_a,
+          d.last_a,   ctx.queues_a, kReadTagA,  kEndTagA};
 }
 
 CameraCursor camera_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {Camera::kB, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, kReadTagB, kEndTagB};
+  return {Camera::kB, kKindLinesB,  d.cursor_b, d.pos_b, d.prev_b,
+          d.last_b,   ctx.queues_b, kReadTagB,  kEndTagB};
 }
 
 void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
