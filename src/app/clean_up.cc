@@ -18,14 +18,20 @@ bool close_failed(RunContext& ctx, F& f, const char* tag) {
   return true;
 }
 
+// Tags of the failed closes: index, hydrometeor, header and raw file.
+constexpr char kAbhCloseTag[] = " clean_up01 ";
+constexpr char kHydCloseTag[] = " clean_up02 ";
+constexpr char kHdCloseTag[] = " clean_up03 ";
+constexpr char kRawCloseTag[] = " clean_up04 ";
+
 }  // namespace
 
 void clean_up(RunContext& ctx) {
-  bool failed = close_failed(ctx, ctx.out.abh_stream, " clean_up01 ");
-  failed = close_failed(ctx, ctx.out.pix_stream, " clean_up02 ") || failed;
-  failed = close_failed(ctx, ctx.out.hd_stream, " clean_up03 ") || failed;
+  bool failed = close_failed(ctx, ctx.out.abh_stream, kAbhCloseTag);
+  failed = close_failed(ctx, ctx.out.pix_stream, kHydCloseTag) || failed;
+  failed = close_failed(ctx, ctx.out.hd_stream, kHdCloseTag) || failed;
   if (failed) ctx.out.close_failed = true;
-  close_failed(ctx, ctx.raw.raw_file, " clean_up04 ");
+  close_failed(ctx, ctx.raw.raw_file, kRawCloseTag);
   close_res(ctx);
 }
 

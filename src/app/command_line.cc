@@ -33,16 +33,29 @@ bool has_switch(int argc, const char* const* argv, SwitchRule rule, const char* 
 
 }  // namespace
 
+// The option list of "/?".
+constexpr char kOptionList[] =
+    "\nCommand line options are:\n\n"
+    "    /e ... print stderr to screen \n"
+    "    /c ... calibration: do not apply adjustment factors \n";
+
 void scan_switches(RunContext& ctx, int argc, const char* const* argv, SwitchRule rule) {
-  if (has_switch(argc, argv, rule, "/e")) ctx.cmd.stderr_to_screen = 1;
-  if (has_switch(argc, argv, rule, "/c")) ctx.cmd.calib = 1;
+  if (has_switch(argc, argv, rule, "/e")) ctx.cmd.stderr_to_screen = true;
+  if (has_switch(argc, argv, rule, "/c")) ctx.cmd.calib = true;
   if (has_switch(argc, argv, rule, "/?")) {
-    outf(ctx.diag, "\nCommand line options are:\n\n");
-    outf(ctx.diag, "    /e ... print stderr to screen \n");
-    outf(ctx.diag, "    /c ... calibration: do not apply adjustment factors \n");
+    outf(ctx.diag, "%s", kOptionList);
     end_run(kExitOk);
   }
 }
+
+// The usage text of a command line without a file.
+constexpr char kUsage[] =
+    "\nInvokation: \n"
+    "\nQUORDA  filespec  [ /switch ]\n"
+    "\nfilespec:  path and name of distrometer raw data file (V*.AB)\n"
+    "\nswitches:\n"
+    "    /e ... print stderr to screen \n"
+    "    /c ... calibration: do not apply adjustment factors \n";
 
 void parse_command_line(RunContext& ctx, int argc, const char* const* argv, SwitchRule rule) {
   bool switch_seen = false;
@@ -62,22 +75,17 @@ void parse_command_line(RunContext& ctx, int argc, const char* const* argv, Swit
     }
   }
   if (argc <= 1 || (!switch_seen && !file_seen)) {
-    outf(ctx.diag, "\nInvokation: \n");
-    outf(ctx.diag, "\nQUORDA  filespec  [ /switch ]\n");
-    outf(ctx.diag, "\nfilespec:  path and name of distrometer raw data file (V*.AB)\n");
-    outf(ctx.diag, "\nswitches:\n");
-    outf(ctx.diag, "    /e ... print stderr to screen \n");
-    outf(ctx.diag, "    /c ... calibration: do not apply adjustment factors \n");
+    outf(ctx.diag, "%s", kUsage);
     end_run(kExitUsage);
   }
   make_time_zone_free();
 }
 
-int add_backslash(std::string& dir, char sep) {
-  if (dir.empty()) return 0;
-  if (dir.back() == '/' || dir.back() == '\\') return 0;
+bool add_backslash(std::string& dir, char sep) {
+  if (dir.empty()) return false;
+  if (dir.back() == '/' || dir.back() == '\\') return false;
   dir.push_back(sep);
-  return 1;
+  return true;
 }
 
 void native_folder(std::string& dir, char sep) {

@@ -33,7 +33,7 @@ void parse_command_line(RunContext& ctx, int argc, const char* const* argv,
                         SwitchRule rule = kNativeSwitchRule);
 // Makes a directory string end in a separator ('\' or '/' already count); appends `sep`
 // otherwise. Returns 1 when one was appended; an empty string stays empty (the current folder).
-int add_backslash(std::string& dir, char sep = kDirSeparator);
+bool add_backslash(std::string& dir, char sep = kDirSeparator);
 // A folder setting as this system opens it: where '/' is the separator, every '\' is one too
 // (settings files are written on Windows), so "out\" and "out/" name the same folder; then the
 // string is made to end in a separator.

@@ -83,14 +83,20 @@ struct Camera {
   const char* end_tag;   // tag of a failed measurement of the file's end
 };
 
+// Tags of a failed read at each camera's cursor and of a failed measurement of the raw file's end.
+constexpr char kReadTagA[] = "mp02";
+constexpr char kReadTagB[] = "mp04";
+constexpr char kEndTagA[] = "mp71";
+constexpr char kEndTagB[] = "mp72";
+
 Camera camera_a(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, "mp02", "mp71"};
+  return {1, kKindLinesA, d.cursor_a, d.pos_a, d.prev_a, d.last_a, ctx.queues_a, kReadTagA, kEndTagA};
 }
 
 Camera camera_b(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, "mp04", "mp72"};
+  return {2, kKindLinesB, d.cursor_b, d.pos_b, d.prev_b, d.last_b, ctx.queues_b, kReadTagB, kEndTagB};
 }
 
 void trace_block_head(RunContext& ctx, int camera, const RawRecord& rec) {
@@ -165,9 +171,9 @@ namespace {
 
 void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  d.first_pass = 0;
+  d.first_pass = false;
   show_banner(ctx);
-  load_correction_tables(ctx, ctx.cmd.calib != 0);
+  load_correction_tables(ctx, ctx.cmd.calib);
   read_hyd_path(ctx);
   label_queues(ctx);
   start_day(ctx);
@@ -186,7 +192,7 @@ void step_a(RunContext& ctx) {
     if (took == Took::kEndOfData) at_end = true;
     if (took != Took::kRecord) break;
   }
-  if (at_end || !before_end(ctx, d.pos_a, cam.end_tag)) d.eof_a = 1;
+  if (at_end || !before_end(ctx, d.pos_a, cam.end_tag)) d.eof_a = true;
   hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
           d.rawend, ctx.raw.raw_day, ctx.out.pix_day);
 }
@@ -203,7 +209,7 @@ bool step_b(RunContext& ctx) {
     if (at_end) {
       hprintf(ctx.diag, "B: EOF found at %ld\n", d.rawend);
       if (d.eof_a) {
-        d.eof_b = 1;
+        d.eof_b = true;
         return true;
       }
       hprintf(ctx.diag, "feof found reading B\n");
@@ -218,7 +224,7 @@ bool step_b(RunContext& ctx) {
 int run_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
-  if (d.first_pass == 1) first_pass(ctx);
+  if (d.first_pass) first_pass(ctx);
 
   int64_t now = ctx.platform->now();
   if (now > d.last_write_time + kSaveIntervalSeconds) {
@@ -238,7 +244,7 @@ int run_pass(RunContext& ctx) {
     match_pieces(ctx, &d.total, d.last_a);
   }
 
-  if (d.eof_a == 1 && d.eof_b == 1) {
+  if (d.eof_a && d.eof_b) {
     ctx.hyd_writer.save_final();
     draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);

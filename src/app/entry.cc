@@ -32,6 +32,11 @@ std::string asctime_text(const std::tm& tm) {
   return text;
 }
 
+// The first line of a run in QUORDA.ERR, with the start time.
+constexpr char kStartLine[] = "\nQPX starts at %s";
+// A run ended by an exception the run did not expect.
+constexpr char kUnexpectedEnd[] = "quorda: %s \n";
+
 // Routes the error stream to QUORDA.ERR and writes the start line there. When the file cannot
 // be opened, the messages of the run are lost: the stream is put onto the null device so that it
 // stays usable (writing to a stream that a failed reopen has closed would be undefined).
@@ -44,7 +49,7 @@ void open_error_file(RunContext& ctx) {
     return;
   }
   ctx.diag.err = err;
-  errf(ctx.diag, "\nQPX starts at %s", asctime_text(ctx.cmd.start_time).c_str());
+  errf(ctx.diag, kStartLine, asctime_text(ctx.cmd.start_time).c_str());
 }
 
 }  // namespace
@@ -57,7 +62,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
     show_banner(ctx);
     scan_switches(ctx, argc, argv);
     parse_command_line(ctx, argc, argv);
-    if (ctx.cmd.stderr_to_screen == 0) open_error_file(ctx);
+    if (!ctx.cmd.stderr_to_screen) open_error_file(ctx);
     while (run_pass(ctx) != 0) {
     }
     // run_pass returned 0: the run was cancelled at a tick (ESC or a termination signal).
@@ -65,7 +70,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   } catch (const RunEnd& e) {
     status = e.status;
   } catch (const std::exception& e) {
-    errf(ctx.diag, "quorda: %s \n", e.what());
+    errf(ctx.diag, kUnexpectedEnd, e.what());
     status = kExitFatal;
   }
   std::fflush(ctx.diag.out);

@@ -12,10 +12,10 @@
 namespace quorda {
 
 struct CommandLine {
-  int16_t stderr_to_screen = 0;  // "/e"
-  int16_t calib = 0;             // "/c"
-  std::string filespec;          // raw file path as typed
-  std::string filespec_name;     // its name and extension
+  bool stderr_to_screen = false;  // "/e"
+  bool calib = false;             // "/c"
+  std::string filespec;           // raw file path as typed
+  std::string filespec_name;      // its name and extension
   std::tm start_time = {};
 };
 

@@ -13,11 +13,15 @@ namespace {
 
 constexpr uint32_t kSecondsPerDay = 86400;
 
+// The node table is full (it holds as many headers as a run may list).
+constexpr char kNoNodeLeft[] = " malloc failed in main_tim\n";
+constexpr char kTimeJump[] = "\n\n neg. time jump ?!?!?! \n";
+
 // Takes the next node of the fixed node table; the table holds every header a run may list.
 HeaderNode* take_node(const RawinRun& ctx) {
   HeaderBook& hb = ctx.hdr;
   if (hb.n_nodes >= kMaxMainHeaders) {
-    fatal(ctx.diag, " malloc failed in main_tim\n");
+    fatal(ctx.diag, kNoNodeLeft);
   }
   HeaderNode* n = &hb.nodes[hb.n_nodes++];
   n->next = nullptr;
@@ -40,8 +44,8 @@ HeaderNode* take_node(const RawinRun& ctx) {
   errf(d, " HBL      = %f %f \n", listed.hbl, rec.hbl);
   errf(d, " HBR      = %f %f \n", listed.hbr, rec.hbr);
   errf(d, " HFR      = %f %f \n", listed.hfr, rec.hfr);
-  errf(d, "\n\n neg. time jump ?!?!?! \n");
-  fatal(d, "please rename or delete current set of data files");
+  errf(d, kTimeJump);
+  fatal(d, kRenameOrDeleteSet);
 }
 
 bool same_bytes(const MainHeader& x, const MainHeader& y) {

@@ -8,8 +8,19 @@
 #include "base/trace.h"
 #include "format/minute_table.h"
 #include "rawin/rawin_run.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
+
+namespace {
+
+// A line number of camera A or B that does not rise.
+constexpr char kFallingLineA[] = "old_a=%lf line_buf[%d].y_count=%lf \n";
+constexpr char kTimeJumpA[] = "neg. time jump in A \n";
+constexpr char kFallingLineB[] = "y_count=%lf\n";
+constexpr char kTimeJumpB[] = "neg. time jump in B \n";
+
+}  // namespace
 
 void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block) {
   if (camera != 1 && camera != 2) return;
@@ -42,13 +53,13 @@ void mark_minute(const RawinRun& ctx, int camera, const LineBlock& block) {
       continue;
     }
     if (cam_a) {
-      errf(ctx.diag, "old_a=%lf line_buf[%d].y_count=%lf \n", old, i, y);
-      errf(ctx.diag, "neg. time jump in A \n");
+      errf(ctx.diag, kFallingLineA, old, i, y);
+      errf(ctx.diag, kTimeJumpA);
     } else {
-      errf(ctx.diag, "y_count=%lf\n", y);
-      errf(ctx.diag, "neg. time jump in B \n");
+      errf(ctx.diag, kFallingLineB, y);
+      errf(ctx.diag, kTimeJumpB);
     }
-    fatal(ctx.diag, "please rename or delete current set of data files");
+    fatal(ctx.diag, kRenameOrDeleteSet);
   }
 }
 

@@ -11,6 +11,10 @@
 namespace quorda {
 namespace {
 
+// The raw file cannot be opened: its path, then the tag with the system's reason.
+constexpr char kCannotOpen[] = "rawfil01: could not open %s \n";
+constexpr char kCannotOpenTag[] = "rawfil02";
+// The raw file reaches beyond the offsets the formats can hold.
 constexpr char kRawFileClamped[] = "raw file %s is longer than %d bytes: only its first %d bytes are read \n";
 
 // The decimal value of `count` characters of `s` from index `from` (fewer when s ends sooner),
@@ -47,9 +51,9 @@ void open_raw_file(const RawinRun& ctx) {
   hprintf(ctx.diag, "now opening %s \n", ctx.filespec);
   if (!raw.raw_file.open(*ctx.files, ctx.filespec)) {
     int e = errno;
-    errf(ctx.diag, "rawfil01: could not open %s \n", ctx.filespec.c_str());
+    errf(ctx.diag, kCannotOpen, ctx.filespec.c_str());
     errno = e;
-    fatal_tag(ctx.diag, "rawfil02");
+    fatal_tag(ctx.diag, kCannotOpenTag);
   }
   // The path is kept whole, however long: the output set splits it into its parts.
   raw.mp_nam = ctx.filespec;

@@ -27,6 +27,33 @@ namespace quorda {
 
 namespace {
 
+// Tags of the failed steps of opening the set: reading, opening, cutting, measuring, writing and
+// syncing each file, and measuring the raw file.
+constexpr char kHydOpenTag[] = " pixfil01 ";
+constexpr char kHydCutTag[] = " pixfil02 ";
+constexpr char kHydSizeTag[] = " pixfil03 ";
+constexpr char kAbhOpenTag[] = " pixfil04 ";
+constexpr char kRawSizeTag[] = " pixfil08 ";
+constexpr char kAbhCreateTag[] = " pixfil09 ";
+constexpr char kAbhWriteTag[] = " pixfil10 ";
+constexpr char kAbhSyncTag[] = " pixfil13 ";
+constexpr char kHdOpenTag[] = " pixfil14 ";
+constexpr char kHdSizeTag[] = " pixfil15 ";
+constexpr char kHdCutTag[] = " pixfil16 ";
+constexpr char kHdCreateTag[] = " pixfil18 ";
+constexpr char kHdHeadWriteTag[] = " pixfil19 ";
+constexpr char kHdSyncTag[] = " pixfil20 ";
+
+// What the recovery refused or cut, and a header list met where none can be yet.
+constexpr char kSetRefused[] =
+    " pixfil: %s \n the output set cannot be continued: nothing was changed; remove %s, %s and %s to "
+    "convert the day anew \n";
+constexpr char kHydCutBack[] = " pixfil: %s cut back to its last save: %lld bytes, %d whole records%s \n";
+constexpr char kHdCutBack[] = " pixfil: %s cut back to its last save: %d main header records%s \n";
+constexpr char kAndATornOne[] = " and a torn one";
+constexpr char kHdHeadSetBack[] = " pixfil: %s head set back to the records kept \n";
+constexpr char kHeaderListTooEarly[] = " pixfil: header list ... where from ??? \n";
+
 // The entry a cursor restarts from: walk back from `minute` past every minute that shares its
 // block, then one minute further (never below entry 0).
 int resume_entry(const int32_t* pos_bf, int minute) {
@@ -59,7 +86,7 @@ int64_t raw_size(const RawinRun& ctx) {
   if (!ctx.raw.raw_file.is_open()) return INT64_MAX;
   int32_t end = 0;
   bool clamped = false;
-  if (!ctx.raw.raw_file.measure_end(&end, &clamped)) fatal_tag(ctx.diag, " pixfil08 ");
+  if (!ctx.raw.raw_file.measure_end(&end, &clamped)) fatal_tag(ctx.diag, kRawSizeTag);
   return clamped ? INT64_MAX : end;
 }
 
@@ -70,37 +97,31 @@ int64_t raw_size(const RawinRun& ctx) {
   const std::string ext = fault.substr(0, fault.find(':'));
   const std::string& path = ext == ".hyd" ? out.pix_nam : ext == ".hd" ? out.hd_nam : out.abh_nam;
   text.replace(0, ext.size(), path);
-  fatal(ctx.diag,
-        " pixfil: %s \n the output set cannot be continued: nothing was changed; remove %s, %s and %s to "
-        "convert the day anew \n",
-        text.c_str(), out.pix_nam.c_str(), out.hd_nam.c_str(), out.abh_nam.c_str());
+  fatal(ctx.diag, kSetRefused, text.c_str(), out.pix_nam.c_str(), out.hd_nam.c_str(), out.abh_nam.c_str());
 }
 
 // Says on the error stream what the recovery cut.
 void report_cuts(const RawinRun& ctx, const RecoveryPlan& p) {
   const OutputSet& out = ctx.out;
   if (p.hyd_cut_bytes > 0)
-    errf(ctx.diag, " pixfil: %s cut back to its last save: %lld bytes, %d whole records%s \n",
-         out.pix_nam.c_str(), static_cast<long long>(p.hyd_cut_bytes), p.hyd_cut_records,
-         p.hyd_torn_tail ? " and a torn one" : "");
+    errf(ctx.diag, kHydCutBack, out.pix_nam.c_str(), static_cast<long long>(p.hyd_cut_bytes),
+         p.hyd_cut_records, p.hyd_torn_tail ? kAndATornOne : "");
   if (p.hd_cut_records > 0 || p.hd_torn_tail)
-    errf(ctx.diag, " pixfil: %s cut back to its last save: %d main header records%s \n", out.hd_nam.c_str(),
-         p.hd_cut_records, p.hd_torn_tail ? " and a torn one" : "");
-  if (p.hd_head_changed && !p.new_hd)
-    errf(ctx.diag, " pixfil: %s head set back to the records kept \n", out.hd_nam.c_str());
+    errf(ctx.diag, kHdCutBack, out.hd_nam.c_str(), p.hd_cut_records, p.hd_torn_tail ? kAndATornOne : "");
+  if (p.hd_head_changed && !p.new_hd) errf(ctx.diag, kHdHeadSetBack, out.hd_nam.c_str());
 }
 
 void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
-  if (!out.pix_stream.open(*ctx.files, out.pix_nam, true)) fatal_tag(ctx.diag, " pixfil01 ");
+  if (!out.pix_stream.open(*ctx.files, out.pix_nam, true)) fatal_tag(ctx.diag, kHydOpenTag);
   if (existed && p.hyd_cut_bytes > 0) {
-    if (!out.pix_stream.truncate(p.hyd_keep) || !out.pix_stream.sync()) fatal_tag(ctx.diag, " pixfil02 ");
+    if (!out.pix_stream.truncate(p.hyd_keep) || !out.pix_stream.sync()) fatal_tag(ctx.diag, kHydCutTag);
   }
   const int64_t end = out.pix_stream.size();
-  if (end < 0) fatal_tag(ctx.diag, " pixfil03 ");
+  if (end < 0) fatal_tag(ctx.diag, kHydSizeTag);
   if (end > INT32_MAX) {
     errno = EOVERFLOW;
-    fatal_tag(ctx.diag, " pixfil03 ");
+    fatal_tag(ctx.diag, kHydSizeTag);
   }
   out.pix_end = static_cast<int32_t>(end);
 }
@@ -116,7 +137,7 @@ void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<
   for (int i = 0; i <= kMinutes - 2; ++i) {
     if (w.pos_pix[i] != -1) w.pix_minute = static_cast<int16_t>(i);
   }
-  if (hb.head != nullptr) fatal(ctx.diag, " pixfil: header list ... where from ??? \n");
+  if (hb.head != nullptr) fatal(ctx.diag, kHeaderListTooEarly);
 
   double last_line_fr = 0.0;
   bool any = false;
@@ -126,7 +147,7 @@ void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<
     hb.maint[hb.maincnt] = h.main_time;
     hprintf(ctx.diag, "maincnt=%d maint=%lu \n", hb.maincnt, h.main_time);
     ++hb.maincnt;
-    if (hb.maincnt == kMaxMainHeaders) fatal(ctx.diag, " more than 100 mainheaders ! \n");
+    if (hb.maincnt == kMaxMainHeaders) fatal(ctx.diag, kTooManyMainHeaders);
     insert_header(ctx, h);
     last_line_fr = h.line_fr;
     any = true;
@@ -141,15 +162,15 @@ void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<
 void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   OutputSet& out = ctx.out;
   if (!out.hd_stream.open(*ctx.files, out.hd_nam, true))
-    fatal_tag(ctx.diag, existed ? " pixfil14 " : " pixfil18 ");
+    fatal_tag(ctx.diag, existed ? kHdOpenTag : kHdCreateTag);
   const int64_t size = out.hd_stream.size();
-  if (size < 0) fatal_tag(ctx.diag, " pixfil15 ");
-  if (size > p.hd_keep && !out.hd_stream.truncate(p.hd_keep)) fatal_tag(ctx.diag, " pixfil16 ");
+  if (size < 0) fatal_tag(ctx.diag, kHdSizeTag);
+  if (size > p.hd_keep && !out.hd_stream.truncate(p.hd_keep)) fatal_tag(ctx.diag, kHdCutTag);
   if (p.hd_head_changed || size < p.hd_keep) {
-    if (!out.hd_stream.write_at(0, p.hd_head.data(), p.hd_head.size())) fatal_tag(ctx.diag, " pixfil19 ");
+    if (!out.hd_stream.write_at(0, p.hd_head.data(), p.hd_head.size())) fatal_tag(ctx.diag, kHdHeadWriteTag);
   }
   if (p.hd_head_changed || size != p.hd_keep) {
-    if (!out.hd_stream.sync()) fatal_tag(ctx.diag, " pixfil20 ");
+    if (!out.hd_stream.sync()) fatal_tag(ctx.diag, kHdSyncTag);
   }
 }
 
@@ -186,7 +207,7 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   OutputSet& out = ctx.out;
   MinuteIndex& mi = ctx.minutes;
   if (!out.abh_stream.open(*ctx.files, out.abh_nam, true))
-    fatal_tag(ctx.diag, p.new_abh ? " pixfil09 " : " pixfil04 ");
+    fatal_tag(ctx.diag, p.new_abh ? kAbhCreateTag : kAbhOpenTag);
   if (!p.new_abh) return;
   // The index file is created whole with one write, and only after the other two files: its
   // existence marks a set that has begun.
@@ -194,8 +215,8 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   encode_minute_table(mi.posa_bf, head);
   encode_minute_table(mi.posb_bf, head + kAbhPosbOffset);
   if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, sizeof head))
-    fatal_tag(ctx.diag, " pixfil10 ");
-  if (!out.abh_stream.sync()) fatal_tag(ctx.diag, " pixfil13 ");
+    fatal_tag(ctx.diag, kAbhWriteTag);
+  if (!out.abh_stream.sync()) fatal_tag(ctx.diag, kAbhSyncTag);
   ctx.writer.lastpix_y = 0;
 }
 
@@ -220,9 +241,9 @@ void open_output_set(const RawinRun& ctx) {
   out.hd_nam = ctx.settings.hyd_path + parts.name + ".hd";
   hprintf(ctx.diag, "abh_nam=%s   pix_nam=%s   hd_nam=%s \n", out.abh_nam, out.pix_nam, out.hd_nam);
 
-  const FoundFile hyd = read_found(ctx, out.pix_nam, " pixfil01 ");
-  const FoundFile hd = read_found(ctx, out.hd_nam, " pixfil14 ");
-  const FoundFile abh = read_found(ctx, out.abh_nam, " pixfil04 ");
+  const FoundFile hyd = read_found(ctx, out.pix_nam, kHydOpenTag);
+  const FoundFile hd = read_found(ctx, out.hd_nam, kHdOpenTag);
+  const FoundFile abh = read_found(ctx, out.abh_nam, kAbhOpenTag);
   SetOnDisk set;
   set.hyd_exists = hyd.exists;
   set.hd_exists = hd.exists;

@@ -67,12 +67,12 @@ struct OutputSet {
 
 // Positions of the day driver's reading in the raw file and its run state.
 struct DriverState {
-  int32_t pos_a = 0, pos_b = 0;    // where the next block head is read by each cursor
-  int32_t prev_a = 0, prev_b = 0;  // block head read last by each cursor
-  double last_a = 0, last_b = 0;   // y_count of the last line of the last block of each camera
-  int32_t rawend = 0;              // length of the raw file as last measured
-  int16_t eof_a = 0, eof_b = 0;
-  int16_t first_pass = 1;
+  int32_t pos_a = 0, pos_b = 0;       // where the next block head is read by each cursor
+  int32_t prev_a = 0, prev_b = 0;     // block head read last by each cursor
+  double last_a = 0, last_b = 0;      // y_count of the last line of the last block of each camera
+  int32_t rawend = 0;                 // length of the raw file as last measured
+  bool eof_a = false, eof_b = false;  // each cursor has reached the end of the data
+  bool first_pass = true;
   int64_t last_write_time = 0;
   int32_t total = 0;  // matched pairs
   RawCursor cursor_a, cursor_b;

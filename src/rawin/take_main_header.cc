@@ -20,6 +20,12 @@ namespace quorda {
 
 namespace {
 
+// Tags of a raw main header cut short and of the failed appends to the header and hydrometeor files.
+constexpr char kShortHeaderTag[] = " main_hr01 ";
+constexpr char kHdSizeTag[] = " main_hr02 ";
+constexpr char kHdAppendTag[] = " main_hr03 ";
+constexpr char kHydAppendTag[] = " main_hr06 ";
+
 // Pixel widths at the line centres used unless OVERWRITE is 1.
 constexpr float kFixedXscaleA = 0.153f;
 constexpr float kFixedXscaleB = 0.168f;
@@ -80,14 +86,14 @@ MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
 void append_to_header_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutFile& hd = ctx.out.hd_stream;
   const int64_t end = hd.size();
-  if (end < 0) fatal_tag(ctx.diag, " main_hr02 ");
-  if (!hd.write_at(end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, " main_hr03 ");
+  if (end < 0) fatal_tag(ctx.diag, kHdSizeTag);
+  if (!hd.write_at(end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, kHdAppendTag);
 }
 
 // Appends the record to the hydrometeor file at its end and counts it in pix_end.
 void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
   OutputSet& out = ctx.out;
-  if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, " main_hr06 ");
+  if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, kHydAppendTag);
   out.pix_end += static_cast<int32_t>(kMainHeaderSize);
   ctx.writer.hyd_unsynced = true;
   ctx.writer.file_oldlen = static_cast<int16_t>(kMainHeaderSize);
@@ -102,7 +108,7 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
     // A header cut short (the growing end of the raw file) is not taken at all. No system call
     // failed, so the reason given is ENODATA rather than whatever errno held from before.
     errno = ENODATA;
-    report_tag(ctx.diag, " main_hr01 ");
+    report_tag(ctx.diag, kShortHeaderTag);
     return;
   }
   const HdPar hp = decode_hd_par(payload);
@@ -119,7 +125,7 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
   if (hb.maincnt < kMaxMainHeaders) hb.maint[hb.maincnt] = hp.valid_since;
   ++hb.maincnt;
   if (hb.maincnt >= kMaxMainHeaders) {
-    outf(ctx.diag, " more than 100 mainheaders ! \n");
+    outf(ctx.diag, kTooManyMainHeaders);
     std::fflush(ctx.diag.out);
     std::fflush(ctx.diag.err);
     end_run(kExitFatal);

@@ -10,6 +10,11 @@
 
 namespace quorda {
 
+// The run met more main headers than its list holds.
+inline constexpr char kTooManyMainHeaders[] = " more than 100 mainheaders ! \n";
+// The data of a camera or the main headers went back in time: the set cannot be continued.
+inline constexpr char kRenameOrDeleteSet[] = "please rename or delete current set of data files";
+
 // Takes the raw main header payload (len bytes; only the first 56 are read). A payload shorter
 // than 56 bytes is reported with " main_hr01 " and skipped.
 void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len);

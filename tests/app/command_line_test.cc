@@ -53,7 +53,7 @@ TEST(CommandLine, SlashEAloneDoesNotCountForTheUsageTest) {
   for (SwitchRule rule : kBothRules) {
     TestRun t;
     EXPECT_EQ(run_args(t, {"/e"}, rule), kExitUsage);
-    EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 1);
+    EXPECT_TRUE(t.ctx->cmd.stderr_to_screen);
     EXPECT_EQ(t.out(), kUsage);
   }
 }
@@ -67,8 +67,8 @@ TEST(JoinedLineRule, SwitchesAreCaseSensitiveButHALCountInEitherCase) {
   }
   TestRun upper;
   EXPECT_EQ(run_args(upper, {"V10082_1.AB", "/E", "/C"}), -1);
-  EXPECT_EQ(upper.ctx->cmd.stderr_to_screen, 0);
-  EXPECT_EQ(upper.ctx->cmd.calib, 0);
+  EXPECT_FALSE(upper.ctx->cmd.stderr_to_screen);
+  EXPECT_FALSE(upper.ctx->cmd.calib);
   for (const char* s : {"/E", "/x", "/", "/c"}) {
     TestRun t;
     EXPECT_EQ(run_args(t, {s}), kExitUsage) << s;
@@ -78,21 +78,21 @@ TEST(JoinedLineRule, SwitchesAreCaseSensitiveButHALCountInEitherCase) {
 TEST(JoinedLineRule, SwitchLettersInsideForwardSlashPathsSetTheFlags) {
   TestRun calib;
   EXPECT_EQ(run_args(calib, {"d:/calib/V10082_1.AB"}), -1);
-  EXPECT_EQ(calib.ctx->cmd.calib, 1);
-  EXPECT_EQ(calib.ctx->cmd.stderr_to_screen, 0);
+  EXPECT_TRUE(calib.ctx->cmd.calib);
+  EXPECT_FALSE(calib.ctx->cmd.stderr_to_screen);
   EXPECT_EQ(calib.ctx->cmd.filespec, "d:/calib/V10082_1.AB");
   EXPECT_EQ(calib.ctx->cmd.filespec_name, "V10082_1.AB");
 
   TestRun ed;
   EXPECT_EQ(run_args(ed, {"x:/ed/V10082_1.AB"}), -1);
-  EXPECT_EQ(ed.ctx->cmd.stderr_to_screen, 1);
-  EXPECT_EQ(ed.ctx->cmd.calib, 0);
+  EXPECT_TRUE(ed.ctx->cmd.stderr_to_screen);
+  EXPECT_FALSE(ed.ctx->cmd.calib);
 }
 
 TEST(JoinedLineRule, SwitchMayStraddleTwoArguments) {
   TestRun t;
   EXPECT_EQ(run_args(t, {"data/", "e", "V10082_1.AB"}), -1);
-  EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 1);
+  EXPECT_TRUE(t.ctx->cmd.stderr_to_screen);
   // "data/" does not begin with '/', so it is the file; later file arguments are ignored.
   EXPECT_EQ(t.ctx->cmd.filespec, "data/");
   EXPECT_EQ(t.ctx->cmd.filespec_name, "");
@@ -137,7 +137,7 @@ TEST(CommandLine, QuestionMarkShowsOptionsBeforeTheUsageTest) {
     TestRun with_file;
     EXPECT_EQ(run_args(with_file, {"V10082_1.AB", "/c", "/?"}, rule), kExitOk);
     EXPECT_EQ(with_file.out(), kOptions);
-    EXPECT_EQ(with_file.ctx->cmd.calib, 1);
+    EXPECT_TRUE(with_file.ctx->cmd.calib);
   }
 }
 
@@ -150,8 +150,8 @@ TEST(JoinedLineRule, VeryLongJoinedArgumentsAreScannedWhole) {
   args.push_back("/e");
   TestRun t;
   EXPECT_EQ(run_args(t, args), -1);
-  EXPECT_EQ(t.ctx->cmd.calib, 1);
-  EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 1);
+  EXPECT_TRUE(t.ctx->cmd.calib);
+  EXPECT_TRUE(t.ctx->cmd.stderr_to_screen);
   EXPECT_EQ(t.ctx->cmd.filespec, std::string(250, 'x'));
 }
 
@@ -162,15 +162,15 @@ TEST(WholeArgumentRule, SwitchLettersInsideAPathLeaveTheRunAsItIs) {
   for (const char* path : {"./campaign/V26150_1.ab", "./edata/V26150_1.ab", "data/c/e/V26150_1.ab"}) {
     TestRun t;
     EXPECT_EQ(run_args(t, {path}, rule), -1) << path;
-    EXPECT_EQ(t.ctx->cmd.calib, 0) << path;
-    EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 0) << path;
+    EXPECT_FALSE(t.ctx->cmd.calib) << path;
+    EXPECT_FALSE(t.ctx->cmd.stderr_to_screen) << path;
     EXPECT_EQ(t.ctx->cmd.filespec, path);
     EXPECT_EQ(t.ctx->cmd.filespec_name, "V26150_1.ab") << path;
   }
   // Nor does a switch form across two arguments.
   TestRun split;
   EXPECT_EQ(run_args(split, {"data/", "e", "V10082_1.AB"}, rule), -1);
-  EXPECT_EQ(split.ctx->cmd.stderr_to_screen, 0);
+  EXPECT_FALSE(split.ctx->cmd.stderr_to_screen);
 }
 
 TEST(WholeArgumentRule, AnAbsolutePathIsTheFile) {
@@ -180,14 +180,14 @@ TEST(WholeArgumentRule, AnAbsolutePathIsTheFile) {
     EXPECT_EQ(run_args(t, {"/c", path, "/e"}, rule), -1) << path;
     EXPECT_EQ(t.out(), "") << path;
     EXPECT_EQ(t.ctx->cmd.filespec, path);
-    EXPECT_EQ(t.ctx->cmd.calib, 1) << path;
-    EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 1) << path;
+    EXPECT_TRUE(t.ctx->cmd.calib) << path;
+    EXPECT_TRUE(t.ctx->cmd.stderr_to_screen) << path;
   }
   TestRun abs;
   EXPECT_EQ(run_args(abs, {"/home/x/V26150_1.ab"}, rule), -1);
   EXPECT_EQ(abs.ctx->cmd.filespec_name, "V26150_1.ab");
-  EXPECT_EQ(abs.ctx->cmd.calib, 0);
-  EXPECT_EQ(abs.ctx->cmd.stderr_to_screen, 0);
+  EXPECT_FALSE(abs.ctx->cmd.calib);
+  EXPECT_FALSE(abs.ctx->cmd.stderr_to_screen);
   // The root folder alone is a path too, not a switch.
   TestRun root;
   EXPECT_EQ(run_args(root, {"/"}, rule), -1);
@@ -204,7 +204,7 @@ TEST(WholeArgumentRule, SwitchesAreWholeArgumentsOfOneLetter) {
   for (const char* s : {"/E", "/x", "/c"}) {
     TestRun t;
     EXPECT_EQ(run_args(t, {s}, rule), kExitUsage) << s;
-    EXPECT_EQ(t.ctx->cmd.stderr_to_screen, 0) << s;
+    EXPECT_FALSE(t.ctx->cmd.stderr_to_screen) << s;
   }
   // Two characters after the '/' make a path: no options list, no flag.
   for (const char* s : {"/?x", "/ex", "/cd"}) {
@@ -216,8 +216,8 @@ TEST(WholeArgumentRule, SwitchesAreWholeArgumentsOfOneLetter) {
   }
   TestRun both;
   EXPECT_EQ(run_args(both, {"/e", "V10082_1.AB", "/c"}, rule), -1);
-  EXPECT_EQ(both.ctx->cmd.stderr_to_screen, 1);
-  EXPECT_EQ(both.ctx->cmd.calib, 1);
+  EXPECT_TRUE(both.ctx->cmd.stderr_to_screen);
+  EXPECT_TRUE(both.ctx->cmd.calib);
   EXPECT_EQ(both.ctx->cmd.filespec, "V10082_1.AB");
 }
 
@@ -233,23 +233,23 @@ TEST(CommandLine, TheNativeRuleFollowsTheSystemsPathSeparator) {
 
 TEST(AddBackslash, AppendsASeparatorOnlyWhenNoneEndsTheDirectory) {
   std::string empty;
-  EXPECT_EQ(add_backslash(empty, '/'), 0);
+  EXPECT_FALSE(add_backslash(empty, '/'));
   EXPECT_EQ(empty, "");
 
   std::string bare = "C:\\DATA";
-  EXPECT_EQ(add_backslash(bare, '\\'), 1);
+  EXPECT_TRUE(add_backslash(bare, '\\'));
   EXPECT_EQ(bare, "C:\\DATA\\");
 
   std::string back = "C:\\DATA\\";
-  EXPECT_EQ(add_backslash(back, '/'), 0);
+  EXPECT_FALSE(add_backslash(back, '/'));
   EXPECT_EQ(back, "C:\\DATA\\");
 
   std::string slash = "/srv/out/";
-  EXPECT_EQ(add_backslash(slash, '\\'), 0);
+  EXPECT_FALSE(add_backslash(slash, '\\'));
   EXPECT_EQ(slash, "/srv/out/");
 
   std::string plain = "out";
-  EXPECT_EQ(add_backslash(plain, '/'), 1);
+  EXPECT_TRUE(add_backslash(plain, '/'));
   EXPECT_EQ(plain, "out/");
 }
 

@@ -17,8 +17,8 @@
 #include "format/hyd_walker.h"
 #include "format/main_header.h"
 #include "match/piece.h"
-#include "rawin/take_main_header.h"
 #include "rawin/output_set.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda::testing {
 
