@@ -13,6 +13,7 @@
 namespace {
 
 using quorda::testing::read_file;
+using quorda::testing::read_text;
 using quorda::testing::ScratchDir;
 
 // Runs rainsim with the blank-separated arguments; its output goes to the file `out_file`.
@@ -66,7 +67,7 @@ TEST(Rainsim, EachBadWordOfTheCommandLineIsNamedInItsMessage) {
   };
   for (const auto& [args, message] : cases) {
     EXPECT_EQ(run(args, dir.file("o")), 2) << args;
-    EXPECT_EQ(read_file(dir.file("o")),
+    EXPECT_EQ(read_text(dir.file("o")),
               std::string("rainsim: ") + message + "\n(rainsim --help lists the options)\n")
         << args;
   }
@@ -75,7 +76,7 @@ TEST(Rainsim, EachBadWordOfTheCommandLineIsNamedInItsMessage) {
 TEST(Rainsim, HelpGroupsTheOptionsUnderTheirHeadings) {
   ScratchDir dir;
   EXPECT_EQ(run("-h", dir.file("o")), 0);
-  const std::string help = read_file(dir.file("o"));
+  const std::string help = read_text(dir.file("o"));
   EXPECT_EQ(help.rfind("usage: rainsim [options]\n", 0), 0u);
   size_t at = 0;
   for (const char* line :
