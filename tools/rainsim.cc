@@ -275,13 +275,13 @@ Options checked(Parsed p) {
 
 [[noreturn]] void print_help() {
   std::fputs(kHelpIntro, stdout);
-  for (const OptionSpec& spec : kOptions) std::fputs(spec.help, stdout);
+  for (const OptionSpec& option : kOptions) std::fputs(option.help, stdout);
   std::exit(0);
 }
 
 const OptionSpec* find_option(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+  for (const OptionSpec& option : kOptions) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
@@ -293,16 +293,16 @@ Options parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") print_help();
-    const OptionSpec* spec = find_option(a);
-    if (spec != nullptr && !spec->takes_value) {
-      spec->set(p, a, nullptr);
+    const OptionSpec* option = find_option(a);
+    if (option != nullptr && !option->takes_value) {
+      option->set(p, a, nullptr);
       continue;
     }
     // A value is looked for before the name is: a lone unknown last word lacks its value.
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
-    if (spec == nullptr) usage_error("unknown option " + a);
-    spec->set(p, a, v);
+    if (option == nullptr) usage_error("unknown option " + a);
+    option->set(p, a, v);
   }
   return checked(std::move(p));
 }
