@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Measures the converter against the cost of its own input and output, in one run:
-#   - the heavy simulated day (rainsim --preset heavy, five hours of rain) converted five times;
+#   - the heavy simulated day (rainsim --preset heavy, five hours of rain) converted five times
+#     with one thread (QUORDA_THREADS=1) and five times with two (QUORDA_THREADS=2), and the four
+#     output files of both compared;
 #   - the I/O bound of the same bytes, five times: reading the raw file from the page cache and
 #     writing as many bytes as the .hyd file and "res" hold, into the same folder;
 #   - a day of the same rain lasting a tenth as long (30 minutes), five times, so that the heavy
@@ -29,8 +31,9 @@ mkdir -p "$work/heavy" "$work/tenth"
 
 echo "machine: $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# Prints "wall user system peak_kb" of the best of $runs runs (by user + system time) of "$@",
-# run in folder $1 after `reset` (a shell function) cleared it.
+# Prints "wall user system peak_kb" of the best of $runs runs (by user + system time, or by wall
+# time when best_by=wall) of "$@", run in folder $1 after `reset` (a shell function) cleared it.
+best_by=cpu
 best_of() {
   local dir=$1
   shift
@@ -39,7 +42,8 @@ best_of() {
     reset "$dir"
     (cd "$dir" && /usr/bin/time -f "%e %U %S %M" -o .time "$@" </dev/null >/dev/null 2>&1)
     line=$(tail -n 1 "$dir/.time")
-    if [[ -z $best ]] || awk -v a="$line" -v b="$best" 'BEGIN { split(a, x); split(b, y); exit !(x[2] + x[3] < y[2] + y[3]) }'; then
+    if [[ -z $best ]] || awk -v a="$line" -v b="$best" -v by="$best_by" 'BEGIN { split(a, x); split(b, y)
+        exit !(by == "wall" ? x[1] < y[1] : x[2] + x[3] < y[2] + y[3]) }'; then
       best=$line
     fi
   done
@@ -49,14 +53,22 @@ best_of() {
 # The conversion: the output files of a run before are removed (a run resumes from them).
 reset_conversion() { rm -f "$1"/*.hyd "$1"/*.hd "$1"/*.abh "$1"/res "$1"/QUORDA.ERR; }
 
+# convert DIR [THREADS]: the conversion in DIR, with the given number of threads (default one).
 convert() {
-  local dir=$1
+  local dir=$1 threads=${2:-1}
   reset() { reset_conversion "$1"; }
-  best_of "$dir" "$quorda" "$(cd "$dir" && ls V*_1.ab)"
+  best_of "$dir" env QUORDA_THREADS="$threads" "$quorda" "$(cd "$dir" && ls V*_1.ab)"
 }
 
+mkdir -p "$work/two"
+cp "$work/heavy"/{V*_1.ab,QUORDA.SET,corrfact.dat} "$work/two/"
+# Two threads are there to shorten the wall time: their best run is the one of least wall time.
+two=$(best_by=wall convert "$work/two" 2)
 heavy=$(convert "$work/heavy")
 tenth=$(convert "$work/tenth")
+for f in "$work/heavy"/*.hyd "$work/heavy"/*.hd "$work/heavy"/*.abh "$work/heavy"/res; do
+  cmp -s "$f" "$work/two/$(basename "$f")" || echo "two threads wrote another file: $(basename "$f")"
+done
 before=""
 if [[ -n ${QUORDA_BEFORE:-} ]]; then
   mkdir -p "$work/before"
@@ -78,7 +90,7 @@ particles=$(wc -l <"$work/heavy/res")
 mkdir -p "$work/io"
 cp "$work/heavy/$raw" "$work/io/"
 reset() { rm -f "$1/out.bin"; }
-io=$(best_of "$work/io" sh -c "cat $raw >/dev/null && head -c $out_bytes /dev/zero >out.bin")
+io=$(best_by=wall best_of "$work/io" sh -c "cat $raw >/dev/null && head -c $out_bytes /dev/zero >out.bin")
 rm -f "$work/io/out.bin"
 
 syscalls="(strace not installed)"
@@ -89,12 +101,13 @@ if command -v strace >/dev/null; then
 fi
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
-awk -v h="$heavy" -v t="$tenth" -v b="$before" -v io="$io" -v inb="$in_bytes" -v outb="$out_bytes" -v p="$particles" \
+awk -v h="$heavy" -v w="$two" -v t="$tenth" -v b="$before" -v io="$io" -v inb="$in_bytes" -v outb="$out_bytes" -v p="$particles" \
     -v sc="$syscalls" 'BEGIN {
-  split(h, H); split(t, T); split(io, I)
+  split(h, H); split(w, W); split(t, T); split(io, I)
   printf "heavy day: %.1f MB raw in, %.1f MB out (.hyd and res), %d particles\n", inb / 1e6, outb / 1e6, p
   printf "%-28s %8s %8s %8s %10s\n", "best of five", "wall s", "user s", "system s", "peak MB"
   printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, heavy day", H[1], H[2], H[3], H[4] / 1024
+  printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "the same with two threads", W[1], W[2], W[3], W[4] / 1024
   if (b != "") {
     split(b, B)
     printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, QUORDA_BEFORE", B[1], B[2], B[3], B[4] / 1024
@@ -104,6 +117,8 @@ awk -v h="$heavy" -v t="$tenth" -v b="$before" -v io="$io" -v inb="$in_bytes" -v
   iot = I[1] > 0.01 ? I[1] : 0.01
   printf "conversion / I/O bound: wall %.1f, user + system %.1f\n", H[1] / iot, \
          (H[2] + H[3]) / (I[2] + I[3] > 0.01 ? I[2] + I[3] : 0.01)
+  printf "two threads / I/O bound: wall %.2f; two threads / one thread: wall %.2f\n", W[1] / iot, \
+         W[1] / (H[1] > 0.01 ? H[1] : 0.01)
   printf "heavy day / day a tenth as long: wall %.1f, user + system %.1f (linear: 10)\n", \
          H[1] / (T[1] > 0.01 ? T[1] : 0.01), (H[2] + H[3]) / (T[2] + T[3] > 0.01 ? T[2] + T[3] : 0.01)
   printf "system calls of one conversion: %s (%.4f per particle)\n", sc, (sc + 0) / (p > 0 ? p : 1)

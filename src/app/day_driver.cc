@@ -14,6 +14,7 @@
 #include "app/day_driver.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/banner.h"
 #include "app/clean_up.h"
@@ -38,23 +39,30 @@ namespace quorda {
 
 namespace {
 
+// The environment variable that chooses the number of threads (README.md).
+constexpr char kThreadsVariable[] = "QUORDA_THREADS";
+
 // A write of "res" or a close of an output file failed: the run went on, but ends as failed.
 bool output_failed(const RunContext& ctx) {
   return ctx.eval.res_failed || ctx.out.close_failed;
 }
 
 // Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
-// written), but the heads are committed for what the files hold, and the files are closed.
+// written), but the heads are committed for what the files hold, and the files are closed. The
+// pairs handed to the writer's thread before are written into its buffer first.
 [[noreturn]] void cancel_run(RunContext& ctx) {
+  ctx.writer_thread.drain();
   if (ctx.writer.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
 }
 
-// What the progress summary shows, as the driver has it now.
+// What the progress summary shows, as the driver has it now (the hydrometeor file's length as the
+// writer's thread last left it).
 ProgressFigures progress_figures(const RunContext& ctx) {
-  return {ctx.out.pix_nam, ctx.out.pix_end, ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a, ctx.drv.pos_b};
+  return {ctx.out.pix_nam, ctx.writer_thread.hyd_length(), ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a,
+          ctx.drv.pos_b};
 }
 
 // One progress tick; a cancelled run ends here.
@@ -116,8 +124,9 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
 
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
 // that the records written before the header stay before it. The next timed save commits both.
+// The save waits for the writer's thread, which stays idle while the header is taken.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
-  ctx.hyd_writer.save(SaveKind::kAppend);
+  ctx.writer_thread.save(SaveKind::kAppend);
   take_main_header(ctx, rec.payload, rec.cmpr_n);
 }
 
@@ -129,7 +138,15 @@ void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
   cam.last = block.lines[block.n_lin - 1].y_count;
+  const MinuteIndex& mi = ctx.minutes;
+  const bool cam_a = cam.camera == Camera::kA;
+  const int minute_before = cam_a ? mi.minut_a : mi.minut_b;
   mark_minute(ctx, cam.camera, block);
+  const int minute_after = cam_a ? mi.minut_a : mi.minut_b;
+  // The new entries, for the copy of the index that the writer's thread commits.
+  if (minute_after > minute_before)
+    ctx.writer_thread.mark_minutes(cam.camera, minute_before + 1, minute_after,
+                                   cam_a ? ctx.drv.prev_a : ctx.drv.prev_b);
 }
 
 enum class Took { kEndOfData, kRecord, kLineBlock };
@@ -226,12 +243,18 @@ bool step_b(RunContext& ctx) {
 int run_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
-  if (d.first_pass) first_pass(ctx);
+  const bool first = d.first_pass;
+  if (first) first_pass(ctx);
 
   int64_t now = ctx.platform->now();
+  // Measuring and writing go to a second thread from here on, where the run has one.
+  if (first)
+    ctx.writer_thread.begin(ctx.threads > 0 ? ctx.threads : run_threads(std::getenv(kThreadsVariable)),
+                            ctx.minutes, now);
+  ctx.writer_thread.set_clock(now);
   if (now > d.last_write_time + kSaveIntervalSeconds) {
     d.last_write_time = now;
-    ctx.hyd_writer.save(SaveKind::kCommit);
+    ctx.writer_thread.save(SaveKind::kCommit);
   }
 
   tick(ctx);
@@ -244,9 +267,11 @@ int run_pass(RunContext& ctx) {
   if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
     hprintf(ctx.diag, "calling findmatch\n");
     match_pieces(ctx, &d.total, d.last_a);
+    ctx.writer_thread.flush();
   }
 
   if (d.eof_a && d.eof_b) {
+    ctx.writer_thread.drain();
     ctx.hyd_writer.save_final();
     draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);

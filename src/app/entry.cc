@@ -70,9 +70,12 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   } catch (const RunEnd& e) {
     status = e.status;
   } catch (const std::exception& e) {
+    ctx.writer_thread.stop();
     errf(ctx.diag, kUnexpectedEnd, e.what());
     status = kExitFatal;
   }
+  // The writer's thread, if any, has done all it was handed (or failed) and ends here.
+  ctx.writer_thread.stop();
   std::fflush(ctx.diag.out);
   std::fflush(ctx.diag.err);
   return status;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/frame_state.h"
+#include "app/writer_thread.h"
 #include "base/diagnostics.h"
 #include "match/match_run.h"
 #include "match/match_state.h"
@@ -63,6 +64,9 @@ struct RunContext {
   Writer writer;  // the hydrometeor stream's framing, shared by main header and particle records
   HydWriter hyd_writer{diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes,
                        hdr,  writer};
+  // The matched pairs go through it: to the writer at once, or to the writer's thread once started.
+  WriterThread writer_thread{hyd_writer, out, diag, platform, minutes};
+  int threads = 0;  // 1 or 2 threads; 0: as run_threads chooses from the environment
 
   // A file of the working directory: home + name.
   std::string local_path(const char* name) const { return home + name; }
@@ -71,7 +75,7 @@ struct RunContext {
   operator RawinRun() {
     return {diag, files, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
   }
-  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, hyd_writer}; }
+  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, writer_thread}; }
   operator MeasureRun() { return {diag, settings, corr, eval, hdr, home}; }
 };
 

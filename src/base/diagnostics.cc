@@ -9,13 +9,27 @@
 
 namespace quorda {
 
+namespace {
+
+// Passes the gate, if any, with errno kept for the message.
+void pass_gate(const Diag& d) {
+  if (d.gate == nullptr) return;
+  const int e = errno;
+  d.gate->before_message();
+  errno = e;
+}
+
+}  // namespace
+
 void report_tag(Diag& d, const char* tag) {
   int e = errno;
+  pass_gate(d);
   std::fprintf(d.err, "%s: %s\n", tag, std::strerror(e));
   errno = e;
 }
 
 void errf(Diag& d, const char* fmt, ...) {
+  pass_gate(d);
   va_list ap;
   va_start(ap, fmt);
   std::vfprintf(d.err, fmt, ap);
@@ -30,6 +44,7 @@ void outf(Diag& d, const char* fmt, ...) {
 }
 
 void fatal(Diag& d, const char* fmt, ...) {
+  pass_gate(d);
   va_list ap;
   va_start(ap, fmt);
   std::vfprintf(d.err, fmt, ap);

@@ -5,15 +5,30 @@
 // that tests can capture them. A tagged failure line is written after a failed file operation:
 // the checkpoint tag exactly as given (blanks included), ": ", the system's text for errno and a
 // newline. A fatal condition writes its message and ends the run through end_run (run_end.h).
+//
+// When a second thread measures and writes the pairs, messages of both threads reach the error
+// stream in the order one thread would write them: a gate, when set, is passed before every
+// message to the error stream (report_tag, errf, fatal, fatal_tag), and the writer thread's gate
+// lets the reading thread write only once the writer has handled everything handed to it before.
 #pragma once
 
 #include <cstdio>
 
 namespace quorda {
 
+class MessageGate {
+ public:
+  // Returns when the calling thread may write its message; may end the run instead.
+  virtual void before_message() = 0;
+
+ protected:
+  ~MessageGate() = default;
+};
+
 struct Diag {
-  FILE* err = stderr;  // the error stream
-  FILE* out = stdout;  // console texts and trace lines
+  FILE* err = stderr;           // the error stream
+  FILE* out = stdout;           // console texts and trace lines
+  MessageGate* gate = nullptr;  // passed before each message to the error stream, when set
 };
 
 // Writes "<tag>: <strerror(errno)>\n" to the error stream; errno is read on entry.

@@ -39,10 +39,10 @@ constexpr int32_t kNoRecord = -1;
 HydWriter::HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
                      const MinuteIndex& minutes, const HeaderBook& headers, Writer& stream)
     : diag_(diag),
-      clock_(clock),
+      clock_(&clock),
       measure_(measure),
       out_(out),
-      minutes_(minutes),
+      minutes_(&minutes),
       headers_(headers),
       stream_(stream) {}
 
@@ -55,7 +55,7 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   const double t1 = get_f64(head + pixhead::kT1);
   if (dropped_by_resume(t1)) return;
 
-  const int64_t now = clock_->now();
+  const int64_t now = (*clock_)->now();
   const bool timed = now > last_save_time_ + kSaveIntervalSeconds || stream_.force_write != 0;
   const bool full = static_cast<size_t>(used_) + static_cast<size_t>(len) >= kPixBufSize;
   if (timed || full) save_now(now, timed, false);
@@ -71,11 +71,11 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
 }
 
 void HydWriter::save(SaveKind kind) {
-  save_now(clock_->now(), kind == SaveKind::kCommit, false);
+  save_now((*clock_)->now(), kind == SaveKind::kCommit, false);
 }
 
 void HydWriter::save_final() {
-  save_now(clock_->now(), true, true);
+  save_now((*clock_)->now(), true, true);
 }
 
 void HydWriter::commit_heads(bool final_save) {
@@ -101,8 +101,8 @@ void HydWriter::commit_heads(bool final_save) {
 
   // The commit record: posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word).
   uint8_t abh_head[kAbhSavedSize];
-  encode_minute_table(minutes_.posa_bf, abh_head);
-  encode_minute_table(minutes_.posb_bf, abh_head + kAbhPosbOffset);
+  encode_minute_table(minutes_->posa_bf, abh_head);
+  encode_minute_table(minutes_->posb_bf, abh_head + kAbhPosbOffset);
   put_u64(abh_head + kAbhLastpixOffset, w.lastpix_y);
   if (!out_.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(diag_, kTagAbhHeadFailed);
   if (final_save && !out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);

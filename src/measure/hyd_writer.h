@@ -10,7 +10,8 @@
 // The writer owns its buffer and the clock of its saves. It writes through the output set's files
 // and shares the stream's framing (back link, unsynced bytes, per-minute index, resume point) with
 // the main header records of the raw input; every object it is given must outlive it. The hot path
-// (a pair without a save) makes no allocation and no system call. Single-threaded.
+// (a pair without a save) makes no allocation and no system call. Not thread-safe: one thread at a
+// time uses it (the writer's thread while it runs, the day driver only after draining it).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,13 @@ class HydWriter : public PairSink {
   // A save requested by the day driver.
   void save(SaveKind kind);
 
+  // From now on the clock of the saves is read from `clock` and the commits write `minutes`: a
+  // writer thread hands over copies of its own, since the day driver's go on changing meanwhile.
+  void read_from(Platform* const& clock, const MinuteIndex& minutes) {
+    clock_ = &clock;
+    minutes_ = &minutes;
+  }
+
   // The save at the end of the data: appends the buffer and commits the heads even when nothing
   // is unsynced, so that a completed run's files hold every minute it read whenever the last timed
   // save happened. The index file is synced too.
@@ -71,10 +79,10 @@ class HydWriter : public PairSink {
   void enter_minute(double t1);
 
   Diag& diag_;
-  Platform* const& clock_;
+  Platform* const* clock_;
   const MeasureRun measure_;
   OutputSet& out_;
-  const MinuteIndex& minutes_;
+  const MinuteIndex* minutes_;
   const HeaderBook& headers_;
   Writer& stream_;
 

@@ -1,0 +1,229 @@
+// The writer thread: the ring's slots filled by the day driver and worked off by the writer, the
+// drain that hands the shared state back to the day driver, and the writer's failure carried over
+// to the day driver's thread.
+#include "app/writer_thread.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "base/run_end.h"
+#include "base/trace.h"
+
+namespace quorda {
+
+int run_threads(const char* setting) {
+  if constexpr (kTraceMain || kTraceQueue) return 1;
+  if (setting != nullptr) {
+    const std::string_view s(setting);
+    if (s == "1") return 1;
+    if (s == "2") return 2;
+  }
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+// The writer's clock: the day driver's last reading. Nothing else of a platform is asked for.
+class WriterThread::RelayedClock final : public Platform {
+ public:
+  void clear_console() override {}
+  void move_cursor(int /*row*/, int /*col*/) override {}
+  bool stdout_is_terminal() override { return false; }
+  int poll_key() override { return kKeyNone; }
+  int64_t now() override { return now_; }
+  double now_precise() override { return static_cast<double>(now()); }
+  void sleep_seconds(double /*s*/) override {}
+  int pending_signal() override { return 0; }
+
+  void set(int64_t now) { now_ = now; }
+
+ private:
+  int64_t now_ = 0;
+};
+
+WriterThread::WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Platform* const& clock,
+                           const MinuteIndex& minutes)
+    : writer_(writer), out_(out), diag_(diag), driver_clock_(clock), driver_minutes_(minutes) {}
+
+WriterThread::~WriterThread() {
+  stop();
+}
+
+void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
+  if (clock_ != nullptr) return;
+  clock_ = std::make_unique<RelayedClock>();
+  clock_->set(now);
+  clock_sent_ = now;
+  clock_ptr_ = clock_.get();
+  if (threads <= 1) {
+    writer_.read_from(clock_ptr_, driver_minutes_);
+    return;
+  }
+  minutes_ = minutes;
+  hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
+  writer_.read_from(clock_ptr_, minutes_);
+  failure_ = nullptr;
+  ring_ = std::make_unique<HandoffRing<WriterChunk>>(kRingChunks);
+  open_ = nullptr;
+  diag_.gate = this;
+  thread_ = std::thread([this] { work(); });
+  writer_id_ = thread_.get_id();
+}
+
+void WriterThread::take(const Piece& a, const Piece& b) {
+  if (!running()) {
+    writer_.add(a, b);
+    return;
+  }
+  const int na = std::clamp<int>(a.line_no, 0, MAXLIN);
+  const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
+  WriterItem& it = append(na + nb);
+  it.kind = WriterItem::Kind::kPair;
+  const auto copy = [this](const Piece& from, Piece& to, int n) {
+    to = from;
+    to.next = nullptr;
+    to.prev = nullptr;
+    to.runs = open_->runs + open_->n_runs;
+    if (n > 0) std::memcpy(to.runs, from.runs, sizeof(Run) * static_cast<size_t>(n));
+    open_->n_runs += n;
+  };
+  copy(a, it.a, na);
+  copy(b, it.b, nb);
+}
+
+void WriterThread::save(SaveKind kind) {
+  if (!running()) {
+    writer_.save(kind);
+    return;
+  }
+  if (kind != SaveKind::kCommit) {
+    // The save before a main header: the records of the header follow at once, on this thread.
+    drain();
+    writer_.save(kind);
+    return;
+  }
+  append(0).kind = WriterItem::Kind::kCommit;
+}
+
+void WriterThread::mark_minutes(Camera camera, int from, int to, int32_t pos) {
+  if (!running() || from > to) return;
+  WriterItem& it = append(0);
+  it.kind = WriterItem::Kind::kMinutes;
+  it.camera = camera;
+  it.from = static_cast<int16_t>(from);
+  it.to = static_cast<int16_t>(to);
+  it.pos = pos;
+}
+
+void WriterThread::set_clock(int64_t now) {
+  if (clock_ == nullptr) return;
+  if (!running()) {
+    clock_->set(now);
+    return;
+  }
+  if (now == clock_sent_) return;
+  clock_sent_ = now;
+  WriterItem& it = append(0);
+  it.kind = WriterItem::Kind::kClock;
+  it.now = now;
+}
+
+void WriterThread::flush() {
+  if (running() && open_ != nullptr && ring_->empty()) hand_over();
+}
+
+void WriterThread::drain() {
+  if (!running()) return;
+  if (open_ != nullptr) hand_over();
+  if (!ring_->drain()) rethrow_failure();
+}
+
+int32_t WriterThread::hyd_length() const {
+  return running() ? hyd_length_.load(std::memory_order_relaxed) : out_.pix_end;
+}
+
+void WriterThread::stop() {
+  if (!running()) {
+    if (clock_ != nullptr) writer_.read_from(driver_clock_, driver_minutes_);
+    clock_.reset();
+    clock_ptr_ = nullptr;
+    return;
+  }
+  // Items still open when the day driver ended without a drain: one thread would have handled
+  // them before its end.
+  if (open_ != nullptr) hand_over();
+  ring_->drain();
+  ring_->close();
+  thread_.join();
+  diag_.gate = nullptr;
+  writer_.read_from(driver_clock_, driver_minutes_);
+  ring_.reset();
+  clock_.reset();
+  clock_ptr_ = nullptr;
+}
+
+void WriterThread::before_message() {
+  if (!running() || std::this_thread::get_id() == writer_id_) return;
+  drain();
+}
+
+// The next item of the open chunk, with room for `runs` runs; a full chunk is handed over and the
+// next one opened (waiting while the ring is full).
+WriterItem& WriterThread::append(int runs) {
+  if (open_ != nullptr &&
+      (open_->n_items == WriterChunk::kItems || open_->n_runs + runs > WriterChunk::kRuns))
+    hand_over();
+  if (open_ == nullptr) {
+    open_ = ring_->claim();
+    if (open_ == nullptr) rethrow_failure();
+    open_->n_items = 0;
+    open_->n_runs = 0;
+  }
+  return open_->items[open_->n_items++];
+}
+
+void WriterThread::hand_over() {
+  open_ = nullptr;
+  ring_->publish();
+}
+
+void WriterThread::rethrow_failure() {
+  if (failure_) std::rethrow_exception(failure_);
+  end_run(kExitFatal);
+}
+
+// The writer thread's loop: every slot in order until the ring is closed and empty.
+void WriterThread::work() {
+  try {
+    while (const WriterChunk* chunk = ring_->next()) {
+      for (int i = 0; i < chunk->n_items; ++i) handle(chunk->items[i]);
+      hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
+      ring_->release();
+    }
+  } catch (...) {
+    failure_ = std::current_exception();
+    ring_->stop();
+  }
+}
+
+void WriterThread::handle(const WriterItem& item) {
+  switch (item.kind) {
+    case WriterItem::Kind::kPair:
+      writer_.add(item.a, item.b);
+      break;
+    case WriterItem::Kind::kCommit:
+      writer_.save(SaveKind::kCommit);
+      break;
+    case WriterItem::Kind::kMinutes: {
+      int32_t* pos_bf = item.camera == Camera::kA ? minutes_.posa_bf : minutes_.posb_bf;
+      for (int m = item.from; m <= item.to; ++m) {
+        if (pos_bf[m] == 0) pos_bf[m] = item.pos;
+      }
+      break;
+    }
+    case WriterItem::Kind::kClock:
+      clock_->set(item.now);
+      break;
+  }
+}
+
+}  // namespace quorda

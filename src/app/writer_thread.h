@@ -1,0 +1,152 @@
+// The writer thread: measuring, packing, "res" and the appends and commits of the output set on a
+// second thread, behind the day driver's reading, decoding and matching.
+//
+// What crosses: the matcher hands each pair it keeps to take(), which copies both pieces (with
+// their runs: the pool slots are freed as soon as take() returns) into the open chunk, a fixed
+// slot of a handoff ring of kRingChunks chunks, allocated when the thread starts. A chunk holds up
+// to WriterChunk::kItems items and kRuns runs; it is handed over when it is full, when the writer
+// has nothing else left to do at the end of a matching pass (flush), and before a drain, so the
+// two threads meet once per chunk rather than once per pair. The timed save of a pass and the new
+// entries of the minute index follow the pairs through the same chunks, in the order one thread
+// would meet them; the writer keeps its own copy of the minute index, built from those entries,
+// so that a commit writes the index exactly as it stood at that point of the run. The clock of the
+// writer's own timed saves is, with one thread as with two, the day driver's reading at its last
+// pass (set_clock), handed over in the same order: the platform is only ever asked on the day
+// driver's thread, and the saves of a run, and so every write and sync it makes, come in the same
+// order whatever the number of threads and however fast either thread is. (The writer used to read
+// the clock at every pair: its timed saves now come up to one pass later, which changes no file at
+// the end of a run.)
+//
+// Everything else the writer shares with the day driver (the output set's lengths, the stream's
+// framing and resume point, the header book, the "res" file, the error stream) is touched by the
+// day driver only after drain(): when the writer has released every slot handed to it and waits.
+// The driver drains before a main header (its save and its records, which go to both files), at
+// the end of the data (the final save), when the run is cancelled, and before every message it
+// writes to the error stream (the thread is the Diag's gate while it runs): messages of both
+// threads therefore come in the order of one thread. On the writer's side only the pairs'
+// messages and the output set's failures are written; trace lines are compiled out (a build with
+// tracing runs one thread).
+//
+// A failure on the writer's thread (a fatal message and the run end it throws, or any exception)
+// is kept, the thread stops taking slots, and the day driver throws it again at its next claim or
+// drain: the run ends through the entry with the same message (already written, in order) and
+// the same status as one thread. What the driver did meanwhile is invisible: every write of the
+// driver that others see comes after a drain.
+//
+// With one thread every call goes straight to the writer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "base/constants.h"
+#include "base/diagnostics.h"
+#include "base/handoff_ring.h"
+#include "format/line_record.h"
+#include "match/match_run.h"
+#include "match/piece.h"
+#include "measure/hyd_writer.h"
+#include "platform/platform.h"
+#include "rawin/rawin_state.h"
+
+namespace quorda {
+
+// The threads a run uses: 2 when the machine has two cores or more, else 1. QUORDA_THREADS=1 or
+// 2 in the environment (given as `setting`, null when unset) chooses; a build with trace lines runs
+// one thread.
+int run_threads(const char* setting);
+
+// One item of a chunk: a pair, a timed save, or new minute-index entries.
+struct WriterItem {
+  enum class Kind : uint8_t { kPair, kCommit, kMinutes, kClock };
+  Kind kind = Kind::kPair;
+  Piece a, b;  // kPair: the pieces, their runs in the chunk's run array
+  // kMinutes: the entries from..to of the camera's index that are still 0 become `pos`.
+  Camera camera = Camera::kA;
+  int16_t from = 0, to = 0;
+  int32_t pos = 0;
+  int64_t now = 0;  // kClock: the day driver's clock reading
+};
+
+// One slot of the ring: items in order and the runs of their pieces.
+struct WriterChunk {
+  static constexpr int kItems = 256;
+  static constexpr int kRuns = 16384;  // room for the runs of the largest pair many times over
+  WriterItem items[kItems];
+  Run runs[kRuns];
+  int n_items = 0;
+  int n_runs = 0;
+};
+
+class WriterThread final : public PairSink, public MessageGate {
+ public:
+  static constexpr size_t kRingChunks = 16;
+
+  // The writer, the output set and error stream it shares, and what it reads with one thread: the
+  // run's platform pointer and the day driver's minute index.
+  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Platform* const& clock,
+               const MinuteIndex& minutes);
+  WriterThread(const WriterThread&) = delete;
+  WriterThread& operator=(const WriterThread&) = delete;
+  ~WriterThread() override;
+
+  // Begins a run's writing, the writer's clock reading `now`: with `threads` > 1 on the writer's
+  // thread, from the minute index as it stands now.
+  void begin(int threads, const MinuteIndex& minutes, int64_t now);
+  // Whether the writer's thread runs.
+  bool running() const { return ring_ != nullptr; }
+
+  // The matcher's pair: into the ring.
+  void take(const Piece& a, const Piece& b) override;
+  // A save in the order of the pairs.
+  void save(SaveKind kind);
+  // New entries of a camera's minute index, as mark_minute made them: from..to where still 0.
+  void mark_minutes(Camera camera, int from, int to, int32_t pos);
+  // The day driver's clock reading, for the writer's timed saves from here on.
+  void set_clock(int64_t now);
+  // Wakes the writer for what waits in the ring (the end of a matching pass).
+  void flush();
+  // Returns when the writer has done everything handed to it; the writer's failure is thrown
+  // here. Until the next item, the day driver may use the writer and its state.
+  void drain();
+  // The length of the hydrometeor file as the writer last left it, for the progress summary.
+  int32_t hyd_length() const;
+  // Drains (a failure is not thrown again), ends the thread and gives the writer back the run's
+  // platform clock and the day driver's minute index. Without begin(), nothing.
+  void stop();
+
+  // MessageGate: the day driver's messages wait for the writer.
+  void before_message() override;
+
+ private:
+  WriterItem& append(int runs);
+  void hand_over();
+  void work();
+  void handle(const WriterItem& item);
+  [[noreturn]] void rethrow_failure();
+
+  HydWriter& writer_;
+  const OutputSet& out_;
+  Diag& diag_;
+  Platform* const& driver_clock_;
+  const MinuteIndex& driver_minutes_;
+
+  // The writer thread's own: the minute index its commits write and the clock it reads.
+  class RelayedClock;
+  std::unique_ptr<RelayedClock> clock_;
+  Platform* clock_ptr_ = nullptr;
+  MinuteIndex minutes_;
+  int64_t clock_sent_ = 0;  // the clock reading handed over last
+  std::atomic<int32_t> hyd_length_{0};
+
+  std::unique_ptr<HandoffRing<WriterChunk>> ring_;
+  WriterChunk* open_ = nullptr;  // the chunk being filled
+  std::thread thread_;
+  std::thread::id writer_id_;
+  std::exception_ptr failure_;  // set by the writer thread before it stops the ring
+};
+
+}  // namespace quorda

@@ -1,0 +1,231 @@
+// Whole runs with one and with two threads over the same simulated days and the same faults: the
+// output set, "res", the messages and the exit status must not depend on the number of threads.
+// A write or sync that fails on the writer's thread ends the run with status 1 and its tag, as
+// with one thread; a fatal condition of the reading side waits for the pairs handed over before.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/run_context.h"
+#include "app/writer_thread.h"
+#include "base/constants.h"
+#include "base/diagnostics.h"
+#include "base/run_end.h"
+#include "measure/pair_fixture.h"
+#include "support/crash_files.h"
+#include "support/process.h"
+#include "support/short_dir.h"
+#include "support/test_context.h"
+
+namespace quorda {
+namespace {
+
+using testing::CrashFiles;
+using testing::read_file;
+using testing::ShortDir;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+constexpr int kStride = 7;  // the sanitizer build and Wine try every 7th failure point
+#else
+constexpr int kStride = 1;
+#endif
+
+const char* const kSet[] = {"V26150_1.hyd", "V26150_1.hd", "V26150_1.abh"};
+
+// What a run leaves: status, error stream, the output set and "res".
+struct Result {
+  int status = -1;
+  std::string err;
+  std::string files[3];
+  std::string res;
+};
+
+// One run in `dir` over a fresh disk in memory holding only the raw file, with `threads` threads;
+// the clock moves `clock_step` seconds at every reading.
+Result run(const std::string& dir, const std::string& raw, int threads, int64_t clock_step,
+           int64_t fail_write = 0, int64_t fail_sync = 0, int error = EIO) {
+  testing::MemoryDisk disk;
+  disk.files[dir + "V26150_1.ab"] = raw;
+  CrashFiles room(disk);
+  room.fail_write = fail_write;
+  room.fail_sync = fail_sync;
+  room.error = error;
+  testing::FakePlatform platform;
+  platform.clock_step = clock_step;
+  auto ctx = make_run_context(&platform, &room);
+  FILE* err = std::tmpfile();
+  FILE* out = std::fopen(kNullDevice, "w");
+  ctx->diag.err = err;
+  ctx->diag.out = out;
+  ctx->home = dir;
+  ctx->threads = threads;
+  std::remove((dir + "res").c_str());
+  const std::string raw_path = dir + "V26150_1.ab";
+  const char* argv[] = {"quorda", raw_path.c_str(), "/e"};
+  Result r;
+  r.status = run_quorda(*ctx, 3, argv);
+  ctx.reset();
+  std::rewind(err);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
+  std::fclose(err);
+  std::fclose(out);
+  for (int i = 0; i < 3; ++i) r.files[i] = disk.files[dir + kSet[i]];
+  r.res = read_file(dir + "res");
+  return r;
+}
+
+::testing::AssertionResult same(const Result& one, const Result& two) {
+  if (one.status != two.status)
+    return ::testing::AssertionFailure() << "status " << one.status << " against " << two.status << "\n"
+                                         << two.err;
+  if (one.err != two.err)
+    return ::testing::AssertionFailure() << "messages:\n" << one.err << "against\n" << two.err;
+  for (int i = 0; i < 3; ++i) {
+    if (one.files[i] != two.files[i]) return ::testing::AssertionFailure() << kSet[i] << " differs";
+  }
+  if (one.res != two.res) return ::testing::AssertionFailure() << "res differs";
+  return ::testing::AssertionSuccess();
+}
+
+class WriterThreadRun : public ::testing::Test {
+ protected:
+  // A simulated day in a folder whose path fits a settings line; "" and a failure when none.
+  static std::string simulate(const ShortDir& dir, const std::vector<std::string>& options) {
+    const std::string d = dir.path();
+    if (d.empty()) {
+      ADD_FAILURE() << "no scratch folder whose path fits a settings line";
+      return "";
+    }
+    std::vector<std::string> args = {"--quiet", "--raw-path", d, "--hyd-path", d, "--out", d};
+    args.insert(args.end(), options.begin(), options.end());
+    const testing::ProcResult sim = testing::run_program(testing::tool_path("rainsim"), args, d);
+    if (sim.status != 0) {
+      ADD_FAILURE() << "rainsim failed: " << sim.out;
+      return "";
+    }
+    return read_file(d + "V26150_1.ab");
+  }
+};
+
+TEST(WriterThreadCount, OneOrTwoFromTheEnvironment) {
+  EXPECT_EQ(run_threads("1"), 1);
+  EXPECT_EQ(run_threads("2"), 2);
+  const int chosen = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  EXPECT_EQ(run_threads(nullptr), chosen);
+  EXPECT_EQ(run_threads("8"), chosen);
+  EXPECT_EQ(run_threads(""), chosen);
+}
+
+TEST(WriterThreadGate, AMessageOfTheReadingSideWaitsForThePairsHandedOverBefore) {
+  testing::TestRun t;
+  RunContext& ctx = *t.ctx;
+  ctx.writer_thread.begin(2, ctx.minutes, 1000);
+  ASSERT_TRUE(ctx.writer_thread.running());
+  // No main header is listed: measuring the pair ends the run on the writer's thread, which one
+  // thread would have done before it came to its next message.
+  const testing::OwnedPiece a(testing::same_runs(10, 100, 110), 1000);
+  const testing::OwnedPiece b(testing::same_runs(10, 100, 110), 1010);
+  ctx.writer_thread.take(a.p, b.p);
+  EXPECT_EQ(t.ends_with([&] { errf(ctx.diag, "a message of the reading side\n"); }), kExitFatal);
+  ctx.writer_thread.stop();
+  EXPECT_FALSE(ctx.writer_thread.running());
+  EXPECT_EQ(ctx.diag.gate, nullptr);
+  EXPECT_EQ(t.err(), "eval_dr 01: no main header in file ?!? \n");
+}
+
+TEST_F(WriterThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {
+  // The sample day (two minutes and more of moderate rain), a day with clutter in both cameras and
+  // main headers every 20 s, and a busy minute of heavy rain that fills the writer's buffer.
+  const std::vector<std::vector<std::string>> days = {
+      {"--preset", "sample"},
+      {"--duration", "90", "--header-every", "20", "--clutter", "40", "--clutter-cam", "ab", "--seed", "3"},
+      {"--preset", "heavy", "--duration", "60", "--seed", "5"}};
+  for (const auto& options : days) {
+    ShortDir dir;
+    const std::string raw = simulate(dir, options);
+    if (raw.empty()) return;
+    // The clock standing still and moving a second at every reading: timed saves never, or at
+    // other moments with each thread count.
+    for (int64_t step : {0, 1}) {
+      const Result one = run(dir.path(), raw, 1, step);
+      ASSERT_EQ(one.status, 0) << one.err;
+      ASSERT_FALSE(one.res.empty());
+      const Result two = run(dir.path(), raw, 2, step);
+      EXPECT_TRUE(same(one, two)) << options[1] << ", clock step " << step;
+    }
+  }
+}
+
+TEST_F(WriterThreadRun, AFailedWriteOrSyncEndsTheRunAsWithOneThread) {
+  ShortDir dir;
+  const std::string raw = simulate(dir, {"--duration", "20", "--header-every", "5"});
+  if (raw.empty()) return;
+  // Both thread counts make the same writes and syncs in the same order (the writer's clock is the
+  // day driver's reading at each pass), so the N-th fails in both: at an append of the writer's
+  // buffer or a commit of a timed save (on the writer's thread), or at a main header or the final
+  // save (on the reading thread). The clock moves a second at every reading: timed saves come
+  // every few passes.
+  int writer_failures = 0;
+  for (int error : {ENOSPC, EIO}) {
+    for (int64_t n = 1;; n += kStride) {
+      const Result one = run(dir.path(), raw, 1, 1, n, 0, error);
+      if (one.status == 0) break;  // past the last write
+      ASSERT_EQ(one.status, 1) << one.err;
+      const Result two = run(dir.path(), raw, 2, 1, n, 0, error);
+      ASSERT_TRUE(same(one, two)) << "write " << n << " failed with " << error;
+      if (one.err.find(" net_wr02 : ") != std::string::npos) ++writer_failures;
+    }
+  }
+  for (int64_t n = 1;; n += kStride) {
+    const Result one = run(dir.path(), raw, 1, 1, 0, n, EIO);
+    if (one.status == 0) break;
+    const Result two = run(dir.path(), raw, 2, 1, 0, n, EIO);
+    ASSERT_TRUE(same(one, two)) << "sync " << n << " failed";
+  }
+  EXPECT_GT(writer_failures, 10) << "too few appends of the writer's buffer failed";
+}
+
+TEST_F(WriterThreadRun, AFatalConditionOfTheReadingSideComesAfterThePairsHandedOver) {
+  ShortDir dir;
+  std::string raw = simulate(dir, {"--duration", "40", "--header-every", "0"});
+  if (raw.empty()) return;
+  // The raw file cut at the first record boundary past its middle and its first half appended
+  // again: the line numbers fall where the copy begins, which ends the run on the reading side
+  // while pairs of the lines before are still on their way to the writer.
+  size_t half = 0;
+  while (half < raw.size() / 2 && half + kRecordHeadSize <= raw.size()) {
+    const auto len =
+        static_cast<int16_t>(static_cast<uint8_t>(raw[half + 2]) | static_cast<uint8_t>(raw[half + 3]) << 8);
+    ASSERT_GE(len, 0);
+    half += kRecordHeadSize + static_cast<size_t>(len);
+  }
+  const std::string twice = raw.substr(0, half) + raw.substr(0, half);
+  const Result one = run(dir.path(), twice, 1, 1);
+  ASSERT_EQ(one.status, 1) << one.err;
+  ASSERT_NE(one.err.find("neg. time jump"), std::string::npos) << one.err;
+  ASSERT_FALSE(one.res.empty());
+  const Result two = run(dir.path(), twice, 2, 1);
+  EXPECT_TRUE(same(one, two));
+
+  // A write of the writer's thread failing before that: the run ends with the write's message
+  // alone, as with one thread, even where the reading side has got to the fall meanwhile.
+  int cases = 0;
+  for (int64_t n = 1;; n += kStride) {
+    const Result one_failed = run(dir.path(), twice, 1, 1, n, 0, ENOSPC);
+    if (one_failed.err.find("neg. time jump") != std::string::npos) break;  // the write came after it
+    ASSERT_EQ(one_failed.status, 1);
+    const Result two_failed = run(dir.path(), twice, 2, 1, n, 0, ENOSPC);
+    ASSERT_TRUE(same(one_failed, two_failed)) << "write " << n;
+    if (one_failed.err.find(" net_wr") != std::string::npos) ++cases;
+  }
+  EXPECT_GT(cases, 5);
+}
+
+}  // namespace
+}  // namespace quorda
