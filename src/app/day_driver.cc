@@ -61,8 +61,9 @@ bool output_failed(const RunContext& ctx) {
 // What the progress summary shows, as the driver has it now (the hydrometeor file's length as the
 // writer's thread last left it).
 ProgressFigures progress_figures(const RunContext& ctx) {
-  return {ctx.out.pix_nam, ctx.writer_thread.hyd_length(), ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a,
-          ctx.drv.pos_b};
+  return {ctx.out.pix_nam,       ctx.writer_thread.hyd_length(),
+          ctx.raw.raw_file_path, ctx.drv.rawend,
+          ctx.drv.pos_a,         ctx.drv.pos_b};
 }
 
 // One progress tick; a cancelled run ends here.
@@ -119,7 +120,7 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
             d.last_b, d.prev_a, d.last_a);
   }
   hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
-  hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
+  hprintf(ctx.diag, "cmpr_n=%d \n", rec.payload_len);
 }
 
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
@@ -127,13 +128,13 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
 // The save waits for the writer's thread, which stays idle while the header is taken.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
   ctx.writer_thread.save(SaveKind::kAppend);
-  take_main_header(ctx, rec.payload, rec.cmpr_n);
+  take_main_header(ctx, rec.payload, rec.payload_len);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
-  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.cmpr_n, &n_lin) || n_lin <= 0) return;
+  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.payload_len, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
@@ -168,7 +169,7 @@ Took take_record(RunContext& ctx, CameraCursor& cam) {
   }
   trace_block_head(ctx, cam.camera, rec);
   cam.prev = cam.pos;
-  cam.pos += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
+  cam.pos += rec.payload_len + static_cast<int32_t>(kRecordHeadSize);
   if (rec.kind == kKindMainHeader) {
     take_main_header(ctx, rec);
   } else if (rec.kind == cam.lines_kind) {
@@ -197,7 +198,7 @@ void first_pass(RunContext& ctx) {
   label_queues(ctx);
   start_day(ctx);
   tick(ctx);
-  hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
+  hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.raw_file_path);
   open_output_set(ctx);
 }
 

@@ -214,9 +214,9 @@ void WriterThread::handle(const WriterItem& item) {
       writer_.save(SaveKind::kCommit);
       break;
     case WriterItem::Kind::kMinutes: {
-      int32_t* pos_bf = item.camera == Camera::kA ? minutes_.posa_bf : minutes_.posb_bf;
+      int32_t* minute_pos = item.camera == Camera::kA ? minutes_.minute_pos_a : minutes_.minute_pos_b;
       for (int m = item.from; m <= item.to; ++m) {
-        if (pos_bf[m] == 0) pos_bf[m] = item.pos;
+        if (minute_pos[m] == 0) minute_pos[m] = item.pos;
       }
       break;
     }

@@ -67,6 +67,25 @@ uint64_t scaled_round(uint64_t m, int shift, int precision) {
   return q + static_cast<uint64_t>(up);
 }
 
+// The same for P decimals, in 64 bits where they suffice: |x| * 10^P = m * 5^P / 2^(s - P), and
+// m * 5^P stays below 2^63 for P <= 4 (m < 2^53, 5^4 < 2^10).
+template <int P>
+uint64_t scaled_round_small(uint64_t m, int shift) {
+  if constexpr (P <= 4) {
+    constexpr uint64_t kPow5 = kPow10[P] >> P;
+    const int t = shift - P;
+    if (t >= 1 && t <= 63) {
+      const uint64_t num = m * kPow5;
+      const uint64_t q = num >> t;
+      const uint64_t rem = num & ((uint64_t{1} << t) - 1);
+      const uint64_t half = uint64_t{1} << (t - 1);
+      const bool up = (rem > half) | ((rem == half) & ((q & 1) != 0));
+      return q + static_cast<uint64_t>(up);
+    }
+  }
+  return scaled_round(m, shift, P);
+}
+
 // Writes `text` (len bytes) right-aligned in `width` characters.
 char* put_padded(char* out, const char* text, int len, int width) {
   if (len < width) {
@@ -127,9 +146,74 @@ char* put_scaled(char* out, bool negative, uint64_t q, int width) {
   return out + field;
 }
 
+static_assert(std::endian::native == std::endian::little, "fields are built as little-endian words");
+
+constexpr uint64_t repeat_byte(char c) {
+  return 0x0101010101010101u * static_cast<unsigned char>(c);
+}
+
+// The eight decimal digits of v < 10^8, with leading zeros, as ASCII in a word whose lowest byte
+// is the first digit: two 4-digit halves, four 2-digit quarters, eight digits, each step in
+// parallel lanes by multiplications with reciprocals that are exact for the lane's range.
+uint64_t eight_digits(uint64_t v) {
+  uint64_t x = (v / 10000) | ((v % 10000) << 32);            // lanes of 32 bits, each below 10^4
+  uint64_t top = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // lane / 100 (exact below 43699)
+  x = top | ((x - top * 100) << 16);                         // lanes of 16 bits, each below 100
+  top = ((x * 103) >> 10) & 0x000F000F000F000Fu;             // lane / 10 (exact below 179)
+  x = top | ((x - top * 10) << 8);                           // bytes, each below 10
+  return x | repeat_byte('0');
+}
+
+// Writes a field of width W with P decimals: the word path when the text fits, else put_scaled.
+template <int W, int P>
+[[gnu::always_inline]] inline char* put_field(char* out, double x) {
+  static_assert(W <= 8 && P >= 1 && P + 2 <= W, "the word path takes fields of up to 8 characters");
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  const int biased = static_cast<int>(bits >> kMantissaBits) & kExponentMask;
+  uint64_t m = bits & ((uint64_t{1} << kMantissaBits) - 1);
+  int shift = kSubnormalShift;
+  if (biased != 0) {
+    m |= uint64_t{1} << kMantissaBits;
+    shift = kShiftOfBiasedZero - biased;
+  }
+  if (shift < kLeastExactShift) return put_other(out, x, W, P);
+  const bool negative = (bits >> 63) != 0;
+  const uint64_t q = scaled_round_small<P>(m, shift);
+  // The text is sign, whole digits (at least one), point and P decimals: it fits W characters
+  // when q has at most W - 1 digits, W - 2 with a sign (and a sign needs room for itself).
+  constexpr uint64_t kPositiveLimit = kPow10[W - 1];
+  constexpr uint64_t kNegativeLimit = W - 2 >= P + 1 ? kPow10[W - 2] : 0;
+  if (q >= (negative ? kNegativeLimit : kPositiveLimit)) return put_scaled<P>(out, negative, q, W);
+
+  // Byte k of the field: whole digits for k < W - P - 1 (digit k + 9 - W of the eight), the point,
+  // then decimals (digit k + 8 - W).
+  constexpr int kWhole = W - P - 1;
+  constexpr uint64_t kWholeMask = (uint64_t{1} << (8 * kWhole)) - 1;
+  constexpr uint64_t kFracMask = ((uint64_t{1} << (8 * P)) - 1) << (8 * (W - P));
+  const uint64_t d = eight_digits(q);
+  uint64_t f = ((d >> (8 * (9 - W))) & kWholeMask) | ((d >> (8 * (8 - W))) & kFracMask) |
+               (static_cast<uint64_t>('.') << (8 * kWhole));
+  // Leading zeros of the whole part, its last digit always kept, become spaces.
+  const uint64_t nonzero = (f ^ repeat_byte('0')) | (uint64_t{1} << (8 * (kWhole - 1)));
+  const int lead = std::countr_zero(nonzero) / 8;
+  const uint64_t spaces = (uint64_t{1} << (8 * lead)) - 1;
+  f = (f & ~spaces) | (repeat_byte(' ') & spaces);
+  // The sign in the space before the first digit (there is one: see the limits above).
+  const uint64_t sign = static_cast<uint64_t>('-' ^ ' ') << ((8 * lead - 8) & 63);
+  f ^= sign & (uint64_t{0} - static_cast<uint64_t>(negative));
+  std::memcpy(out, &f, sizeof f);
+  return out + W;
+}
+
 }  // namespace
 
 char* put_fixed(char* out, double x, int width, int precision) {
+  // The shapes of the line's fields take the word path.
+  if (width == 6 && precision == 3) return put_field<6, 3>(out, x);
+  if (width == 8 && precision == 5) return put_field<8, 5>(out, x);
+  if (width == 5 && precision == 3) return put_field<5, 3>(out, x);
+  if (width == 7 && precision == 4) return put_field<7, 4>(out, x);
   uint64_t bits;
   std::memcpy(&bits, &x, sizeof bits);
   const int biased = static_cast<int>(bits >> kMantissaBits) & kExponentMask;
@@ -159,12 +243,24 @@ char* put_fixed(char* out, double x, int width, int precision) {
   }
 }
 
-size_t format_res_line(const double (&values)[kResValues], char* out) {
-  char* p = out;
-  for (int i = 0; i < kResValues; ++i) {
-    if (i > 0) *p++ = ' ';
-    p = put_fixed(p, values[i], kFields[i].width, kFields[i].precision);
+namespace {
+
+// Field i of the line and the fields after it, each after a space.
+template <size_t I>
+char* put_fields_from(char* p, const double (&values)[kResValues]) {
+  if constexpr (I < kResValues) {
+    if constexpr (I > 0) *p++ = ' ';
+    p = put_field<kFields[I].width, kFields[I].precision>(p, values[I]);
+    return put_fields_from<I + 1>(p, values);
+  } else {
+    return p;
   }
+}
+
+}  // namespace
+
+size_t format_res_line(const double (&values)[kResValues], char* out) {
+  char* p = put_fields_from<0>(out, values);
   *p++ = '\n';
   return static_cast<size_t>(p - out);
 }

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -365,6 +368,153 @@ TEST(AssignPieces, SeparatedParticlesComeBackAsExactlyTheKeptPieces) {
     ASSERT_EQ(used_slots(c), 0);
   }
   EXPECT_GT(checked_pieces, 1000);
+}
+
+// ---- Randomized: the assignment against a plain model that walks the whole queue for every run.
+
+struct ModelPiece {
+  int16_t x_min, x_max, width, line_no;
+  double first_line, last_line;
+  bool overflow;
+  std::vector<Run> runs;
+};
+
+// The rules of the file header, written the plain way: the queue is a vector, newest first.
+int model_assign(std::vector<ModelPiece>& queue, const std::vector<LineRecord>& lines, int* emptied) {
+  int opened = 0;
+  for (const LineRecord& line : lines) {
+    const double y = line.y_count;
+    for (int j = 0; j < line.n_runs; ++j) {
+      const Run r = line.runs[j];
+      ModelPiece* hit = nullptr;
+      for (ModelPiece& p : queue) {
+        const Run& last = p.runs[static_cast<size_t>(p.line_no - 1)];
+        if (y - p.last_line == 1.0 && last.start <= r.end && last.end >= r.start) {
+          hit = &p;
+          break;
+        }
+      }
+      if (hit == nullptr) {
+        if (queue.size() == POOL_SIZE) {  // the pool is full: every queue is emptied
+          queue.clear();
+          ++*emptied;
+        }
+        ModelPiece n{r.start, r.end, 0, 1, y, y, false, std::vector<Run>(MAXLIN)};
+        n.runs[0] = r;
+        queue.insert(queue.begin(), n);
+        ++opened;
+        continue;
+      }
+      hit->last_line = y;
+      if (hit->line_no >= MAXLIN) {
+        hit->overflow = true;
+        hit->runs[static_cast<size_t>(hit->line_no - 1)] = r;
+        continue;
+      }
+      hit->x_min = std::min(hit->x_min, r.start);
+      hit->x_max = std::max(hit->x_max, r.end);
+      hit->width = std::max<int16_t>(hit->width, static_cast<int16_t>(r.end - r.start));
+      hit->runs[static_cast<size_t>(hit->line_no++)] = r;
+    }
+  }
+  std::erase_if(queue,
+                [](const ModelPiece& p) { return p.overflow || p.x_max - p.x_min + 1 < 2 || p.line_no < 2; });
+  return opened;
+}
+
+// Line numbers as the assignment may meet them: mostly consecutive whole numbers, with gaps, repeats,
+// steps back, fractions, NaN and magnitudes where adding 1 is no longer exact; runs crowded into few
+// pixels so that they touch often, and now and then a long single-run streak past MAXLIN lines.
+std::vector<LineRecord> odd_block(std::mt19937& rng, double& y) {
+  auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<LineRecord> lines(static_cast<size_t>(uni(1, kLineBufLines)));
+  int streak = 0;
+  for (LineRecord& l : lines) {
+    if (streak > 0) {
+      --streak;
+      l.y_count = ++y;
+      l.n_runs = 1;
+      l.runs[0] = {static_cast<int16_t>(100 + uni(0, 2)), static_cast<int16_t>(104 + uni(0, 2))};
+      continue;
+    }
+    switch (uni(0, 60)) {
+      case 0:
+        y += uni(2, 30);
+        break;
+      case 1:
+        break;  // the same number again
+      case 2:
+        y -= uni(1, 5);
+        break;
+      case 3:
+        y += 0.5;
+        break;
+      case 4:
+        y = std::trunc(y) + 1;
+        break;
+      case 5:
+        y = std::ldexp(1.0, 52) - uni(0, 3);
+        break;
+      case 6:
+        y = std::ldexp(1.0, 53) + 2 * uni(0, 3);
+        break;
+      case 7:
+        y = -1.0e6 - uni(0, 9);
+        break;
+      case 8:
+        l.y_count = std::numeric_limits<double>::quiet_NaN();
+        break;
+      case 9:
+        streak = uni(MAXLIN - 20, MAXLIN + 40);
+        break;
+      default:
+        y += 1;
+    }
+    if (!std::isnan(l.y_count)) l.y_count = y;
+    l.n_runs = static_cast<int16_t>(uni(0, 3) == 0 ? uni(0, kMaxRuns) : uni(1, 2));
+    int at = uni(0, 40);
+    for (int j = 0; j < l.n_runs; ++j) {
+      const int start = uni(0, 3) == 0 ? uni(0, 60) : at;  // mostly left to right, sometimes not
+      const int end = start + uni(-1, 12);
+      l.runs[j] = {static_cast<int16_t>(start), static_cast<int16_t>(end)};
+      at = end + uni(0, 4);
+    }
+  }
+  return lines;
+}
+
+TEST(AssignPieces, AgreesWithAPlainWalkOfTheQueueOnOddLineNumbers) {
+  AssignRun t;
+  RunContext& c = *t.ctx;
+  std::mt19937 rng(20261209);
+  std::vector<ModelPiece> model;
+  int emptied = 0;
+  double y = 5000;
+  for (int round = 0; round < 300; ++round) {
+    // Kept pieces stay in the queue from block to block, so that a block starts with a queue.
+    const std::vector<LineRecord> lines = odd_block(rng, y);
+    const int want_opened = model_assign(model, lines, &emptied);
+    const int opened =
+        assign_pieces(c, LineBlock{static_cast<int16_t>(lines.size()), lines.data()}, c.queues_a);
+    ASSERT_EQ(opened, want_opened) << "round " << round;
+    std::vector<Piece*> got = t.pieces();  // from the tail
+    std::reverse(got.begin(), got.end());
+    ASSERT_EQ(got.size(), model.size()) << "round " << round;
+    for (size_t k = 0; k < got.size(); ++k) {
+      const Piece& p = *got[k];
+      const ModelPiece& m = model[k];
+      ASSERT_EQ(std::tie(p.x_min, p.x_max, p.width, p.line_no, p.overflow),
+                std::tie(m.x_min, m.x_max, m.width, m.line_no, m.overflow))
+          << "round " << round << " piece " << k;
+      ASSERT_EQ(std::bit_cast<uint64_t>(p.first_line), std::bit_cast<uint64_t>(m.first_line));
+      ASSERT_EQ(std::bit_cast<uint64_t>(p.last_line), std::bit_cast<uint64_t>(m.last_line));
+      for (int r = 0; r < p.line_no; ++r) {
+        ASSERT_EQ(p.runs[r].start, m.runs[static_cast<size_t>(r)].start);
+        ASSERT_EQ(p.runs[r].end, m.runs[static_cast<size_t>(r)].end);
+      }
+    }
+  }
+  EXPECT_GT(emptied, 0);  // the pool ran full now and then
 }
 
 }  // namespace
