@@ -29,8 +29,8 @@ using testing::CrashFiles;
 using testing::read_file;
 using testing::ShortDir;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-constexpr int kStride = 7;  // the sanitizer build and Wine try every 7th failure point
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(_WIN32)
+constexpr int kStride = 7;  // the sanitizer builds and Wine try every 7th failure point
 #else
 constexpr int kStride = 1;
 #endif
