@@ -10,7 +10,6 @@ namespace quorda {
 
 // One measuring day, indexed by minute of the day (0 to 1441).
 inline constexpr int kMinutes = 1442;
-inline constexpr size_t kMinuteTableBytes = size_t{kMinutes} * 4;  // 5768, one 32-bit entry a minute
 
 // Raw file records: a 4-byte head (kind, payload length) and the payload.
 inline constexpr size_t kRecordHeadSize = 4;
@@ -35,17 +34,6 @@ inline constexpr int kMaxMainHeaders = 100;
 inline constexpr int MAXLIN = 600;
 inline constexpr int POOL_SIZE = 900;
 inline constexpr double MATCH_SPAN = 1200.0;
-
-// Header file ".hd": pos_pix, then oldlen, then the main header records.
-inline constexpr size_t kHdLastRecordLenOffset = kMinuteTableBytes;  // 5768
-inline constexpr size_t kHdHeadSize = kHdLastRecordLenOffset + 2;    // 5770
-
-// Index file ".abh": posa_bf, posb_bf, lastpix_y (low word), lastpix_y (high word).
-inline constexpr size_t kAbhMinutePosBOffset = kMinuteTableBytes;                            // 5768
-inline constexpr size_t kAbhLastSavedLineOffset = kAbhMinutePosBOffset + kMinuteTableBytes;  // 11536
-inline constexpr size_t kAbhLastSavedLineHighOffset = kAbhLastSavedLineOffset + 4;           // 11540
-inline constexpr size_t kAbhCreatedSize = kAbhLastSavedLineHighOffset;                       // 11540
-inline constexpr size_t kAbhSavedSize = kAbhLastSavedLineHighOffset + 4;                     // 11544
 
 // Particle records of the hydrometeor stream.
 inline constexpr size_t kPixHeadSize = 30;

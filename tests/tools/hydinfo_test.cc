@@ -16,6 +16,7 @@
 #include "base/constants.h"
 #include "format/hyd_walker.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "support/process.h"
 #include "support/test_context.h"
 
