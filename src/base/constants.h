@@ -1,6 +1,8 @@
-// Sizes, offsets and limits shared by more than one subsystem of the converter.
+// Sizes and limits shared by more than one subsystem of the converter.
 //
-// Constants that only one routine uses live beside that routine.
+// Constants that only one routine uses live beside that routine; the byte layouts of the output
+// files (main header record, the heads of the header and index files, minute tables) live in the
+// format floor beside their coders.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +27,7 @@ enum class Camera { kA = 1, kB = 2 };
 inline constexpr int kMaxRuns = 6;
 inline constexpr int kLineBufLines = 2000;
 
-// Raw main header payload and the main header record of the output files.
-inline constexpr size_t kRawMainHeaderSize = 56;
-inline constexpr size_t kMainHeaderSize = 74;
+// Main headers a run lists at most.
 inline constexpr int kMaxMainHeaders = 100;
 
 // Pieces and their pool.
@@ -40,7 +40,6 @@ inline constexpr size_t kPixHeadSize = 30;
 inline constexpr int kMaxOutlineValues = 4 * MAXLIN;  // 2400
 inline constexpr int kMaxOutlineWords = 1500;
 inline constexpr int kMaxRecordLength = 2048;  // a record of this length or more is refused
-inline constexpr int16_t kMainHeaderIndic = -74;
 
 // Output writer buffer.
 inline constexpr size_t kPixBufSize = 200000;

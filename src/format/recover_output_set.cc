@@ -8,6 +8,7 @@
 #include "base/constants.h"
 #include "format/check_output_set.h"
 #include "format/hyd_walker.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
 

@@ -17,6 +17,7 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
 #include "format/recover_output_set.h"

@@ -13,6 +13,7 @@
 #include "base/diagnostics.h"
 #include "base/run_end.h"
 #include "base/trace.h"
+#include "format/main_header.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
 
@@ -62,9 +63,9 @@ MainHeader build_record(const RawinRun& ctx, const RawMainHeader& hp) {
   rec.gate1 = hp.gate1;
   rec.gate2 = hp.gate2;
   rec.hd_w4 = hp.hd_w4;
-  rec.hd_mark = -7001;
-  rec.hd_kind = 2;
-  rec.hd_zero = 0;
+  rec.hd_mark = kMainHeaderMark;
+  rec.hd_kind = kMainHeaderKind;
+  rec.hd_zero = kMainHeaderReserved;
   rec.ratio_pct = ratio_pct(hp.ratio_num, hp.ratio_den);
   if (s.overwrite == 1) {
     rec.xscale0_1 = s.xscal_a;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/main_header.h"
 #include "format/output_set_heads.h"
 #include "support/full_files.h"
 #include "support/test_context.h"
