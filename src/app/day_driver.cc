@@ -54,7 +54,8 @@ bool output_failed(const RunContext& ctx) {
 
 // What the progress summary shows, as the driver has it now.
 ProgressFigures progress_figures(const RunContext& ctx) {
-  return {ctx.out.pix_nam, ctx.out.pix_end, ctx.raw.mp_nam, ctx.drv.rawend, ctx.drv.pos_a, ctx.drv.pos_b};
+  return {ctx.out.pix_nam, ctx.out.pix_end, ctx.raw.raw_file_path,
+          ctx.drv.rawend,  ctx.drv.pos_a,   ctx.drv.pos_b};
 }
 
 // One progress tick; a cancelled run ends here.
@@ -111,20 +112,20 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
             d.last_b, d.prev_a, d.last_a);
   }
   hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
-  hprintf(ctx.diag, "cmpr_n=%d \n", rec.cmpr_n);
+  hprintf(ctx.diag, "cmpr_n=%d \n", rec.payload_len);
 }
 
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
 // that the records written before the header stay before it. The next timed save commits both.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
   ctx.hyd_writer.save(SaveKind::kAppend);
-  take_main_header(ctx, rec.payload, rec.cmpr_n);
+  take_main_header(ctx, rec.payload, rec.payload_len);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes.
 void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
-  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.cmpr_n, &n_lin) || n_lin <= 0) return;
+  if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.payload_len, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
@@ -151,7 +152,7 @@ Took take_record(RunContext& ctx, CameraCursor& cam) {
   }
   trace_block_head(ctx, cam.camera, rec);
   cam.prev = cam.pos;
-  cam.pos += rec.cmpr_n + static_cast<int32_t>(kRecordHeadSize);
+  cam.pos += rec.payload_len + static_cast<int32_t>(kRecordHeadSize);
   if (rec.kind == kKindMainHeader) {
     take_main_header(ctx, rec);
   } else if (rec.kind == cam.lines_kind) {
@@ -180,7 +181,7 @@ void first_pass(RunContext& ctx) {
   label_queues(ctx);
   start_day(ctx);
   tick(ctx);
-  hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.mp_nam);
+  hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.raw_file_path);
   open_output_set(ctx);
 }
 

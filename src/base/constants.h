@@ -27,7 +27,7 @@ inline constexpr int kMaxRuns = 6;
 inline constexpr int kLineBufLines = 2000;
 
 // Raw main header payload and the main header record of the output files.
-inline constexpr size_t kHdParSize = 56;
+inline constexpr size_t kRawMainHeaderSize = 56;
 inline constexpr size_t kMainHeaderSize = 74;
 inline constexpr int kMaxMainHeaders = 100;
 
@@ -37,15 +37,15 @@ inline constexpr int POOL_SIZE = 900;
 inline constexpr double MATCH_SPAN = 1200.0;
 
 // Header file ".hd": pos_pix, then oldlen, then the main header records.
-inline constexpr size_t kHdOldlenOffset = kMinuteTableBytes;  // 5768
-inline constexpr size_t kHdHeadSize = kHdOldlenOffset + 2;    // 5770
+inline constexpr size_t kHdLastRecordLenOffset = kMinuteTableBytes;  // 5768
+inline constexpr size_t kHdHeadSize = kHdLastRecordLenOffset + 2;    // 5770
 
 // Index file ".abh": posa_bf, posb_bf, lastpix_y (low word), lastpix_y (high word).
-inline constexpr size_t kAbhPosbOffset = kMinuteTableBytes;                      // 5768
-inline constexpr size_t kAbhLastpixOffset = kAbhPosbOffset + kMinuteTableBytes;  // 11536
-inline constexpr size_t kAbhLastpixHighOffset = kAbhLastpixOffset + 4;           // 11540
-inline constexpr size_t kAbhCreatedSize = kAbhLastpixHighOffset;                 // 11540
-inline constexpr size_t kAbhSavedSize = kAbhLastpixHighOffset + 4;               // 11544
+inline constexpr size_t kAbhMinutePosBOffset = kMinuteTableBytes;                            // 5768
+inline constexpr size_t kAbhLastSavedLineOffset = kAbhMinutePosBOffset + kMinuteTableBytes;  // 11536
+inline constexpr size_t kAbhLastSavedLineHighOffset = kAbhLastSavedLineOffset + 4;           // 11540
+inline constexpr size_t kAbhCreatedSize = kAbhLastSavedLineHighOffset;                       // 11540
+inline constexpr size_t kAbhSavedSize = kAbhLastSavedLineHighOffset + 4;                     // 11544
 
 // Particle records of the hydrometeor stream.
 inline constexpr size_t kPixHeadSize = 30;

@@ -16,7 +16,8 @@ std::string num(int64_t v) {
   return std::to_string(v);
 }
 
-// posa_bf / posb_bf: the entries that are set (not 0) must not decrease with the minute.
+// The raw-file minute tables of cameras A and B: the entries that are set (not 0) must not decrease with the
+// minute.
 void check_raw_index(std::span<const uint8_t> table, const char* name, std::vector<std::string>& faults) {
   int32_t last = 0;
   int last_i = -1;
@@ -40,24 +41,24 @@ void check_abh(const HydWalk& walk, std::span<const uint8_t> abh, std::vector<st
     if (abh.size() < kAbhCreatedSize) return;
   }
   check_raw_index(abh.subspan(0, kMinuteTableBytes), "posa_bf", faults);
-  check_raw_index(abh.subspan(kAbhPosbOffset, kMinuteTableBytes), "posb_bf", faults);
+  check_raw_index(abh.subspan(kAbhMinutePosBOffset, kMinuteTableBytes), "posb_bf", faults);
   if (!walk.ok()) return;
   const HydEntry* last = nullptr;
   for (const HydEntry& e : walk.records)
     if (!e.header) last = &e;
-  const uint64_t lastpix_y = read_lastpix_y(abh);
+  const uint64_t last_saved_line = read_last_saved_line(abh);
   // The writer stores the truncated t1 of the last particle it saved, 0 before the first (and for
-  // a t1 that is not above 0). A t1 of 2^64 or more has no truncation that lastpix_y could hold.
-  constexpr double kBeyondLastpix = 18446744073709551616.0;  // 2^64
+  // a t1 that is not above 0). A t1 of 2^64 or more has no truncation that the last saved line could hold.
+  constexpr double kBeyondLastSavedLine = 18446744073709551616.0;  // 2^64
   const double t1 = last != nullptr ? last->t1 : 0.0;
-  const bool matches = !(t1 > 0.0)            ? lastpix_y == 0
-                       : t1 >= kBeyondLastpix ? false
-                                              : lastpix_y == static_cast<uint64_t>(t1);
+  const bool matches = !(t1 > 0.0)                  ? last_saved_line == 0
+                       : t1 >= kBeyondLastSavedLine ? false
+                                                    : last_saved_line == static_cast<uint64_t>(t1);
   if (!matches) {
     std::string what = last == nullptr ? "the stream holds no particle record"
                                        : "the last particle record (at " + num(last->offset) + ") has t1 " +
                                              std::to_string(last->t1);
-    faults.push_back(".abh: lastpix_y " + std::to_string(lastpix_y) + ", " + what);
+    faults.push_back(".abh: lastpix_y " + std::to_string(last_saved_line) + ", " + what);
   }
 }
 
@@ -101,20 +102,20 @@ void check_hd(const HydWalk& walk, const OutputSetBytes& set, std::vector<std::s
   const std::string pos_fault = check_pos_pix(walk, pos_pix, first_fr);
   if (!pos_fault.empty()) faults.push_back(".hd: " + pos_fault);
 
-  const int16_t oldlen = get_i16(hd.data() + kHdOldlenOffset);
+  const int16_t last_record_len = get_i16(hd.data() + kHdLastRecordLenOffset);
   const int32_t last_len = walk.records.empty() ? 0 : walk.records.back().length;
-  if (oldlen != last_len)
-    faults.push_back(".hd: oldlen " + num(oldlen) + ", the last record of the .hyd file is " + num(last_len) +
-                     " bytes");
+  if (last_record_len != last_len)
+    faults.push_back(".hd: oldlen " + num(last_record_len) + ", the last record of the .hyd file is " +
+                     num(last_len) + " bytes");
 }
 
 }  // namespace
 
-uint64_t read_lastpix_y(std::span<const uint8_t> abh) {
+uint64_t read_last_saved_line(std::span<const uint8_t> abh) {
   if (abh.size() < kAbhCreatedSize) return 0;
-  uint64_t v = get_u32(abh.data() + kAbhLastpixOffset);
+  uint64_t v = get_u32(abh.data() + kAbhLastSavedLineOffset);
   if (abh.size() >= kAbhSavedSize)
-    v |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastpixHighOffset)) << 32;
+    v |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastSavedLineHighOffset)) << 32;
   return v;
 }
 

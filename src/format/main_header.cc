@@ -7,43 +7,43 @@
 
 namespace quorda {
 
-HdPar decode_hd_par(const uint8_t* p) {
-  HdPar h;
-  h.hd_w4 = get_i16(p + hdpar::kHdW4);
-  h.line_fr = get_f64(p + hdpar::kLineFr);
-  h.centre_pix = get_i16(p + hdpar::kCentrePix);
-  h.gate1 = get_i16(p + hdpar::kGate1);
-  h.gate2 = get_i16(p + hdpar::kGate2);
-  h.hbl = get_f32(p + hdpar::kHbl);
-  h.hbr = get_f32(p + hdpar::kHbr);
-  h.hfr = get_f32(p + hdpar::kHfr);
-  h.xscale0_1 = get_f32(p + hdpar::kXscale01);
-  h.xscale0_2 = get_f32(p + hdpar::kXscale02);
-  h.l0_1 = get_f32(p + hdpar::kL01);
-  h.l0_2 = get_f32(p + hdpar::kL02);
-  h.ratio_den = get_i16(p + hdpar::kRatioDen);
-  h.ratio_num = get_i16(p + hdpar::kRatioNum);
-  h.valid_since = get_u32(p + hdpar::kValidSince);
+RawMainHeader decode_raw_main_header(const uint8_t* p) {
+  RawMainHeader h;
+  h.hd_w4 = get_i16(p + raw_mh::kHdW4);
+  h.line_fr = get_f64(p + raw_mh::kLineFr);
+  h.centre_pix = get_i16(p + raw_mh::kCentrePix);
+  h.gate1 = get_i16(p + raw_mh::kGate1);
+  h.gate2 = get_i16(p + raw_mh::kGate2);
+  h.hbl = get_f32(p + raw_mh::kHbl);
+  h.hbr = get_f32(p + raw_mh::kHbr);
+  h.hfr = get_f32(p + raw_mh::kHfr);
+  h.xscale0_1 = get_f32(p + raw_mh::kXscale01);
+  h.xscale0_2 = get_f32(p + raw_mh::kXscale02);
+  h.l0_1 = get_f32(p + raw_mh::kL01);
+  h.l0_2 = get_f32(p + raw_mh::kL02);
+  h.ratio_den = get_i16(p + raw_mh::kRatioDen);
+  h.ratio_num = get_i16(p + raw_mh::kRatioNum);
+  h.valid_since = get_u32(p + raw_mh::kValidSince);
   return h;
 }
 
-void encode_hd_par(const HdPar& h, uint8_t* p) {
-  std::memset(p, 0, kHdParSize);
-  put_i16(p + hdpar::kHdW4, h.hd_w4);
-  put_f64(p + hdpar::kLineFr, h.line_fr);
-  put_i16(p + hdpar::kCentrePix, h.centre_pix);
-  put_i16(p + hdpar::kGate1, h.gate1);
-  put_i16(p + hdpar::kGate2, h.gate2);
-  put_f32(p + hdpar::kHbl, h.hbl);
-  put_f32(p + hdpar::kHbr, h.hbr);
-  put_f32(p + hdpar::kHfr, h.hfr);
-  put_f32(p + hdpar::kXscale01, h.xscale0_1);
-  put_f32(p + hdpar::kXscale02, h.xscale0_2);
-  put_f32(p + hdpar::kL01, h.l0_1);
-  put_f32(p + hdpar::kL02, h.l0_2);
-  put_i16(p + hdpar::kRatioDen, h.ratio_den);
-  put_i16(p + hdpar::kRatioNum, h.ratio_num);
-  put_u32(p + hdpar::kValidSince, h.valid_since);
+void encode_raw_main_header(const RawMainHeader& h, uint8_t* p) {
+  std::memset(p, 0, kRawMainHeaderSize);
+  put_i16(p + raw_mh::kHdW4, h.hd_w4);
+  put_f64(p + raw_mh::kLineFr, h.line_fr);
+  put_i16(p + raw_mh::kCentrePix, h.centre_pix);
+  put_i16(p + raw_mh::kGate1, h.gate1);
+  put_i16(p + raw_mh::kGate2, h.gate2);
+  put_f32(p + raw_mh::kHbl, h.hbl);
+  put_f32(p + raw_mh::kHbr, h.hbr);
+  put_f32(p + raw_mh::kHfr, h.hfr);
+  put_f32(p + raw_mh::kXscale01, h.xscale0_1);
+  put_f32(p + raw_mh::kXscale02, h.xscale0_2);
+  put_f32(p + raw_mh::kL01, h.l0_1);
+  put_f32(p + raw_mh::kL02, h.l0_2);
+  put_i16(p + raw_mh::kRatioDen, h.ratio_den);
+  put_i16(p + raw_mh::kRatioNum, h.ratio_num);
+  put_u32(p + raw_mh::kValidSince, h.valid_since);
 }
 
 void encode_main_header(const MainHeader& h, uint8_t* p) {

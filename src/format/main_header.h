@@ -9,7 +9,7 @@
 namespace quorda {
 
 // The first 56 bytes of a raw kind-3 record. Only the fields the converter uses are kept.
-struct HdPar {
+struct RawMainHeader {
   int16_t hd_w4 = 0;
   double line_fr = 0;
   int16_t centre_pix = 0;
@@ -24,7 +24,7 @@ struct HdPar {
   uint32_t valid_since = 0;  // main time: calendar seconds from which the header is in force
 };
 
-namespace hdpar {
+namespace raw_mh {
 inline constexpr size_t kHdW4 = 4;
 inline constexpr size_t kLineFr = 6;
 inline constexpr size_t kCentrePix = 14;
@@ -40,12 +40,12 @@ inline constexpr size_t kL02 = 44;
 inline constexpr size_t kRatioDen = 48;
 inline constexpr size_t kRatioNum = 50;
 inline constexpr size_t kValidSince = 52;
-}  // namespace hdpar
+}  // namespace raw_mh
 
-// REQUIRES: p holds kHdParSize bytes.
-HdPar decode_hd_par(const uint8_t* p);
-// REQUIRES: p has room for kHdParSize bytes. Unused bytes are written as zero.
-void encode_hd_par(const HdPar& h, uint8_t* p);
+// REQUIRES: p holds kRawMainHeaderSize bytes.
+RawMainHeader decode_raw_main_header(const uint8_t* p);
+// REQUIRES: p has room for kRawMainHeaderSize bytes. Unused bytes are written as zero.
+void encode_raw_main_header(const RawMainHeader& h, uint8_t* p);
 
 // The 74-byte main header record.
 struct MainHeader {

@@ -18,14 +18,14 @@ std::string num(int64_t v) {
   return std::to_string(v);
 }
 
-// Whether a particle's line number lies at or before the saved lastpix_y, as the writer truncated
+// Whether a particle's line number lies at or before the last saved line, as the writer truncated
 // it. A t1 that is not a number lies beyond every save.
-bool saved_line(double t1, uint64_t lastpix_y) {
-  return std::trunc(t1) <= static_cast<double>(lastpix_y);
+bool saved_line(double t1, uint64_t last_saved_line) {
+  return std::trunc(t1) <= static_cast<double>(last_saved_line);
 }
 
-bool carries_line(double t1, uint64_t lastpix_y) {
-  return std::trunc(t1) == static_cast<double>(lastpix_y);
+bool carries_line(double t1, uint64_t last_saved_line) {
+  return std::trunc(t1) == static_cast<double>(last_saved_line);
 }
 
 RecoveryPlan damaged(std::string fault) {
@@ -39,7 +39,7 @@ RecoveryPlan damaged(std::string fault) {
 std::string check_raw_positions(std::span<const uint8_t> abh, int64_t raw_size) {
   for (int t = 0; t < 2; ++t) {
     const char* name = t == 0 ? "posa_bf" : "posb_bf";
-    const uint8_t* table = abh.data() + (t == 0 ? 0 : kAbhPosbOffset);
+    const uint8_t* table = abh.data() + (t == 0 ? 0 : kAbhMinutePosBOffset);
     for (int i = 0; i < kMinutes; ++i) {
       const int32_t v = get_minute_entry(table, i);
       if (v < 0 || v > raw_size)
@@ -69,11 +69,11 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   RecoveryPlan p;
   p.new_hd = !hd_whole;
   p.new_abh = !abh_whole;
-  uint64_t lastpix_y = 0;
+  uint64_t last_saved_line = 0;
   if (abh_whole) {
     const std::string pos_fault = check_raw_positions(set.abh, set.raw_size);
     if (!pos_fault.empty()) return damaged(pos_fault);
-    lastpix_y = read_lastpix_y(set.abh);
+    last_saved_line = read_last_saved_line(set.abh);
   }
 
   // The header file's main header records, whole ones only.
@@ -81,20 +81,20 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
       hd_whole ? set.hd.subspan(kHdHeadSize) : std::span<const uint8_t>();
   const size_t n_hd = hd_recs.size() / kMainHeaderSize;
 
-  // The first particle record that carries lastpix_y: the saved stream reaches at least to it.
-  // Before the first save of particles (lastpix_y 0) nothing is required.
+  // The first particle record that carries the last saved line: the saved stream reaches at least to it.
+  // Before the first save of particles (last saved line 0) nothing is required.
   size_t carrier = 0;
-  if (lastpix_y > 0) {
+  if (last_saved_line > 0) {
     carrier = walk.records.size();
     for (size_t k = 0; k < walk.records.size(); ++k) {
       const HydEntry& e = walk.records[k];
-      if (!e.header && carries_line(e.t1, lastpix_y)) {
+      if (!e.header && carries_line(e.t1, last_saved_line)) {
         carrier = k;
         break;
       }
     }
     if (carrier == walk.records.size())
-      return damaged(".abh: lastpix_y " + std::to_string(lastpix_y) +
+      return damaged(".abh: lastpix_y " + std::to_string(last_saved_line) +
                      ", no particle record of the .hyd file carries that line" +
                      (walk.ok() ? std::string() : " (the .hyd file is readable up to " + walk.error + ")"));
   }
@@ -115,10 +115,11 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
         break;
       }
       ++n_headers;
-    } else if (!saved_line(e.t1, lastpix_y)) {
+    } else if (!saved_line(e.t1, last_saved_line)) {
       if (kept < carrier)
         return damaged(".hyd: the particle record at " + num(e.offset) + " lies beyond lastpix_y " +
-                       std::to_string(lastpix_y) + " of the .abh file but before the record that carries it");
+                       std::to_string(last_saved_line) +
+                       " of the .abh file but before the record that carries it");
       break;
     }
   }
@@ -137,7 +138,8 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   p.hd_cut_records = hd_whole ? static_cast<int>(n_hd - n_headers) : 0;
   p.hd_torn_tail = hd_whole && hd_recs.size() % kMainHeaderSize != 0;
 
-  // The head: pos_pix entries of records that are cut are cleared; oldlen is the last kept length.
+  // The head: pos_pix entries of records that are cut are cleared; the last record length is the last kept
+  // one.
   std::vector<int32_t> pos_pix(kMinutes, -1);
   pos_pix[0] = 0;
   if (hd_whole) pos_pix = read_pos_pix(set.hd);
@@ -156,8 +158,9 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   if (!pos_fault.empty()) return damaged(".hd: " + pos_fault);
   p.hd_head.resize(kHdHeadSize);
   encode_minute_table(std::span<const int32_t, kMinutes>(pos_pix.data(), kMinutes), p.hd_head.data());
-  const int16_t oldlen = kept == 0 ? int16_t{0} : static_cast<int16_t>(kept_walk.records.back().length);
-  put_i16(p.hd_head.data() + kHdOldlenOffset, oldlen);
+  const int16_t last_record_len =
+      kept == 0 ? int16_t{0} : static_cast<int16_t>(kept_walk.records.back().length);
+  put_i16(p.hd_head.data() + kHdLastRecordLenOffset, last_record_len);
   p.hd_head_changed = !hd_whole || std::memcmp(p.hd_head.data(), set.hd.data(), kHdHeadSize) != 0;
 
   for (const HydEntry& e : kept_walk.records) {

@@ -2,17 +2,17 @@
 // (".hyd") and of the header file (".hd") so that the set is back at its last save.
 //
 // A save appends the writer's buffer to the stream, then writes the header file's head, then the
-// index file's head (".abh"): the index file's head is the commit record. Its lastpix_y is the
+// index file's head (".abh"): the index file's head is the commit record. Its last saved line is the
 // truncated line number t1 of the last particle record saved, and the particle records of the
 // stream rise in t1, so the saved part of the stream is every record up to the first particle
-// record whose truncated t1 lies beyond lastpix_y. Main header records reach the header file before
+// record whose truncated t1 lies beyond the last saved line. Main header records reach the header file before
 // the stream; one that reached the stream but not the header file is cut from the stream, one that
 // reached the header file but not the stream is cut from the header file (the run meets it again in
 // the raw file). The header file's head is made to agree with what is kept: pos_pix entries at or
-// beyond the kept end are cleared, oldlen is the length of the last kept record.
+// beyond the kept end are cleared, the last record length is that of the last kept record.
 //
 // A set that cannot be brought back this way is reported, not changed: heads that contradict the
-// stream (a lastpix_y that no saved record carries, a pos_pix entry that is not a kept particle
+// stream (a last saved line that no saved record carries, a pos_pix entry that is not a kept particle
 // record), an index file whose positions lie beyond the raw file, a stream without its header file
 // or, holding particle records, without its index file.
 //
@@ -57,7 +57,7 @@ struct RecoveryPlan {
   int64_t hd_keep = 0;           // bytes of the header file to keep: the head and the kept records
   int hd_cut_records = 0;        // main header records cut from the header file
   bool hd_torn_tail = false;     // and the bytes of a record cut short
-  std::vector<uint8_t> hd_head;  // the header file's head (pos_pix, oldlen) as it must be
+  std::vector<uint8_t> hd_head;  // the header file's head (pos_pix, last record length) as it must be
   bool hd_head_changed = false;  // differs from the head the file holds
 
   // The stream's last kept particle record: the resumed run drops the particles it makes again,

@@ -49,7 +49,7 @@ HydWriter::HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measu
 void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   uint8_t head[kPixHeadSize];
   uint16_t outline[kMaxOutlineWords];
-  if (!pack_particle(measure_, drop_a, drop_b, stream_.oldlen, outline, head)) return;
+  if (!pack_particle(measure_, drop_a, drop_b, stream_.last_record_len, outline, head)) return;
   const int len = get_u16(head + pixhead::kLenBits) & kLenMask;
   if (len < static_cast<int>(kPixHeadSize)) return;
   const double t1 = get_f64(head + pixhead::kT1);
@@ -64,7 +64,7 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   std::memcpy(dst, head, kPixHeadSize);
   const int words = (len - static_cast<int>(kPixHeadSize)) / 2;
   for (int i = 0; i < words; ++i) put_u16(dst + kPixHeadSize + sizeof(uint16_t) * i, outline[i]);
-  stream_.oldlen = static_cast<int16_t>(len);
+  stream_.last_record_len = static_cast<int16_t>(len);
   last_t1_ = t1;
   enter_minute(t1);
   used_ += len;
@@ -81,8 +81,8 @@ void HydWriter::save_final() {
 void HydWriter::commit_heads(bool final_save) {
   Writer& w = stream_;
   // The heads count what the file holds: particles still in the buffer move neither the resume
-  // point nor oldlen, and their pos_pix entries (at or beyond the file's end) are left out.
-  if (file_last_t1_ > 0.0) w.lastpix_y = static_cast<uint64_t>(file_last_t1_);
+  // point nor the last record length, and their pos_pix entries (at or beyond the file's end) are left out.
+  if (file_last_t1_ > 0.0) w.last_saved_line = static_cast<uint64_t>(file_last_t1_);
   // The stream's bytes reach the disk before a head that counts them.
   if (w.hyd_unsynced) {
     if (!out_.pix_stream.sync()) fatal_tag(diag_, kTagHydSyncFailed);
@@ -93,17 +93,18 @@ void HydWriter::commit_heads(bool final_save) {
     const int32_t v = w.pos_pix[i];
     put_minute_entry(hd_head, i, v >= out_.pix_end && !(i == 0 && v == 0) ? kNoRecord : v);
   }
-  put_i16(hd_head + kHdOldlenOffset, w.file_oldlen);
+  put_i16(hd_head + kHdLastRecordLenOffset, w.file_last_record_len);
   if (!out_.hd_stream.write_at(0, hd_head, sizeof hd_head)) fatal_tag(diag_, kTagHdHeadFailed);
   hprintf(diag_, "hd_nam=%s\n", out_.hd_nam);
   // The header file's head reaches the disk before the commit record.
   if (!out_.hd_stream.sync()) fatal_tag(diag_, kTagHdSyncFailed);
 
-  // The commit record: posa_bf, posb_bf and the 64-bit lastpix_y (low word, then high word).
+  // The commit record: the raw-file minute tables of cameras A and B and the 64-bit last saved
+  // line (low word, then high word).
   uint8_t abh_head[kAbhSavedSize];
-  encode_minute_table(minutes_.posa_bf, abh_head);
-  encode_minute_table(minutes_.posb_bf, abh_head + kAbhPosbOffset);
-  put_u64(abh_head + kAbhLastpixOffset, w.lastpix_y);
+  encode_minute_table(minutes_.minute_pos_a, abh_head);
+  encode_minute_table(minutes_.minute_pos_b, abh_head + kAbhMinutePosBOffset);
+  put_u64(abh_head + kAbhLastSavedLineOffset, w.last_saved_line);
   if (!out_.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(diag_, kTagAbhHeadFailed);
   if (final_save && !out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
 }
@@ -136,7 +137,7 @@ void HydWriter::save_now(int64_t now, bool commit, bool heads_always) {
 
 // Appends the buffer to the hydrometeor file at its end, with one write.
 void HydWriter::append_buffer() {
-  hprintf(diag_, "lastpix_y=%lf now writing %ld ", static_cast<double>(stream_.lastpix_y), used_);
+  hprintf(diag_, "lastpix_y=%lf now writing %ld ", static_cast<double>(stream_.last_saved_line), used_);
   if (static_cast<int64_t>(out_.pix_end) + used_ > INT32_MAX) {
     errno = EFBIG;
     fatal_tag(diag_, kTagStreamTooLong);
@@ -145,7 +146,7 @@ void HydWriter::append_buffer() {
     fatal_tag(diag_, kTagAppendFailed);
   out_.pix_end += used_;
   stream_.hyd_unsynced = true;
-  stream_.file_oldlen = stream_.oldlen;
+  stream_.file_last_record_len = stream_.last_record_len;
   file_last_t1_ = last_t1_;
 }
 

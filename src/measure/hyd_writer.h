@@ -3,9 +3,9 @@
 // Each matched pair becomes a particle record (pack_particle) in the writer's 200000-byte buffer;
 // particles at or before the resume point restored by open_output_set are dropped. The records
 // reach the files only through a save, which appends the buffer to the hydrometeor file and
-// rewrites the heads of the header file (pos_pix, oldlen) and of the index file (posa_bf, posb_bf,
-// lastpix_y). A pair saves first when the buffer would fill, or when the last save lies more than
-// kSaveIntervalSeconds back or a main header asked for a commit.
+// rewrites the heads of the header file (pos_pix, last record length) and of the index file (the
+// raw-file minute tables of both cameras, the last saved line). A pair saves first when the buffer would
+// fill, or when the last save lies more than kSaveIntervalSeconds back or a main header asked for a commit.
 //
 // The writer owns its buffer and the clock of its saves. It writes through the output set's files
 // and shares the stream's framing (back link, unsynced bytes, per-minute index, resume point) with
@@ -54,9 +54,9 @@ class HydWriter : public PairSink {
   void save_final();
 
   // Commits the heads for what the hydrometeor file holds (the buffer not counted): syncs what was
-  // appended to it, writes the header file's head (pos_pix, oldlen) and syncs it, then writes the
-  // index file's head (posa_bf, posb_bf, lastpix_y), the commit record, each with one write.
-  // `final_save` syncs the index file too. A failure ends the run with its tag.
+  // appended to it, writes the header file's head (pos_pix, last record length) and syncs it, then
+  // writes the index file's head (both raw-file minute tables, the last saved line), the commit record, each
+  // with one write. `final_save` syncs the index file too. A failure ends the run with its tag.
   void commit_heads(bool final_save);
 
   // The records buffered since the last save, and the t1 of the last one.

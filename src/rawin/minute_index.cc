@@ -1,6 +1,6 @@
 // The per-camera minute index of the raw file and the rising-line-number check.
 //
-// posa_bf / posb_bf map each minute of the day to the raw-file position of the block in which that
+// minute_pos_a / minute_pos_b map each minute of the day to the raw-file position of the block in which that
 // camera first reached the minute; a later run resumes from these entries. Entries once set (in
 // this run or loaded from the index file) are never replaced. Single-threaded.
 #include "rawin/minute_index.h"
@@ -27,7 +27,7 @@ void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
   if (block.n_lin <= 0 || block.lines == nullptr) return;
   MinuteIndex& mi = ctx.minutes;
   const bool cam_a = camera == Camera::kA;
-  int32_t* pos_bf = cam_a ? mi.posa_bf : mi.posb_bf;
+  int32_t* minute_pos = cam_a ? mi.minute_pos_a : mi.minute_pos_b;
   int16_t& minut = cam_a ? mi.minut_a : mi.minut_b;
   double& old = cam_a ? mi.old_a : mi.old_b;
   const int32_t prev = cam_a ? ctx.drv.prev_a : ctx.drv.prev_b;
@@ -35,11 +35,11 @@ void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
   int minute = minute_of_line(block.lines[0].y_count, ctx.hdr.line_fr);
   if (minute > minut) {
     for (int m = minut + 1; m <= minute; ++m) {
-      if (pos_bf[m] == 0) pos_bf[m] = prev;
+      if (minute_pos[m] == 0) minute_pos[m] = prev;
     }
     minut = static_cast<int16_t>(minute);
-    hprintf(ctx.diag, cam_a ? "posa_bf[%d]=%ld \n" : "posb_bf[%d]=%ld \n", minute, pos_bf[minute]);
-    hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.writer.lastpix_y);
+    hprintf(ctx.diag, cam_a ? "posa_bf[%d]=%ld \n" : "posb_bf[%d]=%ld \n", minute, minute_pos[minute]);
+    hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.writer.last_saved_line);
     hprintf(ctx.diag, "minut_a=%d prev_a=%ld pos_a=%ld \n", mi.minut_a, ctx.drv.prev_a, ctx.drv.pos_a);
     hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.minut_b, ctx.drv.prev_b, ctx.drv.pos_b);
   }

@@ -1,4 +1,4 @@
-// Per-camera minute index of the raw file (posa_bf, posb_bf) and the check that a camera's line
+// Per-camera minute index of the raw file (minute_pos_a, minute_pos_b) and the check that a camera's line
 // numbers rise.
 #pragma once
 

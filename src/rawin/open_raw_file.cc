@@ -56,7 +56,7 @@ void open_raw_file(const RawinRun& ctx) {
     fatal_tag(ctx.diag, kCannotOpenTag);
   }
   // The path is kept whole, however long: the output set splits it into its parts.
-  raw.mp_nam = ctx.filespec;
+  raw.raw_file_path = ctx.filespec;
   raw.raw_day_at_open = raw.raw_day;
 }
 
@@ -68,7 +68,7 @@ bool update_raw_end(const RawinRun& ctx, const char* fail_tag) {
     return false;
   }
   if (clamped && !ctx.raw.size_clamp_reported) {
-    errf(ctx.diag, kRawFileClamped, ctx.raw.mp_nam.c_str(), INT32_MAX, INT32_MAX);
+    errf(ctx.diag, kRawFileClamped, ctx.raw.raw_file_path.c_str(), INT32_MAX, INT32_MAX);
     ctx.raw.size_clamp_reported = true;
   }
   ctx.drv.rawend = end;

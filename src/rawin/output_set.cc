@@ -7,7 +7,7 @@
 // set that cannot be brought back is left untouched and ends the run. Then open_output_set creates missing
 // files with their initial heads, restores the saved state and sets both raw-file cursors to the
 // resume point. The header file is read back before the index file is evaluated: its last main
-// header record gives the line frequency needed to turn the saved lastpix_y into a minute of the
+// header record gives the line frequency needed to turn the last saved line into a minute of the
 // day. Single-threaded.
 #include "rawin/output_set.h"
 
@@ -56,9 +56,9 @@ constexpr char kHeaderListTooEarly[] = " pixfil: header list ... where from ??? 
 
 // The entry a cursor restarts from: walk back from `minute` past every minute that shares its
 // block, then one minute further (never below entry 0).
-int resume_entry(const int32_t* pos_bf, int minute) {
+int resume_entry(const int32_t* minute_pos, int minute) {
   int i = minute;
-  while (i > 1 && pos_bf[i] == pos_bf[i - 1]) --i;
+  while (i > 1 && minute_pos[i] == minute_pos[i - 1]) --i;
   i = i - 1;
   return i > 0 ? i : 0;
 }
@@ -126,13 +126,14 @@ void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   out.pix_end = static_cast<int32_t>(end);
 }
 
-// Restores pos_pix, oldlen and the main header records from the kept bytes of the header file.
+// Restores pos_pix, the last record length and the main header records from the kept bytes of the header
+// file.
 void read_back_hd(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& hd) {
   Writer& w = ctx.writer;
   HeaderBook& hb = ctx.hdr;
   decode_minute_table(p.hd_head.data(), w.pos_pix);
-  w.oldlen = get_i16(p.hd_head.data() + kHdOldlenOffset);
-  w.file_oldlen = w.oldlen;
+  w.last_record_len = get_i16(p.hd_head.data() + kHdLastRecordLenOffset);
+  w.file_last_record_len = w.last_record_len;
   // Entry 1441 is not examined.
   for (int i = 0; i <= kMinutes - 2; ++i) {
     if (w.pos_pix[i] != -1) w.pix_minute = static_cast<int16_t>(i);
@@ -174,32 +175,32 @@ void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   }
 }
 
-// Reads the saved minute indexes and lastpix_y of an existing index file and sets the cursors.
+// Reads the saved minute indexes and last saved line of an existing index file and sets the cursors.
 void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
-  decode_minute_table(abh.data(), mi.posa_bf);
-  decode_minute_table(abh.data() + kAbhPosbOffset, mi.posb_bf);
-  uint64_t lastpix = get_u32(abh.data() + kAbhLastpixOffset);
+  decode_minute_table(abh.data(), mi.minute_pos_a);
+  decode_minute_table(abh.data() + kAbhMinutePosBOffset, mi.minute_pos_b);
+  uint64_t last_saved_line = get_u32(abh.data() + kAbhLastSavedLineOffset);
   // A saved file also holds the high word; one written at creation ends before it.
   if (abh.size() >= kAbhSavedSize)
-    lastpix |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastpixHighOffset)) << 32;
-  w.lastpix_y = lastpix;
+    last_saved_line |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastSavedLineHighOffset)) << 32;
+  w.last_saved_line = last_saved_line;
 
   // Without a known line frequency the resume minute cannot be formed: both cursors restart at
   // entry 0. A minute beyond the table (a damaged file) starts the walk at its last entry.
   int minute = 0;
   const double line_fr = ctx.hdr.line_fr;
   if (line_fr > 0.0) {
-    const int m = minute_of_line(static_cast<double>(lastpix), line_fr);
+    const int m = minute_of_line(static_cast<double>(last_saved_line), line_fr);
     minute = m == kNoMinute ? kMinutes - 1 : m;
   }
-  int ia = resume_entry(mi.posa_bf, minute);
-  int ib = resume_entry(mi.posb_bf, minute);
-  ctx.drv.pos_a = mi.posa_bf[ia];
-  ctx.drv.pos_b = mi.posb_bf[ib];
-  hprintf(ctx.diag, "lastpix_y=%lu minute=%d pos_a=%ld pos_b=%ld i=%d\n", lastpix, minute, ctx.drv.pos_a,
-          ctx.drv.pos_b, ib);
+  int ia = resume_entry(mi.minute_pos_a, minute);
+  int ib = resume_entry(mi.minute_pos_b, minute);
+  ctx.drv.pos_a = mi.minute_pos_a[ia];
+  ctx.drv.pos_b = mi.minute_pos_b[ib];
+  hprintf(ctx.diag, "lastpix_y=%lu minute=%d pos_a=%ld pos_b=%ld i=%d\n", last_saved_line, minute,
+          ctx.drv.pos_a, ctx.drv.pos_b, ib);
   hprintf(ctx.diag, "pixfil: pos_a=%ld pos_b=%ld \n", ctx.drv.pos_a, ctx.drv.pos_b);
 }
 
@@ -212,12 +213,12 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   // The index file is created whole with one write, and only after the other two files: its
   // existence marks a set that has begun.
   uint8_t head[kAbhCreatedSize] = {};
-  encode_minute_table(mi.posa_bf, head);
-  encode_minute_table(mi.posb_bf, head + kAbhPosbOffset);
+  encode_minute_table(mi.minute_pos_a, head);
+  encode_minute_table(mi.minute_pos_b, head + kAbhMinutePosBOffset);
   if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, sizeof head))
     fatal_tag(ctx.diag, kAbhWriteTag);
   if (!out.abh_stream.sync()) fatal_tag(ctx.diag, kAbhSyncTag);
-  ctx.writer.lastpix_y = 0;
+  ctx.writer.last_saved_line = 0;
 }
 
 }  // namespace
@@ -228,13 +229,13 @@ void open_output_set(const RawinRun& ctx) {
   Writer& w = ctx.writer;
   hprintf(ctx.diag, "pixfil encountered \n");
   for (int i = 0; i < kMinutes; ++i) {
-    mi.posa_bf[i] = 0;
-    mi.posb_bf[i] = 0;
+    mi.minute_pos_a[i] = 0;
+    mi.minute_pos_b[i] = 0;
     w.pos_pix[i] = -1;
   }
   w.pos_pix[0] = 0;
 
-  const PathParts parts = split_path(ctx.raw.mp_nam);
+  const PathParts parts = split_path(ctx.raw.raw_file_path);
   out.pix_day = ctx.raw.raw_day_at_open;
   out.abh_nam = ctx.settings.raw_path + parts.name + ".abh";
   out.pix_nam = ctx.settings.hyd_path + parts.name + ".hyd";
@@ -269,7 +270,7 @@ void open_output_set(const RawinRun& ctx) {
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
   open_abh(ctx, plan);
   if (!plan.new_abh) read_back_abh(ctx, abh.bytes);
-  hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.lastpix_y, ctx.drv.pos_a,
+  hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.last_saved_line, ctx.drv.pos_a,
           ctx.drv.pos_b);
 }
 

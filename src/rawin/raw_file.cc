@@ -89,11 +89,11 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
   auto off = static_cast<size_t>(pos - win_start_);
   if (off + kRecordHeadSize > win_len_) return ReadStatus::kShortHead;  // the file shrank
   rec->kind = get_i16(&buf_[off]);
-  rec->cmpr_n = get_i16(&buf_[off + 2]);
-  if (rec->cmpr_n < 0) return ReadStatus::kNegativeLength;
-  int64_t payload_end = static_cast<int64_t>(pos) + static_cast<int64_t>(kRecordHeadSize) + rec->cmpr_n;
+  rec->payload_len = get_i16(&buf_[off + 2]);
+  if (rec->payload_len < 0) return ReadStatus::kNegativeLength;
+  int64_t payload_end = static_cast<int64_t>(pos) + static_cast<int64_t>(kRecordHeadSize) + rec->payload_len;
   if (payload_end > end) return ReadStatus::kBeyondEnd;
-  size_t total = kRecordHeadSize + static_cast<size_t>(rec->cmpr_n);
+  size_t total = kRecordHeadSize + static_cast<size_t>(rec->payload_len);
   if (!ensure(pos, total)) return ReadStatus::kIoError;
   off = static_cast<size_t>(pos - win_start_);
   if (off + total > win_len_) return ReadStatus::kBeyondEnd;

@@ -1,7 +1,7 @@
 // The raw file of one measuring day and its record framing, read through two independent cursors.
 //
 // The raw file is a plain sequence of records: a 16-bit kind (A_B_ident), a 16-bit payload length
-// (cmpr_n) and the payload; the next record starts 4 + cmpr_n bytes later. The file may grow
+// and the payload; the next record starts 4 + payload length bytes later. The file may grow
 // while it is read, so its end is measured anew before each read step.
 //
 // Each RawCursor reads through a window of its own (positioned reads of the file room into a buffer
@@ -51,14 +51,14 @@ class RawFile {
 // One record as the framing gives it.
 struct RawRecord {
   int16_t kind = 0;                  // A_B_ident
-  int16_t cmpr_n = 0;                // payload length
-  const uint8_t* payload = nullptr;  // cmpr_n bytes, valid until the cursor reads again
+  int16_t payload_len = 0;           // payload length
+  const uint8_t* payload = nullptr;  // payload_len bytes, valid until the cursor reads again
 };
 
 enum class ReadStatus {
   kOk,
   kShortHead,       // fewer than 4 bytes of head before the measured end
-  kNegativeLength,  // cmpr_n < 0
+  kNegativeLength,  // payload_len < 0
   kBeyondEnd,       // the payload would end beyond the measured end of the file
   kIoError,         // the system refused the read (errno set)
 };
@@ -83,8 +83,8 @@ class RawCursor {
   size_t win_len_ = 0;
 };
 
-// Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, mp_nam, the
-// file itself. Ends the run when the file cannot be opened.
+// Opens the raw file of the run: raw_day from characters 2 to 6 of the file name, the path
+// of the file, the file itself. Ends the run when the file cannot be opened.
 void open_raw_file(const RawinRun& ctx);
 
 // The day number that characters 2 to 6 of a raw file name give (year % 100 * 1000 + day).

@@ -15,7 +15,7 @@
 namespace quorda {
 
 struct RawInput {
-  std::string mp_nam;  // path of the opened raw file
+  std::string raw_file_path;  // path of the opened raw file
   RawFile raw_file;
   int32_t raw_day = 0;
   int32_t raw_day_at_open = 0;
@@ -49,8 +49,8 @@ struct HeaderBook {
 };
 
 struct MinuteIndex {
-  int32_t posa_bf[kMinutes] = {};
-  int32_t posb_bf[kMinutes] = {};
+  int32_t minute_pos_a[kMinutes] = {};
+  int32_t minute_pos_b[kMinutes] = {};
   int16_t minut_a = -1;
   int16_t minut_b = -1;
   double old_a = 0;
@@ -82,8 +82,9 @@ struct DriverState {
 // and the particle records (written by the hydrometeor writer, which keeps its own buffer), and
 // the resume point restored by open_output_set.
 struct Writer {
-  int16_t oldlen = 0;      // length of the last record put into the hydrometeor stream
-  uint64_t lastpix_y = 0;  // t1 of the last particle record in the file, truncated, as of the last commit
+  int16_t last_record_len = 0;  // length of the last record put into the hydrometeor stream
+  uint64_t last_saved_line =
+      0;  // t1 of the last particle record in the file, truncated, as of the last commit
   // What an earlier run saved, as the recovery found it: the t1 of the last particle record kept
   // and how many kept records have that t1. Particles made again are dropped: those before
   // resume_t1 and the first resume_ties at it.
@@ -93,7 +94,7 @@ struct Writer {
   bool hyd_unsynced = false;  // bytes were appended to the hydrometeor file since its last sync
   // The length of the last record of the hydrometeor file as appended so far (the writer's buffer
   // not counted). A commit writes it.
-  int16_t file_oldlen = 0;
+  int16_t file_last_record_len = 0;
   int16_t force_write = 0;  // a main header was written: the writer commits at its next pair or save
   int32_t pos_pix[kMinutes] = {};
   int16_t pix_minute = 0;  // the last minute entered in pos_pix

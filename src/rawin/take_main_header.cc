@@ -46,11 +46,11 @@ void fill_pix_file(const std::string& pix_nam, char* dst) {
   name.copy(dst, mh::kPixFileSize - 1);
 }
 
-MainHeader build_record(const RawinRun& ctx, const HdPar& hp) {
+MainHeader build_record(const RawinRun& ctx, const RawMainHeader& hp) {
   const Settings& s = ctx.settings;
   MainHeader rec;
   rec.indic = kMainHeaderIndic;
-  rec.len_prev = ctx.writer.oldlen;
+  rec.len_prev = ctx.writer.last_record_len;
   fill_pix_file(ctx.out.pix_nam, rec.pix_file);
   rec.main_time = hp.valid_since;
   hprintf(ctx.diag, "now writing oldlen=%d main_time=%lu \n", rec.len_prev, rec.main_time);
@@ -96,7 +96,7 @@ void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
   if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, kHydAppendTag);
   out.pix_end += static_cast<int32_t>(kMainHeaderSize);
   ctx.writer.hyd_unsynced = true;
-  ctx.writer.file_oldlen = static_cast<int16_t>(kMainHeaderSize);
+  ctx.writer.file_last_record_len = static_cast<int16_t>(kMainHeaderSize);
 }
 
 }  // namespace
@@ -104,14 +104,14 @@ void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
 void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
   HeaderBook& hb = ctx.hdr;
   hprintf(ctx.diag, "main_hr: \n");
-  if (payload == nullptr || len < static_cast<int32_t>(kHdParSize)) {
+  if (payload == nullptr || len < static_cast<int32_t>(kRawMainHeaderSize)) {
     // A header cut short (the growing end of the raw file) is not taken at all. No system call
     // failed, so the reason given is ENODATA rather than whatever errno held from before.
     errno = ENODATA;
     report_tag(ctx.diag, kShortHeaderTag);
     return;
   }
-  const HdPar hp = decode_hd_par(payload);
+  const RawMainHeader hp = decode_raw_main_header(payload);
   hb.line_fr = hp.line_fr;
 
   for (int i = 0; i < hb.maincnt; ++i) {
@@ -139,7 +139,7 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
   append_to_header_file(ctx, bytes);
   append_to_pix_file(ctx, bytes);
 
-  ctx.writer.oldlen = static_cast<int16_t>(kMainHeaderSize);
+  ctx.writer.last_record_len = static_cast<int16_t>(kMainHeaderSize);
   ctx.writer.force_write = 1;
 }
 

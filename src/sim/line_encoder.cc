@@ -321,10 +321,10 @@ void append_record(std::vector<uint8_t>& file, int16_t kind, std::span<const uin
   file.insert(file.end(), payload.begin(), payload.end());
 }
 
-void append_main_header_record(std::vector<uint8_t>& file, const HdPar& h) {
-  uint8_t buf[kHdParSize];
-  encode_hd_par(h, buf);
-  append_record(file, kKindMainHeader, std::span<const uint8_t>(buf, kHdParSize));
+void append_main_header_record(std::vector<uint8_t>& file, const RawMainHeader& h) {
+  uint8_t buf[kRawMainHeaderSize];
+  encode_raw_main_header(h, buf);
+  append_record(file, kKindMainHeader, std::span<const uint8_t>(buf, kRawMainHeaderSize));
 }
 
 }  // namespace quorda

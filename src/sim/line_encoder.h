@@ -41,6 +41,6 @@ std::vector<std::vector<uint8_t>> encode_line_blocks(std::span<const LineRecord>
 void append_record(std::vector<uint8_t>& file, int16_t kind, std::span<const uint8_t> payload);
 
 // Appends a kind-3 record holding the 56-byte raw main header.
-void append_main_header_record(std::vector<uint8_t>& file, const HdPar& h);
+void append_main_header_record(std::vector<uint8_t>& file, const RawMainHeader& h);
 
 }  // namespace quorda

@@ -328,8 +328,8 @@ int64_t midnight_seconds(int year, int day_of_year) {
   return (days_from_civil(year, 1, 1) + day_of_year - 1) * 86400;
 }
 
-HdPar day_header(const DayConfig& cfg, double second) {
-  HdPar h;
+RawMainHeader day_header(const DayConfig& cfg, double second) {
+  RawMainHeader h;
   h.line_fr = cfg.inst.line_fr;
   h.centre_pix = static_cast<int16_t>(cfg.inst.centre_pix);
   h.gate1 = 1;

@@ -87,7 +87,7 @@ class BlockObserver {
 int64_t midnight_seconds(int year, int day_of_year);
 
 // The raw main header of the simulated instrument in force from `second` of the configured day.
-HdPar day_header(const DayConfig& cfg, double second);
+RawMainHeader day_header(const DayConfig& cfg, double second);
 
 // Measuring area crossed by drops, m^2 (the full lines of both cameras at their centre scales).
 double area_m2(const SimInstrument& inst);

@@ -23,8 +23,8 @@ struct CleanUp : ::testing::Test {
   CleanUp() {
     testing::name_output_set(ctx, t.dir.path());
     open_output_set(ctx);
-    testing::write_file(ctx.raw.mp_nam, "");
-    EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.mp_nam));
+    testing::write_file(ctx.raw.raw_file_path, "");
+    EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.raw_file_path));
   }
   bool any_open() const {
     return ctx.out.abh_stream.is_open() || ctx.out.pix_stream.is_open() || ctx.out.hd_stream.is_open() ||

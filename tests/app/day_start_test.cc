@@ -38,7 +38,7 @@ TEST(DayStart, ReadsTheSettingsAndOpensTheRawFileWithoutDrawing) {
   EXPECT_EQ(t.ctx->settings.raw_path, std::string("dir") + kDirSeparator);
   EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, 2.0f);
   EXPECT_TRUE(t.ctx->raw.raw_file.is_open());
-  EXPECT_EQ(t.ctx->raw.mp_nam, raw);
+  EXPECT_EQ(t.ctx->raw.raw_file_path, raw);
   EXPECT_EQ(t.ctx->raw.raw_day, 10082);
   // The raw file is measured by the driver's first read step, not here.
   EXPECT_EQ(t.ctx->drv.rawend, 0);

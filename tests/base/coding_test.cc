@@ -63,8 +63,8 @@ TEST(MainHeaderRecord, RoundTripsEveryFieldAtItsOffset) {
   EXPECT_EQ(std::memcmp(b, again, kMainHeaderSize), 0);
 }
 
-TEST(HdPar, RoundTripsTheUsedFields) {
-  HdPar h;
+TEST(RawMainHeader, RoundTripsTheUsedFields) {
+  RawMainHeader h;
   h.hd_w4 = 3;
   h.line_fr = 20000.0;
   h.centre_pix = 256;
@@ -73,11 +73,11 @@ TEST(HdPar, RoundTripsTheUsedFields) {
   h.ratio_den = 3;
   h.ratio_num = 5;
   h.valid_since = 86400u * 3 + 17;
-  uint8_t b[kHdParSize];
-  encode_hd_par(h, b);
+  uint8_t b[kRawMainHeaderSize];
+  encode_raw_main_header(h, b);
   EXPECT_EQ(get_f64(b + 6), 20000.0);
   EXPECT_EQ(get_u32(b + 52), 86400u * 3 + 17);
-  HdPar d = decode_hd_par(b);
+  RawMainHeader d = decode_raw_main_header(b);
   EXPECT_EQ(d.centre_pix, 256);
   EXPECT_EQ(d.l0_2, 260.0f);
   EXPECT_EQ(d.ratio_num, 5);

@@ -28,8 +28,8 @@ using testing::TestParticle;
 constexpr const char* kRawName = "V10082_1.ab";
 constexpr uint32_t kMidnight = 86400u * 14690u;  // a day's midnight as calendar seconds
 
-HdPar example_header(double line_fr = 20000, uint32_t second_of_day = 0) {
-  HdPar h;
+RawMainHeader example_header(double line_fr = 20000, uint32_t second_of_day = 0) {
+  RawMainHeader h;
   h.line_fr = line_fr;
   h.centre_pix = 256;
   h.l0_1 = 250;

@@ -40,7 +40,7 @@ void setup_instrument(RunContext& ctx, const sim::DayConfig& cfg) {
   s.dist_b = static_cast<float>(cfg.inst.l2);
   for (int k = 0; k < kCorrEntries; ++k)
     ctx.corr.corr_h_a[k] = ctx.corr.corr_h_b[k] = ctx.corr.corr_w_a[k] = ctx.corr.corr_w_b[k] = 1.0f;
-  const HdPar h = sim::day_header(cfg, cfg.header_second);
+  const RawMainHeader h = sim::day_header(cfg, cfg.header_second);
   MainHeader rec;
   rec.main_time = h.valid_since;
   rec.line_fr = h.line_fr;

@@ -1,5 +1,5 @@
 // The reports of an output set on damaged bytes: CSV lines of records whose numbers take their
-// longest text, and the index file check of a particle whose t1 no lastpix_y can hold.
+// longest text, and the index file check of a particle whose t1 no last saved line can hold.
 #include "format/hyd_report.h"
 
 #include <gtest/gtest.h>
@@ -104,7 +104,7 @@ TEST(CsvWriter, WritesTheLongestLinesWholeWhereverTheBufferStands) {
   }
 }
 
-TEST(CheckOutputSet, LastParticleBeyondWhatLastpixCanHoldIsAFault) {
+TEST(CheckOutputSet, LastParticleBeyondWhatTheLastSavedLineCanHoldIsAFault) {
   // One particle record with t1 = 1e20. A plain conversion of 1e20 to 64 bits is undefined; common
   // hardware gives 0 or 2^63, so neither may pass as the truncated t1.
   std::vector<uint8_t> hyd(40, 0);
@@ -112,10 +112,10 @@ TEST(CheckOutputSet, LastParticleBeyondWhatLastpixCanHoldIsAFault) {
   put_f64(hyd.data() + pixhead::kT1, 1e20);
   const HydWalk walk = walk_hyd(hyd);
   ASSERT_TRUE(walk.ok()) << walk.error;
-  for (uint64_t lastpix : {uint64_t{0}, uint64_t{1} << 63}) {
+  for (uint64_t last_saved_line : {uint64_t{0}, uint64_t{1} << 63}) {
     std::vector<uint8_t> abh(kAbhSavedSize, 0);
-    put_u64(abh.data() + kAbhLastpixOffset, lastpix);
-    const std::string fault = ".abh: lastpix_y " + std::to_string(lastpix) +
+    put_u64(abh.data() + kAbhLastSavedLineOffset, last_saved_line);
+    const std::string fault = ".abh: lastpix_y " + std::to_string(last_saved_line) +
                               ", the last particle record (at 0) has t1 100000000000000000000.000000";
     bool named = false;
     for (const std::string& f : check_output_set(walk, {hyd, {}, abh})) named |= f == fault;
@@ -125,7 +125,7 @@ TEST(CheckOutputSet, LastParticleBeyondWhatLastpixCanHoldIsAFault) {
   // A t1 just below 2^64 truncates to the value it holds.
   std::vector<uint8_t> abh(kAbhSavedSize, 0);
   put_f64(hyd.data() + pixhead::kT1, 18446744073709549568.0);
-  put_u64(abh.data() + kAbhLastpixOffset, 18446744073709549568u);
+  put_u64(abh.data() + kAbhLastSavedLineOffset, 18446744073709549568u);
   for (const std::string& f : check_output_set(walk_hyd(hyd), {hyd, {}, abh}))
     EXPECT_EQ(f.find(".abh"), std::string::npos) << f;
 }

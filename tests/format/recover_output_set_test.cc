@@ -104,7 +104,7 @@ TEST(RecoverOutputSet, RecordsAppendedAfterTheCommitAreCutWithTheirMinuteEntries
   EXPECT_EQ(p.hd_keep, static_cast<int64_t>(kHdHeadSize + kMainHeaderSize));
   EXPECT_TRUE(p.hd_head_changed);
   EXPECT_EQ(pos_pix_of(p), c.pos_pix);
-  EXPECT_EQ(get_i16(p.hd_head.data() + kHdOldlenOffset), 34);
+  EXPECT_EQ(get_i16(p.hd_head.data() + kHdLastRecordLenOffset), 34);
   EXPECT_EQ(p.last_t1, 601 * kMinute + 7);
 }
 
@@ -147,7 +147,7 @@ TEST(RecoverOutputSet, MainHeaderOnlyOneFileGotIsCutFromIt) {
     EXPECT_EQ(p.hd_cut_records, 0);
   }
   {
-    // In both after the commit: kept, and oldlen follows it.
+    // In both after the commit: kept, and the last record length follows it.
     Committed c;
     c.sb.header(kLineFr, 3660);
     c.f.hyd = c.sb.stream();
@@ -156,7 +156,7 @@ TEST(RecoverOutputSet, MainHeaderOnlyOneFileGotIsCutFromIt) {
     ASSERT_FALSE(p.damaged) << p.fault;
     EXPECT_EQ(p.hyd_cut_bytes, 0);
     EXPECT_EQ(p.hd_cut_records, 0);
-    EXPECT_EQ(get_i16(p.hd_head.data() + kHdOldlenOffset), 74);
+    EXPECT_EQ(get_i16(p.hd_head.data() + kHdLastRecordLenOffset), 74);
     EXPECT_TRUE(p.hd_head_changed);
   }
 }
@@ -167,7 +167,7 @@ TEST(RecoverOutputSet, ParticlesOnTheSavedLineAfterTheCommitAreKeptAndCounted) {
   c.f.hyd = c.sb.stream();
   const RecoveryPlan p = c.f.plan();
   ASSERT_FALSE(p.damaged) << p.fault;
-  // Line 601 * kMinute + 7 truncated is lastpix_y: both records on it are kept, the next cut.
+  // Line 601 * kMinute + 7 truncated is the last saved line: both records on it are kept, the next cut.
   EXPECT_EQ(p.hyd_cut_records, 1);
   EXPECT_EQ(p.last_t1, 601 * kMinute + 7.5);
   EXPECT_EQ(p.last_t1_count, 1);
@@ -203,7 +203,7 @@ TEST(RecoverOutputSet, NewSetThatNeverSavedIsStartedAgain) {
   EXPECT_TRUE(p.new_abh);
   EXPECT_FALSE(p.new_hd);
   EXPECT_EQ(p.hyd_cut_bytes, 0);
-  EXPECT_EQ(get_i16(p.hd_head.data() + kHdOldlenOffset), 74);
+  EXPECT_EQ(get_i16(p.hd_head.data() + kHdLastRecordLenOffset), 74);
 }
 
 TEST(RecoverOutputSet, SetsThatCannotBeBroughtBackAreRefusedNamingTheFile) {

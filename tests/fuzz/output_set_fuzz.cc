@@ -1,5 +1,5 @@
-// Fuzz harness of the read-back of an existing output set: the header file's pos_pix, oldlen and
-// main header records, the index file's minute tables and lastpix_y, the resume point formed from
+// Fuzz harness of the read-back of an existing output set: the header file's pos_pix, last record length and
+// main header records, the index file's minute tables and last saved line, the resume point formed from
 // them, and a resumed run appending to the set.
 //
 // Input: four files separated by kFileSeparator: the .hyd, .hd and .abh files of the set (each

@@ -72,7 +72,7 @@ TEST_F(WriterRun, RecordsWithinOneSecondStayInTheBufferWithTheirBackLinks) {
   r.pair(2000, 60);
   r.pair(3000, 40);
   EXPECT_EQ(hw.buffered_bytes(), 150);
-  EXPECT_EQ(w.oldlen, 50);
+  EXPECT_EQ(w.last_record_len, 50);
   EXPECT_EQ(hw.last_buffered_t1(), 3000.0);
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize);  // nothing written yet
   EXPECT_EQ(get_i16(hw.buffered() + pixhead::kLenPrev), 74);
@@ -93,9 +93,9 @@ TEST_F(WriterRun, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
   EXPECT_EQ(hw.buffered_bytes(), 40);
   EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 199960);
   // A save for a full buffer only appends it: the resume point moves at the next commit.
-  EXPECT_EQ(w.lastpix_y, 0u);
+  EXPECT_EQ(w.last_saved_line, 0u);
   r.request();
-  EXPECT_EQ(w.lastpix_y, 100u + 4999u);
+  EXPECT_EQ(w.last_saved_line, 100u + 4999u);
   r.finish();
   EXPECT_EQ(testing::particle_lines(r.check()).size(), 5000u);
 }
@@ -109,7 +109,7 @@ TEST_F(WriterRun, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
   r.pair(5000);
   r.pair(5000);
   EXPECT_EQ(hw.buffered_bytes(), 0);
-  EXPECT_EQ(w.oldlen, 74);
+  EXPECT_EQ(w.last_record_len, 74);
   r.pair(5000);  // a third particle on that line was not saved
   r.pair(5000.25);
   EXPECT_EQ(hw.buffered_bytes(), 80);
@@ -120,7 +120,7 @@ TEST_F(WriterRun, ParticlesThatTheEarlierRunSavedAreDroppedAndOnlyThose) {
 TEST_F(WriterRun, TwoParticlesWithTheSameFirstLineAroundASaveAreBothWritten) {
   r.pair(7000);
   r.request();
-  EXPECT_EQ(w.lastpix_y, 7000u);
+  EXPECT_EQ(w.last_saved_line, 7000u);
   r.pair(7000);
   r.finish();
   EXPECT_EQ(testing::particle_lines(r.check()), (std::vector<double>{7000, 7000}));
@@ -166,8 +166,8 @@ TEST_F(WriterRun, BackLinkAfterAMainHeaderIs74) {
 TEST_F(WriterRun, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
   r.request();  // commits the main header record
   const std::string hyd = r.hyd(), hd = r.hd(), abh = r.abh();
-  r.ctx.minutes.posa_bf[3] = 777;
-  w.oldlen = 74;
+  r.ctx.minutes.minute_pos_a[3] = 777;
+  w.last_record_len = 74;
   r.request();
   EXPECT_EQ(w.force_write, 0);
   EXPECT_EQ(r.hyd(), hyd);
@@ -181,9 +181,9 @@ TEST_F(WriterRun, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
   const std::string saved = r.abh();
   ASSERT_EQ(saved.size(), kAbhSavedSize);
   EXPECT_EQ(get_i32(reinterpret_cast<const uint8_t*>(saved.data()) + 12), 777);
-  EXPECT_EQ(saved.substr(kAbhLastpixOffset), std::string(8, '\0'));  // lastpix_y stays 0
+  EXPECT_EQ(saved.substr(kAbhLastSavedLineOffset), std::string(8, '\0'));  // the last saved line stays 0
   EXPECT_EQ(r.hd().size(), hd.size());
-  EXPECT_EQ(get_i16(reinterpret_cast<const uint8_t*>(r.hd().data()) + kHdOldlenOffset), 74);
+  EXPECT_EQ(get_i16(reinterpret_cast<const uint8_t*>(r.hd().data()) + kHdLastRecordLenOffset), 74);
 }
 
 // The files of a run, after a scenario with headers, minute marks and particles.
@@ -260,7 +260,7 @@ TEST(WriterResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice
     first.finish();
     const std::string abh = first.abh();
     const auto* p = reinterpret_cast<const uint8_t*>(abh.data());
-    EXPECT_EQ(get_u64(p + kAbhLastpixOffset), static_cast<uint64_t>(t0 + 9000));
+    EXPECT_EQ(get_u64(p + kAbhLastSavedLineOffset), static_cast<uint64_t>(t0 + 9000));
   }
   OutputRun second(dir.path());
   EXPECT_TRUE(second.ctx.writer.resume_drop);

@@ -31,7 +31,7 @@ class ProductStreamBuilder {
   void header(uint32_t second_of_day, double line_fr, int centre_pix = 316, float xs1 = 0.153f,
               float xs2 = 0.168f) {
     MainHeader h;
-    h.len_prev = oldlen_;
+    h.len_prev = last_record_len_;
     std::strcpy(h.pix_file, "V26150_1.hyd");
     h.main_time = kMidnight + second_of_day;
     h.line_fr = line_fr;
@@ -46,7 +46,7 @@ class ProductStreamBuilder {
     const size_t at = bytes.size();
     bytes.resize(at + kMainHeaderSize);
     encode_main_header(h, bytes.data() + at);
-    oldlen_ = static_cast<int16_t>(kMainHeaderSize);
+    last_record_len_ = static_cast<int16_t>(kMainHeaderSize);
   }
 
   void particle(const HandParticle& p) {
@@ -64,7 +64,7 @@ class ProductStreamBuilder {
     bytes.resize(at + static_cast<size_t>(length));
     uint8_t* r = bytes.data() + at;
     put_u16(r, static_cast<uint16_t>((nbits << 11) | length));
-    put_i16(r + 2, oldlen_);
+    put_i16(r + 2, last_record_len_);
     put_f64(r + 4, p.t1);
     put_i16(r + 12, static_cast<int16_t>(p.d_mm * 100 + 0.5));
     put_i16(r + 14, static_cast<int16_t>(p.lines_a));
@@ -76,7 +76,7 @@ class ProductStreamBuilder {
     put_i16(r + 26, static_cast<int16_t>(p.scale_a * 10000 + 0.5));
     put_i16(r + 28, static_cast<int16_t>(p.scale_b * 10000 + 0.5));
     for (size_t i = 0; i < words.size(); ++i) put_u16(r + kPixHeadSize + 2 * i, words[i]);
-    oldlen_ = static_cast<int16_t>(length);
+    last_record_len_ = static_cast<int16_t>(length);
   }
 
   // Calendar seconds of 2026-05-30 00:00:00 UTC.
@@ -106,7 +106,7 @@ class ProductStreamBuilder {
     words.push_back(static_cast<uint16_t>(carry));
     return words;
   }
-  int16_t oldlen_ = 0;
+  int16_t last_record_len_ = 0;
 };
 
 }  // namespace quorda::testing

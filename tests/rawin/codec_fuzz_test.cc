@@ -344,10 +344,10 @@ TEST(CodecFuzz, FramingReaderStatusesMatchTheBytesAndPayloadsDecodeSafely) {
         continue;
       }
       if (rec.kind == 1 || rec.kind == 2) {
-        decode_checked(t, std::vector<uint8_t>(rec.payload, rec.payload + rec.cmpr_n));
+        decode_checked(t, std::vector<uint8_t>(rec.payload, rec.payload + rec.payload_len));
         if (::testing::Test::HasFatalFailure()) return;
       }
-      pos[c] += 4 + rec.cmpr_n;
+      pos[c] += 4 + rec.payload_len;
     }
     t.clear_streams();
   }

@@ -39,41 +39,41 @@ struct MarkMinute : ::testing::Test {
 
 TEST_F(MarkMinute, FirstBlockFillsEveryMinuteUpToItsOwnWithItsPosition) {
   mark(1, 4321, Block(5 * kMinute + 17, 3));
-  for (int m = 0; m <= 5; ++m) EXPECT_EQ(ctx.minutes.posa_bf[m], 4321) << m;
-  EXPECT_EQ(ctx.minutes.posa_bf[6], 0);
+  for (int m = 0; m <= 5; ++m) EXPECT_EQ(ctx.minutes.minute_pos_a[m], 4321) << m;
+  EXPECT_EQ(ctx.minutes.minute_pos_a[6], 0);
   EXPECT_EQ(ctx.minutes.minut_a, 5);
   EXPECT_EQ(ctx.minutes.old_a, 5 * kMinute + 19);
   // Camera B's index is untouched.
-  EXPECT_EQ(ctx.minutes.posb_bf[0], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[0], 0);
   EXPECT_EQ(ctx.minutes.minut_b, -1);
 }
 
 TEST_F(MarkMinute, LaterBlocksFillSkippedMinutesAndKeepSetEntries) {
-  ctx.minutes.posa_bf[7] = 99;  // set by an earlier run
+  ctx.minutes.minute_pos_a[7] = 99;  // set by an earlier run
   mark(1, 100, Block(5 * kMinute, 2));
   mark(1, 200, Block(5 * kMinute + 50, 2));  // same minute: nothing changes
-  EXPECT_EQ(ctx.minutes.posa_bf[5], 100);
-  EXPECT_EQ(ctx.minutes.posa_bf[6], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[5], 100);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[6], 0);
   mark(1, 300, Block(9 * kMinute + 1, 2));
-  EXPECT_EQ(ctx.minutes.posa_bf[5], 100);
-  EXPECT_EQ(ctx.minutes.posa_bf[6], 300);
-  EXPECT_EQ(ctx.minutes.posa_bf[7], 99);
-  EXPECT_EQ(ctx.minutes.posa_bf[8], 300);
-  EXPECT_EQ(ctx.minutes.posa_bf[9], 300);
-  EXPECT_EQ(ctx.minutes.posa_bf[10], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[5], 100);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[6], 300);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[7], 99);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[8], 300);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[9], 300);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[10], 0);
   EXPECT_EQ(ctx.minutes.minut_a, 9);
 }
 
 TEST_F(MarkMinute, CameraBKeepsItsOwnIndexAndOtherCamerasDoNothing) {
   mark(2, 800, Block(2 * kMinute, 2));
-  EXPECT_EQ(ctx.minutes.posb_bf[2], 800);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[2], 800);
   EXPECT_EQ(ctx.minutes.minut_b, 2);
-  EXPECT_EQ(ctx.minutes.posa_bf[2], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[2], 0);
   EXPECT_EQ(ctx.minutes.minut_a, -1);
   Block b(3 * kMinute, 2);
   mark_minute(ctx, static_cast<Camera>(3), b.view());
   mark_minute(ctx, static_cast<Camera>(0), b.view());
-  EXPECT_EQ(ctx.minutes.posb_bf[3], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[3], 0);
   EXPECT_EQ(ctx.minutes.old_b, 2 * kMinute + 1);
 }
 
@@ -81,18 +81,18 @@ TEST_F(MarkMinute, MinuteThatCannotBeFormedOrLiesBeyondTheDayIsNotEntered) {
   ctx.hdr.line_fr = 0.0;
   mark(1, 10, Block(3 * kMinute, 2));
   EXPECT_EQ(ctx.minutes.minut_a, -1);
-  EXPECT_EQ(ctx.minutes.posa_bf[0], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[0], 0);
   EXPECT_EQ(ctx.minutes.old_a, 3 * kMinute + 1);  // the time check still runs
 
   ctx.hdr.line_fr = kLineFr;
   mark(1, 30, Block(1441 * kMinute + 5, 2));  // the last minute of the table
-  EXPECT_EQ(ctx.minutes.posa_bf[1441], 30);
-  EXPECT_EQ(ctx.minutes.posa_bf[0], 30);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[1441], 30);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[0], 30);
 
   mark(2, 20, Block(1442 * kMinute, 2));  // minute 1442: beyond the table
   EXPECT_EQ(ctx.minutes.minut_b, -1);
-  EXPECT_EQ(ctx.minutes.posb_bf[0], 0);
-  EXPECT_EQ(ctx.minutes.posb_bf[1441], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[0], 0);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[1441], 0);
   EXPECT_EQ(ctx.minutes.minut_a, 1441);
 }
 

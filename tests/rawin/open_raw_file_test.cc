@@ -39,7 +39,7 @@ TEST(OpenRawFile, OpensThePathAsWrittenAndSetsTheDay) {
   t.ctx->cmd.filespec_name = "V99365_1.AB";
   EXPECT_EQ(t.ends_with([&] { open_raw_file(*t.ctx); }), -1);
   EXPECT_TRUE(t.ctx->raw.raw_file.is_open());
-  EXPECT_EQ(t.ctx->raw.mp_nam, path);
+  EXPECT_EQ(t.ctx->raw.raw_file_path, path);
   EXPECT_EQ(t.ctx->raw.raw_day, 99365);
   EXPECT_EQ(t.ctx->raw.raw_day_at_open, 99365);
   EXPECT_EQ(t.err(), "");

@@ -34,16 +34,16 @@ struct SetDir {
   std::string hyd() const { return t.dir.file("hyd/V10082_1.hyd"); }
   std::string hd() const { return t.dir.file("hyd/V10082_1.hd"); }
 
-  // An index file with the given minute indexes and lastpix_y; `high` adds the saved high word.
+  // An index file with the given minute indexes and last saved line; `high` adds the saved high word.
   void write_abh(const std::vector<int32_t>& posa, const std::vector<int32_t>& posb, uint32_t low,
                  const uint32_t* high = nullptr) {
     std::string s = table_bytes(posa) + table_bytes(posb) + le32_bytes(static_cast<int32_t>(low));
     if (high != nullptr) s += le32_bytes(static_cast<int32_t>(*high));
     write_file(abh(), s);
   }
-  void write_hd(const std::vector<int32_t>& pos_pix, int16_t oldlen, const std::string& records) {
+  void write_hd(const std::vector<int32_t>& pos_pix, int16_t last_record_len, const std::string& records) {
     uint8_t ol[2];
-    put_i16(ol, oldlen);
+    put_i16(ol, last_record_len);
     write_file(hd(), table_bytes(pos_pix) + std::string(reinterpret_cast<char*>(ol), 2) + records);
   }
 
@@ -54,7 +54,7 @@ struct SetDir {
 struct OpenOutputSet : ::testing::Test, SetDir {};
 
 TEST_F(OpenOutputSet, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
-  ctx.raw.mp_nam = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
+  ctx.raw.raw_file_path = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
   open_output_set(ctx);
   EXPECT_EQ(ctx.out.abh_nam, abh());
   EXPECT_EQ(ctx.out.pix_nam, hyd());
@@ -89,13 +89,13 @@ TEST_F(OpenOutputSet, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinut
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
-  EXPECT_EQ(ctx.writer.lastpix_y, static_cast<uint64_t>(600 * kMinute + 30));
+  EXPECT_EQ(ctx.writer.last_saved_line, static_cast<uint64_t>(600 * kMinute + 30));
   EXPECT_TRUE(ctx.writer.resume_drop);
   EXPECT_EQ(ctx.writer.resume_t1, 600 * kMinute + 30);
   EXPECT_EQ(ctx.writer.resume_ties, 1);
   EXPECT_EQ(t.err(), "");
-  EXPECT_EQ(ctx.minutes.posa_bf[600], 598000);
-  EXPECT_EQ(ctx.minutes.posb_bf[1441], 1441004);
+  EXPECT_EQ(ctx.minutes.minute_pos_a[600], 598000);
+  EXPECT_EQ(ctx.minutes.minute_pos_b[1441], 1441004);
 }
 
 TEST_F(OpenOutputSet, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
@@ -129,7 +129,7 @@ TEST_F(OpenOutputSet, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(OpenOutputSet, LastpixHighWordIsReadWhenTheFileHoldsIt) {
+TEST_F(OpenOutputSet, LastSavedLineHighWordIsReadWhenTheFileHoldsIt) {
   std::vector<int32_t> zero(kMinutes, 0);
   const uint32_t high = 1;
   write_abh(zero, zero, 0x10u, &high);
@@ -138,7 +138,7 @@ TEST_F(OpenOutputSet, LastpixHighWordIsReadWhenTheFileHoldsIt) {
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
-  EXPECT_EQ(ctx.writer.lastpix_y, (uint64_t{1} << 32) + 0x10u);
+  EXPECT_EQ(ctx.writer.last_saved_line, (uint64_t{1} << 32) + 0x10u);
   EXPECT_EQ(ctx.writer.resume_t1, 4294967312.5);
   EXPECT_EQ(t.err(), "");
 }
@@ -151,11 +151,11 @@ TEST_F(OpenOutputSet, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
-  EXPECT_EQ(ctx.writer.lastpix_y, 0xFFFFFFF0u);
+  EXPECT_EQ(ctx.writer.last_saved_line, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
 
-TEST_F(OpenOutputSet, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
+TEST_F(OpenOutputSet, HeaderFileRestoresPosPixLastRecordLengthAndTheHeaderList) {
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).header(2 * kLineFr, 7200);
   sb.particle(7 * 2 * kMinute + 5, 30).particle(1441 * 2 * kMinute + 5, 56);
@@ -169,7 +169,7 @@ TEST_F(OpenOutputSet, HeaderFileRestoresPosPixOldlenAndTheHeaderList) {
   write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
   open_output_set(ctx);
   EXPECT_EQ(t.err(), "");
-  EXPECT_EQ(ctx.writer.oldlen, 56);
+  EXPECT_EQ(ctx.writer.last_record_len, 56);
   EXPECT_EQ(ctx.writer.pix_minute, 7);
   EXPECT_EQ(ctx.writer.pos_pix[7], sb.offsets()[0]);
   EXPECT_EQ(ctx.writer.pos_pix[8], -1);

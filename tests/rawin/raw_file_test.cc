@@ -69,9 +69,9 @@ TEST(RawCursor, ReadsEveryRecordWithItsKindAndPayloadAcrossWindowEdges) {
       RawRecord rec;
       ASSERT_EQ(c.read(o.file, pos, o.end, &rec), ReadStatus::kOk) << k;
       EXPECT_EQ(rec.kind, k % 9 - 2);
-      ASSERT_EQ(rec.cmpr_n, static_cast<int16_t>(payloads[k].size()));
+      ASSERT_EQ(rec.payload_len, static_cast<int16_t>(payloads[k].size()));
       EXPECT_TRUE(std::equal(payloads[k].begin(), payloads[k].end(), rec.payload)) << k;
-      pos += 4 + rec.cmpr_n;
+      pos += 4 + rec.payload_len;
     }
     EXPECT_EQ(pos, o.end);
     RawRecord rec;
@@ -92,16 +92,16 @@ TEST(RawCursor, TwoCursorsOnOneFileDoNotDisturbEachOther) {
     for (int step = 0; step < 3 && pos_a < o.end; ++step) {
       ASSERT_EQ(a.read(o.file, pos_a, o.end, &rec), ReadStatus::kOk);
       int k = seen_a++;
-      EXPECT_EQ(rec.cmpr_n, 100 + k);
+      EXPECT_EQ(rec.payload_len, 100 + k);
       EXPECT_EQ(rec.payload[0], static_cast<uint8_t>(k));
-      pos_a += 4 + rec.cmpr_n;
+      pos_a += 4 + rec.payload_len;
     }
     if (seen_a > 20 && pos_b < o.end) {
       ASSERT_EQ(b.read(o.file, pos_b, o.end, &rec), ReadStatus::kOk);
       int k = seen_b++;
-      EXPECT_EQ(rec.cmpr_n, 100 + k);
-      EXPECT_EQ(rec.payload[rec.cmpr_n - 1], static_cast<uint8_t>(k + (99 + k) * 7));
-      pos_b += 4 + rec.cmpr_n;
+      EXPECT_EQ(rec.payload_len, 100 + k);
+      EXPECT_EQ(rec.payload[rec.payload_len - 1], static_cast<uint8_t>(k + (99 + k) * 7));
+      pos_b += 4 + rec.payload_len;
     }
   }
   EXPECT_EQ(seen_a, 200);
@@ -125,7 +125,7 @@ TEST(RawCursor, GrowingFileIsReadAsFarAsItWasMeasured) {
   o.remeasure();
   ASSERT_EQ(c.read(o.file, 54, o.end, &rec), ReadStatus::kOk);
   EXPECT_EQ(rec.kind, 2);
-  EXPECT_EQ(rec.cmpr_n, 70);
+  EXPECT_EQ(rec.payload_len, 70);
   EXPECT_EQ(rec.payload[69], filled(70, 2)[69]);
 }
 
@@ -134,13 +134,13 @@ TEST(RawCursor, ShortHeadNegativeLengthAndOverlongPayloadAreReported) {
   append_record(image, 1, filled(10, 0));
   image.push_back(3);
   image.push_back(0);
-  image.push_back(0xF0);  // cmpr_n = -16
+  image.push_back(0xF0);  // payload length -16
   image.push_back(0xFF);
   Opened o(image);
   RawCursor c;
   RawRecord rec;
   EXPECT_EQ(c.read(o.file, 14, o.end, &rec), ReadStatus::kNegativeLength);
-  EXPECT_EQ(rec.cmpr_n, -16);
+  EXPECT_EQ(rec.payload_len, -16);
   EXPECT_EQ(c.read(o.file, 15, o.end, &rec), ReadStatus::kShortHead);
   EXPECT_EQ(c.read(o.file, o.end, o.end, &rec), ReadStatus::kShortHead);
   EXPECT_EQ(c.read(o.file, -4, o.end, &rec), ReadStatus::kShortHead);
@@ -176,7 +176,7 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   std::filesystem::resize_file(path, uintmax_t{3} << 30, grown);
   if (grown) GTEST_SKIP() << "no sparse files here: " << grown.message();
   ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
-  t.ctx->raw.mp_nam = path;
+  t.ctx->raw.raw_file_path = path;
   EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
   EXPECT_EQ(t.ctx->drv.rawend, INT32_MAX);
   EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
@@ -191,7 +191,7 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   EXPECT_EQ(c.read(t.ctx->raw.raw_file, INT32_MAX - 3, INT32_MAX, &rec), ReadStatus::kShortHead);
   // Zeros at the last full head: a record of kind 0 with an empty payload.
   EXPECT_EQ(c.read(t.ctx->raw.raw_file, INT32_MAX - 4, INT32_MAX, &rec), ReadStatus::kOk);
-  EXPECT_EQ(rec.cmpr_n, 0);
+  EXPECT_EQ(rec.payload_len, 0);
 }
 
 TEST(RawCursor, MeasureOfAClosedFileReportsTheTagAndKeepsTheEndMeasuredLast) {

@@ -22,8 +22,8 @@ using testing::TestRun;
 
 constexpr uint32_t kDay = 1262304000u;  // midnight of a day, in calendar seconds
 
-HdPar raw_header(uint32_t second_of_day) {
-  HdPar h;
+RawMainHeader raw_header(uint32_t second_of_day) {
+  RawMainHeader h;
   h.hd_w4 = 12;
   h.line_fr = 500.0;
   h.centre_pix = 256;
@@ -42,9 +42,9 @@ HdPar raw_header(uint32_t second_of_day) {
   return h;
 }
 
-std::vector<uint8_t> payload_of(const HdPar& h, size_t size = 60) {
-  std::vector<uint8_t> p(std::max(size, kHdParSize), 0xEE);
-  encode_hd_par(h, p.data());
+std::vector<uint8_t> payload_of(const RawMainHeader& h, size_t size = 60) {
+  std::vector<uint8_t> p(std::max(size, kRawMainHeaderSize), 0xEE);
+  encode_raw_main_header(h, p.data());
   p.resize(size);
   return p;
 }
@@ -65,14 +65,14 @@ class TakeMainHeader : public ::testing::Test {
     ctx.out.pix_nam = run.dir.file("V10082_1.hyd");
     std::vector<uint8_t> head(kHdHeadSize, 0xFF);
     put_i32(head.data(), 0);
-    put_i16(head.data() + kHdOldlenOffset, 0);
+    put_i16(head.data() + kHdLastRecordLenOffset, 0);
     testing::write_file(ctx.out.hd_nam, head);
     testing::write_file(ctx.out.pix_nam, std::string());
     ASSERT_TRUE(ctx.out.hd_stream.open(*ctx.files, ctx.out.hd_nam, false));
     ASSERT_TRUE(ctx.out.pix_stream.open(*ctx.files, ctx.out.pix_nam, false));
   }
 
-  void offer(const HdPar& h, size_t size = 60) {
+  void offer(const RawMainHeader& h, size_t size = 60) {
     std::vector<uint8_t> p = payload_of(h, size);
     take_main_header(*run.ctx, p.data(), static_cast<int32_t>(size));
   }
@@ -116,7 +116,7 @@ TEST_F(TakeMainHeader, RecordMatchesOneBuiltByHandInBothFiles) {
   EXPECT_EQ(run.err(), "");
 
   RunContext& ctx = *run.ctx;
-  EXPECT_EQ(ctx.writer.oldlen, 74);
+  EXPECT_EQ(ctx.writer.last_record_len, 74);
   EXPECT_EQ(ctx.writer.force_write, 1);
   EXPECT_EQ(ctx.out.pix_end, 74);
   EXPECT_EQ(ctx.hdr.line_fr, 500.0);
@@ -132,20 +132,20 @@ TEST_F(TakeMainHeader, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
   const std::string f = hd_file();
   ASSERT_EQ(f.size(), kHdHeadSize + kMainHeaderSize);
   EXPECT_EQ(f.substr(0, kHdHeadSize), before);
-  EXPECT_EQ(run.ctx->writer.file_oldlen, 74);
+  EXPECT_EQ(run.ctx->writer.file_last_record_len, 74);
 }
 
 TEST_F(TakeMainHeader, HeaderOfferedTwiceIsTakenOnce) {
   offer(raw_header(3600));
   run.ctx->writer.force_write = 0;
-  run.ctx->writer.oldlen = 56;
-  HdPar again = raw_header(3600);
+  run.ctx->writer.last_record_len = 56;
+  RawMainHeader again = raw_header(3600);
   again.line_fr = 400.0;
   offer(again);
   EXPECT_EQ(hd_file().size(), kHdHeadSize + kMainHeaderSize);
   EXPECT_EQ(pix_file().size(), kMainHeaderSize);
   EXPECT_EQ(run.ctx->hdr.maincnt, 1);
-  EXPECT_EQ(run.ctx->writer.oldlen, 56);
+  EXPECT_EQ(run.ctx->writer.last_record_len, 56);
   EXPECT_EQ(run.ctx->writer.force_write, 0);
   // The line frequency follows every header read, a repeated one included.
   EXPECT_EQ(run.ctx->hdr.line_fr, 400.0);
@@ -157,11 +157,11 @@ TEST_F(TakeMainHeader, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
   const std::string particle(56, 'p');
   ASSERT_TRUE(run.ctx->out.pix_stream.write_at(74, particle.data(), particle.size()));
   run.ctx->out.pix_end += 56;
-  run.ctx->writer.oldlen = 56;
+  run.ctx->writer.last_record_len = 56;
   offer(raw_header(7200));
 
   EXPECT_EQ(run.ctx->out.pix_end, 74 + 56 + 74);
-  EXPECT_EQ(run.ctx->writer.file_oldlen, 74);
+  EXPECT_EQ(run.ctx->writer.file_last_record_len, 74);
   EXPECT_TRUE(run.ctx->writer.hyd_unsynced);
   std::string f = pix_file();
   MainHeader second = decode_main_header(reinterpret_cast<const uint8_t*>(f.data()) + 74 + 56);
@@ -177,7 +177,7 @@ TEST_F(TakeMainHeader, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
 
 TEST_F(TakeMainHeader, NextDaySameSecondIsANegativeTimeJump) {
   offer(raw_header(3600));
-  HdPar next_day = raw_header(3600 + 86400);
+  RawMainHeader next_day = raw_header(3600 + 86400);
   EXPECT_EQ(run.ends_with([&] { offer(next_day); }), kExitFatal);
   EXPECT_EQ(run.err(),
             " indic    = -74 -74 \n"
@@ -224,7 +224,7 @@ TEST_F(TakeMainHeader, RatioIsTruncatedPercentAndZeroWithoutDenominator) {
       {5, 3, 166}, {5, 0, 0}, {-5, 3, -166}, {1000, 1, static_cast<int16_t>(100000 - 131072)}};
   uint32_t second = 10;
   for (const Case& c : cases) {
-    HdPar h = raw_header(second++);
+    RawMainHeader h = raw_header(second++);
     h.ratio_num = c.num;
     h.ratio_den = c.den;
     offer(h);
@@ -243,7 +243,7 @@ TEST_F(TakeMainHeader, LongHydrometeorFileNameIsCutToThirteenCharacters) {
 TEST_F(TakeMainHeader, ShortPayloadIsReportedAndSkipped) {
   run.ctx->hdr.line_fr = 123.0;
   errno = EACCES;  // left over from an earlier call: not the reason for this line
-  offer(raw_header(100), kHdParSize - 1);
+  offer(raw_header(100), kRawMainHeaderSize - 1);
   EXPECT_EQ(run.err(), std::string(" main_hr01 : ") + std::strerror(ENODATA) + "\n");
   EXPECT_EQ(run.ctx->hdr.line_fr, 123.0);
   EXPECT_EQ(run.ctx->hdr.maincnt, 0);
@@ -252,7 +252,7 @@ TEST_F(TakeMainHeader, ShortPayloadIsReportedAndSkipped) {
   EXPECT_EQ(pix_file(), "");
   EXPECT_EQ(run.ctx->writer.force_write, 0);
   // Exactly 56 bytes are enough.
-  offer(raw_header(100), kHdParSize);
+  offer(raw_header(100), kRawMainHeaderSize);
   EXPECT_EQ(run.ctx->hdr.maincnt, 1);
 }
 

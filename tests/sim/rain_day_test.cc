@@ -44,8 +44,8 @@ TEST(SimulateDay, StartsWithTheMainHeaderAndInterleavesLaterRecordsInTimeOrder) 
   ASSERT_FALSE(recs.empty());
   EXPECT_EQ(day.stats.raw_bytes, day.raw.bytes.size());
   ASSERT_EQ(recs[0].kind, kKindMainHeader);
-  ASSERT_EQ(recs[0].length, static_cast<int16_t>(kHdParSize));
-  const HdPar h = decode_hd_par(&day.raw.bytes[recs[0].offset]);
+  ASSERT_EQ(recs[0].length, static_cast<int16_t>(kRawMainHeaderSize));
+  const RawMainHeader h = decode_raw_main_header(&day.raw.bytes[recs[0].offset]);
   EXPECT_EQ(h.valid_since, static_cast<uint32_t>(midnight_seconds(2026, 150) + 3590));
   EXPECT_EQ(h.line_fr, c.inst.line_fr);
   EXPECT_EQ(h.centre_pix, c.inst.centre_pix);
@@ -58,7 +58,7 @@ TEST(SimulateDay, StartsWithTheMainHeaderAndInterleavesLaterRecordsInTimeOrder) 
   for (const auto& r : recs) {
     ++kinds[r.kind];
     if (r.kind == kKindMainHeader) {
-      const HdPar hp = decode_hd_par(&day.raw.bytes[r.offset]);
+      const RawMainHeader hp = decode_raw_main_header(&day.raw.bytes[r.offset]);
       EXPECT_GT(hp.valid_since, last_valid);
       last_valid = hp.valid_since;
       const double line = static_cast<double>(hp.valid_since % 86400) * c.inst.line_fr;

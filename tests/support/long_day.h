@@ -13,7 +13,7 @@ namespace quorda::testing {
 // A day long enough that the run is still going when the test reacts to the first summary.
 inline std::vector<uint8_t> long_day() {
   RawDayBuilder b(3000);
-  HdPar h;
+  RawMainHeader h;
   h.line_fr = 20000;
   h.centre_pix = 256;
   h.l0_1 = h.l0_2 = 250;

@@ -32,7 +32,7 @@ inline void name_output_set(RunContext& ctx, const std::string& dir) {
   std::filesystem::create_directories(dir + "hyd");
   ctx.settings.raw_path = dir + "raw/";
   ctx.settings.hyd_path = dir + "hyd/";
-  ctx.raw.mp_nam = dir + "raw/V10082_1.ab";
+  ctx.raw.raw_file_path = dir + "raw/V10082_1.ab";
   ctx.raw.raw_day_at_open = 10082;
 }
 
@@ -51,8 +51,8 @@ inline void prepare_measure(RunContext& ctx) {
 }
 
 // A raw main header with the given line frequency, in force from the calendar second valid_since.
-inline HdPar raw_header(double line_fr, uint32_t valid_since) {
-  HdPar h;
+inline RawMainHeader raw_header(double line_fr, uint32_t valid_since) {
+  RawMainHeader h;
   h.line_fr = line_fr;
   h.centre_pix = 256;
   h.l0_1 = h.l0_2 = 250.0f;
@@ -61,10 +61,10 @@ inline HdPar raw_header(double line_fr, uint32_t valid_since) {
 }
 
 // Offers a raw main header to take_main_header, as the day driver does after a forced save.
-inline void take_header(RunContext& ctx, const HdPar& h) {
-  uint8_t payload[kHdParSize];
-  encode_hd_par(h, payload);
-  take_main_header(ctx, payload, static_cast<int32_t>(kHdParSize));
+inline void take_header(RunContext& ctx, const RawMainHeader& h) {
+  uint8_t payload[kRawMainHeaderSize];
+  encode_raw_main_header(h, payload);
+  take_main_header(ctx, payload, static_cast<int32_t>(kRawMainHeaderSize));
 }
 
 // Pieces owned by the test, outside the pool: every line holds the run {x_min, x_min + width}.

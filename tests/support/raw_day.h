@@ -34,7 +34,9 @@ class RawDayBuilder {
   explicit RawDayBuilder(double slice_lines = 4000) : slice_(slice_lines) {}
 
   // A main header placed in the stream at line time `at`.
-  void header(double at, const HdPar& h) { events_.push_back({at, kKindMainHeader, header_bytes(h)}); }
+  void header(double at, const RawMainHeader& h) {
+    events_.push_back({at, kKindMainHeader, header_bytes(h)});
+  }
   // A record of any kind placed at line time `at`.
   void record(double at, int16_t kind, std::vector<uint8_t> payload) {
     events_.push_back({at, kind, std::move(payload)});
@@ -70,9 +72,9 @@ class RawDayBuilder {
     return file;
   }
 
-  static std::vector<uint8_t> header_bytes(const HdPar& h) {
-    std::vector<uint8_t> b(kHdParSize);
-    encode_hd_par(h, b.data());
+  static std::vector<uint8_t> header_bytes(const RawMainHeader& h) {
+    std::vector<uint8_t> b(kRawMainHeaderSize);
+    encode_raw_main_header(h, b.data());
     return b;
   }
 

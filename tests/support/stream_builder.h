@@ -70,18 +70,19 @@ inline std::string table_bytes(const std::vector<int32_t>& t) {
   return s;
 }
 
-// A header file: pos_pix, oldlen and the records.
-inline std::string hd_bytes(const std::vector<int32_t>& pos_pix, int16_t oldlen, const std::string& records) {
+// A header file: pos_pix, the last record length and the records.
+inline std::string hd_bytes(const std::vector<int32_t>& pos_pix, int16_t last_record_len,
+                            const std::string& records) {
   uint8_t ol[2];
-  put_i16(ol, oldlen);
+  put_i16(ol, last_record_len);
   return table_bytes(pos_pix) + std::string(reinterpret_cast<char*>(ol), 2) + records;
 }
 
 // An index file of the saved size.
 inline std::string abh_bytes(const std::vector<int32_t>& posa, const std::vector<int32_t>& posb,
-                             uint64_t lastpix_y) {
+                             uint64_t last_saved_line) {
   uint8_t lp[8];
-  put_u64(lp, lastpix_y);
+  put_u64(lp, last_saved_line);
   return table_bytes(posa) + table_bytes(posb) + std::string(reinterpret_cast<char*>(lp), 8);
 }
 

@@ -266,7 +266,7 @@ TEST_F(Hydinfo, CheckAcceptsANewSetWithoutRecords) {
   const std::string base = scratch_.file("new");
   std::vector<uint8_t> hd(kHdHeadSize, 0xFF);
   put_i32(hd.data(), 0);
-  put_i16(hd.data() + kHdOldlenOffset, 0);
+  put_i16(hd.data() + kHdLastRecordLenOffset, 0);
   write_file(base + ".hyd", std::string());
   write_file(base + ".hd", hd);
   write_file(base + ".abh", std::vector<uint8_t>(kAbhCreatedSize, 0));
@@ -330,7 +330,7 @@ TEST_F(Hydinfo, CheckNamesAFlippedLengthBitAndATruncatedStream) {
   EXPECT_NE(r.err.find("runs past the end"), std::string::npos);
 }
 
-TEST_F(Hydinfo, CheckNamesAMovedMinuteEntryAndAWrongOldlen) {
+TEST_F(Hydinfo, CheckNamesAMovedMinuteEntryAndAWrongLastRecordLength) {
   std::string base = copy_set("moved");
   std::vector<uint8_t> hd = bytes_of(base + ".hd");
   const std::vector<int32_t> pos_pix = read_pos_pix(hd);
@@ -353,13 +353,14 @@ TEST_F(Hydinfo, CheckNamesAMovedMinuteEntryAndAWrongOldlen) {
 
   base = copy_set("oldlen");
   hd = bytes_of(base + ".hd");
-  const int16_t oldlen = get_i16(hd.data() + kHdOldlenOffset);
-  put_i16(hd.data() + kHdOldlenOffset, static_cast<int16_t>(oldlen + 2));
+  const int16_t last_record_len = get_i16(hd.data() + kHdLastRecordLenOffset);
+  put_i16(hd.data() + kHdLastRecordLenOffset, static_cast<int16_t>(last_record_len + 2));
   write_file(base + ".hd", hd);
   r = hydinfo("--check " + base);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, ".hd: oldlen " + std::to_string(oldlen + 2) + ", the last record of the .hyd file is " +
-                       std::to_string(oldlen) + " bytes\n");
+  EXPECT_EQ(r.out, ".hd: oldlen " + std::to_string(last_record_len + 2) +
+                       ", the last record of the .hyd file is " + std::to_string(last_record_len) +
+                       " bytes\n");
 }
 
 TEST_F(Hydinfo, CheckNamesTheHeaderFilesMainHeaderRecordsWhenTheyDifferFromTheStream) {
@@ -387,31 +388,32 @@ TEST_F(Hydinfo, CheckNamesAWrongIndexFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, ".abh: 11548 bytes, not 11540 or 11544\n");
 
-  // The created size without the high word of lastpix_y is accepted.
+  // The created size without the high word of the last saved line is accepted.
   abh.resize(kAbhCreatedSize);
   write_file(base + ".abh", abh);
   EXPECT_EQ(hydinfo("--check " + base).status, 0);
 
   abh = bytes_of(day_->set + "/V26150_1.abh");
-  const uint32_t lastpix = get_u32(abh.data() + kAbhLastpixOffset);
-  put_u32(abh.data() + kAbhLastpixOffset, lastpix - 1);
+  const uint32_t last_saved_line = get_u32(abh.data() + kAbhLastSavedLineOffset);
+  put_u32(abh.data() + kAbhLastSavedLineOffset, last_saved_line - 1);
   write_file(base + ".abh", abh);
   r = hydinfo("--check " + base);
   EXPECT_EQ(r.status, 1);
   const HydEntry* last = nullptr;
   for (const HydEntry& e : day_->walk.records)
     if (!e.header) last = &e;
-  ASSERT_EQ(static_cast<uint32_t>(last->t1), lastpix);
-  EXPECT_EQ(r.out, ".abh: lastpix_y " + std::to_string(lastpix - 1) + ", the last particle record (at " +
-                       std::to_string(last->offset) + ") has t1 " + std::to_string(last->t1) + "\n");
+  ASSERT_EQ(static_cast<uint32_t>(last->t1), last_saved_line);
+  EXPECT_EQ(r.out, ".abh: lastpix_y " + std::to_string(last_saved_line - 1) +
+                       ", the last particle record (at " + std::to_string(last->offset) + ") has t1 " +
+                       std::to_string(last->t1) + "\n");
 
   // A raw-file position of a later minute that lies before an earlier one.
   abh = bytes_of(day_->set + "/V26150_1.abh");
   int set_minute = -1;
   for (int i = kMinutes - 1; i > 0 && set_minute < 0; --i)
-    if (get_minute_entry(abh.data() + kAbhPosbOffset, i) != 0) set_minute = i;
+    if (get_minute_entry(abh.data() + kAbhMinutePosBOffset, i) != 0) set_minute = i;
   ASSERT_GT(set_minute, 0);
-  put_minute_entry(abh.data() + kAbhPosbOffset, set_minute, 1);
+  put_minute_entry(abh.data() + kAbhMinutePosBOffset, set_minute, 1);
   write_file(base + ".abh", abh);
   r = hydinfo("--check " + base);
   EXPECT_EQ(r.status, 1);
