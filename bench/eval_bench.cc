@@ -1,4 +1,5 @@
-// Cost of measuring and packing one particle: measure_drop (with its "res" line) plus pack_particle.
+// Cost of measuring and packing one particle: measure_drop (with its "res" line) plus pack_particle,
+// and measure_drop alone (the difference is the packing).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "measure/measure_drop.h"
 #include "measure/pack_particle.h"
 #include "platform/platform.h"
 #include "rawin/take_main_header.h"
@@ -62,37 +64,51 @@ PairSet make_pairs(int n) {
   return s;
 }
 
-void BM_EvalAndTransform(benchmark::State& state) {
+// A run context with a main header, plain correction tables and settings; "res" goes to
+// /dev/null through the same buffered stream the run uses when with_res, else there is none.
+struct EvalSetup {
   NullPlatform platform;
-  auto ctx = make_run_context(&platform, nullptr);
-  ctx->home = "/dev/null/";  // not used: "res" is set up below
-  for (int k = 0; k < kCorrEntries; ++k) {
-    ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;
-    ctx->corr.corr_w_a[k] = ctx->corr.corr_w_b[k] = 1.01f;
-  }
-  ctx->settings.hbl = 6.0f;
-  ctx->settings.hbr = 6.2f;
-  ctx->settings.hfr = 6.4f;
-  ctx->hdr.line_fr = 20000.0;
-  MainHeader h;
-  h.main_time = 1262304000u;
-  h.line_fr = 20000.0;
-  h.centre_pix = 256;
-  h.xscale0_1 = 0.153f;
-  h.xscale0_2 = 0.168f;
-  h.l0_1 = h.l0_2 = 250.0f;
-  insert_header(*ctx, h);
-  // "res" goes to /dev/null through the same buffered stream the run uses; with argument 0 there
-  // is no text file, which shows the cost of the measures alone.
-  FILE* sink = std::fopen("/dev/null", "w");
-  ctx->diag.err = sink;
-  ctx->eval.res_tried = true;
-  if (state.range(0) != 0) {
-    ctx->eval.res = std::fopen("/dev/null", "w");
-    ctx->eval.res_buf = std::make_unique<char[]>(1 << 16);
-    std::setvbuf(ctx->eval.res, ctx->eval.res_buf.get(), _IOFBF, 1 << 16);
-  }
+  std::unique_ptr<RunContext> ctx;
+  FILE* sink = nullptr;
 
+  explicit EvalSetup(bool with_res) : ctx(make_run_context(&platform, nullptr)) {
+    ctx->home = "/dev/null/";  // not used: "res" is set up below
+    for (int k = 0; k < kCorrEntries; ++k) {
+      ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;
+      ctx->corr.corr_w_a[k] = ctx->corr.corr_w_b[k] = 1.01f;
+    }
+    ctx->settings.hbl = 6.0f;
+    ctx->settings.hbr = 6.2f;
+    ctx->settings.hfr = 6.4f;
+    ctx->hdr.line_fr = 20000.0;
+    MainHeader h;
+    h.main_time = 1262304000u;
+    h.line_fr = 20000.0;
+    h.centre_pix = 256;
+    h.xscale0_1 = 0.153f;
+    h.xscale0_2 = 0.168f;
+    h.l0_1 = h.l0_2 = 250.0f;
+    insert_header(*ctx, h);
+    sink = std::fopen("/dev/null", "w");
+    ctx->diag.err = sink;
+    ctx->eval.res_tried = true;
+    if (with_res) {
+      ctx->eval.res = std::fopen("/dev/null", "w");
+      ctx->eval.res_buf = std::make_unique<char[]>(1 << 16);
+      std::setvbuf(ctx->eval.res, ctx->eval.res_buf.get(), _IOFBF, 1 << 16);
+    }
+  }
+  ~EvalSetup() {
+    ctx.reset();
+    std::fclose(sink);
+  }
+  EvalSetup(const EvalSetup&) = delete;
+  EvalSetup& operator=(const EvalSetup&) = delete;
+};
+
+void BM_EvalAndTransform(benchmark::State& state) {
+  EvalSetup setup(state.range(0) != 0);
+  RunContext* ctx = setup.ctx.get();
   PairSet pairs = make_pairs(1024);
   uint16_t outline[kMaxOutlineWords];
   uint8_t head[kPixHeadSize];
@@ -103,10 +119,20 @@ void BM_EvalAndTransform(benchmark::State& state) {
     i = (i + 1) & 1023;
   }
   state.SetItemsProcessed(state.iterations());
-  ctx.reset();
-  std::fclose(sink);
 }
 BENCHMARK(BM_EvalAndTransform)->ArgName("res")->Arg(1)->Arg(0);
+
+void BM_MeasureDrop(benchmark::State& state) {
+  EvalSetup setup(false);
+  PairSet pairs = make_pairs(1024);
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(measure_drop(*setup.ctx, pairs.a[i], pairs.b[i]));
+    i = (i + 1) & 1023;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MeasureDrop);
 
 }  // namespace
 }  // namespace quorda

@@ -33,6 +33,8 @@ echo "machine: $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Prints "wall user system peak_kb" of the best of $runs runs (by user + system time, or by wall
 # time when best_by=wall) of "$@", run in folder $1 after `reset` (a shell function) cleared it.
+# Times come from the shell's own timer in milliseconds (/usr/bin/time rounds to 10 ms, too coarse
+# for the short day), the peak memory from /usr/bin/time.
 best_by=cpu
 best_of() {
   local dir=$1
@@ -40,8 +42,12 @@ best_of() {
   local best="" line
   for _ in $(seq "$runs"); do
     reset "$dir"
-    (cd "$dir" && /usr/bin/time -f "%e %U %S %M" -o .time "$@" </dev/null >/dev/null 2>&1)
-    line=$(tail -n 1 "$dir/.time")
+    (
+      cd "$dir"
+      TIMEFORMAT='%3R %3U %3S'
+      { time /usr/bin/time -f "%M" -o .mem "$@" </dev/null >/dev/null 2>&1; } 2>.time
+    )
+    line="$(tail -n 1 "$dir/.time") $(tail -n 1 "$dir/.mem")"
     if [[ -z $best ]] || awk -v a="$line" -v b="$best" -v by="$best_by" 'BEGIN { split(a, x); split(b, y)
         exit !(by == "wall" ? x[1] < y[1] : x[2] + x[3] < y[2] + y[3]) }'; then
       best=$line
@@ -106,14 +112,14 @@ awk -v h="$heavy" -v w="$two" -v t="$tenth" -v b="$before" -v io="$io" -v inb="$
   split(h, H); split(w, W); split(t, T); split(io, I)
   printf "heavy day: %.1f MB raw in, %.1f MB out (.hyd and res), %d particles\n", inb / 1e6, outb / 1e6, p
   printf "%-28s %8s %8s %8s %10s\n", "best of five", "wall s", "user s", "system s", "peak MB"
-  printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, heavy day", H[1], H[2], H[3], H[4] / 1024
-  printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "the same with two threads", W[1], W[2], W[3], W[4] / 1024
+  printf "%-28s %8.3f %8.3f %8.3f %10.1f\n", "conversion, heavy day", H[1], H[2], H[3], H[4] / 1024
+  printf "%-28s %8.3f %8.3f %8.3f %10.1f\n", "the same with two threads", W[1], W[2], W[3], W[4] / 1024
   if (b != "") {
     split(b, B)
-    printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "conversion, QUORDA_BEFORE", B[1], B[2], B[3], B[4] / 1024
+    printf "%-28s %8.3f %8.3f %8.3f %10.1f\n", "conversion, QUORDA_BEFORE", B[1], B[2], B[3], B[4] / 1024
   }
-  printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "I/O bound of the same bytes", I[1], I[2], I[3], I[4] / 1024
-  printf "%-28s %8.2f %8.2f %8.2f %10.1f\n", "a tenth as long (30 min)", T[1], T[2], T[3], T[4] / 1024
+  printf "%-28s %8.3f %8.3f %8.3f %10.1f\n", "I/O bound of the same bytes", I[1], I[2], I[3], I[4] / 1024
+  printf "%-28s %8.3f %8.3f %8.3f %10.1f\n", "a tenth as long (30 min)", T[1], T[2], T[3], T[4] / 1024
   iot = I[1] > 0.01 ? I[1] : 0.01
   printf "conversion / I/O bound: wall %.1f, user + system %.1f\n", H[1] / iot, \
          (H[2] + H[3]) / (I[2] + I[3] > 0.01 ? I[2] + I[3] : 0.01)

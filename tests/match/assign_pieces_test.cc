@@ -229,6 +229,18 @@ TEST(AssignPieces, FullPoolMidBlockEmptiesTheQueuesAndGoesOn) {
   EXPECT_EQ(v[0]->line_no, 2);
 }
 
+TEST(AssignPieces, PiecesLostToAFullPoolAreNotContinuedLaterInTheLine) {
+  AssignRun t;
+  RunContext& c = *t.ctx;
+  // Line 100 takes the last two slots. The first run of line 101 finds the pool full and empties
+  // the queues; its second run overlaps the lost piece at 10..15 and must open a piece of its own.
+  for (int i = 0; i < POOL_SIZE - 2; ++i) new_piece(c, 0, 3, i, c.queues_b);
+  chain_queues(c, c.queues_b);
+  EXPECT_EQ(t.assign({line(100, {{0, 5}, {10, 15}}), line(101, {{20, 25}, {10, 15}})}), 4);
+  EXPECT_EQ(t.err(), "queues emptied by force !");
+  EXPECT_TRUE(t.pieces().empty());  // two one-line pieces, both discarded
+}
+
 // ---- Randomized: separated synthetic particles.
 
 struct Particle {
