@@ -49,9 +49,9 @@ bool output_failed(const RunContext& ctx) {
 
 // Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
 // written), but the heads are committed for what the files hold, and the files are closed. The
-// pairs handed to the writer's thread before are written into its buffer first.
+// writer's thread stops where it has got to.
 [[noreturn]] void cancel_run(RunContext& ctx) {
-  ctx.writer_thread.drain();
+  ctx.writer_thread.cancel();
   if (ctx.writer.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;

@@ -62,6 +62,7 @@ void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
   hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
   writer_.read_from(clock_ptr_, minutes_);
   failure_ = nullptr;
+  cancelled_.store(false, std::memory_order_relaxed);
   ring_ = std::make_unique<HandoffRing<WriterChunk>>(kRingChunks);
   open_ = nullptr;
   diag_.gate = this;
@@ -137,6 +138,12 @@ void WriterThread::drain() {
   if (!ring_->drain()) rethrow_failure();
 }
 
+void WriterThread::cancel() {
+  if (!running()) return;
+  cancelled_.store(true, std::memory_order_relaxed);
+  drain();
+}
+
 int32_t WriterThread::hyd_length() const {
   return running() ? hyd_length_.load(std::memory_order_relaxed) : out_.pix_end;
 }
@@ -195,7 +202,8 @@ void WriterThread::rethrow_failure() {
 void WriterThread::work() {
   try {
     while (const WriterChunk* chunk = ring_->next()) {
-      for (int i = 0; i < chunk->n_items; ++i) handle(chunk->items[i]);
+      for (int i = 0; i < chunk->n_items && !cancelled_.load(std::memory_order_relaxed); ++i)
+        handle(chunk->items[i]);
       hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
       ring_->release();
     }

@@ -21,17 +21,20 @@
 // framing and resume point, the header book, the "res" file, the error stream) is touched by the
 // day driver only after drain(): when the writer has released every slot handed to it and waits.
 // The driver drains before a main header (its save and its records, which go to both files), at
-// the end of the data (the final save), when the run is cancelled, and before every message it
-// writes to the error stream (the thread is the Diag's gate while it runs): messages of both
-// threads therefore come in the order of one thread. On the writer's side only the pairs'
-// messages and the output set's failures are written; trace lines are compiled out (a build with
-// tracing runs one thread).
+// the end of the data (the final save), and before every message it writes to the error stream (the thread is
+// the Diag's gate while it runs): messages of both threads therefore come in the order of one thread. On the
+// writer's side only the pairs' messages and the output set's failures are written; trace lines are compiled
+// out (a build with tracing runs one thread).
 //
 // A failure on the writer's thread (a fatal message and the run end it throws, or any exception)
 // is kept, the thread stops taking slots, and the day driver throws it again at its next claim or
 // drain: the run ends through the entry with the same message (already written, in order) and
 // the same status as one thread. What the driver did meanwhile is invisible: every write of the
 // driver that others see comes after a drain.
+//
+// A cancelled run (ESC, a signal) ends where the writer has got to: the items it has not begun are
+// dropped, so that the run stops about as soon as with one thread, and the files are those of one
+// thread cancelled at that point (a resumed run completes them).
 //
 // With one thread every call goes straight to the writer.
 #pragma once
@@ -112,6 +115,9 @@ class WriterThread final : public PairSink, public MessageGate {
   // Returns when the writer has done everything handed to it; the writer's failure is thrown
   // here. Until the next item, the day driver may use the writer and its state.
   void drain();
+  // A cancelled run: the writer drops what it has not yet begun (as one thread cancelled at that
+  // point would never have made it) and returns as drain() does.
+  void cancel();
   // The length of the hydrometeor file as the writer last left it, for the progress summary.
   int32_t hyd_length() const;
   // Drains (a failure is not thrown again), ends the thread and gives the writer back the run's
@@ -141,6 +147,7 @@ class WriterThread final : public PairSink, public MessageGate {
   MinuteIndex minutes_;
   int64_t clock_sent_ = 0;  // the clock reading handed over last
   std::atomic<int32_t> hyd_length_{0};
+  std::atomic<bool> cancelled_{false};  // the writer's thread drops the items left
 
   std::unique_ptr<HandoffRing<WriterChunk>> ring_;
   WriterChunk* open_ = nullptr;  // the chunk being filled
