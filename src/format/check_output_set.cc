@@ -6,7 +6,9 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 
 namespace quorda {
 
@@ -110,14 +112,6 @@ void check_hd(const HydWalk& walk, const OutputSetBytes& set, std::vector<std::s
 }
 
 }  // namespace
-
-uint64_t read_last_saved_line(std::span<const uint8_t> abh) {
-  if (abh.size() < kAbhCreatedSize) return 0;
-  uint64_t v = get_u32(abh.data() + kAbhLastSavedLineOffset);
-  if (abh.size() >= kAbhSavedSize)
-    v |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastSavedLineHighOffset)) << 32;
-  return v;
-}
 
 std::vector<std::string> check_output_set(const HydWalk& walk, const OutputSetBytes& set) {
   std::vector<std::string> faults;

@@ -21,10 +21,6 @@ struct OutputSetBytes {
   std::span<const uint8_t> abh;
 };
 
-// The last saved line of an index file: the low word at its place and, in a file of the saved size, the high
-// word after it. 0 when the file is too short to hold it.
-uint64_t read_last_saved_line(std::span<const uint8_t> abh);
-
 // The faults of the set, one line each; empty when consistent. `walk` is walk_hyd(set.hyd).
 // Checks that depend on the whole stream (the header file's records, its pos_pix and last
 // record length, the last saved line) are made only when the walk met no fault, so that one damaged record

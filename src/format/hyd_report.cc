@@ -12,7 +12,9 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "platform/platform.h"
 
 namespace quorda {

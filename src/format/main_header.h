@@ -8,6 +8,12 @@
 
 namespace quorda {
 
+inline constexpr size_t kRawMainHeaderSize = 56;
+inline constexpr size_t kMainHeaderSize = 74;
+// The first word of a main header record: its length negated, which marks it in the hydrometeor
+// stream apart from the particle records.
+inline constexpr int16_t kMainHeaderIndic = -74;
+
 // The first 56 bytes of a raw kind-3 record. Only the fields the converter uses are kept.
 struct RawMainHeader {
   int16_t hd_w4 = 0;
@@ -47,6 +53,14 @@ RawMainHeader decode_raw_main_header(const uint8_t* p);
 // REQUIRES: p has room for kRawMainHeaderSize bytes. Unused bytes are written as zero.
 void encode_raw_main_header(const RawMainHeader& h, uint8_t* p);
 
+// The fixed words at offsets 66, 68 and 70 of every main header record: a mark and a kind that
+// identify a record of this 74-byte layout to the readers of the header file and the hydrometeor
+// stream, and a reserved word. They carry no measure; the converter writes them unchanged and never
+// reads them back.
+inline constexpr int16_t kMainHeaderMark = -7001;
+inline constexpr int16_t kMainHeaderKind = 2;
+inline constexpr int16_t kMainHeaderReserved = 0;
+
 // The 74-byte main header record.
 struct MainHeader {
   int16_t indic = kMainHeaderIndic;
@@ -63,9 +77,9 @@ struct MainHeader {
   float l0_1 = 0;
   float l0_2 = 0;
   int16_t hd_w4 = 0;
-  int16_t hd_mark = -7001;
-  int16_t hd_kind = 2;
-  int16_t hd_zero = 0;
+  int16_t hd_mark = kMainHeaderMark;
+  int16_t hd_kind = kMainHeaderKind;
+  int16_t hd_zero = kMainHeaderReserved;
   int16_t ratio_pct = 0;
 };
 

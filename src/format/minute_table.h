@@ -17,7 +17,7 @@
 namespace quorda {
 
 inline constexpr size_t kMinuteEntrySize = 4;
-static_assert(kMinuteTableBytes == kMinutes * kMinuteEntrySize);
+inline constexpr size_t kMinuteTableBytes = size_t{kMinutes} * kMinuteEntrySize;  // 5768
 
 // Entry `minute` of the table that starts at `table`.
 // REQUIRES: 0 <= minute < kMinutes; the table holds kMinuteTableBytes bytes.

@@ -8,7 +8,9 @@
 #include "base/constants.h"
 #include "format/check_output_set.h"
 #include "format/hyd_walker.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 
 namespace quorda {
 
@@ -39,7 +41,7 @@ RecoveryPlan damaged(std::string fault) {
 std::string check_raw_positions(std::span<const uint8_t> abh, int64_t raw_size) {
   for (int t = 0; t < 2; ++t) {
     const char* name = t == 0 ? "posa_bf" : "posb_bf";
-    const uint8_t* table = abh.data() + (t == 0 ? 0 : kAbhMinutePosBOffset);
+    const uint8_t* table = abh.data() + (t == 0 ? kAbhMinutePosAOffset : kAbhMinutePosBOffset);
     for (int i = 0; i < kMinutes; ++i) {
       const int32_t v = get_minute_entry(table, i);
       if (v < 0 || v > raw_size)

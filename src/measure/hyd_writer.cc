@@ -15,6 +15,7 @@
 #include "base/bytes.h"
 #include "base/trace.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "format/particle_record.h"
 #include "measure/pack_particle.h"
 
@@ -102,9 +103,7 @@ void HydWriter::commit_heads(bool final_save) {
   // The commit record: the raw-file minute tables of cameras A and B and the 64-bit last saved
   // line (low word, then high word).
   uint8_t abh_head[kAbhSavedSize];
-  encode_minute_table(minutes_.minute_pos_a, abh_head);
-  encode_minute_table(minutes_.minute_pos_b, abh_head + kAbhMinutePosBOffset);
-  put_u64(abh_head + kAbhLastSavedLineOffset, w.last_saved_line);
+  encode_abh_head(minutes_.minute_pos_a, minutes_.minute_pos_b, w.last_saved_line, abh_head);
   if (!out_.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(diag_, kTagAbhHeadFailed);
   if (final_save && !out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
 }

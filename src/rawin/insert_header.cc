@@ -4,6 +4,7 @@
 
 #include "base/diagnostics.h"
 #include "base/run_end.h"
+#include "format/main_header.h"
 #include "rawin/rawin_run.h"
 #include "rawin/take_main_header.h"
 

@@ -17,7 +17,9 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "format/recover_output_set.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
@@ -179,12 +181,10 @@ void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
 void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
-  decode_minute_table(abh.data(), mi.minute_pos_a);
+  decode_minute_table(abh.data() + kAbhMinutePosAOffset, mi.minute_pos_a);
   decode_minute_table(abh.data() + kAbhMinutePosBOffset, mi.minute_pos_b);
-  uint64_t last_saved_line = get_u32(abh.data() + kAbhLastSavedLineOffset);
   // A saved file also holds the high word; one written at creation ends before it.
-  if (abh.size() >= kAbhSavedSize)
-    last_saved_line |= static_cast<uint64_t>(get_u32(abh.data() + kAbhLastSavedLineHighOffset)) << 32;
+  const uint64_t last_saved_line = read_last_saved_line(abh);
   w.last_saved_line = last_saved_line;
 
   // Without a known line frequency the resume minute cannot be formed: both cursors restart at
@@ -212,10 +212,9 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   if (!p.new_abh) return;
   // The index file is created whole with one write, and only after the other two files: its
   // existence marks a set that has begun.
-  uint8_t head[kAbhCreatedSize] = {};
-  encode_minute_table(mi.minute_pos_a, head);
-  encode_minute_table(mi.minute_pos_b, head + kAbhMinutePosBOffset);
-  if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, sizeof head))
+  uint8_t head[kAbhSavedSize];
+  encode_abh_head(mi.minute_pos_a, mi.minute_pos_b, 0, head);
+  if (!out.abh_stream.truncate(0) || !out.abh_stream.write_at(0, head, kAbhCreatedSize))
     fatal_tag(ctx.diag, kAbhWriteTag);
   if (!out.abh_stream.sync()) fatal_tag(ctx.diag, kAbhSyncTag);
   ctx.writer.last_saved_line = 0;

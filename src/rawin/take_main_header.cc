@@ -13,6 +13,7 @@
 #include "base/diagnostics.h"
 #include "base/run_end.h"
 #include "base/trace.h"
+#include "format/main_header.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
 
@@ -62,9 +63,9 @@ MainHeader build_record(const RawinRun& ctx, const RawMainHeader& hp) {
   rec.gate1 = hp.gate1;
   rec.gate2 = hp.gate2;
   rec.hd_w4 = hp.hd_w4;
-  rec.hd_mark = -7001;
-  rec.hd_kind = 2;
-  rec.hd_zero = 0;
+  rec.hd_mark = kMainHeaderMark;
+  rec.hd_kind = kMainHeaderKind;
+  rec.hd_zero = kMainHeaderReserved;
   rec.ratio_pct = ratio_pct(hp.ratio_num, hp.ratio_den);
   if (s.overwrite == 1) {
     rec.xscale0_1 = s.xscal_a;
@@ -112,8 +113,12 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
     return;
   }
   const RawMainHeader hp = decode_raw_main_header(payload);
-  hb.line_fr = hp.line_fr;
 
+  // A header taken before leaves the line frequency as it is. The minutes of the index tables are
+  // formed with the current line frequency, and a reader of the hydrometeor file forms them with
+  // that of the last main header record before a particle: only a header whose record is appended
+  // may change it, or a repeated header carrying another frequency (a damaged copy, or an older
+  // header repeated after a newer one) would index particles under minutes the file contradicts.
   for (int i = 0; i < hb.maincnt; ++i) {
     hprintf(ctx.diag, "i=%d maint=%ld loc_hd_par.valid_since=%ld \n", i, hb.maint[i], hp.valid_since);
     if (hb.maint[i] == hp.valid_since) {
@@ -121,6 +126,7 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
       return;
     }
   }
+  hb.line_fr = hp.line_fr;
 
   if (hb.maincnt < kMaxMainHeaders) hb.maint[hb.maincnt] = hp.valid_since;
   ++hb.maincnt;

@@ -15,6 +15,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/line_block_format.h"
+#include "format/main_header.h"
 
 namespace quorda {
 namespace {

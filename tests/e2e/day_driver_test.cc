@@ -11,7 +11,9 @@
 
 #include "base/bytes.h"
 #include "format/hyd_walker.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "support/day_files.h"
 #include "support/process.h"
 #include "support/raw_day.h"

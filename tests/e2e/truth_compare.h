@@ -29,6 +29,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/main_header.h"
 #include "measure/pack_particle.h"
 #include "sim/truth_csv.h"
 #include "support/test_context.h"

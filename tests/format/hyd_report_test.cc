@@ -13,6 +13,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "format/output_set_heads.h"
 #include "format/particle_record.h"
 
 namespace quorda {

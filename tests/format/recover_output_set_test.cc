@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/main_header.h"
+#include "format/output_set_heads.h"
 #include "support/output_fixture.h"
 #include "support/stream_builder.h"
 

@@ -12,6 +12,8 @@
 
 #include "app/clean_up.h"
 #include "base/bytes.h"
+#include "format/main_header.h"
+#include "format/output_set_heads.h"
 #include "format/particle_record.h"
 #include "rawin/minute_index.h"
 #include "support/full_files.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/output_set_heads.h"
 #include "support/output_fixture.h"
 #include "support/stream_builder.h"
 #include "support/test_context.h"

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/main_header.h"
+#include "format/output_set_heads.h"
 #include "support/full_files.h"
 #include "support/test_context.h"
 
@@ -147,8 +149,9 @@ TEST_F(TakeMainHeader, HeaderOfferedTwiceIsTakenOnce) {
   EXPECT_EQ(run.ctx->hdr.maincnt, 1);
   EXPECT_EQ(run.ctx->writer.last_record_len, 56);
   EXPECT_EQ(run.ctx->writer.force_write, 0);
-  // The line frequency follows every header read, a repeated one included.
-  EXPECT_EQ(run.ctx->hdr.line_fr, 400.0);
+  // The repeated header's line frequency is not taken: the file's last main header record says
+  // 500 lines a second, and the minutes of the particles behind it are formed with that.
+  EXPECT_EQ(run.ctx->hdr.line_fr, 500.0);
 }
 
 TEST_F(TakeMainHeader, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {

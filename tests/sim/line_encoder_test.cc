@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/main_header.h"
 #include "rawin/decode_line_block.h"
 #include "rawin/frame_bytes.h"
 #include "rawin/raw_file.h"

@@ -15,7 +15,9 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/hyd_walker.h"
+#include "format/main_header.h"
 #include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "support/process.h"
 #include "support/test_context.h"
 
