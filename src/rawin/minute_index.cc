@@ -28,32 +28,32 @@ void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
   MinuteIndex& mi = ctx.minutes;
   const bool cam_a = camera == Camera::kA;
   int32_t* minute_pos = cam_a ? mi.minute_pos_a : mi.minute_pos_b;
-  int16_t& minut = cam_a ? mi.minut_a : mi.minut_b;
-  double& old = cam_a ? mi.old_a : mi.old_b;
+  int16_t& last_minute = cam_a ? mi.last_minute_a : mi.last_minute_b;
+  double& highest_line = cam_a ? mi.highest_line_a : mi.highest_line_b;
   const int32_t prev = cam_a ? ctx.drv.prev_a : ctx.drv.prev_b;
 
   int minute = minute_of_line(block.lines[0].y_count, ctx.hdr.line_fr);
-  if (minute > minut) {
-    for (int m = minut + 1; m <= minute; ++m) {
+  if (minute > last_minute) {
+    for (int m = last_minute + 1; m <= minute; ++m) {
       if (minute_pos[m] == 0) minute_pos[m] = prev;
     }
-    minut = static_cast<int16_t>(minute);
+    last_minute = static_cast<int16_t>(minute);
     hprintf(ctx.diag, cam_a ? "posa_bf[%d]=%ld \n" : "posb_bf[%d]=%ld \n", minute, minute_pos[minute]);
     hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.writer.last_saved_line);
-    hprintf(ctx.diag, "minut_a=%d prev_a=%ld pos_a=%ld \n", mi.minut_a, ctx.drv.prev_a, ctx.drv.pos_a);
-    hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.minut_b, ctx.drv.prev_b, ctx.drv.pos_b);
+    hprintf(ctx.diag, "minut_a=%d prev_a=%ld pos_a=%ld \n", mi.last_minute_a, ctx.drv.prev_a, ctx.drv.pos_a);
+    hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.last_minute_b, ctx.drv.prev_b, ctx.drv.pos_b);
   }
 
   // Line numbers must rise strictly within a camera over the whole run; a resumed run on the
   // same files would stop at the same place, hence the request to rename the set.
   for (int i = 0; i < block.n_lin; ++i) {
     const double y = block.lines[i].y_count;
-    if (y > old) {
-      old = y;
+    if (y > highest_line) {
+      highest_line = y;
       continue;
     }
     if (cam_a) {
-      errf(ctx.diag, kFallingLineA, old, i, y);
+      errf(ctx.diag, kFallingLineA, highest_line, i, y);
       errf(ctx.diag, kTimeJumpA);
     } else {
       errf(ctx.diag, kFallingLineB, y);

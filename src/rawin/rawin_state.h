@@ -48,13 +48,16 @@ struct HeaderBook {
   HeaderNode* tail = nullptr;
 };
 
+// Per camera: for each minute of the day, the raw-file position of the block in which the camera
+// first reached it (0 = none yet); the last minute entered; the line number of the last line
+// accepted, which the next must exceed.
 struct MinuteIndex {
   int32_t minute_pos_a[kMinutes] = {};
   int32_t minute_pos_b[kMinutes] = {};
-  int16_t minut_a = -1;
-  int16_t minut_b = -1;
-  double old_a = 0;
-  double old_b = 0;
+  int16_t last_minute_a = -1;
+  int16_t last_minute_b = -1;
+  double highest_line_a = 0;
+  double highest_line_b = 0;
 };
 
 struct OutputSet {

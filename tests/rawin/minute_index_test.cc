@@ -41,11 +41,11 @@ TEST_F(MarkMinute, FirstBlockFillsEveryMinuteUpToItsOwnWithItsPosition) {
   mark(1, 4321, Block(5 * kMinute + 17, 3));
   for (int m = 0; m <= 5; ++m) EXPECT_EQ(ctx.minutes.minute_pos_a[m], 4321) << m;
   EXPECT_EQ(ctx.minutes.minute_pos_a[6], 0);
-  EXPECT_EQ(ctx.minutes.minut_a, 5);
-  EXPECT_EQ(ctx.minutes.old_a, 5 * kMinute + 19);
+  EXPECT_EQ(ctx.minutes.last_minute_a, 5);
+  EXPECT_EQ(ctx.minutes.highest_line_a, 5 * kMinute + 19);
   // Camera B's index is untouched.
   EXPECT_EQ(ctx.minutes.minute_pos_b[0], 0);
-  EXPECT_EQ(ctx.minutes.minut_b, -1);
+  EXPECT_EQ(ctx.minutes.last_minute_b, -1);
 }
 
 TEST_F(MarkMinute, LaterBlocksFillSkippedMinutesAndKeepSetEntries) {
@@ -61,28 +61,28 @@ TEST_F(MarkMinute, LaterBlocksFillSkippedMinutesAndKeepSetEntries) {
   EXPECT_EQ(ctx.minutes.minute_pos_a[8], 300);
   EXPECT_EQ(ctx.minutes.minute_pos_a[9], 300);
   EXPECT_EQ(ctx.minutes.minute_pos_a[10], 0);
-  EXPECT_EQ(ctx.minutes.minut_a, 9);
+  EXPECT_EQ(ctx.minutes.last_minute_a, 9);
 }
 
 TEST_F(MarkMinute, CameraBKeepsItsOwnIndexAndOtherCamerasDoNothing) {
   mark(2, 800, Block(2 * kMinute, 2));
   EXPECT_EQ(ctx.minutes.minute_pos_b[2], 800);
-  EXPECT_EQ(ctx.minutes.minut_b, 2);
+  EXPECT_EQ(ctx.minutes.last_minute_b, 2);
   EXPECT_EQ(ctx.minutes.minute_pos_a[2], 0);
-  EXPECT_EQ(ctx.minutes.minut_a, -1);
+  EXPECT_EQ(ctx.minutes.last_minute_a, -1);
   Block b(3 * kMinute, 2);
   mark_minute(ctx, static_cast<Camera>(3), b.view());
   mark_minute(ctx, static_cast<Camera>(0), b.view());
   EXPECT_EQ(ctx.minutes.minute_pos_b[3], 0);
-  EXPECT_EQ(ctx.minutes.old_b, 2 * kMinute + 1);
+  EXPECT_EQ(ctx.minutes.highest_line_b, 2 * kMinute + 1);
 }
 
 TEST_F(MarkMinute, MinuteThatCannotBeFormedOrLiesBeyondTheDayIsNotEntered) {
   ctx.hdr.line_fr = 0.0;
   mark(1, 10, Block(3 * kMinute, 2));
-  EXPECT_EQ(ctx.minutes.minut_a, -1);
+  EXPECT_EQ(ctx.minutes.last_minute_a, -1);
   EXPECT_EQ(ctx.minutes.minute_pos_a[0], 0);
-  EXPECT_EQ(ctx.minutes.old_a, 3 * kMinute + 1);  // the time check still runs
+  EXPECT_EQ(ctx.minutes.highest_line_a, 3 * kMinute + 1);  // the time check still runs
 
   ctx.hdr.line_fr = kLineFr;
   mark(1, 30, Block(1441 * kMinute + 5, 2));  // the last minute of the table
@@ -90,10 +90,10 @@ TEST_F(MarkMinute, MinuteThatCannotBeFormedOrLiesBeyondTheDayIsNotEntered) {
   EXPECT_EQ(ctx.minutes.minute_pos_a[0], 30);
 
   mark(2, 20, Block(1442 * kMinute, 2));  // minute 1442: beyond the table
-  EXPECT_EQ(ctx.minutes.minut_b, -1);
+  EXPECT_EQ(ctx.minutes.last_minute_b, -1);
   EXPECT_EQ(ctx.minutes.minute_pos_b[0], 0);
   EXPECT_EQ(ctx.minutes.minute_pos_b[1441], 0);
-  EXPECT_EQ(ctx.minutes.minut_a, 1441);
+  EXPECT_EQ(ctx.minutes.last_minute_a, 1441);
 }
 
 TEST_F(MarkMinute, EqualLinesInCameraBEndTheRun) {
