@@ -141,9 +141,9 @@ void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   cam.last = block.lines[block.n_lin - 1].y_count;
   const MinuteIndex& mi = ctx.minutes;
   const bool cam_a = cam.camera == Camera::kA;
-  const int minute_before = cam_a ? mi.minut_a : mi.minut_b;
+  const int minute_before = cam_a ? mi.last_minute_a : mi.last_minute_b;
   mark_minute(ctx, cam.camera, block);
-  const int minute_after = cam_a ? mi.minut_a : mi.minut_b;
+  const int minute_after = cam_a ? mi.last_minute_a : mi.last_minute_b;
   // The new entries, for the copy of the index that the writer's thread commits.
   if (minute_after > minute_before)
     ctx.writer_thread.mark_minutes(cam.camera, minute_before + 1, minute_after,
