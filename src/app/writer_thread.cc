@@ -19,7 +19,14 @@ int run_threads(const char* setting) {
     if (s == "1") return 1;
     if (s == "2") return 2;
   }
+#ifdef _WIN32
+  // One thread unless asked for two: while the day driver waits for the writer at the end of the
+  // data it does not look at the keyboard, and under the Windows console that wait let an ESC
+  // pressed near the end of a short day go unseen.
+  return 1;
+#else
   return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+#endif
 }
 
 // The writer's clock: the day driver's last reading. Nothing else of a platform is asked for.

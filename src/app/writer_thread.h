@@ -57,9 +57,9 @@
 
 namespace quorda {
 
-// The threads a run uses: 2 when the machine has two cores or more, else 1. QUORDA_THREADS=1 or
-// 2 in the environment (given as `setting`, null when unset) chooses; a build with trace lines runs
-// one thread.
+// The threads a run uses: 2 when the machine has two cores or more, else 1 (on Windows 1).
+// QUORDA_THREADS=1 or 2 in the environment (given as `setting`, null when unset) chooses; a build
+// with trace lines runs one thread.
 int run_threads(const char* setting);
 
 // One item of a chunk: a pair, a timed save, or new minute-index entries.
