@@ -49,6 +49,27 @@ constexpr int kLeastExactShift = kMantissaBits + 1 - 47;
 // From this shift on |x| * 10^5 (below 2^70 / 2^shift) is less than half and rounds to 0.
 constexpr int kZeroShift = 128;
 
+// A double as m * 2^-shift with a whole m below 2^53 (sign, infinities and NaNs aside: the sign
+// is the top bit of `bits`, and a non-finite x gives a shift below kLeastExactShift).
+struct SplitDouble {
+  uint64_t bits;
+  uint64_t m;
+  int shift;
+};
+
+[[gnu::always_inline]] inline SplitDouble split_double(double x) {
+  SplitDouble d;
+  std::memcpy(&d.bits, &x, sizeof d.bits);
+  const int biased = static_cast<int>(d.bits >> kMantissaBits) & kExponentMask;
+  d.m = d.bits & ((uint64_t{1} << kMantissaBits) - 1);
+  d.shift = kSubnormalShift;
+  if (biased != 0) {
+    d.m |= uint64_t{1} << kMantissaBits;
+    d.shift = kShiftOfBiasedZero - biased;
+  }
+  return d;
+}
+
 using u128 = unsigned __int128;
 
 // Size of the block of spaces laid down before a field of the exact path is written.
@@ -168,18 +189,10 @@ uint64_t eight_digits(uint64_t v) {
 template <int W, int P>
 [[gnu::always_inline]] inline char* put_field(char* out, double x) {
   static_assert(W <= 8 && P >= 1 && P + 2 <= W, "the word path takes fields of up to 8 characters");
-  uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  const int biased = static_cast<int>(bits >> kMantissaBits) & kExponentMask;
-  uint64_t m = bits & ((uint64_t{1} << kMantissaBits) - 1);
-  int shift = kSubnormalShift;
-  if (biased != 0) {
-    m |= uint64_t{1} << kMantissaBits;
-    shift = kShiftOfBiasedZero - biased;
-  }
-  if (shift < kLeastExactShift) return put_other(out, x, W, P);
-  const bool negative = (bits >> 63) != 0;
-  const uint64_t q = scaled_round_small<P>(m, shift);
+  const SplitDouble parts = split_double(x);
+  if (parts.shift < kLeastExactShift) return put_other(out, x, W, P);
+  const bool negative = (parts.bits >> 63) != 0;
+  const uint64_t q = scaled_round_small<P>(parts.m, parts.shift);
   // The text is sign, whole digits (at least one), point and P decimals: it fits W characters
   // when q has at most W - 1 digits, W - 2 with a sign (and a sign needs room for itself).
   constexpr uint64_t kPositiveLimit = kPow10[W - 1];
@@ -214,19 +227,11 @@ char* put_fixed(char* out, double x, int width, int precision) {
   if (width == 8 && precision == 5) return put_field<8, 5>(out, x);
   if (width == 5 && precision == 3) return put_field<5, 3>(out, x);
   if (width == 7 && precision == 4) return put_field<7, 4>(out, x);
-  uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  const int biased = static_cast<int>(bits >> kMantissaBits) & kExponentMask;
-  uint64_t m = bits & ((uint64_t{1} << kMantissaBits) - 1);
-  int shift = kSubnormalShift;
-  if (biased != 0) {
-    m |= uint64_t{1} << kMantissaBits;
-    shift = kShiftOfBiasedZero - biased;
-  }
-  if (shift < kLeastExactShift) return put_other(out, x, width, precision);
+  const SplitDouble parts = split_double(x);
+  if (parts.shift < kLeastExactShift) return put_other(out, x, width, precision);
   // Negative values keep their sign even when they round to zero, as does -0.
-  const bool negative = (bits >> 63) != 0;
-  const uint64_t q = scaled_round(m, shift, precision);
+  const bool negative = (parts.bits >> 63) != 0;
+  const uint64_t q = scaled_round(parts.m, parts.shift, precision);
   switch (precision) {
     case 0:
       return put_scaled<0>(out, negative, q, width);
