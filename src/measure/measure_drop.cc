@@ -39,21 +39,37 @@ unsigned long long as_whole(double x) {
   return static_cast<unsigned long long>(static_cast<uint64_t>(static_cast<int64_t>(x)));
 }
 
-// The header in force at line time t1; ends the run when there is none.
+// The header in force at line time t1: the first of the list whose span, from its line to the
+// next header's, both ends included, holds t1, else the last from its line on; ends the run when
+// there is none.
+//
+// The list rises strictly (a header that repeats or goes back in time is never listed), so a t1
+// past the line of the header selected last and not past the next one's lies in no earlier span:
+// that header is taken again without walking the list.
 HeaderNode& select_header(const MeasureRun& ctx, double t1) {
-  HeaderNode* head = ctx.hdr.head;
+  HeaderBook& book = ctx.hdr;
+  int& hint = ctx.eval.header_hint;
+  if (hint >= 0 && hint < book.n_nodes) {
+    HeaderNode& last = book.nodes[hint];
+    if (last.line < t1 && (last.next == nullptr || t1 <= last.next->line)) return last;
+  }
+  HeaderNode* head = book.head;
   if (head == nullptr) fatal(ctx.diag, "%s", kNoHeaderText);
   if (head->next == nullptr) {
-    if (t1 >= head->line) return *head;
+    if (t1 >= head->line) {
+      hint = static_cast<int>(head - book.nodes);
+      return *head;
+    }
     errf(ctx.diag, kLineBeforeHeaderText, as_whole(t1), as_whole(head->line));
     fatal(ctx.diag, "%s", kNoHeaderBeforeText);
   }
   HeaderNode* p = head;
   for (; p->next != nullptr; p = p->next) {
-    if (p->line <= t1 && t1 <= p->next->line) return *p;
+    if (p->line <= t1 && t1 <= p->next->line) break;
   }
-  if (t1 >= p->line) return *p;
-  fatal(ctx.diag, "%s", kNoHeaderBetweenText);
+  if (p->next == nullptr && !(t1 >= p->line)) fatal(ctx.diag, "%s", kNoHeaderBetweenText);
+  hint = static_cast<int>(p - book.nodes);
+  return *p;
 }
 
 // The header's geometry, replaced by the settings' for good when OVERWRITE is 1.

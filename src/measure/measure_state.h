@@ -24,6 +24,7 @@ struct EvalState {
   bool res_tried = false;           // creation was attempted (it is attempted once per run)
   std::unique_ptr<char[]> res_buf;  // lines of "res" formatted but not yet handed to the stream
   size_t res_used = 0;              // bytes of res_buf in use
+  int header_hint = -1;             // node of the header book selected for the last pair
 
   EvalState() = default;
   EvalState(const EvalState&) = delete;

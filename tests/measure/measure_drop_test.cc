@@ -113,6 +113,48 @@ TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   EXPECT_EQ(run.err(), "eval_dr 04: no corresponding main header ? \n");
 }
 
+TEST(MeasureDrop, HeaderSelectedInAnyOrderOfLinesIsTheFirstWhoseSpanHoldsTheLine) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  testing::set_all_factors(ctx, 1.0f);
+  ctx.settings.overwrite = 0;
+  ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
+  ctx.hdr.line_fr = 1.0;
+  // Headers at lines 100, 200, ..., 500, told apart by their centre pixels 300, 290, ..., 260.
+  constexpr int kHeaders = 5;
+  for (int i = 0; i < kHeaders; ++i)
+    insert_header(ctx, testing::header_at(100 * (i + 1), 1.0, static_cast<int16_t>(300 - 10 * i)));
+  const auto scale_b_of = [](int header) {
+    const auto ca = static_cast<float>(105 - (300 - 10 * header));
+    return (250.0f - 0.153f * ca) * 0.168f / 250.0f;
+  };
+  // The first header whose span from its line to the next one's holds t1, both ends included;
+  // the last one from its line on.
+  const auto expected_header = [](double t1) {
+    for (int i = 0; i + 1 < kHeaders; ++i) {
+      if (100.0 * (i + 1) <= t1 && t1 <= 100.0 * (i + 2)) return i;
+    }
+    return kHeaders - 1;
+  };
+  std::vector<double> lines;
+  for (int i = 1; i <= kHeaders; ++i) {
+    for (double d : {-0.5, 0.0, 0.5, 50.0}) lines.push_back(100.0 * i + d);
+  }
+  lines.erase(lines.begin());  // 99.5 lies before the first header
+  lines.push_back(1e9);
+  // Each line after each other one, so that every header was the one selected before.
+  OwnedPiece b(same_runs(4, 100, 110), 0);
+  for (double before : lines) {
+    for (double t1 : lines) {
+      for (double t : {before, t1}) {
+        OwnedPiece a(same_runs(4, 100, 110), t);
+        b.build(t + 5);
+        ASSERT_EQ(measure_drop(ctx, a.p, b.p).scale_b, scale_b_of(expected_header(t))) << before << " " << t;
+      }
+    }
+  }
+}
+
 TEST(MeasureDrop, MissingHeadersEndTheRunWithTheirMessages) {
   TestRun run;
   OwnedPiece a(same_runs(4, 100, 110), 50.7);
