@@ -207,14 +207,26 @@ template <int W, int P>
   const uint64_t d = eight_digits(q);
   uint64_t f = ((d >> (8 * (9 - W))) & kWholeMask) | ((d >> (8 * (8 - W))) & kFracMask) |
                (static_cast<uint64_t>('.') << (8 * kWhole));
-  // Leading zeros of the whole part, its last digit always kept, become spaces.
-  const uint64_t nonzero = (f ^ repeat_byte('0')) | (uint64_t{1} << (8 * (kWhole - 1)));
-  const int lead = std::countr_zero(nonzero) / 8;
-  const uint64_t spaces = (uint64_t{1} << (8 * lead)) - 1;
-  f = (f & ~spaces) | (repeat_byte(' ') & spaces);
-  // The sign in the space before the first digit (there is one: see the limits above).
-  const uint64_t sign = static_cast<uint64_t>('-' ^ ' ') << ((8 * lead - 8) & 63);
-  f ^= sign & (uint64_t{0} - static_cast<uint64_t>(negative));
+  if constexpr (kWhole == 1) {
+    // One whole digit, always kept; a negative value never gets here (no room for its sign).
+    static_assert(kNegativeLimit == 0);
+  } else if constexpr (kWhole == 2) {
+    // The first of two whole digits becomes a space when it is a zero, and a negative value
+    // (below 10 in magnitude by the limit above) has its sign there.
+    const uint64_t zero = static_cast<uint64_t>((f & 0xFF) == '0');
+    static_assert(kNegativeLimit == kPow10[P + 1]);
+    f ^= zero * static_cast<uint64_t>('0' ^ ' ');
+    f ^= static_cast<uint64_t>(negative) * static_cast<uint64_t>('-' ^ ' ');
+  } else {
+    // Leading zeros of the whole part, its last digit always kept, become spaces.
+    const uint64_t nonzero = (f ^ repeat_byte('0')) | (uint64_t{1} << (8 * (kWhole - 1)));
+    const int lead = std::countr_zero(nonzero) / 8;
+    const uint64_t spaces = (uint64_t{1} << (8 * lead)) - 1;
+    f = (f & ~spaces) | (repeat_byte(' ') & spaces);
+    // The sign in the space before the first digit (there is one: see the limits above).
+    const uint64_t sign = static_cast<uint64_t>('-' ^ ' ') << ((8 * lead - 8) & 63);
+    f ^= sign & (uint64_t{0} - static_cast<uint64_t>(negative));
+  }
   std::memcpy(out, &f, sizeof f);
   return out + W;
 }
