@@ -139,7 +139,8 @@ void take_main_header(RunContext& ctx, const RawRecord& rec) {
 void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
   if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.payload_len, &n_lin) || n_lin <= 0) return;
-  LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf};
+  LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf,
+                  ctx.dec.lines_rise};
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
   cam.last = block.lines[block.n_lin - 1].y_count;

@@ -26,6 +26,9 @@ struct LineRecord {
 struct LineBlock {
   int16_t n_lin = 0;
   const LineRecord* lines = nullptr;
+  // Each line's y_count is known to exceed the one before (the decoder found it so); when false
+  // the lines may rise or not.
+  bool rising = false;
 };
 
 }  // namespace quorda

@@ -129,6 +129,8 @@ struct BlockCursor {
   int limit;            // lines the buffer takes: min(count, kLineBufLines)
   int i;                // next line
   LineBody saved_body;  // the last line coded with runs
+  bool rising;          // the number of each line before line i exceeds the one before it
+  double last_y;        // the number of line i - 1, when i > 0
 };
 
 constexpr char kFrameShorterThanHead[] =
@@ -395,11 +397,21 @@ BlockResult decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int3
     BitReader br;
     BlockResult r = read_frame_head(diag, payload, len, at, br, h);
     if (r != BlockResult::kNextFrame) return r;
+    const int first = cur.i;
     if (std::fabs(h.y) <= kWholeClockLimit && static_cast<double>(static_cast<int64_t>(h.y)) == h.y) {
-      r = decode_frame(diag, h, br, cur, WholeClock{static_cast<int64_t>(h.y)}, dec.end_offset);
+      const int64_t y0 = static_cast<int64_t>(h.y);
+      r = decode_frame(diag, h, br, cur, WholeClock{y0}, dec.end_offset);
+      // The frame's lines are y0, y0 + 1, ...: they rise, and the block goes on rising when the
+      // first of them exceeds the line before the frame.
+      if (cur.i > first) {
+        if (first > 0 && !(static_cast<double>(y0) > cur.last_y)) cur.rising = false;
+        cur.last_y = static_cast<double>(y0 + (cur.i - first - 1));
+      }
     } else {
       r = decode_frame(diag, h, br, cur, StepClock{h.y}, dec.end_offset);
+      if (cur.i > first) cur.rising = false;  // adding 1 may round to the same number
     }
+    dec.lines_rise = cur.rising;
     if (r != BlockResult::kNextFrame) return r;
   }
   return BlockResult::kUsable;
@@ -421,7 +433,8 @@ bool decode_line_block(Decoder& dec, Diag& diag, const uint8_t* payload, int32_t
   *n_lin = count;
   hprintf(diag, "decmpr: *n_lin=%d\n", count);
 
-  BlockCursor cur{dec.line_buf, count, count < kLineBufLines ? count : kLineBufLines, 0, {}};
+  dec.lines_rise = true;
+  BlockCursor cur{dec.line_buf, count, count < kLineBufLines ? count : kLineBufLines, 0, {}, true, 0.0};
   return decode_frames(dec, diag, payload, len, cur) == BlockResult::kUsable;
 }
 

@@ -20,6 +20,20 @@ constexpr char kTimeJumpA[] = "neg. time jump in A \n";
 constexpr char kFallingLineB[] = "y_count=%lf\n";
 constexpr char kTimeJumpB[] = "neg. time jump in B \n";
 
+// A line number that does not exceed the highest one accepted ends the run; a resumed run on the
+// same files would stop at the same place, hence the request to rename the set.
+[[noreturn, gnu::cold]] void falling_line(const RawinRun& ctx, bool cam_a, double highest_line, int i,
+                                          double y) {
+  if (cam_a) {
+    errf(ctx.diag, kFallingLineA, highest_line, i, y);
+    errf(ctx.diag, kTimeJumpA);
+  } else {
+    errf(ctx.diag, kFallingLineB, y);
+    errf(ctx.diag, kTimeJumpB);
+  }
+  fatal(ctx.diag, kRenameOrDeleteSet);
+}
+
 }  // namespace
 
 void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
@@ -44,22 +58,18 @@ void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
     hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.last_minute_b, ctx.drv.prev_b, ctx.drv.pos_b);
   }
 
-  // Line numbers must rise strictly within a camera over the whole run; a resumed run on the
-  // same files would stop at the same place, hence the request to rename the set.
+  // Line numbers must rise strictly within a camera over the whole run. When the block's lines
+  // are known to rise, only its first line can fail, and the last one is the highest.
+  if (block.rising) {
+    const double y = block.lines[0].y_count;
+    if (!(y > highest_line)) falling_line(ctx, cam_a, highest_line, 0, y);
+    highest_line = block.lines[block.n_lin - 1].y_count;
+    return;
+  }
   for (int i = 0; i < block.n_lin; ++i) {
     const double y = block.lines[i].y_count;
-    if (y > highest_line) {
-      highest_line = y;
-      continue;
-    }
-    if (cam_a) {
-      errf(ctx.diag, kFallingLineA, highest_line, i, y);
-      errf(ctx.diag, kTimeJumpA);
-    } else {
-      errf(ctx.diag, kFallingLineB, y);
-      errf(ctx.diag, kTimeJumpB);
-    }
-    fatal(ctx.diag, kRenameOrDeleteSet);
+    if (!(y > highest_line)) falling_line(ctx, cam_a, highest_line, i, y);
+    highest_line = y;
   }
 }
 

@@ -24,6 +24,9 @@ struct RawInput {
 
 struct Decoder {
   LineRecord line_buf[kLineBufLines];
+  // The number of each decoded line exceeds that of the line before it (set by a decoding that
+  // found the lines usable; when false they may still rise).
+  bool lines_rise = false;
   // The frame layout's word-fetch offset (head included) after the end code of the last frame
   // that ended soundly: that frame's length or less.
   int32_t end_offset = 0;

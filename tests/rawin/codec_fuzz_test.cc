@@ -179,6 +179,12 @@ void compare_with_model(TestRun& t, testing::LineBlockModel& model, const std::v
   ASSERT_EQ(n, want.n_lin);
   ASSERT_EQ(t.err(), want.err);
   if (r != 1) return;
+  // Lines said to rise do rise, each above the one before.
+  if (t.ctx->dec.lines_rise) {
+    for (size_t k = 1; k < want.lines.size(); ++k) {
+      ASSERT_GT(want.lines[k].y_count, want.lines[k - 1].y_count) << "line " << k;
+    }
+  }
   for (size_t k = 0; k < want.lines.size(); ++k) {
     const LineRecord& got = t.ctx->dec.line_buf[k];
     const LineRecord& exp = want.lines[k];

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -180,6 +181,30 @@ TEST(DecodeLineBlock, SecondFrameTakesItsOwnLineNumberAndTheSavedLineCarriesOver
   expect_line(t.ctx->dec.line_buf[2], 251, {{21, 25}});
   expect_line(t.ctx->dec.line_buf[3], 252, {{306, 307}});
   EXPECT_EQ(t.err(), "");
+}
+
+// The decoder tells whether its lines rise: frames of whole numbers that start above the line
+// before them do; a frame that starts at or below it, or a frame whose number is not whole, does
+// not count as rising (line 2 of three lines at 100, 101 and then `second`).
+TEST(DecodeLineBlock, LinesRiseWhenEveryFrameStartsAboveTheLineBeforeIt) {
+  struct Case {
+    double second;
+    bool rise;
+  };
+  for (Case c : {Case{102, true}, Case{5000, true}, Case{101, false}, Case{50, false}, Case{101.5, false},
+                 Case{-102, false}, Case{9007199254740992.0, false}, Case{NAN, false}}) {
+    TestRun t;
+    FrameSpec a = testing::frame(20, 4, 4, 100);
+    a.fields = {{4, 1, false}, {4, 4, true}, {4, 1, true}, {4, 0, true}};
+    FrameSpec b = testing::frame(300, 5, 5, c.second);
+    b.fields = {{5, 6, false}, {5, 1, true}, {5, 0, true}};
+    // An empty frame between them changes nothing: it has no lines.
+    FrameSpec e = testing::frame(0, 4, 4, 0);
+    e.fields = {{4, 0, true}};
+    ASSERT_EQ(decode(t, block(3, {a, e, b})).result, 1) << c.second;
+    EXPECT_EQ(t.ctx->dec.lines_rise, c.rise) << c.second;
+    expect_line(t.ctx->dec.line_buf[1], 101, {{21, 25}});
+  }
 }
 
 TEST(DecodeLineBlock, RepetitionBeforeAnyCodedLineRejectsTheBlock) {

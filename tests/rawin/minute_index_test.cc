@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "support/test_context.h"
@@ -23,15 +26,17 @@ struct Block {
   explicit Block(std::vector<double> ys) : lines(ys.size()) {
     for (size_t i = 0; i < ys.size(); ++i) lines[i].y_count = ys[i];
   }
-  LineBlock view() const { return LineBlock{static_cast<int16_t>(lines.size()), lines.data()}; }
+  LineBlock view(bool rising = false) const {
+    return LineBlock{static_cast<int16_t>(lines.size()), lines.data(), rising};
+  }
   std::vector<LineRecord> lines;
 };
 
 struct MarkMinute : ::testing::Test {
   MarkMinute() { ctx.hdr.line_fr = kLineFr; }
-  void mark(int camera, int32_t record_pos, const Block& b) {
+  void mark(int camera, int32_t record_pos, const Block& b, bool rising = false) {
     (camera == 1 ? ctx.drv.prev_a : ctx.drv.prev_b) = record_pos;
-    mark_minute(ctx, static_cast<Camera>(camera), b.view());
+    mark_minute(ctx, static_cast<Camera>(camera), b.view(rising));
   }
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -117,6 +122,33 @@ TEST_F(MarkMinute, FirstLineAtZeroIsATimeJump) {
   int status = t.ends_with([&] { mark(1, 0, Block(0.0, 2)); });
   EXPECT_EQ(status, kExitFatal);
   EXPECT_NE(t.err().find("neg. time jump in A \n"), std::string::npos);
+}
+
+// A block whose lines the decoder found rising is checked at its first line only: the same
+// highest line, the same message and end as a check of every line, whichever the first line is.
+TEST(MarkMinuteRising, RisingBlocksGiveWhatTheLineByLineCheckGives) {
+  const double firsts[] = {5000.0, 5010.0, 5009.0, 4000.0, 0.0, -1.0, 5010.5, 1.0e15, NAN, -INFINITY};
+  for (int camera : {1, 2}) {
+    for (double first : firsts) {
+      Block b(first, 7);
+      std::string err[2];
+      int status[2];
+      double highest[2];
+      for (bool rising : {false, true}) {
+        TestRun t;
+        t.ctx->hdr.line_fr = kLineFr;
+        double& h = camera == 1 ? t.ctx->minutes.highest_line_a : t.ctx->minutes.highest_line_b;
+        h = 5009.0;
+        status[rising] =
+            t.ends_with([&] { mark_minute(*t.ctx, static_cast<Camera>(camera), b.view(rising)); });
+        err[rising] = t.err();
+        highest[rising] = h;
+      }
+      EXPECT_EQ(status[1], status[0]) << first;
+      EXPECT_EQ(err[1], err[0]) << first;
+      EXPECT_EQ(std::memcmp(&highest[1], &highest[0], sizeof(double)), 0) << first;
+    }
+  }
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ int expect_decodes_to_rendered_lines(const DayConfig& cfg) {
         << run.err();
     EXPECT_EQ(static_cast<size_t>(n), rendered.lines.size());
     if (static_cast<size_t>(n) != rendered.lines.size()) break;
+    // Whole line numbers in frames that follow each other: the decoder knows they rise.
+    EXPECT_TRUE(run.ctx->dec.lines_rise);
     for (int i = 0; i < n; ++i) {
       const LineRecord& got = run.ctx->dec.line_buf[i];
       const LineRecord& want = rendered.lines[static_cast<size_t>(i)];
