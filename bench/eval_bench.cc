@@ -11,6 +11,7 @@
 #include "app/run_context.h"
 #include "measure/measure_drop.h"
 #include "measure/pack_particle.h"
+#include "measure/res_file.h"
 #include "platform/platform.h"
 #include "rawin/take_main_header.h"
 
@@ -65,7 +66,7 @@ PairSet make_pairs(int n) {
 }
 
 // A run context with a main header, plain correction tables and settings; "res" goes to
-// /dev/null through the same buffered stream the run uses when with_res, else there is none.
+// /dev/null through the same buffer of lines the run uses when with_res, else there is none.
 struct EvalSetup {
   NullPlatform platform;
   std::unique_ptr<RunContext> ctx;
@@ -92,11 +93,7 @@ struct EvalSetup {
     sink = std::fopen("/dev/null", "w");
     ctx->diag.err = sink;
     ctx->eval.res_tried = true;
-    if (with_res) {
-      ctx->eval.res = std::fopen("/dev/null", "w");
-      ctx->eval.res_buf = std::make_unique<char[]>(1 << 16);
-      std::setvbuf(ctx->eval.res, ctx->eval.res_buf.get(), _IOFBF, 1 << 16);
-    }
+    if (with_res) attach_res(ctx->eval, std::fopen("/dev/null", "w"));
   }
   ~EvalSetup() {
     ctx.reset();

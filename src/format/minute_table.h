@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -65,6 +66,35 @@ inline int minute_of_line(double y, double line_fr) {
   const double m = line_minute(y, line_fr);
   if (!(m >= 0.0 && m <= static_cast<double>(kMinutes - 1))) return kNoMinute;
   return static_cast<int>(m);
+}
+
+// The least line y whose line_minute(y, line_fr) exceeds `minute`: every line below it falls in
+// `minute` or before (the minute a line falls in never falls as the line rises). Found from the
+// product (minute + 1) * line_fr * 60 and the doubles next to it, each tried with line_minute
+// itself. Minus infinity when there is no positive line frequency or the edge lies farther than
+// that search goes.
+inline double first_line_past_minute(int minute, double line_fr) {
+  constexpr double kNone = -std::numeric_limits<double>::infinity();
+  constexpr double kUp = std::numeric_limits<double>::infinity();
+  constexpr int kMaxSteps = 64;
+  if (!(line_fr > 0.0)) return kNone;
+  const double next = static_cast<double>(minute) + 1.0;
+  const auto past = [&](double y) { return line_minute(y, line_fr) >= next; };
+  double y = next * (line_fr * 60.0);
+  if (!std::isfinite(y)) return kNone;
+  if (past(y)) {
+    for (int i = 0; i < kMaxSteps; ++i) {
+      const double below = std::nextafter(y, kNone);
+      if (!past(below)) return y;
+      y = below;
+    }
+  } else {
+    for (int i = 0; i < kMaxSteps; ++i) {
+      y = std::nextafter(y, kUp);
+      if (past(y)) return y;
+    }
+  }
+  return kNone;
 }
 
 }  // namespace quorda

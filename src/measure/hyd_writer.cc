@@ -153,7 +153,15 @@ void HydWriter::append_buffer() {
 // to its own.
 void HydWriter::enter_minute(double t1) {
   Writer& w = stream_;
-  const int minute = minute_of_line(t1, headers_.line_fr);
+  const double fr = headers_.line_fr;
+  if (w.pix_minute != edge_minute_ || !(fr == edge_fr_)) {
+    edge_minute_ = w.pix_minute;
+    edge_fr_ = fr;
+    minute_edge_ = first_line_past_minute(w.pix_minute, fr);
+  }
+  // Most records fall in the minute entered last: no division for them.
+  if (t1 < minute_edge_) return;
+  const int minute = minute_of_line(t1, fr);
   if (minute == kNoMinute || minute <= w.pix_minute) return;
   for (int i = w.pix_minute + 1; i <= minute; ++i) {
     if (w.pos_pix[i] == kNoRecord) w.pos_pix[i] = out_.pix_end + used_;

@@ -14,6 +14,7 @@
 // time uses it (the writer's thread while it runs, the day driver only after draining it).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "base/constants.h"
@@ -91,6 +92,12 @@ class HydWriter : public PairSink {
   double last_t1_ = 0;          // t1 of the last record put into buf_
   double file_last_t1_ = 0;     // t1 of the last particle record appended to the hydrometeor file
   int64_t last_save_time_ = 0;  // clock of the last save
+  // Lines below minute_edge_ fall in minute edge_minute_ or before at line frequency edge_fr_:
+  // while the stream's last entered minute and the line frequency are those, such a record enters
+  // no minute.
+  double minute_edge_ = 0;
+  int edge_minute_ = INT_MIN;
+  double edge_fr_ = 0;
 };
 
 }  // namespace quorda

@@ -147,8 +147,11 @@ PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H
   const double u = H / t * 0.001;
   const double z = u * u / (kG * 2);
   const double fall = checked_sqrt(d, kG * 2);
-  const double at_a = u - fall * (checked_sqrt(d, z) - checked_sqrt(d, z - h));
-  const double at_b = u + fall * (checked_sqrt(d, z + h) - checked_sqrt(d, z));
+  // z = u * u / 2g is never negative, so its root is taken once for both planes: no message can
+  // come from it, and the messages of the other two keep their order.
+  const double root_z = checked_sqrt(d, z);
+  const double at_a = u - fall * (root_z - checked_sqrt(d, z - h));
+  const double at_b = u + fall * (checked_sqrt(d, z + h) - root_z);
   return {at_a, at_b};
 }
 
@@ -208,25 +211,6 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   m.ratio_b = m.height_b / m.width_b;
   m.ratio = checked_sqrt(d, m.ratio_a * m.ratio_b);
   return m;
-}
-
-void res_values(const DropMeasures& m, double (&values)[kResValues]) {
-  const double v[kResValues] = {static_cast<double>(m.eq_diam),
-                                m.plane_dist,
-                                m.by_first.at_a,
-                                m.vel_a,
-                                m.by_last.at_a,
-                                m.by_first.at_b,
-                                m.vel_b,
-                                m.by_last.at_b,
-                                m.height_a,
-                                m.width_a,
-                                m.height_b,
-                                m.width_b,
-                                m.ratio_a,
-                                m.ratio_b,
-                                m.ratio};
-  for (int i = 0; i < kResValues; ++i) values[i] = v[i];
 }
 
 }  // namespace quorda

@@ -37,6 +37,22 @@ struct DropMeasures {
 DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b);
 
 // The fifteen values of the pair's line in "res", in the order of the line.
-void res_values(const DropMeasures& m, double (&values)[kResValues]);
+inline void res_values(const DropMeasures& m, double (&values)[kResValues]) {
+  values[0] = static_cast<double>(m.eq_diam);
+  values[1] = m.plane_dist;
+  values[2] = m.by_first.at_a;
+  values[3] = m.vel_a;
+  values[4] = m.by_last.at_a;
+  values[5] = m.by_first.at_b;
+  values[6] = m.vel_b;
+  values[7] = m.by_last.at_b;
+  values[8] = m.height_a;
+  values[9] = m.width_a;
+  values[10] = m.height_b;
+  values[11] = m.width_b;
+  values[12] = m.ratio_a;
+  values[13] = m.ratio_b;
+  values[14] = m.ratio;
+}
 
 }  // namespace quorda

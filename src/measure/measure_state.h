@@ -1,6 +1,7 @@
 // State of the measurement subsystem: the correction factors and the text file "res".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -21,14 +22,17 @@ struct EvalState {
   FILE* res = nullptr;              // the text file "res", open from the first evaluation on
   bool res_failed = false;          // "res" could not be created or written whole
   bool res_tried = false;           // creation was attempted (it is attempted once per run)
-  std::unique_ptr<char[]> res_buf;  // stream buffer of "res"
+  std::unique_ptr<char[]> res_buf;  // lines of "res" formatted but not yet handed to the stream
+  size_t res_used = 0;              // bytes of res_buf in use
 
   EvalState() = default;
   EvalState(const EvalState&) = delete;
   EvalState& operator=(const EvalState&) = delete;
-  // A stream still open here is closed while its buffer is alive.
+  // A stream still open here gets its buffered lines and is closed.
   ~EvalState() {
-    if (res != nullptr) std::fclose(res);
+    if (res == nullptr) return;
+    if (res_used > 0) std::fwrite(res_buf.get(), 1, res_used, res);
+    std::fclose(res);
   }
 };
 

@@ -1,5 +1,6 @@
-// The text file "res": created on the first pair of the run, one write per line into the
-// stream's buffer, so that the system is called once per buffer of lines.
+// The text file "res": created on the first pair of the run; each line is formatted straight into
+// the run's buffer of lines, and a full buffer goes to the stream with one write, so that the
+// system is called once per buffer of lines and the C library's stream is not entered per line.
 #include "measure/res_file.h"
 
 #include <cerrno>
@@ -15,7 +16,8 @@ namespace quorda {
 
 namespace {
 
-constexpr size_t kResBufSize = size_t{1} << 16;
+static_assert(kResBufSize >= 2 * kResLineMax, "a buffer holds a good many lines");
+
 constexpr const char* kResName = "res";
 
 constexpr const char* kCannotCreateText =
@@ -30,10 +32,25 @@ void stop_res(const MeasureRun& ctx) {
   errf(ctx.diag, kWriteFailedText, kResName, std::strerror(errno));
   std::fclose(ev.res);
   ev.res = nullptr;
+  ev.res_used = 0;
   ev.res_failed = true;
 }
 
+// Hands the buffered lines to the stream; false when they were not all written (errno tells why).
+bool put_buffered(EvalState& ev) {
+  const size_t n = ev.res_used;
+  ev.res_used = 0;
+  return n == 0 || std::fwrite(ev.res_buf.get(), 1, n, ev.res) == n;
+}
+
 }  // namespace
+
+void attach_res(EvalState& ev, FILE* stream) {
+  ev.res = stream;
+  ev.res_used = 0;
+  if (ev.res_buf == nullptr) ev.res_buf = std::make_unique<char[]>(kResBufSize);
+  std::setvbuf(ev.res, nullptr, _IONBF, 0);
+}
 
 void open_res_once(const MeasureRun& ctx) {
   EvalState& ev = ctx.eval;
@@ -41,32 +58,41 @@ void open_res_once(const MeasureRun& ctx) {
   ev.res_tried = true;
   const std::string path = ctx.local_path(kResName);
   // Text mode ("wt") is the same as "w" here.
-  ev.res = std::fopen(path.c_str(), "w");
-  if (ev.res == nullptr) {
+  FILE* stream = std::fopen(path.c_str(), "w");
+  if (stream == nullptr) {
     errf(ctx.diag, kCannotCreateText, path.c_str(), std::strerror(errno));
     ev.res_failed = true;
     return;
   }
-  ev.res_buf = std::make_unique<char[]>(kResBufSize);
-  std::setvbuf(ev.res, ev.res_buf.get(), _IOFBF, kResBufSize);
+  attach_res(ev, stream);
 }
 
 void write_res_line(const MeasureRun& ctx, const DropMeasures& m) {
   open_res_once(ctx);
-  if (ctx.eval.res == nullptr) return;
+  EvalState& ev = ctx.eval;
+  if (ev.res == nullptr) return;
+  if (kResBufSize - ev.res_used < kResLineMax && !put_buffered(ev)) {
+    stop_res(ctx);
+    return;
+  }
   double values[kResValues];
   res_values(m, values);
-  char line[kResLineMax];
-  const size_t n = format_res_line(values, line);
-  if (std::fwrite(line, 1, n, ctx.eval.res) != n) stop_res(ctx);
+  ev.res_used += format_res_line(values, ev.res_buf.get() + ev.res_used);
+}
+
+void flush_res(const MeasureRun& ctx) {
+  EvalState& ev = ctx.eval;
+  if (ev.res == nullptr) return;
+  if (!put_buffered(ev) || std::fflush(ev.res) != 0) stop_res(ctx);
 }
 
 void close_res(const MeasureRun& ctx) {
   EvalState& ev = ctx.eval;
   if (ev.res == nullptr) return;
-  // The buffered lines are flushed before the close and apart from it: a C library may close a
-  // stream whose last lines could not be written and still report success (Wine's does).
-  bool written = std::fflush(ev.res) == 0;
+  // The buffered lines are written and flushed before the close and apart from it: a C library
+  // may close a stream whose last lines could not be written and still report success (Wine's
+  // does).
+  bool written = put_buffered(ev) && std::fflush(ev.res) == 0;
   int error = errno;
   if (std::fclose(ev.res) != 0 && written) {
     written = false;

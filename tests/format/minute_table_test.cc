@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -60,6 +61,34 @@ TEST(MinuteOfLine, NoMinuteBeyondTheTableOrWithoutALineFrequency) {
   EXPECT_EQ(minute_of_line(100, 0.0), kNoMinute);
   EXPECT_EQ(minute_of_line(100, -kLineFr), kNoMinute);
   EXPECT_EQ(minute_of_line(100, std::numeric_limits<double>::quiet_NaN()), kNoMinute);
+}
+
+TEST(MinuteOfLine, FirstLinePastAMinuteIsTheExactEdge) {
+  const double inf = std::numeric_limits<double>::infinity();
+  int edges = 0;
+  for (double fr : {kLineFr, 20000.0, 55000.0, 1.0 / 3.0, 0.7, 12345.678, 1e-300, 3e300}) {
+    for (int minute = -1; minute < kMinutes + 1; ++minute) {
+      const double edge = first_line_past_minute(minute, fr);
+      if (edge == -inf) continue;
+      ++edges;
+      // The edge is past the minute, the double below it is not.
+      EXPECT_GE(line_minute(edge, fr), minute + 1.0) << fr << " " << minute;
+      EXPECT_LE(line_minute(std::nextafter(edge, -inf), fr), static_cast<double>(minute))
+          << fr << " " << minute;
+      if (minute >= 0 && minute < kMinutes - 1) {
+        EXPECT_EQ(minute_of_line(edge, fr), minute + 1);
+      }
+    }
+  }
+  // Every minute of the table has its edge at the usual line frequencies.
+  for (double fr : {kLineFr, 20000.0, 55000.0}) {
+    for (int minute = 0; minute < kMinutes; ++minute) EXPECT_NE(first_line_past_minute(minute, fr), -inf);
+  }
+  EXPECT_GT(edges, 4 * kMinutes);
+  EXPECT_EQ(first_line_past_minute(3, 0.0), -inf);
+  EXPECT_EQ(first_line_past_minute(3, -kLineFr), -inf);
+  EXPECT_EQ(first_line_past_minute(3, std::numeric_limits<double>::quiet_NaN()), -inf);
+  EXPECT_EQ(first_line_past_minute(3, inf), -inf);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "app/run_context.h"
 #include "match/piece.h"
+#include "measure/res_file.h"
 #include "rawin/take_main_header.h"
 #include "support/test_context.h"
 
@@ -80,7 +81,7 @@ inline void setup_worked_example(RunContext& ctx) {
 }
 
 inline std::string read_res(TestRun& run) {
-  if (run.ctx->eval.res != nullptr) std::fflush(run.ctx->eval.res);
+  flush_res(*run.ctx);
   return read_text(run.dir.file("res"));
 }
 
