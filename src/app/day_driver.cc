@@ -14,6 +14,7 @@
 #include "app/day_driver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "app/banner.h"
@@ -41,6 +42,9 @@ namespace {
 
 // The environment variable that chooses the number of threads (README.md).
 constexpr char kThreadsVariable[] = "QUORDA_THREADS";
+
+// How long the end of the data waits for the writer's thread between looks at the keyboard.
+constexpr std::chrono::milliseconds kFinalWaitStep{100};
 
 // A write of "res" or a close of an output file failed: the run went on, but ends as failed.
 bool output_failed(const RunContext& ctx) {
@@ -273,7 +277,9 @@ int run_pass(RunContext& ctx) {
   }
 
   if (d.eof_a && d.eof_b) {
-    ctx.writer_thread.drain();
+    // The writer finishes what it was handed; meanwhile the keyboard and signals are looked at as
+    // during the reading, so that an ESC pressed while it works still cancels the run.
+    while (!ctx.writer_thread.drain_for(kFinalWaitStep)) tick(ctx);
     ctx.hyd_writer.save_final();
     draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);

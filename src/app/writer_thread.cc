@@ -19,14 +19,7 @@ int run_threads(const char* setting) {
     if (s == "1") return 1;
     if (s == "2") return 2;
   }
-#ifdef _WIN32
-  // One thread unless asked for two: while the day driver waits for the writer at the end of the
-  // data it does not look at the keyboard, and under the Windows console that wait let an ESC
-  // pressed near the end of a short day go unseen.
-  return 1;
-#else
   return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-#endif
 }
 
 // The writer's clock: the day driver's last reading. Nothing else of a platform is asked for.
@@ -143,6 +136,20 @@ void WriterThread::drain() {
   if (!running()) return;
   if (open_ != nullptr) hand_over();
   if (!ring_->drain()) rethrow_failure();
+}
+
+bool WriterThread::drain_for(std::chrono::milliseconds timeout) {
+  if (!running()) return true;
+  if (open_ != nullptr) hand_over();
+  switch (ring_->drain_for(timeout)) {
+    case HandoffRing<WriterChunk>::Drained::kDone:
+      return true;
+    case HandoffRing<WriterChunk>::Drained::kTimedOut:
+      return false;
+    case HandoffRing<WriterChunk>::Drained::kStopped:
+      break;
+  }
+  rethrow_failure();
 }
 
 void WriterThread::cancel() {

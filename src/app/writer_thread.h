@@ -40,6 +40,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -57,7 +58,7 @@
 
 namespace quorda {
 
-// The threads a run uses: 2 when the machine has two cores or more, else 1 (on Windows 1).
+// The threads a run uses: 2 when the machine has two cores or more, else 1.
 // QUORDA_THREADS=1 or 2 in the environment (given as `setting`, null when unset) chooses; a build
 // with trace lines runs one thread.
 int run_threads(const char* setting);
@@ -115,6 +116,9 @@ class WriterThread final : public PairSink, public MessageGate {
   // Returns when the writer has done everything handed to it; the writer's failure is thrown
   // here. Until the next item, the day driver may use the writer and its state.
   void drain();
+  // As drain(), but returns false when the writer is still busy after `timeout`, so that the day
+  // driver can look at the keyboard and signals between waits.
+  bool drain_for(std::chrono::milliseconds timeout);
   // A cancelled run: the writer drops what it has not yet begun (as one thread cancelled at that
   // point would never have made it) and returns as drain() does.
   void cancel();

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -82,6 +83,23 @@ class HandoffRing {
     producer_wake_.wait(lock, [&] { return released_.load() == t || stopped_; });
     producer_sleeps_.store(false);
     return !stopped_;
+  }
+
+  // Producer: as drain(), but waits no longer than `timeout`. kTimedOut when slots are still
+  // out then; the producer may look at other things and drain again.
+  enum class Drained { kDone, kStopped, kTimedOut };
+  Drained drain_for(std::chrono::milliseconds timeout) {
+    const uint64_t t = published_.load(std::memory_order_relaxed);
+    if (released_.load(std::memory_order_acquire) == t)
+      return stopped_flag_.load(std::memory_order_acquire) ? Drained::kStopped : Drained::kDone;
+    flush();
+    std::unique_lock<std::mutex> lock(mutex_);
+    producer_sleeps_.store(true);
+    const bool woken =
+        producer_wake_.wait_for(lock, timeout, [&] { return released_.load() == t || stopped_; });
+    producer_sleeps_.store(false);
+    if (stopped_) return Drained::kStopped;
+    return woken ? Drained::kDone : Drained::kTimedOut;
   }
 
   // Producer: no more slots come; the consumer's next() returns null once it has the rest.

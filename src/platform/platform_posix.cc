@@ -154,9 +154,12 @@ class PosixPlatform : public Platform {
 
   int64_t now() override { return static_cast<int64_t>(std::time(nullptr)); }
 
+  // The coarse clock (a few milliseconds apart) serves the progress tick's tenth of a second and
+  // costs an eighth of the fine one: the tick asks at every block, over half a million times a
+  // heavy day.
   double now_precise() override {
     timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
   }
 

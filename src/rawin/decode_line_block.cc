@@ -399,7 +399,7 @@ BlockResult decode_frames(Decoder& dec, Diag& diag, const uint8_t* payload, int3
     if (r != BlockResult::kNextFrame) return r;
     const int first = cur.i;
     if (std::fabs(h.y) <= kWholeClockLimit && static_cast<double>(static_cast<int64_t>(h.y)) == h.y) {
-      const int64_t y0 = static_cast<int64_t>(h.y);
+      const auto y0 = static_cast<int64_t>(h.y);
       r = decode_frame(diag, h, br, cur, WholeClock{y0}, dec.end_offset);
       // The frame's lines are y0, y0 + 1, ...: they rise, and the block goes on rising when the
       // first of them exceeds the line before the frame.

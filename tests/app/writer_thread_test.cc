@@ -4,8 +4,12 @@
 // with one thread; a fatal condition of the reading side waits for the pairs handed over before.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +49,37 @@ struct Result {
   std::string res;
 };
 
+// One run in `dir` over `room` (whose disk holds the raw file) with `platform` and `threads`
+// threads; `prepare`, when given, sees the run's context before the run.
+Result run_on(Files& room, const testing::MemoryDisk& disk, Platform& platform, const std::string& dir,
+              int threads, const std::function<void(RunContext&)>& prepare = nullptr) {
+  auto ctx = make_run_context(&platform, &room);
+  FILE* err = std::tmpfile();
+  FILE* out = std::fopen(kNullDevice, "w");
+  ctx->diag.err = err;
+  ctx->diag.out = out;
+  ctx->home = dir;
+  ctx->threads = threads;
+  if (prepare) prepare(*ctx);
+  std::remove((dir + "res").c_str());
+  const std::string raw_path = dir + "V26150_1.ab";
+  const char* argv[] = {"quorda", raw_path.c_str(), "/e"};
+  Result r;
+  r.status = run_quorda(*ctx, 3, argv);
+  ctx.reset();
+  std::rewind(err);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
+  std::fclose(err);
+  std::fclose(out);
+  for (int i = 0; i < 3; ++i) {
+    const auto it = disk.files.find(dir + kSet[i]);
+    if (it != disk.files.end()) r.files[i] = it->second;
+  }
+  r.res = read_file(dir + "res");
+  return r;
+}
+
 // One run in `dir` over a fresh disk in memory holding only the raw file, with `threads` threads;
 // the clock moves `clock_step` seconds at every reading.
 Result run(const std::string& dir, const std::string& raw, int threads, int64_t clock_step,
@@ -57,27 +92,7 @@ Result run(const std::string& dir, const std::string& raw, int threads, int64_t 
   room.error = error;
   testing::FakePlatform platform;
   platform.clock_step = clock_step;
-  auto ctx = make_run_context(&platform, &room);
-  FILE* err = std::tmpfile();
-  FILE* out = std::fopen(kNullDevice, "w");
-  ctx->diag.err = err;
-  ctx->diag.out = out;
-  ctx->home = dir;
-  ctx->threads = threads;
-  std::remove((dir + "res").c_str());
-  const std::string raw_path = dir + "V26150_1.ab";
-  const char* argv[] = {"quorda", raw_path.c_str(), "/e"};
-  Result r;
-  r.status = run_quorda(*ctx, 3, argv);
-  ctx.reset();
-  std::rewind(err);
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
-  std::fclose(err);
-  std::fclose(out);
-  for (int i = 0; i < 3; ++i) r.files[i] = disk.files[dir + kSet[i]];
-  r.res = read_file(dir + "res");
-  return r;
+  return run_on(room, disk, platform, dir, threads);
 }
 
 ::testing::AssertionResult same(const Result& one, const Result& two) {
@@ -116,11 +131,7 @@ class WriterThreadRun : public ::testing::Test {
 TEST(WriterThreadCount, OneOrTwoFromTheEnvironment) {
   EXPECT_EQ(run_threads("1"), 1);
   EXPECT_EQ(run_threads("2"), 2);
-#ifdef _WIN32
-  const int chosen = 1;
-#else
   const int chosen = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-#endif
   EXPECT_EQ(run_threads(nullptr), chosen);
   EXPECT_EQ(run_threads("8"), chosen);
   EXPECT_EQ(run_threads(""), chosen);
@@ -163,6 +174,96 @@ TEST(WriterThreadGate, ACancelledRunDropsWhatTheWriterHasNotBegun) {
     ctx.writer_thread.stop();
     EXPECT_EQ(t.err(), "");
   }
+}
+
+// A platform that types ESC once the day driver has read both cameras' data to the end.
+class EscAtTheEndOfTheData : public testing::FakePlatform {
+ public:
+  int poll_key() override {
+    if (ctx_ == nullptr || !ctx_->drv.eof_a || !ctx_->drv.eof_b) return kKeyNone;
+    typed.store(true);
+    return kKeyEsc;
+  }
+  void watch(const RunContext& ctx) { ctx_ = &ctx; }
+
+  std::atomic<bool> typed{false};
+
+ private:
+  const RunContext* ctx_ = nullptr;
+};
+
+// A disk whose syncs on any thread but the one that made it wait until `key` is set (five seconds
+// at most in all, so that a run that never sets it still ends): the writer's thread is then still
+// at its first timed save when the day driver reaches the end of the data.
+class SyncsWaitForKey : public Files {
+ public:
+  SyncsWaitForKey(Files& disk, const std::atomic<bool>& key) : disk_(disk), key_(key) {}
+
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode, FileError* err) override {
+    std::unique_ptr<File> f = disk_.open(path, mode, err);
+    return f == nullptr ? nullptr : std::make_unique<Waiting>(std::move(f), *this);
+  }
+  bool exists(const std::string& path) override { return disk_.exists(path); }
+  bool remove(const std::string& path, FileError* err) override { return disk_.remove(path, err); }
+
+ private:
+  class Waiting : public File {
+   public:
+    Waiting(std::unique_ptr<File> f, SyncsWaitForKey& room) : f_(std::move(f)), room_(room) {}
+    bool read_at(int64_t pos, void* data, size_t n, size_t* got) override {
+      return f_->read_at(pos, data, n, got);
+    }
+    bool write_at(int64_t pos, const void* data, size_t n) override { return f_->write_at(pos, data, n); }
+    bool append(const void* data, size_t n) override { return f_->append(data, n); }
+    bool size(int64_t* bytes) override { return f_->size(bytes); }
+    bool truncate(int64_t bytes) override { return f_->truncate(bytes); }
+    bool sync() override {
+      if (std::this_thread::get_id() != room_.maker_) {
+        while (!room_.key_.load() && std::chrono::steady_clock::now() < room_.give_up_)
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      return f_->sync();
+    }
+    bool close() override { return f_->close(); }
+
+   private:
+    std::unique_ptr<File> f_;
+    SyncsWaitForKey& room_;
+  };
+
+  Files& disk_;
+  const std::atomic<bool>& key_;
+  const std::thread::id maker_ = std::this_thread::get_id();
+  const std::chrono::steady_clock::time_point give_up_ =
+      std::chrono::steady_clock::now() + std::chrono::seconds(5);
+};
+
+TEST_F(WriterThreadRun, AnEscWhileTheDriverWaitsForTheWriterAtTheEndCancelsTheRun) {
+  ShortDir dir;
+  const std::string raw = simulate(dir, {"--duration", "10"});
+  if (raw.empty()) return;
+  const Result whole = run(dir.path(), raw, 1, 1);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+
+  // The writer's thread waits in the sync of its first timed save until the ESC; the day driver
+  // must look at the keyboard while it waits for the writer, or the run would complete instead.
+  testing::MemoryDisk disk;
+  disk.files[dir.path() + "V26150_1.ab"] = raw;
+  EscAtTheEndOfTheData platform;
+  platform.clock_step = 1;
+  SyncsWaitForKey room(disk, platform.typed);
+  const Result cancelled =
+      run_on(room, disk, platform, dir.path(), 2, [&](const RunContext& ctx) { platform.watch(ctx); });
+  EXPECT_TRUE(platform.typed.load());
+  EXPECT_EQ(cancelled.status, kExitOk) << cancelled.err;
+  EXPECT_LT(cancelled.files[0].size(), whole.files[0].size()) << "the run was not cancelled";
+
+  // A resumed run completes the set to what one uninterrupted run leaves.
+  testing::FakePlatform again;
+  again.clock_step = 1;
+  const Result resumed = run_on(disk, disk, again, dir.path(), 2);
+  ASSERT_EQ(resumed.status, kExitOk) << resumed.err;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(resumed.files[i], whole.files[i]) << kSet[i];
 }
 
 TEST_F(WriterThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {

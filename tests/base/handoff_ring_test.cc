@@ -1,6 +1,6 @@
 // The handoff ring between two threads: every slot arrives once and in order across many
 // wrap-arounds, a full ring holds the producer and an empty one the consumer until the other side
-// moves, and closing or stopping ends the waits.
+// moves, a bounded drain gives up after its time, and closing or stopping ends the waits.
 #include "base/handoff_ring.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +128,31 @@ TEST(HandoffRing, CloseEndsTheConsumerAndStopEndsTheProducer) {
     EXPECT_FALSE(ring.drain());
     EXPECT_EQ(ring.claim(), nullptr);
   }
+}
+
+TEST(HandoffRing, ABoundedDrainReturnsWhileTheConsumerStillWorks) {
+  using Drained = HandoffRing<Slot>::Drained;
+  HandoffRing<Slot> ring(4);
+  EXPECT_EQ(ring.drain_for(0ms), Drained::kDone);  // nothing published
+  ring.claim()->seq = 1;
+  ring.publish();
+  std::atomic<bool> release{false};
+  std::thread consumer([&] {
+    ASSERT_NE(ring.next(), nullptr);
+    while (!release.load()) std::this_thread::sleep_for(1ms);
+    ring.release();
+    ring.stop();  // gives up right after the release
+  });
+  // The slot is held: each bounded drain gives up after its time, and may be tried again.
+  EXPECT_EQ(ring.drain_for(10ms), Drained::kTimedOut);
+  EXPECT_EQ(ring.drain_for(10ms), Drained::kTimedOut);
+  release = true;
+  Drained d = Drained::kTimedOut;
+  for (int i = 0; i < 500 && d == Drained::kTimedOut; ++i) d = ring.drain_for(10ms);
+  consumer.join();
+  // Released, then stopped: a drain that saw the release says so, a later one sees the stop.
+  EXPECT_NE(d, Drained::kTimedOut);
+  EXPECT_EQ(ring.drain_for(10ms), Drained::kStopped);
 }
 
 }  // namespace
