@@ -3,7 +3,7 @@
 // 16-bit words.
 #include "measure/pack_particle.h"
 
-#include <array>
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -64,42 +64,79 @@ int put_outline(const Piece& p, uint16_t* values, int at) {
   return at;
 }
 
-// x / b for 0 <= x <= 32 and 1 <= b <= kMaxValueBits: the values a pass of the packer takes, looked
-// up instead of divided (a division per pass cost more than the rest of the pass).
-constexpr auto kPerPass = [] {
-  std::array<std::array<uint8_t, 33>, kMaxValueBits + 1> t{};
-  for (int b = 1; b <= kMaxValueBits; ++b) {
-    for (int x = 0; x <= 32; ++x)
-      t[static_cast<size_t>(b)][static_cast<size_t>(x)] = static_cast<uint8_t>(x / b);
-  }
-  return t;
-}();
+// Values taken together into one group of the bit stream: as many as fit 32 bits.
+template <int Bits>
+inline constexpr int kGroup = 32 / Bits;
+// Values read past the end of a piece pair's outline, each 0: the largest group less one.
+constexpr int kPastEnd = 32 - 1;
 
-// Packs n values of nbits bits each into 16-bit words, pass by pass through a 32-bit accumulator
-// and a carry word. Every pass takes as many values as fit above the carry bits (values past the
-// end count as 0); the carry is stored as a last word. REQUIRES: 1 <= nbits <= kMaxValueBits. Returns the
-// word count; words beyond kMaxOutlineWords are counted but not stored (such a record is refused by its
-// length anyway).
-int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
-  const uint32_t mask = (uint32_t{1} << nbits) - 1;
-  uint32_t carry = 0;
-  int carry_bits = 0;
-  int index = 0;
+// Packs n values of Bits bits each into 16-bit words: the values' bits one after the other from
+// the lowest bit of word 0 on, values past the end counting as 0, in as many words as passes of a
+// 32-bit accumulator take (each pass adds whole values above the bits carried from the pass
+// before and keeps 16 of them) plus the carry left after the last one: p + 1 words, p the least
+// p >= 1 with 16 * p + 16 >= n * Bits (p = 0 for n = 0). Returns that count; the words are not
+// stored when a record of that many words would be refused for its length.
+//
+// Groups of kGroup values are built with shifts known at compile time and added to a 64-bit
+// window at once; the window's lowest 32 bits are stored after every group and the words that
+// are complete counted, without a branch on the words filled.
+// REQUIRES: values[n .. n + kPastEnd) are 0; words has room for kMaxOutlineWords words.
+template <int Bits>
+int pack_words(const uint16_t* values, int n, uint16_t* words) {
+  constexpr int kWordBits = 16;
+  constexpr uint64_t kMask = (uint64_t{1} << Bits) - 1;
+  // p = ceil((n * Bits - 16) / 16), at least 1; none without values.
+  const int passes = n == 0 ? 0 : std::max(1, (n * Bits - 1) / kWordBits);
+  const int count = passes + 1;
+  if (2 * count + static_cast<int>(kPixHeadSize) >= kMaxRecordLength) return count;
+  // Stores reach at most word count + 2: the groups cover fewer than 32 bits past the values.
+  static_assert((kMaxRecordLength - static_cast<int>(kPixHeadSize)) / 2 + 2 < kMaxOutlineWords);
+  uint64_t window = 0;  // bits not yet in a complete word, below 16 between groups
+  int bits = 0;
   int w = 0;
-  while (index < n) {
-    uint32_t acc = carry;
-    const int k = kPerPass[static_cast<size_t>(nbits)][static_cast<size_t>(32 - carry_bits)];
-    for (int j = 0; j < k; ++j, ++index) {
-      const uint32_t v = index < n ? (values[index] & mask) : 0;
-      acc += v << (j * nbits + carry_bits);
-    }
-    if (w < kMaxOutlineWords) words[w] = static_cast<uint16_t>(acc);
-    ++w;
-    carry = acc >> 16;
-    carry_bits += k * nbits - 16;
+  for (int i = 0; i < n; i += kGroup<Bits>) {
+    uint64_t group = 0;
+    for (int j = 0; j < kGroup<Bits>; ++j) group |= (values[i + j] & kMask) << (j * Bits);
+    window |= group << bits;
+    bits += kGroup<Bits> * Bits;
+    words[w] = static_cast<uint16_t>(window);
+    words[w + 1] = static_cast<uint16_t>(window >> kWordBits);
+    const int complete = bits / kWordBits;
+    w += complete;
+    window >>= kWordBits * complete;
+    bits -= kWordBits * complete;
   }
-  if (w < kMaxOutlineWords) words[w] = static_cast<uint16_t>(carry);
-  return w + 1;
+  // The groups covered the values' bits and more, so the words before w are complete and the
+  // last one, count - 1, is w or lies before it.
+  words[w] = static_cast<uint16_t>(window);
+  return count;
+}
+
+// pack_words for nbits, 1 to kMaxValueBits.
+int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
+  static_assert(kMaxValueBits == 10);
+  switch (nbits) {
+    case 1:
+      return pack_words<1>(values, n, words);
+    case 2:
+      return pack_words<2>(values, n, words);
+    case 3:
+      return pack_words<3>(values, n, words);
+    case 4:
+      return pack_words<4>(values, n, words);
+    case 5:
+      return pack_words<5>(values, n, words);
+    case 6:
+      return pack_words<6>(values, n, words);
+    case 7:
+      return pack_words<7>(values, n, words);
+    case 8:
+      return pack_words<8>(values, n, words);
+    case 9:
+      return pack_words<9>(values, n, words);
+    default:
+      return pack_words<10>(values, n, words);
+  }
 }
 
 }  // namespace
@@ -123,9 +160,10 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   const DropMeasures m = measure_drop(ctx, drop_a, drop_b);
   write_res_line(ctx, m);
 
-  uint16_t values[kMaxOutlineValues];
+  uint16_t values[kMaxOutlineValues + kPastEnd];
   int n = put_outline(drop_a, values, 0);
   n = put_outline(drop_b, values, n);
+  std::fill_n(values + n, kPastEnd, uint16_t{0});
 
   // Bits per value: enough for the wider piece. A width that needs more than ten bits (or has none
   // of them set) would lose outline bits, so such a pair is refused; only damaged data get here.

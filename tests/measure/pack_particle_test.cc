@@ -232,6 +232,82 @@ TEST_F(PackParticle, TinyDiameterIsReportedAndStoredAsZero) {
   EXPECT_NE(err.find("  line_no_A= 2  line_no_B= 2\ndiff_lins= 20\n"), std::string::npos) << err;
 }
 
+// The packing as a plain model: passes of a 32-bit accumulator, each adding as many values as
+// fit above the bits carried from the pass before (values past the end count as 0) and keeping
+// 16 bits as a word; the carry of the last pass is the last word.
+std::vector<uint16_t> model_words(const std::vector<int>& values, int nbits) {
+  std::vector<uint16_t> words;
+  uint32_t carry = 0;
+  int carry_bits = 0;
+  size_t index = 0;
+  while (index < values.size()) {
+    uint32_t acc = carry;
+    const int k = (32 - carry_bits) / nbits;
+    for (int j = 0; j < k; ++j, ++index) {
+      const uint32_t v = index < values.size() ? static_cast<uint32_t>(values[index]) : 0;
+      acc += (v & ((1u << nbits) - 1)) << (j * nbits + carry_bits);
+    }
+    words.push_back(static_cast<uint16_t>(acc));
+    carry = acc >> 16;
+    carry_bits += k * nbits - 16;
+  }
+  words.push_back(static_cast<uint16_t>(carry));
+  return words;
+}
+
+TEST_F(PackParticle, WordsAreThoseOfThePassByPassModelForEveryBitCount) {
+  std::mt19937 rng(7);
+  int compared = 0;
+  for (int bits = 1; bits <= kMaxValueBits; ++bits) {
+    const int width = (1 << bits) - 1;
+    for (int la = 0; la <= 40; ++la) {
+      for (int lb : {0, 1, 2, 3, 5, 8, 13, 21, 34, 55, 120}) {
+        auto make_runs = [&](int n) {
+          std::vector<quorda::Run> r(static_cast<size_t>(n));
+          std::uniform_int_distribution<int> pos(0, width);
+          for (auto& x : r) {
+            int s0 = pos(rng), e0 = pos(rng);
+            if (s0 > e0) std::swap(s0, e0);
+            x = {static_cast<int16_t>(50 + s0), static_cast<int16_t>(50 + e0)};
+          }
+          if (n > 0) r[0] = {50, static_cast<int16_t>(50 + width)};
+          return r;
+        };
+        OwnedPiece a(make_runs(la), 1000), b(make_runs(lb), 1010);
+        // Now and then a smallest pixel past some run starts: their values wrap and lose their
+        // high bits, as damaged data would.
+        if (la > 0 && (la + lb) % 7 == 0) a.p.x_min = static_cast<int16_t>(a.p.x_min + width / 2);
+        std::vector<int> values;
+        for (const Piece* p : {&a.p, &b.p}) {
+          for (int i = 0; i < p->line_no; ++i)
+            values.push_back(static_cast<uint16_t>(p->runs[i].start - p->x_min));
+          for (int i = 0; i < p->line_no; ++i)
+            values.push_back(static_cast<uint16_t>(p->runs[i].end - p->x_min));
+        }
+        run.clear_streams();
+        const Record r = transform(run, a, b);
+        const int nbits =
+            std::bit_width(static_cast<unsigned>((a.p.x_max - a.p.x_min) | (b.p.x_max - b.p.x_min)));
+        if (r.ok == 0) {
+          // Refused: no width at all (two pieces without lines), or a record too long; its words
+          // are not looked at.
+          EXPECT_TRUE(nbits == 0 || 2 * model_words(values, nbits).size() + kPixHeadSize >=
+                                        static_cast<size_t>(kMaxRecordLength))
+              << bits << " " << la << " " << lb;
+          continue;
+        }
+        ++compared;
+        const std::vector<uint16_t> want = model_words(values, nbits);
+        ASSERT_EQ(r.nbits(), nbits);
+        ASSERT_EQ(static_cast<size_t>(r.n_words()), want.size()) << bits << " " << la << " " << lb;
+        ASSERT_EQ(std::vector<uint16_t>(r.words, r.words + r.n_words()), want)
+            << bits << " " << la << " " << lb;
+      }
+    }
+  }
+  EXPECT_GT(compared, 4000);
+}
+
 TEST_F(PackParticle, RandomPairsUnpackToTheirOutlines) {
   std::mt19937 rng(20240611);
   std::uniform_int_distribution<int> lines(2, 300);
