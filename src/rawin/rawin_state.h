@@ -40,8 +40,9 @@ struct HeaderNode {
 };
 
 // Main headers of the run. Nodes come from a fixed table so their addresses stay stable; a run
-// never lists more than kMaxMainHeaders of them.
-struct HeaderBook {
+// never lists more than kMaxMainHeaders of them. The book starts a cache line of its own: the
+// writer's thread reads line_fr for every pair while the decoder writes its state just before it.
+struct alignas(64) HeaderBook {
   double line_fr = 0;  // current line frequency
   uint32_t maint[kMaxMainHeaders] = {};
   int16_t maincnt = 0;
