@@ -72,8 +72,10 @@ struct OutputSet {
   bool close_failed = false;  // closing one of the three files failed at the end of the run
 };
 
-// Positions of the day driver's reading in the raw file and its run state.
-struct DriverState {
+// Positions of the day driver's reading in the raw file and its run state. They start a cache
+// line of their own: the day driver moves them block by block while the writer's thread reads the
+// settings just before them for every pair.
+struct alignas(64) DriverState {
   int32_t pos_a = 0, pos_b = 0;       // where the next block head is read by each cursor
   int32_t prev_a = 0, prev_b = 0;     // block head read last by each cursor
   double last_a = 0, last_b = 0;      // y_count of the last line of the last block of each camera
