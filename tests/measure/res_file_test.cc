@@ -69,6 +69,22 @@ struct ResFile : ::testing::Test {
     expected += line_of(m);
   }
   std::string on_disk() { return read_text(t.dir.file("res")); }
+  // Gives the run a "res" stream that refuses every write; returns the error it fails with.
+  int attach_refusing_stream() {
+#ifdef _WIN32
+    // Windows has no full device: a stream over a descriptor opened for reading refuses the write.
+    testing::write_file(t.dir.file("res"), "");
+    FILE* stream = ::_fdopen(::_open(t.dir.file("res").c_str(), _O_RDONLY), "w");
+    const int error = EBADF;
+#else
+    FILE* stream = std::fopen("/dev/full", "w");
+    const int error = ENOSPC;
+#endif
+    if (stream == nullptr) return 0;
+    ctx.eval.res_tried = true;
+    attach_res(ctx.eval, stream);
+    return error;
+  }
 
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -122,18 +138,8 @@ TEST_F(ResFile, ALineOfTheLongestTextFitsTheLastRoomOfTheBuffer) {
 }
 
 TEST_F(ResFile, AFailedWriteIsSaidOnceAndTheLinesAfterItAreDropped) {
-#ifdef _WIN32
-  // Windows has no full device: a stream over a descriptor opened for reading refuses the write.
-  testing::write_file(t.dir.file("res"), "");
-  FILE* stream = ::_fdopen(::_open(t.dir.file("res").c_str(), _O_RDONLY), "w");
-  const int error = EBADF;
-#else
-  FILE* stream = std::fopen("/dev/full", "w");
-  const int error = ENOSPC;
-#endif
-  ASSERT_NE(stream, nullptr);
-  ctx.eval.res_tried = true;
-  attach_res(ctx.eval, stream);
+  const int error = attach_refusing_stream();
+  ASSERT_NE(ctx.eval.res, nullptr);
   for (int k = 0; k < 2000; ++k) write_res_line(ctx, measures(k));
   EXPECT_EQ(ctx.eval.res, nullptr);
   EXPECT_TRUE(ctx.eval.res_failed);
@@ -143,17 +149,8 @@ TEST_F(ResFile, AFailedWriteIsSaidOnceAndTheLinesAfterItAreDropped) {
 }
 
 TEST_F(ResFile, LinesLeftInTheBufferThatCannotBeWrittenFailTheClose) {
-#ifdef _WIN32
-  testing::write_file(t.dir.file("res"), "");
-  FILE* stream = ::_fdopen(::_open(t.dir.file("res").c_str(), _O_RDONLY), "w");
-  const int error = EBADF;
-#else
-  FILE* stream = std::fopen("/dev/full", "w");
-  const int error = ENOSPC;
-#endif
-  ASSERT_NE(stream, nullptr);
-  ctx.eval.res_tried = true;
-  attach_res(ctx.eval, stream);
+  const int error = attach_refusing_stream();
+  ASSERT_NE(ctx.eval.res, nullptr);
   write_res_line(ctx, measures(1));
   EXPECT_FALSE(ctx.eval.res_failed);
   close_res(ctx);
