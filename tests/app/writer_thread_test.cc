@@ -22,6 +22,7 @@
 #include "base/run_end.h"
 #include "measure/pair_fixture.h"
 #include "support/crash_files.h"
+#include "support/memory_run.h"
 #include "support/process.h"
 #include "support/short_dir.h"
 #include "support/test_context.h"
@@ -53,25 +54,11 @@ struct Result {
 // threads; `prepare`, when given, sees the run's context before the run.
 Result run_on(Files& room, const testing::MemoryDisk& disk, Platform& platform, const std::string& dir,
               int threads, const std::function<void(RunContext&)>& prepare = nullptr) {
-  auto ctx = make_run_context(&platform, &room);
-  FILE* err = std::tmpfile();
-  FILE* out = std::fopen(kNullDevice, "w");
-  ctx->diag.err = err;
-  ctx->diag.out = out;
-  ctx->home = dir;
-  ctx->threads = threads;
-  if (prepare) prepare(*ctx);
   std::remove((dir + "res").c_str());
-  const std::string raw_path = dir + "V26150_1.ab";
-  const char* argv[] = {"quorda", raw_path.c_str(), "/e"};
+  const testing::Outcome o = testing::convert_with(dir, room, platform, threads, prepare);
   Result r;
-  r.status = run_quorda(*ctx, 3, argv);
-  ctx.reset();
-  std::rewind(err);
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) r.err.append(buf, n);
-  std::fclose(err);
-  std::fclose(out);
+  r.status = o.status;
+  r.err = o.err;
   for (int i = 0; i < 3; ++i) {
     const auto it = disk.files.find(dir + kSet[i]);
     if (it != disk.files.end()) r.files[i] = it->second;

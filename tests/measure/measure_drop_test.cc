@@ -86,13 +86,19 @@ TEST(MeasureDrop, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
   EXPECT_EQ(err.find('\n'), err.size() - 1) << "one message only: " << err;
 }
 
-TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
-  TestRun run;
-  RunContext& ctx = *run.ctx;
+// Correction factors of 1, the cameras' geometry from the main header in force (OVERWRITE 0), plane
+// heights of 6 mm at every corner, and one line a second, so that a header's line is its time.
+void geometry_from_headers(RunContext& ctx) {
   testing::set_all_factors(ctx, 1.0f);
   ctx.settings.overwrite = 0;
   ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
   ctx.hdr.line_fr = 1.0;
+}
+
+TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
+  TestRun run;
+  RunContext& ctx = *run.ctx;
+  geometry_from_headers(ctx);
   // line_fr 1.0: the headers lie at lines 100 and 200; their centre pixels tell them apart.
   insert_header(ctx, testing::header_at(100, 1.0, 300));
   insert_header(ctx, testing::header_at(200, 1.0, 100));
@@ -116,10 +122,7 @@ TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
 TEST(MeasureDrop, HeaderSelectedInAnyOrderOfLinesIsTheFirstWhoseSpanHoldsTheLine) {
   TestRun run;
   RunContext& ctx = *run.ctx;
-  testing::set_all_factors(ctx, 1.0f);
-  ctx.settings.overwrite = 0;
-  ctx.settings.hbl = ctx.settings.hbr = ctx.settings.hfr = 6.0f;
-  ctx.hdr.line_fr = 1.0;
+  geometry_from_headers(ctx);
   // Headers at lines 100, 200, ..., 500, told apart by their centre pixels 300, 290, ..., 260.
   constexpr int kHeaders = 5;
   for (int i = 0; i < kHeaders; ++i)

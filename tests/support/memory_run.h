@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/entry.h"
@@ -20,17 +21,18 @@ struct Outcome {
   std::string err;
 };
 
-// One run in `dir` through `files`; the clock moves a second at every reading, so that the
-// writer's timed saves come every few passes.
-inline Outcome convert(const std::string& dir, Files& files) {
-  FakePlatform platform;
-  platform.clock_step = 1;
+// One run in `dir` through `files` with `platform` and `threads` threads (0: the run's own choice);
+// `prepare`, when given, sees the run's context before the run.
+inline Outcome convert_with(const std::string& dir, Files& files, Platform& platform, int threads = 0,
+                            const std::function<void(RunContext&)>& prepare = nullptr) {
   auto ctx = make_run_context(&platform, &files);
   FILE* err = std::tmpfile();
   FILE* out = std::fopen(kNullDevice, "w");
   ctx->diag.err = err;
   ctx->diag.out = out;
   ctx->home = dir;
+  if (threads > 0) ctx->threads = threads;
+  if (prepare) prepare(*ctx);
   const std::string raw = dir + "V26150_1.ab";
   const char* argv[] = {"quorda", raw.c_str(), "/e"};
   Outcome o;
@@ -46,6 +48,14 @@ inline Outcome convert(const std::string& dir, Files& files) {
   std::fclose(err);
   std::fclose(out);
   return o;
+}
+
+// One run in `dir` through `files`; the clock moves a second at every reading, so that the
+// writer's timed saves come every few passes.
+inline Outcome convert(const std::string& dir, Files& files) {
+  FakePlatform platform;
+  platform.clock_step = 1;
+  return convert_with(dir, files, platform);
 }
 
 }  // namespace quorda::testing
