@@ -86,8 +86,8 @@ TEST(MeasureDrop, ResThatCannotBeCreatedIsReportedOnceAndMeasuresStillCome) {
   EXPECT_EQ(err.find('\n'), err.size() - 1) << "one message only: " << err;
 }
 
-// Correction factors of 1, the cameras' geometry from the main header in force (OVERWRITE 0), plane
-// heights of 6 mm at every corner, and one line a second, so that a header's line is its time.
+// Correction factors of 1, the cameras' geometry from the main header in force (OVERWRITE 0), hbl,
+// hbr and hfr of 6 mm, and one line a second, so that a header's line is its time.
 void geometry_from_headers(RunContext& ctx) {
   testing::set_all_factors(ctx, 1.0f);
   ctx.settings.overwrite = 0;
