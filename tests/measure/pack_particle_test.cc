@@ -11,10 +11,12 @@
 #include "base/bytes.h"
 #include "format/particle_record.h"
 #include "measure/pair_fixture.h"
+#include "support/packing_model.h"
 
 namespace quorda {
 namespace {
 
+using testing::model_packed_words;
 using testing::OwnedPiece;
 using testing::same_runs;
 using testing::TestRun;
@@ -232,29 +234,6 @@ TEST_F(PackParticle, TinyDiameterIsReportedAndStoredAsZero) {
   EXPECT_NE(err.find("  line_no_A= 2  line_no_B= 2\ndiff_lins= 20\n"), std::string::npos) << err;
 }
 
-// The packing as a plain model: passes of a 32-bit accumulator, each adding as many values as
-// fit above the bits carried from the pass before (values past the end count as 0) and keeping
-// 16 bits as a word; the carry of the last pass is the last word.
-std::vector<uint16_t> model_words(const std::vector<int>& values, int nbits) {
-  std::vector<uint16_t> words;
-  uint32_t carry = 0;
-  int carry_bits = 0;
-  size_t index = 0;
-  while (index < values.size()) {
-    uint32_t acc = carry;
-    const int k = (32 - carry_bits) / nbits;
-    for (int j = 0; j < k; ++j, ++index) {
-      const uint32_t v = index < values.size() ? static_cast<uint32_t>(values[index]) : 0;
-      acc += (v & ((1u << nbits) - 1)) << (j * nbits + carry_bits);
-    }
-    words.push_back(static_cast<uint16_t>(acc));
-    carry = acc >> 16;
-    carry_bits += k * nbits - 16;
-  }
-  words.push_back(static_cast<uint16_t>(carry));
-  return words;
-}
-
 TEST_F(PackParticle, WordsAreThoseOfThePassByPassModelForEveryBitCount) {
   std::mt19937 rng(7);
   int compared = 0;
@@ -291,13 +270,13 @@ TEST_F(PackParticle, WordsAreThoseOfThePassByPassModelForEveryBitCount) {
         if (r.ok == 0) {
           // Refused: no width at all (two pieces without lines), or a record too long; its words
           // are not looked at.
-          EXPECT_TRUE(nbits == 0 || 2 * model_words(values, nbits).size() + kPixHeadSize >=
+          EXPECT_TRUE(nbits == 0 || 2 * model_packed_words(values, nbits).size() + kPixHeadSize >=
                                         static_cast<size_t>(kMaxRecordLength))
               << bits << " " << la << " " << lb;
           continue;
         }
         ++compared;
-        const std::vector<uint16_t> want = model_words(values, nbits);
+        const std::vector<uint16_t> want = model_packed_words(values, nbits);
         ASSERT_EQ(r.nbits(), nbits);
         ASSERT_EQ(static_cast<size_t>(r.n_words()), want.size()) << bits << " " << la << " " << lb;
         ASSERT_EQ(std::vector<uint16_t>(r.words, r.words + r.n_words()), want)

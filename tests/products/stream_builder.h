@@ -10,6 +10,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "support/packing_model.h"
 
 namespace quorda::testing {
 
@@ -58,7 +59,7 @@ class ProductStreamBuilder {
     const int wmax = std::max(p.end_a - p.start_a, p.end_b - p.start_b);
     int nbits = 1;
     while ((1 << nbits) <= wmax) ++nbits;
-    const std::vector<uint16_t> words = pack(values, nbits);
+    const std::vector<uint16_t> words = model_packed_words(values, nbits);
     const int length = static_cast<int>(kPixHeadSize + 2 * words.size());
     const size_t at = bytes.size();
     bytes.resize(at + static_cast<size_t>(length));
@@ -84,28 +85,6 @@ class ProductStreamBuilder {
   std::vector<uint8_t> bytes;
 
  private:
-  // The packer of the particle records: passes of as many whole values as fit beside the carry,
-  // one word per pass, then the carry word.
-  static std::vector<uint16_t> pack(const std::vector<int>& values, int nbits) {
-    std::vector<uint16_t> words;
-    const uint32_t mask = (1u << nbits) - 1;
-    uint32_t carry = 0;
-    int c = 0;
-    size_t idx = 0;
-    while (idx < values.size()) {
-      uint32_t acc = carry;
-      const int k = (32 - c) / nbits;
-      for (int j = 0; j < k; ++j, ++idx) {
-        const uint32_t v = idx < values.size() ? static_cast<uint32_t>(values[idx]) & mask : 0;
-        acc += v << (j * nbits + c);
-      }
-      words.push_back(static_cast<uint16_t>(acc & 0xFFFF));
-      carry = acc >> 16;
-      c = c + k * nbits - 16;
-    }
-    words.push_back(static_cast<uint16_t>(carry));
-    return words;
-  }
   int16_t last_record_len_ = 0;
 };
 
