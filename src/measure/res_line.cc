@@ -213,7 +213,7 @@ template <int W, int P>
   } else if constexpr (kWhole == 2) {
     // The first of two whole digits becomes a space when it is a zero, and a negative value
     // (below 10 in magnitude by the limit above) has its sign there.
-    const uint64_t zero = static_cast<uint64_t>((f & 0xFF) == '0');
+    const auto zero = static_cast<uint64_t>((f & 0xFF) == '0');
     static_assert(kNegativeLimit == kPow10[P + 1]);
     f ^= zero * static_cast<uint64_t>('0' ^ ' ');
     f ^= static_cast<uint64_t>(negative) * static_cast<uint64_t>('-' ^ ' ');
