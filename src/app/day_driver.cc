@@ -273,7 +273,6 @@ int run_pass(RunContext& ctx) {
   if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
     hprintf(ctx.diag, "calling findmatch\n");
     match_pieces(ctx, &d.total, d.last_a);
-    ctx.writer_thread.flush();
   }
 
   if (d.eof_a && d.eof_b) {

@@ -63,7 +63,7 @@ void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
   writer_.read_from(clock_ptr_, minutes_);
   failure_ = nullptr;
   cancelled_.store(false, std::memory_order_relaxed);
-  ring_ = std::make_unique<HandoffRing<WriterChunk>>(kRingChunks);
+  ring_ = std::make_unique<HandoffRing<WriterChunk>>(kRingChunks, kWakeChunks);
   open_ = nullptr;
   diag_.gate = this;
   thread_ = std::thread([this] { work(); });
@@ -102,7 +102,11 @@ void WriterThread::save(SaveKind kind) {
     writer_.save(kind);
     return;
   }
+  // An idle writer is handed the timed save at once, with the pairs before it, rather than when
+  // the chunk is full; a writer asleep over fewer than kWakeChunks chunks is woken for them.
   append(0).kind = WriterItem::Kind::kCommit;
+  if (ring_->empty()) hand_over();
+  ring_->flush();
 }
 
 void WriterThread::mark_minutes(Camera camera, int from, int to, int32_t pos) {
@@ -126,10 +130,6 @@ void WriterThread::set_clock(int64_t now) {
   WriterItem& it = append(0);
   it.kind = WriterItem::Kind::kClock;
   it.now = now;
-}
-
-void WriterThread::flush() {
-  if (running() && open_ != nullptr && ring_->empty()) hand_over();
 }
 
 void WriterThread::drain() {

@@ -4,18 +4,21 @@
 // What crosses: the matcher hands each pair it keeps to take(), which copies both pieces (with
 // their runs: the pool slots are freed as soon as take() returns) into the open chunk, a fixed
 // slot of a handoff ring of kRingChunks chunks, allocated when the thread starts. A chunk holds up
-// to WriterChunk::kItems items and kRuns runs; it is handed over when it is full, when the writer
-// has nothing else left to do at the end of a matching pass (flush), and before a drain, so the
-// two threads meet once per chunk rather than once per pair. The timed save of a pass and the new
-// entries of the minute index follow the pairs through the same chunks, in the order one thread
-// would meet them; the writer keeps its own copy of the minute index, built from those entries,
-// so that a commit writes the index exactly as it stood at that point of the run. The clock of the
-// writer's own timed saves is, with one thread as with two, the day driver's reading at its last
-// pass (set_clock), handed over in the same order: the platform is only ever asked on the day
-// driver's thread, and the saves of a run, and so every write and sync it makes, come in the same
-// order whatever the number of threads and however fast either thread is. (The writer used to read
-// the clock at every pair: its timed saves now come up to one pass later, which changes no file at
-// the end of a run.)
+// to WriterChunk::kItems items and kRuns runs; it is handed over when it is full, before a drain,
+// and at a timed save when the writer has nothing else left to do; a sleeping writer is woken once
+// kWakeChunks chunks wait (or for a timed save or a drain), so the two threads meet once per few
+// chunks rather than once per pair.
+// (Handing each matching pass's few pairs to an idle writer, as an earlier version did, could make
+// the threads wake each other some ten thousand times a heavy day, each wake-up dearer than the
+// pairs it carried.) The timed save of a pass and the new entries of the minute index follow the
+// pairs through the same chunks, in the order one thread would meet them; the writer keeps its own copy of
+// the minute index, built from those entries, so that a commit writes the index exactly as it stood at that
+// point of the run. The clock of the writer's own timed saves is, with one thread as with two, the day
+// driver's reading at its last pass (set_clock), handed over in the same order: the platform is only ever
+// asked on the day driver's thread, and the saves of a run, and so every write and sync it makes, come in the
+// same order whatever the number of threads and however fast either thread is. (The writer used to read the
+// clock at every pair: its timed saves now come up to one pass later, which changes no file at the end of a
+// run.)
 //
 // Everything else the writer shares with the day driver (the output set's lengths, the stream's
 // framing and resume point, the header book, the "res" file, the error stream) is touched by the
@@ -88,6 +91,9 @@ struct WriterChunk {
 class WriterThread final : public PairSink, public MessageGate {
  public:
   static constexpr size_t kRingChunks = 16;
+  // A sleeping writer is woken once this many chunks wait: it then has work for a while before it
+  // sleeps again.
+  static constexpr uint64_t kWakeChunks = 2;
 
   // The writer, the output set and error stream it shares, and what it reads with one thread: the
   // run's platform pointer and the day driver's minute index.
@@ -111,8 +117,6 @@ class WriterThread final : public PairSink, public MessageGate {
   void mark_minutes(Camera camera, int from, int to, int32_t pos);
   // The day driver's clock reading, for the writer's timed saves from here on.
   void set_clock(int64_t now);
-  // Wakes the writer for what waits in the ring (the end of a matching pass).
-  void flush();
   // Returns when the writer has done everything handed to it; the writer's failure is thrown
   // here. Until the next item, the day driver may use the writer and its state.
   void drain();

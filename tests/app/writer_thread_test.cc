@@ -23,6 +23,7 @@
 #include "measure/pair_fixture.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"
+#include "support/output_fixture.h"
 #include "support/process.h"
 #include "support/short_dir.h"
 #include "support/test_context.h"
@@ -161,6 +162,30 @@ TEST(WriterThreadGate, ACancelledRunDropsWhatTheWriterHasNotBegun) {
     ctx.writer_thread.stop();
     EXPECT_EQ(t.err(), "");
   }
+}
+
+TEST(WriterThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
+  testing::TestRun t;
+  RunContext& ctx = *t.ctx;
+  testing::name_output_set(ctx, t.dir.path());
+  testing::prepare_measure(ctx);
+  open_output_set(ctx);
+  testing::take_header(ctx, testing::raw_header(20000.0, 14699u * 86400u));
+  ctx.writer_thread.begin(2, ctx.minutes, 1000);
+  const int32_t before = ctx.writer_thread.hyd_length();
+  const testing::OwnedPiece a(testing::same_runs(10, 100, 110), 1000);
+  const testing::OwnedPiece b(testing::same_runs(10, 100, 110), 1010);
+  // One pair and the timed save after it, far from a full chunk and with no drain, handed to a
+  // writer that has gone to sleep on the empty ring: it must still append the pair and commit.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ctx.writer_thread.take(a.p, b.p);
+  ctx.writer_thread.save(SaveKind::kCommit);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ctx.writer_thread.hyd_length() == before && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_GT(ctx.writer_thread.hyd_length(), before);
+  ctx.writer_thread.stop();
+  EXPECT_EQ(t.err(), "");
 }
 
 // A platform that types ESC once the day driver has read both cameras' data to the end.
