@@ -234,6 +234,19 @@ TEST_F(PackParticle, TinyDiameterIsReportedAndStoredAsZero) {
   EXPECT_NE(err.find("  line_no_A= 2  line_no_B= 2\ndiff_lins= 20\n"), std::string::npos) << err;
 }
 
+// n random runs within origin..origin + width, the first spanning all of it (when there is one).
+std::vector<quorda::Run> random_runs(std::mt19937& rng, int n, int width, int origin) {
+  std::vector<quorda::Run> r(static_cast<size_t>(n));
+  std::uniform_int_distribution<int> pos(0, width);
+  for (auto& x : r) {
+    int s = pos(rng), e = pos(rng);
+    if (s > e) std::swap(s, e);
+    x = {static_cast<int16_t>(origin + s), static_cast<int16_t>(origin + e)};
+  }
+  if (n > 0) r[0] = {static_cast<int16_t>(origin), static_cast<int16_t>(origin + width)};
+  return r;
+}
+
 TEST_F(PackParticle, WordsAreThoseOfThePassByPassModelForEveryBitCount) {
   std::mt19937 rng(7);
   int compared = 0;
@@ -241,18 +254,7 @@ TEST_F(PackParticle, WordsAreThoseOfThePassByPassModelForEveryBitCount) {
     const int width = (1 << bits) - 1;
     for (int la = 0; la <= 40; ++la) {
       for (int lb : {0, 1, 2, 3, 5, 8, 13, 21, 34, 55, 120}) {
-        auto make_runs = [&](int n) {
-          std::vector<quorda::Run> r(static_cast<size_t>(n));
-          std::uniform_int_distribution<int> pos(0, width);
-          for (auto& x : r) {
-            int s0 = pos(rng), e0 = pos(rng);
-            if (s0 > e0) std::swap(s0, e0);
-            x = {static_cast<int16_t>(50 + s0), static_cast<int16_t>(50 + e0)};
-          }
-          if (n > 0) r[0] = {50, static_cast<int16_t>(50 + width)};
-          return r;
-        };
-        OwnedPiece a(make_runs(la), 1000), b(make_runs(lb), 1010);
+        OwnedPiece a(random_runs(rng, la, width, 50), 1000), b(random_runs(rng, lb, width, 50), 1010);
         // Now and then a smallest pixel past some run starts: their values wrap and lose their
         // high bits, as damaged data would.
         if (la > 0 && (la + lb) % 7 == 0) a.p.x_min = static_cast<int16_t>(a.p.x_min + width / 2);
@@ -293,19 +295,8 @@ TEST_F(PackParticle, RandomPairsUnpackToTheirOutlines) {
   std::uniform_int_distribution<int> width_bits(1, 10);
   int built = 0;
   for (int trial = 0; trial < 400; ++trial) {
-    auto make_runs = [&](int n, int max_width) {
-      std::vector<quorda::Run> r(static_cast<size_t>(n));
-      std::uniform_int_distribution<int> pos(0, max_width);
-      for (auto& x : r) {
-        int s = pos(rng), e = pos(rng);
-        if (s > e) std::swap(s, e);
-        x = {static_cast<int16_t>(100 + s), static_cast<int16_t>(100 + e)};
-      }
-      r[0] = {100, static_cast<int16_t>(100 + max_width)};
-      return r;
-    };
     const int wa = (1 << width_bits(rng)) - 1, wb = std::uniform_int_distribution<int>(1, wa)(rng);
-    OwnedPiece a(make_runs(lines(rng), wa), 1000), b(make_runs(lines(rng), wb), 1010);
+    OwnedPiece a(random_runs(rng, lines(rng), wa, 100), 1000), b(random_runs(rng, lines(rng), wb, 100), 1010);
     Record r = transform(run, a, b);
     const int values = 2 * (a.p.line_no + b.p.line_no);
     const int nbits = std::bit_width(static_cast<unsigned>(wa | wb));
