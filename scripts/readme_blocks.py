@@ -28,6 +28,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 MARKER = re.compile(r"<!--\s*readme-test:\s*(skip(?:\s+(\S+))?|file\s+(\S+)|setup:\s*(.*?))(?:\s+\(.*\))?\s*-->")
 FENCE = re.compile(r"^```(\w*)\s*$")
@@ -129,8 +130,10 @@ def main():
                                                  scratch, env, f"setup of {where}"):
             sys.exit(f"kept {scratch}")
         cmd = ["bash", "-euo", "pipefail", "-c", text] if lang == "sh" else ["/usr/bin/python3", "-c", text]
+        start = time.monotonic()
         if not run(cmd, scratch, env, f"{where}:\n{text}"):
             sys.exit(f"kept {scratch}")
+        print(f"{where}: {lang} block ran in {time.monotonic() - start:.1f} s")
         ran += 1
     shutil.rmtree(scratch)
     print(f"{ran} blocks of {readme} ran")
