@@ -7,11 +7,13 @@ bash scripts/debian_packages.sh sample
 build=${QUORDA_BUILD_DIR:-build}
 seed=${QUORDA_SEED:-2026}
 # A new build folder is configured without the tests and benchmarks (and so without their
-# libraries); one that exists keeps its choice. Only the four programs are built.
-first=()
-[ -f "$build/CMakeCache.txt" ] || first=(-DQUORDA_TESTS=OFF -DQUORDA_BENCH=OFF)
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${QUORDA_BUILD_TYPE:-RelWithDebInfo} "${first[@]}" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quorda rainsim hydinfo rainprod >/dev/null
+# libraries); one that exists keeps its configuration (the build configures it again when a
+# CMakeLists.txt changed). Only the programs are built.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${QUORDA_BUILD_TYPE:-RelWithDebInfo} -DQUORDA_TESTS=OFF \
+    -DQUORDA_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target quorda rainsim hydinfo rainprod campaign >/dev/null
 
 out=scratch/sample
 rm -rf "$out"

@@ -23,7 +23,9 @@ TEST(Coding, EncodesLittleEndian) {
   EXPECT_EQ(get_f64(b), 500.0);
   put_f32(b, 0.153f);
   EXPECT_EQ(get_f32(b), 0.153f);
-  EXPECT_EQ(get_i32(b), get_i32(b));
+  put_i32(b, -2);
+  EXPECT_EQ(get_u32(b), 0xFFFFFFFEu);
+  EXPECT_EQ(get_i32(b), -2);
 }
 
 TEST(MainHeaderRecord, RoundTripsEveryFieldAtItsOffset) {

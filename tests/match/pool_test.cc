@@ -1,5 +1,5 @@
 // The piece pool and the queues: allocation and its cursor, forced emptying, unlinking, moving
-// the assign queue to the wait queue, the chronology report and the pool map.
+// the assign queue to the wait queue and the chronology report.
 #include "match/pool.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ struct PoolRun : TestRun {
   RunContext& c() { return *ctx; }
 };
 
-TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
+TEST(TakePiece, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   PoolRun t;
   Piece* first = take_piece(t.c());
   ASSERT_EQ(first, &t.c().pool.slots[0]);
@@ -47,7 +47,7 @@ TEST(WAlloc, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   EXPECT_EQ(t.err(), "");
 }
 
-TEST(WAlloc, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
+TEST(TakePiece, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
   PoolRun t;
   for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.c());
   free_piece(t.c(), &t.c().pool.slots[7]);
@@ -62,7 +62,7 @@ TEST(WAlloc, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
   EXPECT_EQ(t.c().pool.pool_next, 2);
 }
 
-TEST(WFree, GivesTheSlotBackWithoutNeighbours) {
+TEST(FreePiece, GivesTheSlotBackWithoutNeighbours) {
   PoolRun t;
   Piece* p = new_piece(t.c(), 1, 5, 10.0, t.c().queues_a);
   Piece* q = new_piece(t.c(), 1, 5, 11.0, t.c().queues_a);
@@ -80,14 +80,14 @@ std::string illegal_address_message(const void* p) {
   return buf;
 }
 
-TEST(WFree, AddressInsideTheTableButNotAtASlotStartEndsTheRun) {
+TEST(FreePiece, AddressInsideTheTableButNotAtASlotStartEndsTheRun) {
   PoolRun t;
   Piece* inside = reinterpret_cast<Piece*>(reinterpret_cast<char*>(&t.c().pool.slots[3]) + 8);
   EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), inside); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(inside));
 }
 
-TEST(WFree, AddressOutsideTheTableEndsTheRun) {
+TEST(FreePiece, AddressOutsideTheTableEndsTheRun) {
   PoolRun t;
   Piece elsewhere;
   EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), &elsewhere); }), kExitFatal);
@@ -295,32 +295,6 @@ TEST(ClearW, FreesTheWaitQueueOnly) {
   EXPECT_EQ(assign_queue(a), std::vector<Piece*>{building});
   EXPECT_EQ(used_slots(t.c()), 1);
   EXPECT_EQ(t.out(), "");  // the trace is off
-}
-
-TEST(PoolMap, ShowsEverySlotByItsOwner) {
-  PoolRun t;
-  RunContext& c = t.c();
-  new_piece(c, 0, 3, 1.0, c.queues_a);  // slot 0
-  chain_queues(c, c.queues_a);          // 'V'
-  new_piece(c, 0, 3, 1.0, c.queues_b);  // slot 1
-  chain_queues(c, c.queues_b);          // 'W'
-  new_piece(c, 0, 3, 2.0, c.queues_a);  // slot 2, '1'
-  new_piece(c, 0, 3, 2.0, c.queues_b);  // slot 3, '2'
-  take_piece(c);                        // slot 4, taken
-  pool_map(c);
-  EXPECT_EQ(t.out(), "") << "the map is a queue trace, off by default";
-  print_pool_map(c);
-  std::string expected = std::string("VW12\x01") + std::string(POOL_SIZE - 5, '.') + "\n";
-  EXPECT_EQ(t.out(), expected);
-}
-
-TEST(LabelQueues, SetsTheIdCharactersOfBothCameras) {
-  TestRun t;
-  label_queues(*t.ctx);
-  EXPECT_EQ(t.ctx->queues_a.assign_id, PieceOwner::kAssignA);
-  EXPECT_EQ(t.ctx->queues_a.wait_id, PieceOwner::kWaitA);
-  EXPECT_EQ(t.ctx->queues_b.assign_id, PieceOwner::kAssignB);
-  EXPECT_EQ(t.ctx->queues_b.wait_id, PieceOwner::kWaitB);
 }
 
 }  // namespace
