@@ -74,10 +74,12 @@ double HeaderInForce::line_fr(double t1) const {
   return in_force->h.line_fr;
 }
 
+// The column names end in the unit of their values (lines, s, mm, m/s, mm per pixel, pixel, bytes);
+// line_no, line_no_diff and diff_lins count lines, nbits bits.
 void CsvWriter::title(bool outline) {
   text(
-      "t1,time_s,eq_diam_mm,vel_m_s,scale_a_mm,scale_b_mm,line_no,line_no_diff,diff_lins,x_min_a,x_min_b,"
-      "length,nbits");
+      "t1_lines,time_s,eq_diam_mm,vel_m_s,scale_a_mm_px,scale_b_mm_px,line_no,line_no_diff,diff_lins,"
+      "x_min_a_px,x_min_b_px,length_bytes,nbits");
   text(outline ? ",outline_a,outline_b\n" : "\n");
 }
 

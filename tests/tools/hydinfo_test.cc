@@ -198,7 +198,7 @@ TEST_F(Hydinfo, CsvDiametersAgreeWithResForEveryParticle) {
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = lines_of(r.out);
   ASSERT_EQ(lines.size(), day_->res.size() + 1);
-  EXPECT_EQ(lines[0].rfind("t1,time_s,eq_diam_mm,vel_m_s,", 0), 0u);
+  EXPECT_EQ(lines[0].rfind("t1_lines,time_s,eq_diam_mm,vel_m_s,", 0), 0u);
   double prev_t1 = -1;
   std::vector<double> speeds;
   for (size_t i = 0; i < day_->res.size(); ++i) {
