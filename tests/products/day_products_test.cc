@@ -38,6 +38,7 @@ TEST(MeasureParticle, ReadsSizeSpeedTimeWidthsAndEdges) {
   g.pixels = 632;
   g.pixel_a_mm = 0.153;
   g.pixel_b_mm = 0.168;
+  g.end[0] = g.end[1] = g.pixels;
   Outline o;
   MeasuredParticle p;
   const ParticleHead h = decode_particle_head(s.bytes.data());

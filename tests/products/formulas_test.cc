@@ -61,6 +61,7 @@ TEST(MeasuringArea, FieldWidthsLessTheDropOrItsShadowAndAPixel) {
   g.pixels = 632;
   g.pixel_a_mm = 0.153;  // field 96.696 mm along camera A
   g.pixel_b_mm = 0.168;  // 106.176 mm along camera B
+  g.end[0] = g.end[1] = g.pixels;
   MeasuredParticle p = drop(1.0, 4.0);
   p.width_a_mm = 1.05;
   p.width_b_mm = 1.05;
@@ -93,8 +94,8 @@ TEST(DiameterBins, CoverZeroToTheTopWithANarrowerLastBin) {
 TEST(IntervalProducts, TwoDropsGiveTheHandComputedValues) {
   const DiameterBins bins = DiameterBins::uniform(0.2, 10.0);
   IntervalSums s(bins.count());
-  s.add(1.0, 4.0, 0.01, bins.index(1.0));
-  s.add(2.0, 6.5, 0.01, bins.index(2.0));
+  s.add(1.0, 4.0, 0.01, bins);
+  s.add(2.0, 6.5, 0.01, bins);
   const IntervalProducts p = interval_products(s, 60.0, bins, 1.5);
   // 1 / (A v) = 25 and 15.3846 drops per m^3.
   expect_rel(p.nt, (25 + 15.384615384615) / 60);
@@ -126,7 +127,7 @@ TEST(IntervalProducts, TwoDropsGiveTheHandComputedValues) {
 TEST(IntervalProducts, DropsOutsideTheBinsCountInTheIntegrals) {
   const DiameterBins bins = DiameterBins::uniform(0.2, 1.0);
   IntervalSums s(bins.count());
-  s.add(2.0, 6.5, 0.01, bins.index(2.0));
+  s.add(2.0, 6.5, 0.01, bins);
   const IntervalProducts p = interval_products(s, 60.0, bins, 2.0);
   expect_rel(p.rain_rate, 6 * std::numbers::pi * 1e-4 * 8 / 0.01 / 60);
   for (double v : p.nd) EXPECT_EQ(v, 0.0);
@@ -155,7 +156,7 @@ TEST(IntervalProducts, AnExponentialDistributionGivesItsClosedForms) {
     const double v = terminal_speed(std::max(d, 0.2));
     const double per_m3 = n0 * std::exp(-lambda * d) * step * dt;  // 1 / (A v)
     const double area = 1.0 / (per_m3 * v);
-    s.add(d, v, area, bins.index(d));
+    s.add(d, v, area, bins);
     drops.push_back({d, d * d * d * per_m3});
   }
   const double d0 = median_volume_diameter(drops);
