@@ -78,7 +78,7 @@ def plot_nd(ds, path):
     d_edges = np.append(ds["diameter_bnds"].values[:, 0], ds["diameter_bnds"].values[-1, 1])
     nd = part["number_size_distribution"].values.T
     fig, ax = plt.subplots(figsize=(10, 5), dpi=120)
-    shown = np.ma.masked_less_equal(nd, 0)
+    shown = np.ma.masked_where(~(nd > 0), nd)  # no drops, or no data (NaN)
     if shown.count() > 0:
         mesh = ax.pcolormesh(mdates.date2num(t_edges), d_edges, shown,
                              norm=colors.LogNorm(vmin=max(shown.min(), 1e-3), vmax=shown.max()),

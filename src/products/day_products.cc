@@ -64,7 +64,7 @@ std::vector<std::string> edge_notes(const std::vector<HeaderPeriod>& periods) {
     const int t = static_cast<int>(p.start_s);
     std::snprintf(at, sizeof at, "%02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
     notes.push_back("live pixels from " + std::string(at) + ": " + now + ", not the header's 0.." +
-                    std::to_string(g.pixels - 1) + "; particles reaching them count as cut by the edge");
+                    std::to_string(g.pixels - 1) + "; a shadow reaching them counts as cut by the edge");
   }
   return notes;
 }

@@ -49,7 +49,7 @@ void FieldEdgeFinder::apply(int period, const EdgeOverride& user, FieldGeometry*
     const int lo = r->lo[c].back(), hi = r->hi[c].back();
     g->first[c] = 0;
     g->end[c] = top;
-    if (lo == INT_MAX || hi == INT_MIN || hi - lo < 2) continue;  // too few particles
+    if (r->n < kMinDay || hi - lo < 2) continue;  // too few particles
     g->first[c] = std::clamp(lo, 0, top - 1);
     g->end[c] = std::clamp(hi, g->first[c] + 1, top);
   }

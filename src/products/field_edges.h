@@ -6,8 +6,8 @@
 // Per main header period and camera, the edge on each side is the outermost pixel that at least
 // kReached particles reach (the kReached-th lowest run start and highest run end), so that a few
 // particles of a noisy pixel do not move it. A period with fewer than kMinParticles particles
-// takes the edges of all periods together; without a particle at all the header's pixel range
-// stays. A particle that reaches an edge was cut by it (particle_filter.h), and the measuring area
+// takes the edges of all periods together; a day of fewer than kMinDay particles keeps the
+// header's pixel range (too few to tell where the field ends). A particle that reaches an edge was cut by it (particle_filter.h), and the measuring area
 // is that of the live part (measuring_area.h). The user may set the edges instead.
 #pragma once
 
@@ -32,6 +32,7 @@ class FieldEdgeFinder {
  public:
   static constexpr int kReached = 3;
   static constexpr int64_t kMinParticles = 20000;
+  static constexpr int64_t kMinDay = 200;
 
   explicit FieldEdgeFinder(int periods) : periods_(static_cast<size_t>(periods)) {}
 

@@ -174,17 +174,32 @@ TEST_F(Rainprod, NcdumpShowsTheConventionsAndTheValuesOfTheTable) {
   r = r.substr(r.find("rainfall_rate =") + 15);
   r = r.substr(0, r.find(';'));
   std::vector<double> dumped;
-  for (const std::string& f : split(r, ',')) dumped.push_back(std::stod(f));
+  for (const std::string& f : split(r, ','))  // "_": the fill value of an interval not measured
+    dumped.push_back(f.find('_') != std::string::npos ? NAN : std::stod(f));
   const auto rows = table();
   const int rc = column(rows[0], "r_mm_h");
   ASSERT_EQ(dumped.size(), rows.size() - 1);
   int rainy = 0;
   for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(std::isnan(dumped[i - 1]), rows[i][rc].empty()) << "interval " << i - 1;
+    if (rows[i][rc].empty()) continue;
     const double t = std::stod(rows[i][rc]);
     EXPECT_NEAR(dumped[i - 1], t, 1e-5 * t + 1e-12) << "interval " << i - 1;
     if (t > 0) ++rainy;
   }
   EXPECT_GE(rainy, 3);
+  // Station metadata: global attributes, the CF position scalars and a history with its time.
+  const std::string station = scratch_.file("station.txt"), with = scratch_.file("station.nc");
+  testing::write_file(station,
+                      "# test site\nsite = Test field\nlatitude = 47.5\nlongitude = 11.25\naltitude = 620\n");
+  ASSERT_EQ(run(kRainprod, "--quiet --station " + station + " --nc " + with + " " + *set_), 0);
+  ASSERT_EQ(run_shell("ncdump -v lat,lon,alt " + with + " >" + scratch_.file("st.txt")), 0);
+  const std::string st = read_file(scratch_.file("st.txt"));
+  for (const char* s : {":site = \"Test field\" ;", "lat:standard_name = \"latitude\" ;", "lat = 47.5 ;",
+                        "lon = 11.25 ;", "alt = 620 ;", ":history = \"20", "Z: rainprod --quiet --station"})
+    EXPECT_NE(st.find(s), std::string::npos) << s << "\n" << st;
+  testing::write_file(station, "latitude = 91\nlongitude = 0\n");
+  EXPECT_EQ(run(kRainprod, "--quiet --station " + station + " --nc " + with + " " + *set_), 1);
 }
 
 TEST_F(Rainprod, XarrayReadsTheFileAndAgreesWithTheTable) {
