@@ -11,6 +11,8 @@ centre crosses camera A's plane; the field's area is the product of the two fiel
 file's attributes. Per interval with at least `--min-drops` true drops it prints the rain rate,
 reflectivity and D_m, measured and true, and at the end the day's rain amount and the drop size
 distribution per class with at least 100 true drops against its counting error N / sqrt(n).
+Rates are taken over the measured seconds of each interval (measured_fraction); intervals the
+file marks as not measured are left out and must hold no value.
 """
 import argparse
 import csv
@@ -33,7 +35,10 @@ def main():
     c = int(ds.attrs["pixels_per_line"]) // 2
     area = ds.attrs["field_width_a_mm"] * ds.attrs["field_width_b_mm"] * 1e-6
     tb = ds["time_bnds"].values  # seconds since the first midnight
-    dt = tb[:, 1] - tb[:, 0]
+    frac = ds["measured_fraction"].values if "measured_fraction" in ds else np.ones(len(tb))
+    dt = (tb[:, 1] - tb[:, 0]) * frac
+    measured = frac > 0
+    dt = np.where(measured, dt, np.nan)
     d_lo = ds["diameter_bnds"].values[:, 0]
     d_hi = ds["diameter_bnds"].values[:, 1]
     nt, nb = len(tb), len(d_lo)
@@ -43,6 +48,7 @@ def main():
     m3 = np.zeros(nt)
     m4 = np.zeros(nt)
     m6 = np.zeros(nt)
+    m0 = np.zeros(nt)
     count = np.zeros(nt, dtype=int)
     nd = np.zeros((nt, nb))
     nd_n = np.zeros((nt, nb), dtype=int)
@@ -54,12 +60,13 @@ def main():
                 continue
             t = float(r["t_a"])
             k = int(np.searchsorted(tb[:, 1], t, side="right"))
-            if k >= nt or t < tb[k, 0]:
+            if k >= nt or t < tb[k, 0] or not measured[k]:
                 continue
             d = float(r["diam_mm"])
             v = float(r["speed_m_s"])
             w = 1.0 / (area * v * dt[k])
             vol[k] += d ** 3 / (area * dt[k])
+            m0[k] += w
             m3[k] += d ** 3 * w
             m4[k] += d ** 4 * w
             m6[k] += d ** 6 * w
@@ -72,14 +79,17 @@ def main():
     r_meas = ds["rainfall_rate"].values
     z_meas = ds["equivalent_reflectivity_factor"].values
     dm_meas = ds["mass_weighted_mean_diameter"].values
-    amount_true = float(np.sum(r_true * dt / 3600))
+    nt_meas = ds["number_concentration"].values
+    amount_true = float(np.nansum(r_true * dt / 3600))
+    bad = [k for k in range(nt) if not measured[k] and np.isfinite(r_meas[k])]
+    print("intervals not measured: %d, of them with a value: %d" % (int((~measured).sum()), len(bad)))
     amount_meas = float(ds.attrs["rainfall_amount_mm"])
 
     print("## %s" % (a.label or a.products))
     print()
-    print("| interval (UTC) | true drops | used | edge | R true | R meas | dR | Z true dBZ | dZ dB | Dm true | dDm |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
-    worst = {"R": 0.0, "Z": 0.0, "Dm": 0.0}
+    print("| interval (UTC) | true drops | used | edge | R true | R meas | dR | Z true dBZ | dZ dB | Dm true | dDm | dNt |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    worst = {"R": 0.0, "Z": 0.0, "Dm": 0.0, "Nt": 0.0}
     for k in range(nt):
         if count[k] < a.min_drops:
             continue
@@ -88,22 +98,23 @@ def main():
         dr = r_meas[k] / r_true[k] - 1
         dz = z_meas[k] - z_true
         ddm = dm_meas[k] / dm_true - 1
-        for key, val in (("R", dr), ("Z", dz), ("Dm", ddm)):
+        dnt = nt_meas[k] / m0[k] - 1
+        for key, val in (("R", dr), ("Z", dz), ("Dm", ddm), ("Nt", dnt)):
             if abs(val) > abs(worst[key]):
                 worst[key] = val
         start = tb[k, 0] % 86400
-        print("| %02d:%02d | %d | %d | %d | %.3f | %.3f | %+.1f %% | %.2f | %+.2f | %.3f | %+.1f %% |" % (
+        print("| %02d:%02d | %d | %d | %d | %.3f | %.3f | %+.1f %% | %.2f | %+.2f | %.3f | %+.1f %% | %+.1f %% |" % (
             start // 3600, start % 3600 // 60, count[k], int(ds["used"].values[k]), int(ds["edge_cut"].values[k]),
-            r_true[k], r_meas[k], 100 * dr, z_true, dz, dm_true, 100 * ddm))
+            r_true[k], r_meas[k], 100 * dr, z_true, dz, dm_true, 100 * ddm, 100 * dnt))
     print()
     print("rain amount: true %.4f mm, measured %.4f mm, %+.2f %%" % (
         amount_true, amount_meas, 100 * (amount_meas / amount_true - 1) if amount_true > 0 else float("nan")))
-    print("largest deviation per interval: R %+.1f %%, Z %+.2f dB, Dm %+.1f %%" % (
-        100 * worst["R"], worst["Z"], 100 * worst["Dm"]))
+    print("largest deviation per interval: R %+.1f %%, Z %+.2f dB, Dm %+.1f %%, Nt %+.1f %%" % (
+        100 * worst["R"], worst["Z"], 100 * worst["Dm"], 100 * worst["Nt"]))
     # N(D) per class over the whole file, where the truth has at least 100 drops.
     nd_meas = ds["number_size_distribution"].values
-    tot_true = (nd * dt[:, None]).sum(axis=0) / dt.sum()
-    tot_meas = np.nansum(nd_meas * dt[:, None], axis=0) / dt.sum()
+    tot_true = np.nansum(nd * dt[:, None], axis=0) / np.nansum(dt)
+    tot_meas = np.nansum(nd_meas * dt[:, None], axis=0) / np.nansum(dt)
     n_true = nd_n.sum(axis=0)
     within1 = within2 = classes = 0
     lines = []

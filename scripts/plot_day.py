@@ -78,7 +78,7 @@ def plot_nd(ds, path):
     d_edges = np.append(ds["diameter_bnds"].values[:, 0], ds["diameter_bnds"].values[-1, 1])
     nd = part["number_size_distribution"].values.T
     fig, ax = plt.subplots(figsize=(10, 5), dpi=120)
-    shown = np.ma.masked_less_equal(nd, 0)
+    shown = np.ma.masked_where(~(nd > 0), nd)  # no drops, or no data (NaN)
     if shown.count() > 0:
         mesh = ax.pcolormesh(mdates.date2num(t_edges), d_edges, shown,
                              norm=colors.LogNorm(vmin=max(shown.min(), 1e-3), vmax=shown.max()),
@@ -102,11 +102,21 @@ def plot_rain(ds, path):
     t = part["time_bnds"].values
     fig, ax = plt.subplots(figsize=(10, 5), dpi=120)
     r = part["rainfall_rate"].values
-    ax.step(t[:, 0], r, where="post", color="tab:blue", label="rain rate")
+    # Steps over each interval up to its end; intervals without data (NaN) stay blank and are
+    # shaded grey, so that no data never reads as no rain.
+    edges = mdates.date2num(np.append(t[:, 0], t[-1, 1]))
+    ax.stairs(r, edges, color="tab:blue", label="rain rate", baseline=None)
+    if "rainfall_rate_standard_error" in part:
+        se = part["rainfall_rate_standard_error"].values
+        ax.stairs(r + se, edges, baseline=r - se, fill=True, color="tab:blue", alpha=0.25,
+                  label="± counting error")
+    if "measured_fraction" in part:
+        for k in np.flatnonzero(part["measured_fraction"].values == 0):
+            ax.axvspan(edges[k], edges[k + 1], color="0.85", lw=0)
     ax.set_ylabel("rain rate R (mm h$^{-1}$)", color="tab:blue")
     ax.set_ylim(bottom=0)
     ax2 = ax.twinx()
-    ax2.plot(t[:, 1], part["accumulated_rainfall_amount"].values, color="tab:red", label="accumulated amount")
+    ax2.plot(edges[1:], part["accumulated_rainfall_amount"].values, color="tab:red", label="accumulated amount")
     ax2.set_ylabel("accumulated rain amount (mm)", color="tab:red")
     ax2.set_ylim(bottom=0)
     ax.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M"))

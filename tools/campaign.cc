@@ -54,6 +54,7 @@ const char kHelp[] =
     "                   the environment variable SLURM_ARRAY_TASK_ID does the same when set\n"
     "  --span FILE      also the products over all days converted well, as one NetCDF file\n"
     "  --interval S     interval of the products in seconds (default 60)\n"
+    "  --station FILE   station metadata for the products' NetCDF files (rainprod --station)\n"
     "  --bin DIR        folder of the quorda and rainprod programs (default: campaign's own)\n"
     "  --help           this text\n"
     "A progress line (days done, particles, elapsed and remaining time) goes to standard error, a\n"
@@ -67,6 +68,7 @@ struct Options {
   std::string span;
   std::string bin;
   std::string interval = "60";
+  std::vector<std::string> station;  // "--station" and its absolute path, or nothing
   int jobs = 0;
   long task = -1;
 };
@@ -111,6 +113,8 @@ Options parse(int argc, char** argv) {
       o.span = v;
     } else if (a == "--interval") {
       o.interval = v;
+    } else if (a == "--station") {
+      o.station = {"--station", std::filesystem::absolute(v).string()};
     } else if (a == "--bin") {
       o.bin = v;
     } else {
@@ -224,9 +228,10 @@ bool start_conversion(Day& day, const Options& o, const std::string& quorda) {
 }
 
 void start_products(Day& day, const Options& o, const std::string& rainprod) {
-  day.pid =
-      start(rainprod, {"--interval", o.interval, "--csv", "products.csv", "--nc", "products.nc", day.base},
-            day.dir, day.dir / "products.txt");
+  std::vector<std::string> args = {"--interval", o.interval, "--csv", "products.csv", "--nc", "products.nc"};
+  args.insert(args.end(), o.station.begin(), o.station.end());
+  args.push_back(day.base);
+  day.pid = start(rainprod, args, day.dir, day.dir / "products.txt");
   day.stage = 2;
 }
 
@@ -353,6 +358,7 @@ int run(int argc, char** argv) {
   if (!o.span.empty() && o.task < 0 && !good.empty()) {
     std::vector<std::string> args = {"--quiet", "--interval", o.interval, "--nc",
                                      fs::absolute(o.span).string()};
+    args.insert(args.end(), o.station.begin(), o.station.end());
     args.insert(args.end(), good.begin(), good.end());
     const fs::path out = fs::path(o.work) / "span.txt";
     const pid_t pid = start(rainprod, args, fs::current_path(), fs::absolute(out));

@@ -46,11 +46,23 @@ const char kHelp[] =
     "                      width lies wholly inside both lines and its two shadows are paired\n"
     "                      (default); field widths less one pixel and the drop's shadow widths;\n"
     "                      or field widths less the equivalent diameter\n"
+    "  --edges A0,A1,B0,B1 first and last live pixel of camera A and B (default: found in the\n"
+    "                      data per main header; particles reaching them count as edge-cut)\n"
+    "  --gap S             a main header after more than S s without data restarts the\n"
+    "                      measurement; the silence is missing (default 1.5 x the header spacing,\n"
+    "                      at least 600 s; 0: no gaps)\n"
+    "  --spread P          N(D) spreads each drop over P local pixel widths (default 0.5; 0: none)\n"
+    "  --station FILE      station metadata (key = value lines: site, latitude, longitude,\n"
+    "                      altitude, institution, references, ...) for the NetCDF file\n"
     "  --quiet             no summary\n"
     "  --help              this text\n"
     "Columns of the CSV table: time, start_s, end_s, particles, used, edge, size, speed, nt_m-3,\n"
-    "r_mm_h, w_g_m-3, z_mm6_m-3, dbz, dm_mm, d0_mm, nw_m-3_mm-1, amount_mm, accumulated_mm and\n"
-    "nd_<lower>_<upper> per diameter class (m-3 mm-1).\n"
+    "r_mm_h, w_g_m-3, z_mm6_m-3, dbz, dm_mm, d0_mm, nw_m-3_mm-1, amount_mm, accumulated_mm,\n"
+    "nd_<lower>_<upper> per diameter class (m-3 mm-1), measured_fraction, pixel_a_first,\n"
+    "pixel_a_last, pixel_b_first, pixel_b_last, the counting standard errors nt_se, r_se, dbz_se,\n"
+    "dm_se and nd_se_<lower>_<upper>. time is the interval's start (the NetCDF time its centre).\n"
+    "Intervals outside the measured time (first main header to the end of the data, less gaps)\n"
+    "have empty cells.\n"
     "The summary (standard output, or standard error when the table goes there) gives per day the\n"
     "particles, how the filter sorted them, the rain amount and the largest rain rate.\n"
     "Exit status: 0 fine; 1 a set could not be read, was damaged (the products then cover the\n"
@@ -58,7 +70,7 @@ const char kHelp[] =
 
 struct Options {
   std::vector<std::string> sets;
-  std::string csv, nc;
+  std::string csv, nc, station;
   ProductSettings settings;
   bool quiet = false;
 };
@@ -112,6 +124,21 @@ Options parse(int argc, char** argv) {
       s.bin_width_mm = to_double(a, v);
     } else if (a == "--bin-max") {
       s.bin_max_mm = to_double(a, v);
+    } else if (a == "--edges") {
+      int e[4];
+      char tail = 0;
+      if (std::sscanf(v, "%d,%d,%d,%d%c", &e[0], &e[1], &e[2], &e[3], &tail) != 4 || e[0] < 0 || e[2] < 0 ||
+          e[1] <= e[0] + 1 || e[3] <= e[2] + 1 || e[1] > 1023 || e[3] > 1023)
+        usage_error("--edges takes A_FIRST,A_LAST,B_FIRST,B_LAST with 0 <= first < last - 1 < 1023");
+      s.edges = {{e[0], e[2]}, {e[1], e[3]}};
+    } else if (a == "--gap") {
+      s.gap_s = to_double(a, v);
+      if (!(s.gap_s >= 0 && s.gap_s <= 86400)) usage_error("the gap must be 0 to 86400 s");
+    } else if (a == "--spread") {
+      s.spread_px = to_double(a, v);
+      if (!(s.spread_px >= 0 && s.spread_px <= 10)) usage_error("the spread must be 0 to 10 pixels");
+    } else if (a == "--station") {
+      o.station = v;
     } else if (a == "--area") {
       const std::string r = v;
       if (r == "paired") {
@@ -176,6 +203,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), warning.c_str());
       status = kExitFailed;
     }
+    for (const std::string& note : d.notes)
+      std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), note.c_str());
     days.push_back(std::move(d));
     names.push_back(set);
   }
@@ -206,11 +235,17 @@ int main(int argc, char** argv) {
       status = kExitFailed;
     }
   }
+  StationMetadata station;
+  std::string station_error;
+  if (!o.station.empty() && !read_station_metadata(o.station, &station, &station_error)) {
+    std::fprintf(stderr, "rainprod: %s\n", station_error.c_str());
+    return kExitFailed;
+  }
   if (!o.nc.empty()) {
-    std::string history = "rainprod";
+    std::string history = iso_time(static_cast<int64_t>(std::time(nullptr))) + ": rainprod";
     for (int i = 1; i < argc; ++i) history += std::string(" ") + argv[i];
     std::string error;
-    if (!write_products_netcdf(sorted, o.nc, history, &error)) {
+    if (!write_products_netcdf(sorted, o.nc, history, &error, station)) {
       std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.nc.c_str(), error.c_str());
       status = kExitFailed;
     }

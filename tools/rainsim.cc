@@ -100,7 +100,18 @@ double to_clock(const std::string& opt, const char* v) {
 struct Parsed {
   Options o;
   double duration = 0;
+  double gap_duration = 0;
 };
+
+void dead_pixels(Parsed& p, const std::string& opt, const char* v, int cam) {
+  int first = 0, last = 0;
+  char tail = 0;
+  if (std::sscanf(v, "%d,%d%c", &first, &last, &tail) != 2 || first < 0 || last < 0 || first > 100 ||
+      last > 100)
+    usage_error(opt + " takes F,L: two pixel counts of 0 to 100");
+  p.o.day.inst.dead_first[cam] = first;
+  p.o.day.inst.dead_last[cam] = last;
+}
 
 using Setter = void (*)(Parsed& p, const std::string& opt, const char* value);
 
@@ -200,6 +211,15 @@ constexpr OptionSpec kOptions[] = {
      "  --margin PX         drops fall over the field widened by PX pixels beyond both ends of\n"
      "                      both lines, so that drops centred outside it shadow its edge pixels\n"
      "                      (default 0: drop centres inside the field)\n"},
+    {"--gap", true,
+     [](Parsed& p, const std::string& a, const char* v) { p.o.day.gap_start = to_clock(a, v); },
+     "  --gap HH:MM:SS --gap-duration S  the instrument records nothing for S seconds from then\n"
+     "                      and starts again with a main header (default: no gap)\n"},
+    {"--gap-duration", true, real([](Parsed& p) -> auto& { return p.gap_duration; }), ""},
+    {"--dead-a", true, [](Parsed& p, const std::string& a, const char* v) { dead_pixels(p, a, v, 0); },
+     "  --dead-a F,L --dead-b F,L  pixels at the start and end of camera A's, B's line that\n"
+     "                      never shadow (default 0,0)\n"},
+    {"--dead-b", true, [](Parsed& p, const std::string& a, const char* v) { dead_pixels(p, a, v, 1); }, ""},
     {"--line-fr", true, real([](Parsed& p) -> auto& { return p.o.day.inst.line_fr; }),
      "Instrument:\n"
      "  --line-fr F         lines per second (default 55000)\n"},
@@ -251,6 +271,11 @@ Options checked(Parsed p) {
   const double duration = p.duration;
   auto& d = o.day;
   d.rain_end = d.rain_start + duration;
+  if (!(p.gap_duration >= 0 && p.gap_duration <= kSecondsPerDay))
+    usage_error("the gap must last 0 to 86400 s");
+  d.gap_end = d.gap_start + p.gap_duration;
+  if (p.gap_duration > 0 && !(d.gap_start > d.rain_start && d.gap_end < d.rain_end))
+    usage_error("the gap must lie within the rain");
   d.header_second = o.header_second >= 0 ? o.header_second : std::max(0.0, d.rain_start - 60);
   if (d.year < kFirstYear || d.year > kLastYear) usage_error("the year must lie in 1970 to 2105");
   const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
@@ -265,6 +290,9 @@ Options checked(Parsed p) {
   if (d.rain.d_min <= 0 || d.rain.d_max <= d.rain.d_min) usage_error("need 0 < dmin < dmax");
   if (!(d.margin_px >= 0 && d.margin_px <= 4 * d.inst.centre_pix))
     usage_error("the margin must be 0 to 4C pixels");
+  for (int cam = 0; cam < 2; ++cam)
+    if (d.inst.dead_first[cam] + d.inst.dead_last[cam] > d.inst.pixels() / 2)
+      usage_error("dead pixels must leave at least half of a line");
   if (d.slice_lines < 100 || d.block_lines < 10 || d.block_lines > 1400)
     usage_error("slice must be at least 100 lines and block-lines 10 to 1400");
   if (o.raw_path.size() > kMaxSettingsDir || o.hyd_path.size() > kMaxSettingsDir ||

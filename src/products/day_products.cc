@@ -9,6 +9,8 @@
 
 #include "base/constants.h"
 #include "format/hyd_walker.h"
+#include "format/minute_table.h"
+#include "format/output_set_heads.h"
 #include "format/particle_record.h"
 
 namespace quorda::products {
@@ -17,9 +19,55 @@ namespace {
 constexpr int kSecondsPerDay = 86400;
 
 struct HeaderAt {
-  double line = 0;  // time of day in lines of the header's own line frequency
+  double line = 0;    // time of day in lines of the header's own line frequency
+  double second = 0;  // time of day in seconds
   FieldGeometry g;
 };
+
+// The header in force at line t1: the last one before it; at a header's own time the one before
+// it is still in force; before all of them the first.
+// REQUIRES: headers is not empty and sorted by line.
+size_t header_in_force(const std::vector<HeaderAt>& headers, double t1) {
+  auto it = std::lower_bound(headers.begin(), headers.end(), t1,
+                             [](const HeaderAt& a, double t) { return a.line < t; });
+  return it == headers.begin() ? 0 : static_cast<size_t>(std::prev(it) - headers.begin());
+}
+
+// Start of the last minute either camera's raw-file minute index reached, in seconds of the day;
+// -1 without an index.
+double index_end_s(std::span<const uint8_t> abh) {
+  int last = -1;
+  for (size_t table : {kAbhMinutePosAOffset, kAbhMinutePosBOffset}) {
+    if (abh.size() < table + kMinuteTableBytes) continue;
+    for (int m = kMinutes - 1; m > last; --m) {
+      if (get_minute_entry(abh.data() + table, m) != 0) {
+        last = m;
+        break;
+      }
+    }
+  }
+  return last < 0 ? -1 : std::min(last * 60.0, static_cast<double>(kSecondsPerDay));
+}
+
+// A remark for every change of the live pixels that leaves the header's pixel range.
+std::vector<std::string> edge_notes(const std::vector<HeaderPeriod>& periods) {
+  std::vector<std::string> notes;
+  std::string last;
+  for (const HeaderPeriod& p : periods) {
+    const FieldGeometry& g = p.g;
+    const std::string now = describe_edges(g);
+    const bool full = g.first[0] == 0 && g.first[1] == 0 && g.end[0] == g.pixels && g.end[1] == g.pixels;
+    if (now == last) continue;
+    last = now;
+    if (full) continue;
+    char at[16];
+    const int t = static_cast<int>(p.start_s);
+    std::snprintf(at, sizeof at, "%02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
+    notes.push_back("live pixels from " + std::string(at) + ": " + now + ", not the header's 0.." +
+                    std::to_string(g.pixels - 1) + "; a shadow reaching them counts as cut by the edge");
+  }
+  return notes;
+}
 
 }  // namespace
 
@@ -32,6 +80,7 @@ DayAccumulator::DayAccumulator(const ProductSettings& s, int64_t midnight) : are
   for (int i = 0; i < n; ++i) {
     day_.rows[i].start_s = i * s.interval_s;
     day_.rows[i].end_s = std::min<double>((i + 1) * s.interval_s, kSecondsPerDay);
+    day_.rows[i].measured_s = day_.rows[i].end_s - day_.rows[i].start_s;
   }
   sums_.assign(n, IntervalSums(day_.bins.count()));
   day_.vd.diameter_bins = day_.bins.count();
@@ -74,8 +123,21 @@ void DayAccumulator::add(const MeasuredParticle& p, const FieldGeometry& g) {
       break;
   }
   ++c.used;
-  sums_[k].add(p.d_mm, p.v_m_s, area, bin);
+  sums_[k].add(p.d_mm, p.v_m_s, area, day_.bins,
+               day_.settings.spread_px * 0.5 * (p.pixel_a_mm + p.pixel_b_mm));
   drops_.push_back({k, {p.d_mm, p.d_mm * p.d_mm * p.d_mm / (area * p.v_m_s)}});
+}
+
+void DayAccumulator::set_time(std::vector<TimeSpan> measured, std::vector<HeaderPeriod> periods) {
+  for (IntervalRow& r : day_.rows) {
+    r.measured_s = measured_seconds(measured, r.start_s, r.end_s);
+    const double mid = 0.5 * (r.start_s + r.end_s);
+    auto it = std::upper_bound(periods.begin(), periods.end(), mid,
+                               [](double t, const HeaderPeriod& h) { return t < h.start_s; });
+    if (!periods.empty()) r.edges = it == periods.begin() ? it->g : std::prev(it)->g;
+  }
+  day_.measured = std::move(measured);
+  day_.periods = std::move(periods);
 }
 
 DayProducts DayAccumulator::finish() {
@@ -89,20 +151,25 @@ DayProducts DayAccumulator::finish() {
     while (next < drops_.size() && drops_[next].interval == static_cast<int>(k))
       one.push_back(drops_[next++].drop);
     IntervalRow& row = day_.rows[k];
-    const double d0 = median_volume_diameter(one);
-    row.p = interval_products(sums_[k], row.end_s - row.start_s, day_.bins, d0);
+    day_.total.add(row.counts);
     row.bin_count = sums_[k].bin_count();
+    if (!row.measured()) {
+      row.p = interval_products(IntervalSums(day_.bins.count()), 1, day_.bins, NAN);
+      row.accumulated_mm = NAN;
+      continue;
+    }
+    const double d0 = median_volume_diameter(one);
+    row.p = interval_products(sums_[k], row.measured_s, day_.bins, d0);
     amount += row.p.amount;
     row.accumulated_mm = amount;
-    day_.total.add(row.counts);
   }
   day_.amount_mm = amount;
   drops_.clear();
   return std::move(day_);
 }
 
-bool day_products(std::span<const uint8_t> hyd, const ProductSettings& s, DayProducts* out,
-                  std::string* error, std::string* warning) {
+bool day_products(std::span<const uint8_t> hyd, std::span<const uint8_t> abh, const ProductSettings& s,
+                  DayProducts* out, std::string* error, std::string* warning) {
   const HydWalk walk = walk_hyd(hyd);
   warning->clear();
   if (!walk.ok())
@@ -114,7 +181,8 @@ bool day_products(std::span<const uint8_t> hyd, const ProductSettings& s, DayPro
     const MainHeader h = decode_main_header(hyd.data() + e.offset);
     if (!(h.line_fr > 0) || h.centre_pix <= 0) continue;  // geometry unusable: such a header takes no part
     records.push_back(h);
-    headers.push_back({static_cast<double>(h.main_time % kSecondsPerDay) * h.line_fr, field_geometry(h)});
+    const auto second = static_cast<double>(h.main_time % kSecondsPerDay);
+    headers.push_back({second * h.line_fr, second, field_geometry(h)});
   }
   if (headers.empty()) {
     *error = "no main header with a line frequency in the hydrometeor stream";
@@ -122,27 +190,44 @@ bool day_products(std::span<const uint8_t> hyd, const ProductSettings& s, DayPro
   }
   const int64_t first = records.front().main_time;
   DayAccumulator acc(s, first - first % kSecondsPerDay);
-  for (const MainHeader& h : records) acc.add_header(h);
+  DayEvents events;
+  for (const MainHeader& h : records) {
+    acc.add_header(h);
+    events.header_s.push_back(static_cast<double>(h.main_time % kSecondsPerDay));
+  }
+  events.index_end_s = index_end_s(abh);
   // The headers in order of their time of day, as the converter keeps them.
   std::stable_sort(headers.begin(), headers.end(),
                    [](const HeaderAt& a, const HeaderAt& b) { return a.line < b.line; });
   Outline outline;
-  for (const HydEntry& e : walk.records) {
-    if (e.header) continue;
-    const uint8_t* rec = hyd.data() + e.offset;
-    const ParticleHead h = decode_particle_head(rec);
-    // The last header before t1; at a header's own time the one before it is still in force.
-    auto it = std::lower_bound(headers.begin(), headers.end(), h.t1,
-                               [](const HeaderAt& a, double t) { return a.line < t; });
-    const FieldGeometry& g = it == headers.begin() ? headers.front().g : std::prev(it)->g;
-    MeasuredParticle p;
-    if (!measure_particle(rec, h, g, outline, &p)) {
-      acc.add_unreadable();
-      continue;
+  FieldEdgeFinder finder(static_cast<int>(headers.size()));
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const HydEntry& e : walk.records) {
+      if (e.header) continue;
+      const uint8_t* rec = hyd.data() + e.offset;
+      const ParticleHead h = decode_particle_head(rec);
+      const size_t k = header_in_force(headers, h.t1);
+      MeasuredParticle p;
+      const bool readable = measure_particle(rec, h, headers[k].g, outline, &p);
+      if (pass == 0) {
+        if (readable) finder.add(static_cast<int>(k), p);
+        continue;
+      }
+      if (!readable) {
+        acc.add_unreadable();
+        continue;
+      }
+      events.particle_s.push_back(p.time_s);
+      acc.add(p, headers[k].g);
     }
-    acc.add(p, g);
+    if (pass == 0)
+      for (size_t k = 0; k < headers.size(); ++k) finder.apply(static_cast<int>(k), s.edges, &headers[k].g);
   }
+  std::vector<HeaderPeriod> periods;
+  for (const HeaderAt& h : headers) periods.push_back({h.second, h.g});
+  acc.set_time(measured_spans(std::move(events), s.gap_s), periods);
   *out = acc.finish();
+  out->notes = edge_notes(periods);
   return true;
 }
 
@@ -163,7 +248,13 @@ bool read_day_products(const std::string& hyd_path, const ProductSettings& s, Da
     *error = hyd_path + ": read error";
     return false;
   }
-  return day_products(bytes, s, out, error, warning);
+  std::vector<uint8_t> abh;
+  const std::string stem = hyd_path.size() > 4 ? hyd_path.substr(0, hyd_path.size() - 4) : hyd_path;
+  if (FILE* a = std::fopen((stem + ".abh").c_str(), "rb")) {
+    while ((n = std::fread(buf, 1, sizeof buf, a)) > 0) abh.insert(abh.end(), buf, buf + n);
+    std::fclose(a);
+  }
+  return day_products(bytes, abh, s, out, error, warning);
 }
 
 }  // namespace quorda::products

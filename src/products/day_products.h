@@ -19,8 +19,10 @@
 
 #include "format/main_header.h"
 #include "products/diameter_bins.h"
+#include "products/field_edges.h"
 #include "products/interval_products.h"
 #include "products/measured_particle.h"
+#include "products/measured_time.h"
 #include "products/measuring_area.h"
 #include "products/particle_filter.h"
 
@@ -32,6 +34,10 @@ struct ProductSettings {
   AreaRule area = AreaRule::kPaired;
   double bin_width_mm = 0.2;
   double bin_max_mm = 10.0;
+  EdgeOverride edges;  // the live pixels, when the user sets them
+  double gap_s = -1;   // silence before a main header that counts as a gap; -1: default, 0: none
+  // Width over which N(D) spreads a drop, in the drop's mean local pixel widths (0: not spread).
+  double spread_px = 0.5;
 };
 
 // Counts of particles over diameter bins and fall speed bins of 0.2 m/s from 0 to 12 m/s: all
@@ -49,7 +55,17 @@ struct IntervalRow {
   ParticleCounts counts;
   std::vector<int64_t> bin_count;  // used drops per diameter bin
   IntervalProducts p;
-  double accumulated_mm = 0;  // rain amount from midnight to the end of the interval
+  double accumulated_mm = 0;  // rain amount of the measured time from midnight to the interval's end
+  double measured_s = 0;      // seconds of the interval that were measured
+  FieldGeometry edges;        // geometry (live pixels) in force at the interval's middle
+  bool measured() const { return measured_s > 0; }
+  double measured_fraction() const { return measured_s / (end_s - start_s); }
+};
+
+// A main header period: the header's time and the geometry with the live pixels used.
+struct HeaderPeriod {
+  double start_s = 0;  // second of the day from which the header is in force
+  FieldGeometry g;
 };
 
 struct DayProducts {
@@ -63,6 +79,9 @@ struct DayProducts {
   int64_t unreadable = 0;   // particle records whose outline does not fit their head
   double amount_mm = 0;
   SpeedDiameterHistogram vd;
+  std::vector<HeaderPeriod> periods;  // in order of time
+  std::vector<TimeSpan> measured;     // the measured time of the day
+  std::vector<std::string> notes;     // remarks for the user (edges off the header's range)
 };
 
 class DayAccumulator {
@@ -75,6 +94,8 @@ class DayAccumulator {
   // One measured particle with the geometry in force.
   void add(const MeasuredParticle& p, const FieldGeometry& g);
   void add_unreadable() { ++day_.unreadable; }
+  // The measured time and the header periods; rows outside the measured time stay without products.
+  void set_time(std::vector<TimeSpan> measured, std::vector<HeaderPeriod> periods);
   // Finishes the rows (products, accumulated amount) and hands the day over.
   DayProducts finish();
 
@@ -89,13 +110,19 @@ class DayAccumulator {
   std::vector<DropAt> drops_;
 };
 
-// The products of the stream `hyd`. Returns false, with *error set, when the stream holds no main
-// header. A stream whose framing breaks somewhere gives the products of the records before the
-// break and a non-empty *warning.
-bool day_products(std::span<const uint8_t> hyd, const ProductSettings& s, DayProducts* out,
-                  std::string* error, std::string* warning);
+// The products of the stream `hyd`, with `abh` the set's index file (may be empty) for the end
+// of the data reached. Returns false, with *error set, when the stream holds no main header. A
+// stream whose framing breaks somewhere gives the products of the records before the break and a
+// non-empty *warning.
+bool day_products(std::span<const uint8_t> hyd, std::span<const uint8_t> abh, const ProductSettings& s,
+                  DayProducts* out, std::string* error, std::string* warning);
+inline bool day_products(std::span<const uint8_t> hyd, const ProductSettings& s, DayProducts* out,
+                         std::string* error, std::string* warning) {
+  return day_products(hyd, {}, s, out, error, warning);
+}
 
-// Reads the file and calls day_products. *error also tells when the file cannot be read.
+// Reads the file, and the index file beside it when there is one, and calls day_products.
+// *error also tells when the file cannot be read.
 bool read_day_products(const std::string& hyd_path, const ProductSettings& s, DayProducts* out,
                        std::string* error, std::string* warning);
 

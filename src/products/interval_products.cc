@@ -7,7 +7,8 @@
 
 namespace quorda::products {
 
-void IntervalSums::add(double d_mm, double v_m_s, double area_m2, int bin) {
+void IntervalSums::add(double d_mm, double v_m_s, double area_m2, const DiameterBins& bins,
+                       double spread_mm) {
   const double per_m3 = 1.0 / (area_m2 * v_m_s);
   const double d3 = d_mm * d_mm * d_mm;
   m0_ += per_m3;
@@ -15,9 +16,48 @@ void IntervalSums::add(double d_mm, double v_m_s, double area_m2, int bin) {
   m4_ += d3 * d_mm * per_m3;
   m6_ += d3 * d3 * per_m3;
   d3_over_a_ += d3 / area_m2;
-  if (bin >= 0) {
-    bin_sum_[bin] += per_m3;
-    ++bin_count_[bin];
+  const double w2 = per_m3 * per_m3;
+  q0_ += w2;
+  q6_ += w2 * d3 * d3;
+  q7_ += w2 * d3 * d3 * d_mm;
+  q8_ += w2 * d3 * d3 * d_mm * d_mm;
+  q12_ += w2 * d3 * d3 * d3 * d3;
+  qr_ += d3 * d3 / (area_m2 * area_m2);
+  const int bin = bins.index(d_mm);
+  if (bin >= 0) ++bin_count_[bin];
+  if (!(spread_mm > 0)) {
+    if (bin >= 0) {
+      bin_sum_[bin] += per_m3;
+      bin_sq_[bin] += w2;
+    }
+    return;
+  }
+  const double lo = d_mm - 0.5 * spread_mm, hi = d_mm + 0.5 * spread_mm;
+  const int first = std::max(0, bins.index(std::max(lo, bins.lower(0))));
+  for (int i = first; i < bins.count() && bins.lower(i) < hi; ++i) {
+    const double share = (std::min(hi, bins.upper(i)) - std::max(lo, bins.lower(i))) / spread_mm;
+    if (!(share > 0)) continue;
+    bin_sum_[i] += per_m3 * share;
+    bin_sq_[i] += w2 * share * share;
+  }
+}
+
+double IntervalSums::square(int k) const {
+  switch (k) {
+    case -1:
+      return qr_;
+    case 0:
+      return q0_;
+    case 6:
+      return q6_;
+    case 7:
+      return q7_;
+    case 8:
+      return q8_;
+    case 12:
+      return q12_;
+    default:
+      return NAN;
   }
 }
 
@@ -51,6 +91,16 @@ IntervalProducts interval_products(const IntervalSums& sums, double dt, const Di
   p.d0 = d0;
   p.nw = m3 > 0 ? 256.0 / 6.0 * m3 / std::pow(p.dm, 4) : NAN;
   p.amount = p.rain_rate * dt / 3600.0;
+  p.nd_se.resize(bins.count());
+  for (int i = 0; i < bins.count(); ++i) p.nd_se[i] = std::sqrt(sums.bin_square()[i]) / (dt * bins.width(i));
+  p.nt_se = std::sqrt(sums.square(0)) / dt;
+  p.rain_rate_se = 6.0 * kPi * 1e-4 * std::sqrt(sums.square(-1)) / dt;
+  p.z_se = std::sqrt(sums.square(6 + 6)) / dt;
+  p.dbz_se = p.z > 0 ? 10.0 / std::numbers::ln10 * p.z_se / p.z : NAN;
+  p.dm_se = m3 > 0 ? std::sqrt(std::max(
+                         0.0, sums.square(8) - 2 * p.dm * sums.square(7) + p.dm * p.dm * sums.square(6))) /
+                         sums.moment(3)
+                   : NAN;
   return p;
 }
 

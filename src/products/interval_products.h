@@ -23,7 +23,15 @@
 //   amount = sum over the intervals so far of R dt / 3600     rain amount, mm
 //
 // The integral quantities are summed over the particles themselves, not over the bins, so drops
-// outside the bins still count in them. Quantities of an interval without drops that are ratios
+// outside the bins still count in them. A drop's diameter is known only to within the step
+// between the diameters its pixel counts allow: N(D) spreads each drop evenly over
+// [D - s/2, D + s/2] (s: spread, see day_products.h) and gives each class its share.
+//
+// Counting (sampling) error: drops arrive independently, so each sum S = sum_j x_j over the drops
+// has the standard error sqrt(sum_j x_j^2). So N_t, R, Z and each N(D_i) get
+// sqrt(sum w_j^2 x_j^2) with w_j = 1 / (A_j v_j dt) and x_j their drop's share; dBZ gets
+// 10 / ln 10 * se(Z) / Z, and D_m = M_4 / M_3 the first-order error of the ratio,
+// sqrt(sum w_j^2 (D_j^4 - D_m D_j^3)^2) / M_3. Quantities of an interval without drops that are ratios
 // (dBZ, D_m, D_0, N_w) are NaN.
 #pragma once
 
@@ -60,20 +68,25 @@ struct WeightedDrop {
 // Sums over the used particles of one interval.
 class IntervalSums {
  public:
-  explicit IntervalSums(int bins = 0) : bin_sum_(bins, 0.0), bin_count_(bins, 0) {}
+  explicit IntervalSums(int bins = 0) : bin_sum_(bins, 0.0), bin_sq_(bins, 0.0), bin_count_(bins, 0) {}
 
-  // REQUIRES: area_m2 > 0, v_m_s > 0; bin is -1 or a bin index.
-  void add(double d_mm, double v_m_s, double area_m2, int bin);
+  // REQUIRES: area_m2 > 0, v_m_s > 0, spread_mm >= 0; `bins` has as many bins as the sums.
+  void add(double d_mm, double v_m_s, double area_m2, const DiameterBins& bins, double spread_mm = 0);
 
   double moment(int k) const;  // sum D^k / (A v) for k = 0, 3, 4 or 6
   double volume_sum() const { return d3_over_a_; }
+  // sum D^k / (A v)^2 for k = 0, 6, 7, 8 or 12, and sum (D^3 / A)^2 (k = -1).
+  double square(int k) const;
   const std::vector<double>& bin_sum() const { return bin_sum_; }
+  const std::vector<double>& bin_square() const { return bin_sq_; }
   const std::vector<int64_t>& bin_count() const { return bin_count_; }
 
  private:
   double m0_ = 0, m3_ = 0, m4_ = 0, m6_ = 0, d3_over_a_ = 0;
-  std::vector<double> bin_sum_;  // sum 1 / (A v) per bin
-  std::vector<int64_t> bin_count_;
+  double q0_ = 0, q6_ = 0, q7_ = 0, q8_ = 0, q12_ = 0, qr_ = 0;
+  std::vector<double> bin_sum_;     // sum 1 / (A v) per bin, each drop spread over its classes
+  std::vector<double> bin_sq_;      // sum of the squares of those shares
+  std::vector<int64_t> bin_count_;  // drops whose diameter lies in the bin
 };
 
 struct IntervalProducts {
@@ -87,6 +100,9 @@ struct IntervalProducts {
   double d0 = 0;      // mm
   double nw = 0;      // m^-3 mm^-1
   double amount = 0;  // rain of this interval, mm
+  // Counting standard errors.
+  std::vector<double> nd_se;
+  double nt_se = 0, rain_rate_se = 0, z_se = 0, dbz_se = 0, dm_se = 0;
 };
 
 // The products of an interval of dt seconds; d0 is the median volume diameter, computed apart.

@@ -2,6 +2,7 @@
 #include "products/measured_particle.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace quorda::products {
 namespace {
@@ -10,13 +11,20 @@ constexpr double kDiamUnitMm = 0.01;        // eq_diam field
 constexpr double kVelUnitMmPerLine = 1e-4;  // vel field
 constexpr double kScaleUnitMm = 1e-4;       // scale_a, scale_b fields
 
-// Largest run width (pixels) of one camera's outline and whether a run touches a line end.
-int widest_run(const int16_t* start, const int16_t* end, int lines, int pixels, bool* edge) {
+// Largest run width (pixels) of one camera's outline, the lowest start and highest end of its
+// runs, and whether a run touches an end of the live line.
+int widest_run(const int16_t* start, const int16_t* end, int lines, const FieldGeometry& g, int cam,
+               MeasuredParticle* p) {
   int widest = 0;
+  int lo = INT16_MAX, hi = INT16_MIN;
   for (int i = 0; i < lines; ++i) {
     widest = std::max(widest, end[i] - start[i]);
-    if (start[i] <= 0 || end[i] >= pixels) *edge = true;
+    lo = std::min<int>(lo, start[i]);
+    hi = std::max<int>(hi, end[i]);
   }
+  p->reach_lo[cam] = lo;
+  p->reach_hi[cam] = hi;
+  if (lines > 0 && (lo <= g.first[cam] || hi >= g.end[cam])) p->edge = true;
   return widest;
 }
 
@@ -30,6 +38,7 @@ FieldGeometry field_geometry(const MainHeader& h) {
   g.pixel_b_mm = h.xscale0_2;
   g.distance_a_mm = h.l0_1;
   g.distance_b_mm = h.l0_2;
+  g.end[0] = g.end[1] = g.pixels;
   return g;
 }
 
@@ -40,12 +49,12 @@ bool measure_particle(const uint8_t* record, const ParticleHead& h, const FieldG
   p.time_s = h.t1 / g.line_fr;
   p.d_mm = h.eq_diam * kDiamUnitMm;
   p.v_m_s = h.vel * kVelUnitMmPerLine * g.line_fr / 1000.0;
-  bool edge = false;
-  const int wa = widest_run(scratch.start_a, scratch.end_a, scratch.lines_a, g.pixels, &edge);
-  const int wb = widest_run(scratch.start_b, scratch.end_b, scratch.lines_b, g.pixels, &edge);
-  p.width_a_mm = wa * h.scale_a * kScaleUnitMm;
-  p.width_b_mm = wb * h.scale_b * kScaleUnitMm;
-  p.edge = edge;
+  const int wa = widest_run(scratch.start_a, scratch.end_a, scratch.lines_a, g, 0, &p);
+  const int wb = widest_run(scratch.start_b, scratch.end_b, scratch.lines_b, g, 1, &p);
+  p.pixel_a_mm = h.scale_a * kScaleUnitMm;
+  p.pixel_b_mm = h.scale_b * kScaleUnitMm;
+  p.width_a_mm = wa * p.pixel_a_mm;
+  p.width_b_mm = wb * p.pixel_b_mm;
   *out = p;
   return true;
 }

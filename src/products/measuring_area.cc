@@ -13,10 +13,10 @@ constexpr float kMaxRatio = 1.5f;
 constexpr float kMinRatio = 2.0f / 3.0f;
 constexpr int kCells = 256;  // cells of the field along each line for S(w)
 
-// The share of the cell [lo, lo + width) that lies inside (-half, half).
-double inside(double lo, double width, double half) {
-  const double a = std::max(lo, -half);
-  const double b = std::min(lo + width, half);
+// The share of the cell [lo, lo + width) that lies inside (from, to).
+double inside(double lo, double width, double from, double to) {
+  const double a = std::max(lo, from);
+  const double b = std::min(lo + width, to);
   return b > a ? (b - a) / width : 0.0;
 }
 
@@ -44,15 +44,17 @@ double paired_share(const FieldGeometry& g, double width_mm) {
   const double c = g.pixels / 2.0;
   const double cell = static_cast<double>(g.pixels) / kCells;
   // Per cell i along either line: the shadow width of A at B offset i and of B at A offset i
-  // (pixels), and how far from the centre a drop's centre may lie for that shadow to stay off the
-  // end pixels of its line.
-  double len_a[kCells], len_b[kCells], half_a[kCells], half_b[kCells];
+  // (pixels), and the offsets between which a drop's centre must lie for that shadow to stay off
+  // the end pixels of the live part of its line.
+  double len_a[kCells], len_b[kCells], from_a[kCells], to_a[kCells], from_b[kCells], to_b[kCells];
   for (int i = 0; i < kCells; ++i) {
     const double u = -c + (i + 0.5) * cell;
     len_a[i] = width_mm / pixel_width_a_at(g, u);
     len_b[i] = width_mm / pixel_width_b_at(g, u);
-    half_a[i] = c - 0.5 - len_a[i] / 2;
-    half_b[i] = c - 0.5 - len_b[i] / 2;
+    from_a[i] = g.first[0] - c + 0.5 + len_a[i] / 2;
+    to_a[i] = g.end[0] - c - 0.5 - len_a[i] / 2;
+    from_b[i] = g.first[1] - c + 0.5 + len_b[i] / 2;
+    to_b[i] = g.end[1] - c - 0.5 - len_b[i] / 2;
   }
   double sum = 0;
   for (int i = 0; i < kCells; ++i) {  // B offset: sets A's shadow width
@@ -60,7 +62,8 @@ double paired_share(const FieldGeometry& g, double width_mm) {
     const double ra = len_a[i] - fa;
     const double row_lo = -c + i * cell;
     for (int k = 0; k < kCells; ++k) {  // A offset: sets B's shadow width
-      const double whole = inside(-c + k * cell, cell, half_a[i]) * inside(row_lo, cell, half_b[k]);
+      const double whole =
+          inside(-c + k * cell, cell, from_a[i], to_a[i]) * inside(row_lo, cell, from_b[k], to_b[k]);
       if (whole == 0) continue;
       const double fb = std::floor(len_b[k]);
       const double rb = len_b[k] - fb;
@@ -79,12 +82,12 @@ double effective_area_m2(const FieldGeometry& g, const MeasuredParticle& p, Area
   double la = 0, lb = 0;
   switch (rule) {
     case AreaRule::kDiameter:
-      la = g.width_a_mm() - p.d_mm;
-      lb = g.width_b_mm() - p.d_mm;
+      la = g.live(0) * g.pixel_a_mm - p.d_mm;
+      lb = g.live(1) * g.pixel_b_mm - p.d_mm;
       break;
     case AreaRule::kShadow:
-      la = g.width_a_mm() - g.pixel_a_mm - p.width_a_mm;
-      lb = g.width_b_mm() - g.pixel_b_mm - p.width_b_mm;
+      la = g.live(0) * g.pixel_a_mm - g.pixel_a_mm - p.width_a_mm;
+      lb = g.live(1) * g.pixel_b_mm - g.pixel_b_mm - p.width_b_mm;
       break;
     case AreaRule::kPaired:
       return g.width_a_mm() * g.width_b_mm() * paired_share(g, (p.width_a_mm + p.width_b_mm) / 2) * 1e-6;

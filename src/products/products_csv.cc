@@ -45,18 +45,38 @@ bool write_products_csv(const DayProducts& day, FILE* f, bool title) {
       std::snprintf(b, sizeof b, ",nd_%g_%g", day.bins.lower(i), day.bins.upper(i));
       s += b;
     }
+    s += ",measured_fraction,pixel_a_first,pixel_a_last,pixel_b_first,pixel_b_last,nt_se,r_se,dbz_se,dm_se";
+    for (int i = 0; i < day.bins.count(); ++i) {
+      char b[48];
+      std::snprintf(b, sizeof b, ",nd_se_%g_%g", day.bins.lower(i), day.bins.upper(i));
+      s += b;
+    }
     s += '\n';
   }
   for (const IntervalRow& r : day.rows) {
     s += iso_time(day.midnight + static_cast<int64_t>(r.start_s));
     number(s, r.start_s);
     number(s, r.end_s);
-    for (int64_t c : {r.counts.seen, r.counts.used, r.counts.edge, r.counts.size, r.counts.speed})
-      count(s, c);
+    // An interval outside the measured time: empty cells, not zero rain.
+    const double gone = r.measured() ? 1.0 : NAN;
+    for (int64_t c : {r.counts.seen, r.counts.used, r.counts.edge, r.counts.size, r.counts.speed}) {
+      if (r.measured()) {
+        count(s, c);
+      } else {
+        s += ',';
+      }
+    }
     for (double v : {r.p.nt, r.p.rain_rate, r.p.lwc, r.p.z, r.p.dbz, r.p.dm, r.p.d0, r.p.nw, r.p.amount,
                      r.accumulated_mm})
-      number(s, v);
-    for (double v : r.p.nd) number(s, v);
+      number(s, v * gone);
+    for (double v : r.p.nd) number(s, v * gone);
+    number(s, r.measured_fraction());
+    for (int c = 0; c < 2; ++c) {
+      count(s, r.edges.first[c]);
+      count(s, r.edges.end[c] - 1);
+    }
+    for (double v : {r.p.nt_se, r.p.rain_rate_se, r.p.dbz_se, r.p.dm_se}) number(s, v * gone);
+    for (double v : r.p.nd_se) number(s, v * gone);
     s += '\n';
     if (s.size() > (1 << 16)) {
       if (std::fwrite(s.data(), 1, s.size(), f) != s.size()) return false;

@@ -62,6 +62,16 @@ class Nc {
   void put(int var, const std::vector<double>& values) {
     if (ok()) check(nc_put_var_double(id, var, values.data()), "writing a variable");
   }
+  // A counting error of `of`: standard error variable <name>_standard_error.
+  int standard_error(int of, const char* name, std::initializer_list<int> dims, const char* units,
+                     const char* standard_name) {
+    const std::string se = std::string(name) + "_standard_error";
+    const int v = quantity(se.c_str(), NC_DOUBLE, dims, units,
+                           ("counting standard error of " + std::string(name)).c_str());
+    if (standard_name != nullptr) text(v, "standard_name", std::string(standard_name) + " standard_error");
+    text(of, "ancillary_variables", se);
+    return v;
+  }
   void put(int var, const std::vector<long long>& values) {
     if (ok()) check(nc_put_var_longlong(id, var, values.data()), "writing a variable");
   }
@@ -83,7 +93,7 @@ bool netcdf_available() {
 }
 
 bool write_products_netcdf(std::span<const DayProducts* const> days, const std::string& path,
-                           const std::string& history, std::string* error) {
+                           const std::string& history, std::string* error, const StationMetadata& station) {
   const DayProducts& first = *days.front();
   const DiameterBins& bins = first.bins;
   const int nb = bins.count();
@@ -124,8 +134,19 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
                               "particles cut by the edge of the field", "particles outside the size range",
                               "particles whose fall speed is too far from the terminal speed"};
   int v_counts[5];
-  for (int i = 0; i < 5; ++i)
+  const long long no_count = -1;
+  for (int i = 0; i < 5; ++i) {
     v_counts[i] = nc.quantity(count_names[i], NC_INT64, {dim_t}, "1", count_long[i]);
+    if (nc.ok()) nc.check(nc_def_var_fill(nc.id, v_counts[i], 0, &no_count), count_names[i]);
+  }
+  const int v_mf = nc.quantity("measured_fraction", NC_DOUBLE, {dim_t}, "1",
+                               "share of the interval that was measured (0: no data, products missing)");
+  const char* pixel_names[] = {"pixel_a_first", "pixel_a_last", "pixel_b_first", "pixel_b_last"};
+  int v_pix[4];
+  for (int i = 0; i < 4; ++i)
+    v_pix[i] = nc.quantity(pixel_names[i], NC_INT64, {dim_t}, "1",
+                           "live pixel of the camera line at the edge of the field, in force at the "
+                           "interval's middle; particles reaching it count as cut by the edge");
   const int v_nt =
       nc.quantity("number_concentration", NC_DOUBLE, {dim_t}, "m-3", "number concentration of drops");
   const int v_r = nc.quantity("rainfall_rate", NC_DOUBLE, {dim_t}, "mm h-1", "rain rate", "rainfall_rate");
@@ -148,6 +169,25 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   nc.text(v_a, "cell_methods", "time: sum");
   const int v_acc = nc.quantity("accumulated_rainfall_amount", NC_DOUBLE, {dim_t}, "mm",
                                 "rain amount from the start of the day to the end of the interval");
+  const int v_nd_se =
+      nc.standard_error(v_nd, "number_size_distribution", {dim_t, dim_d}, "m-3 mm-1", nullptr);
+  const int v_nt_se = nc.standard_error(v_nt, "number_concentration", {dim_t}, "m-3", nullptr);
+  const int v_r_se = nc.standard_error(v_r, "rainfall_rate", {dim_t}, "mm h-1", "rainfall_rate");
+  const int v_dbz_se = nc.standard_error(v_dbz, "equivalent_reflectivity_factor", {dim_t}, "dB",
+                                         "equivalent_reflectivity_factor");
+  const int v_dm_se = nc.standard_error(v_dm, "mass_weighted_mean_diameter", {dim_t}, "mm", nullptr);
+  int v_lat = -1, v_lon = -1, v_alt = -1;
+  if (station.has_position) {
+    v_lat =
+        nc.quantity("lat", NC_DOUBLE, {}, "degrees_north", "latitude of the instrument", "latitude", true);
+    v_lon =
+        nc.quantity("lon", NC_DOUBLE, {}, "degrees_east", "longitude of the instrument", "longitude", true);
+  }
+  if (station.has_altitude) {
+    v_alt = nc.quantity("alt", NC_DOUBLE, {}, "m", "altitude of the instrument above sea level", "altitude",
+                        true);
+    nc.text(v_alt, "positive", "up");
+  }
   const int v_vd = nc.quantity("speed_diameter_histogram", NC_INT64, {dim_s, dim_d}, "1",
                                "particles per fall speed and diameter class, edge-cut particles left out");
 
@@ -201,24 +241,37 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   nc.integer(NC_GLOBAL, "particles_size_rejected", total.size);
   nc.integer(NC_GLOBAL, "particles_speed_rejected", total.speed);
   nc.number(NC_GLOBAL, "rainfall_amount_mm", amount);
+  nc.text(NC_GLOBAL, "live_pixels", describe_edges(first.periods.empty() ? g : first.periods.front().g));
+  nc.text(NC_GLOBAL, "time_convention",
+          "time is the centre of the interval (bounds in time_bnds); the CSV table gives its start");
+  for (const auto& [key, value] : station.attributes) nc.text(NC_GLOBAL, key.c_str(), value);
+  if (station.has_position) nc.text(NC_GLOBAL, "featureType", "timeSeries");
   if (nc.ok()) nc.check(nc_enddef(nc.id), "enddef");
 
   // Values.
-  std::vector<double> t, tb, nd, scalar[11];
-  std::vector<long long> counts_td, counts[5], vd(static_cast<size_t>(ns) * nb, 0);
+  std::vector<double> t, tb, nd, scalar[11], nd_se, se[4], mf;
+  std::vector<long long> counts_td, counts[5], pix[4], vd(static_cast<size_t>(ns) * nb, 0);
   for (const DayProducts* d : days) {
     const auto offset = static_cast<double>(d->midnight - first.midnight);
     for (const IntervalRow& r : d->rows) {
       t.push_back(offset + 0.5 * (r.start_s + r.end_s));
       tb.push_back(offset + r.start_s);
       tb.push_back(offset + r.end_s);
-      nd.insert(nd.end(), r.p.nd.begin(), r.p.nd.end());
-      counts_td.insert(counts_td.end(), r.bin_count.begin(), r.bin_count.end());
+      // An interval that was not measured: fill values throughout.
+      const double gone = r.measured() ? 1.0 : NAN;
+      for (double v : r.p.nd) nd.push_back(v * gone);
+      for (double v : r.p.nd_se) nd_se.push_back(v * gone);
+      for (int64_t c : r.bin_count) counts_td.push_back(r.measured() ? c : no_count);
       const int64_t c[5] = {r.counts.seen, r.counts.used, r.counts.edge, r.counts.size, r.counts.speed};
-      for (int i = 0; i < 5; ++i) counts[i].push_back(c[i]);
+      for (int i = 0; i < 5; ++i) counts[i].push_back(r.measured() ? c[i] : no_count);
       const double s[11] = {r.p.nt, r.p.rain_rate, r.p.lwc,          r.p.z, r.p.dbz, r.p.dm, r.p.d0,
                             r.p.nw, r.p.amount,    r.accumulated_mm, 0};
-      for (int i = 0; i < 10; ++i) scalar[i].push_back(s[i]);
+      for (int i = 0; i < 10; ++i) scalar[i].push_back(s[i] * gone);
+      const double e[4] = {r.p.nt_se, r.p.rain_rate_se, r.p.dbz_se, r.p.dm_se};
+      for (int i = 0; i < 4; ++i) se[i].push_back(e[i] * gone);
+      mf.push_back(r.measured_fraction());
+      const int px[4] = {r.edges.first[0], r.edges.end[0] - 1, r.edges.first[1], r.edges.end[1] - 1};
+      for (int i = 0; i < 4; ++i) pix[i].push_back(px[i]);
     }
     for (size_t i = 0; i < vd.size() && i < d->vd.counts.size(); ++i) vd[i] += d->vd.counts[i];
   }
@@ -246,6 +299,14 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   const int scalar_vars[10] = {v_nt, v_r, v_w, v_z, v_dbz, v_dm, v_d0, v_nw, v_a, v_acc};
   for (int i = 0; i < 10; ++i) nc.put(scalar_vars[i], scalar[i]);
   nc.put(v_vd, vd);
+  nc.put(v_nd_se, nd_se);
+  const int se_vars[4] = {v_nt_se, v_r_se, v_dbz_se, v_dm_se};
+  for (int i = 0; i < 4; ++i) nc.put(se_vars[i], se[i]);
+  nc.put(v_mf, mf);
+  for (int i = 0; i < 4; ++i) nc.put(v_pix[i], pix[i]);
+  if (v_lat >= 0) nc.put(v_lat, std::vector<double>{station.latitude});
+  if (v_lon >= 0) nc.put(v_lon, std::vector<double>{station.longitude});
+  if (v_alt >= 0) nc.put(v_alt, std::vector<double>{station.altitude});
   const int close_status = nc_close(nc.id);
   nc.check(close_status, "closing the file");
   if (!nc.ok()) std::remove(path.c_str());
@@ -259,7 +320,7 @@ bool netcdf_available() {
 }
 
 bool write_products_netcdf(std::span<const DayProducts* const>, const std::string&, const std::string&,
-                           std::string* error) {
+                           std::string* error, const StationMetadata&) {
   *error = "this build has no NetCDF library";
   return false;
 }

@@ -7,15 +7,19 @@
 // its bounds in time_bnds; diameter and speed have their bounds in diameter_bnds and speed_bnds.
 // Variables carry units that udunits reads, CF standard names where one exists (rainfall_rate,
 // equivalent_reflectivity_factor, thickness_of_rainfall_amount, time) and long names; values that
-// are not defined are NaN, which is also their _FillValue. Global attributes hold the instrument
-// geometry of the first main header, the product settings, the particle counts and the program
-// version.
+// are not defined are NaN, which is also their _FillValue; counts of intervals that were not
+// measured are -1, their _FillValue (measured_fraction tells how much of each interval was
+// measured). The time coordinate is the interval's centre; the CSV table's time is its start.
+// Each product with a counting error names it in ancillary_variables (<name>_standard_error).
+// Global attributes hold the instrument geometry of the first main header, the live pixels, the
+// product settings, the particle counts, the program version and the station (station_metadata.h).
 #pragma once
 
 #include <span>
 #include <string>
 
 #include "products/day_products.h"
+#include "products/station_metadata.h"
 
 namespace quorda::products {
 
@@ -29,6 +33,7 @@ bool netcdf_available();
 // it. False with *error set when the file cannot be written or this build has no NetCDF library.
 // REQUIRES: days is not empty.
 bool write_products_netcdf(std::span<const DayProducts* const> days, const std::string& path,
-                           const std::string& history, std::string* error);
+                           const std::string& history, std::string* error,
+                           const StationMetadata& station = StationMetadata{});
 
 }  // namespace quorda::products

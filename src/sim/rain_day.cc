@@ -43,6 +43,7 @@ class DayRenderer {
     drop_rate_ = sizes_.rate();
     total_rate_ = drop_rate_ + std::max(0.0, cfg.clutter_rate);
     next_arrival_ = cfg.rain_start;
+    restart_pending_ = cfg.gap_end > cfg.gap_start;
     advance_arrival();
     out_.reserve(2 * kFlushBytes);
     for (auto& b : block_) b.reserve(static_cast<size_t>(cfg.block_hard_lines) + 1);
@@ -58,13 +59,9 @@ class DayRenderer {
     int64_t slice_end = (static_cast<int64_t>(std::floor(cfg_.rain_start * fr)) / slice + 1) * slice;
     while (!(done_[0] && done_[1])) {
       const double slice_start_s = static_cast<double>(slice_end - slice) / fr;
-      while (next_header_ >= 0 && next_header_ <= slice_start_s && later_headers_ < kMaxLaterHeaders) {
-        put_header(next_header_);
-        ++later_headers_;
-        next_header_ += cfg_.header_every;
-      }
+      put_headers_until(slice_start_s);
       while (next_status_ >= 0 && next_status_ <= slice_start_s && next_status_ < cfg_.rain_end) {
-        put_status(next_status_);
+        if (!in_gap(next_status_)) put_status(next_status_);
         next_status_ += cfg_.status_every;
       }
       for (int cam = 0; cam < 2; ++cam) {
@@ -88,12 +85,39 @@ class DayRenderer {
  private:
   SimDrop& drop(uint64_t id) { return ring_[id & (ring_.size() - 1)]; }
 
+  bool in_gap(double second) const { return second >= cfg_.gap_start && second < cfg_.gap_end; }
+
+  // The later main headers due by `second`, in order: the regular ones outside the recording gap
+  // and the one that starts the recording again after it.
+  void put_headers_until(double second) {
+    constexpr double kNever = 1e300;
+    for (;;) {
+      const double regular = next_header_ >= 0 && later_headers_ < kMaxLaterHeaders ? next_header_ : kNever;
+      const double restart = restart_pending_ ? cfg_.gap_end : kNever;
+      const double t = std::min(regular, restart);
+      if (t > second) return;
+      if (restart <= regular) {
+        put_header(restart);
+        restart_pending_ = false;
+        if (regular == restart) next_header_ += cfg_.header_every;
+        continue;
+      }
+      if (!in_gap(regular)) {
+        put_header(regular);
+        ++later_headers_;
+      }
+      next_header_ += cfg_.header_every;
+    }
+  }
+
   void advance_arrival() {
     if (total_rate_ <= 0) {
       next_arrival_ = cfg_.rain_end;
       return;
     }
     next_arrival_ += rng_.exponential() / total_rate_;
+    // Arrivals are memoryless: the time past the gap's start is that past its end.
+    if (in_gap(next_arrival_)) next_arrival_ = cfg_.gap_end + (next_arrival_ - cfg_.gap_start);
   }
   bool exhausted() const { return next_arrival_ >= cfg_.rain_end; }
   int64_t arrival_line() const { return static_cast<int64_t>(std::floor(next_arrival_ * cfg_.inst.line_fr)); }
@@ -294,6 +318,7 @@ class DayRenderer {
   double next_arrival_ = 0;
   double next_header_ = -1, next_status_ = -1;
   int later_headers_ = 0;
+  bool restart_pending_ = false;
 
   std::vector<SimDrop> ring_;  // live particles by id, size a power of two
   uint64_t head_id_ = 0, next_id_ = 0;

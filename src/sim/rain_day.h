@@ -46,6 +46,11 @@ struct DayConfig {
   int block_hard_lines = 1500;  // a block this long closes at once
   double header_every = 0;      // seconds between later main headers; 0: none
   double status_every = 0;      // seconds between status records; 0: none
+  // The instrument records nothing from gap_start to gap_end (seconds of the day): no drops, no
+  // headers, no status records; it starts again with a main header at gap_end. None when
+  // gap_end <= gap_start.
+  double gap_start = 0;
+  double gap_end = 0;
 };
 
 struct DayStats {

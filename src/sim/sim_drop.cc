@@ -43,7 +43,7 @@ bool drop_run_at(const SimInstrument& inst, const SimDrop& d, int cam, int64_t y
   const double first = std::ceil(p - half_px - 0.5);
   const double last = std::floor(p + half_px - 0.5);
   if (last < first) return false;
-  const double lo = 0, hi = inst.pixels() - 1;
+  const double lo = inst.dead_first[cam], hi = inst.pixels() - 1 - inst.dead_last[cam];
   if (first < lo || last > hi) *clipped = true;
   const double a = std::max(first, lo), b = std::min(last, hi);
   if (b < a) return false;

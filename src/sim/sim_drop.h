@@ -52,8 +52,8 @@ struct SimDrop {
 // it; its diam and speed set only how many lines it lasts.
 void place_drop(const SimInstrument& inst, SimDrop& d);
 
-// The run camera cam (0 = A, 1 = B) shadows at line y, clipped to the line's pixels. False when
-// the drop shadows no pixel of that line. Sets *clipped when the chord left the line.
+// The run camera cam (0 = A, 1 = B) shadows at line y, clipped to the line's live pixels. False
+// when the drop shadows no pixel of that line. Sets *clipped when the chord left the live part.
 bool drop_run_at(const SimInstrument& inst, const SimDrop& d, int cam, int64_t y, Run* out, bool* clipped);
 
 }  // namespace quorda::sim

@@ -20,6 +20,10 @@ struct SimInstrument {
   double hbl = 6.2;          // light plane distances at three corners, mm
   double hbr = 6.3;
   double hfr = 6.4;
+  // Pixels at the start and at the end of each camera's line (A, B) that never shadow: masked or
+  // dead end pixels. A drop's shadow is cut where the live part of the line ends.
+  int dead_first[2] = {0, 0};
+  int dead_last[2] = {0, 0};
 
   int pixels() const { return 2 * centre_pix; }
 };

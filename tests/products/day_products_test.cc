@@ -38,6 +38,7 @@ TEST(MeasureParticle, ReadsSizeSpeedTimeWidthsAndEdges) {
   g.pixels = 632;
   g.pixel_a_mm = 0.153;
   g.pixel_b_mm = 0.168;
+  g.end[0] = g.end[1] = g.pixels;
   Outline o;
   MeasuredParticle p;
   const ParticleHead h = decode_particle_head(s.bytes.data());
@@ -121,14 +122,19 @@ TEST(DayProducts, EachParticleTakesTheGeometryOfTheHeaderInForce) {
   const IntervalRow& r601 = d.rows[601];
   EXPECT_EQ(r601.counts.seen, 1);
   EXPECT_EQ(r601.counts.used, 1);
-  // A = (600 * 0.15 - 0.15 - 1.05)(600 * 0.16 - 0.16 - 1.05) mm^2 = 0.008417352 m^2.
-  expect_rel(r601.p.rain_rate, 0.029858251418);
-  expect_rel(r601.p.nt, 1.0 / (0.008417352 * 5.5 * 60));
+  // A = (600 * 0.15 - 0.15 - 1.05)(600 * 0.16 - 0.16 - 1.05) mm^2 = 0.008417352 m^2; measured
+  // only up to the last particle, 10 s of the minute.
+  expect_rel(r601.p.rain_rate, 0.029858251418 * 6);
+  expect_rel(r601.p.nt, 1.0 / (0.008417352 * 5.5 * 10));
   expect_rel(r601.p.d0, 2.0);
   EXPECT_EQ(d.rows[599].p.rain_rate, 0.0);
   EXPECT_EQ(d.rows[599].accumulated_mm, 0.0);
   expect_rel(r600.accumulated_mm, 0.025075683282 / 60);
-  expect_rel(d.rows[1439].accumulated_mm, (0.025075683282 + 0.029858251418) / 60);
+  expect_rel(r601.accumulated_mm, (0.025075683282 + 0.029858251418) / 60);
+  // Measured from the first header (00:00) to the last particle (10:01:10): later rows are missing.
+  expect_rel(r601.measured_fraction(), 1.0 / 6);
+  EXPECT_FALSE(d.rows[602].measured());
+  EXPECT_TRUE(std::isnan(d.rows[1439].accumulated_mm));
   expect_rel(d.amount_mm, (0.025075683282 + 0.029858251418) / 60);
   EXPECT_EQ(d.total.seen, 5);
   EXPECT_EQ(d.total.used, 2);
@@ -160,7 +166,8 @@ TEST(DayProducts, IntervalsAndFilterFollowTheSettings) {
   const double a1 = (632 * 0.153 - 2) * (632 * 0.168 - 2) * 1e-6;
   const double a1_big = (632 * 0.153 - 12) * (632 * 0.168 - 12) * 1e-6;
   const double a2 = (600 * 0.15 - 2) * (600 * 0.16 - 2) * 1e-6;
-  const double r = 6 * std::numbers::pi * 1e-4 / 600 * (8 / a1 + 8 / a1 + 1728 / a1_big + 8 / a2);
+  // Measured up to the last particle, 70 s of the 600.
+  const double r = 6 * std::numbers::pi * 1e-4 / 70 * (8 / a1 + 8 / a1 + 1728 / a1_big + 8 / a2);
   expect_rel(d.rows[60].p.rain_rate, r, 1e-4);
 }
 

@@ -20,6 +20,7 @@ FieldGeometry flat(int c, double pa, double pb) {
   g.pixels = 2 * c;
   g.pixel_a_mm = pa;
   g.pixel_b_mm = pb;
+  g.end[0] = g.end[1] = g.pixels;
   return g;
 }
 

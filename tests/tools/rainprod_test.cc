@@ -58,11 +58,12 @@ std::vector<std::string> split(const std::string& text, char sep) {
 }
 
 // Simulates and converts one day into dir/day<doy>; returns the set's base path or "".
-std::string converted_day(const ScratchDir& dir, int doy, const std::string& start, int seconds) {
+std::string converted_day(const ScratchDir& dir, int doy, const std::string& start, int seconds,
+                          const std::string& more = "") {
   const std::string set = dir.file("day" + std::to_string(doy));
   if (run(testing::tool_path("rainsim"), "--preset sample --seed 5 --day " + std::to_string(doy) +
                                              " --start " + start + " --duration " + std::to_string(seconds) +
-                                             " --quiet --out " + set) != 0)
+                                             " --quiet --out " + set + more) != 0)
     return "";
   char name[32];
   std::snprintf(name, sizeof name, "V26%03d_1", doy);
@@ -117,19 +118,28 @@ TEST_F(Rainprod, TableRowsAddUpToTheSummarysRainAmount) {
   ASSERT_GE(acc, 0);
   EXPECT_EQ(column(title, "nd_0_0.2"), 18);
   EXPECT_EQ(column(title, "nd_9.8_10"), 18 + 49);
+  const int fraction = column(title, "measured_fraction");
+  ASSERT_GE(fraction, 0);
   double sum = 0;
   long particles = 0, used_sum = 0;
   for (size_t i = 1; i < rows.size(); ++i) {
     ASSERT_EQ(rows[i].size() + (rows[i].back().empty() ? 1 : 0), title.size()) << "row " << i;
+    // Measured from the first main header (09:58:30) to the last drop (about 10:02:00): every
+    // other minute is missing, not dry.
+    const bool measured = i >= 599 && i <= 603;
+    if (!measured || i == 603) {
+      if (rows[i][fraction] == "0") {
+        for (int c : {seen, r, amount, acc})
+          EXPECT_TRUE(rows[i][static_cast<size_t>(c)].empty()) << "row " << i;
+        continue;
+      }
+    }
+    ASSERT_TRUE(measured) << "row " << i << " " << rows[i][fraction];
+    EXPECT_EQ(rows[i][fraction], i == 599 ? "0.5" : i < 602 ? "1" : rows[i][fraction]);
     sum += std::stod(rows[i][amount]);
     particles += std::stol(rows[i][seen]);
     used_sum += std::stol(rows[i][used]);
     EXPECT_NEAR(std::stod(rows[i][acc]), sum, 1e-5 * sum + 1e-9) << "row " << i;
-    // Rain only from 09:59:30 to 10:02:00, minutes 599 to 601 (a drop crosses camera A a little
-    // after its arrival).
-    if (i < 600 || i > 603) {
-      EXPECT_EQ(std::stod(rows[i][r]), 0.0) << "row " << i;
-    }
   }
   EXPECT_EQ(rows[601][0], "2026-05-30T10:00:00Z");
   EXPECT_GT(std::stod(rows[601][r]), 1.0);  // the sample preset rains 4 mm/h
@@ -164,17 +174,32 @@ TEST_F(Rainprod, NcdumpShowsTheConventionsAndTheValuesOfTheTable) {
   r = r.substr(r.find("rainfall_rate =") + 15);
   r = r.substr(0, r.find(';'));
   std::vector<double> dumped;
-  for (const std::string& f : split(r, ',')) dumped.push_back(std::stod(f));
+  for (const std::string& f : split(r, ','))  // "_": the fill value of an interval not measured
+    dumped.push_back(f.find('_') != std::string::npos ? NAN : std::stod(f));
   const auto rows = table();
   const int rc = column(rows[0], "r_mm_h");
   ASSERT_EQ(dumped.size(), rows.size() - 1);
   int rainy = 0;
   for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(std::isnan(dumped[i - 1]), rows[i][rc].empty()) << "interval " << i - 1;
+    if (rows[i][rc].empty()) continue;
     const double t = std::stod(rows[i][rc]);
     EXPECT_NEAR(dumped[i - 1], t, 1e-5 * t + 1e-12) << "interval " << i - 1;
     if (t > 0) ++rainy;
   }
   EXPECT_GE(rainy, 3);
+  // Station metadata: global attributes, the CF position scalars and a history with its time.
+  const std::string station = scratch_.file("station.txt"), with = scratch_.file("station.nc");
+  testing::write_file(station,
+                      "# test site\nsite = Test field\nlatitude = 47.5\nlongitude = 11.25\naltitude = 620\n");
+  ASSERT_EQ(run(kRainprod, "--quiet --station " + station + " --nc " + with + " " + *set_), 0);
+  ASSERT_EQ(run_shell("ncdump -v lat,lon,alt " + with + " >" + scratch_.file("st.txt")), 0);
+  const std::string st = read_file(scratch_.file("st.txt"));
+  for (const char* s : {":site = \"Test field\" ;", "lat:standard_name = \"latitude\" ;", "lat = 47.5 ;",
+                        "lon = 11.25 ;", "alt = 620 ;", ":history = \"20", "Z: rainprod --quiet --station"})
+    EXPECT_NE(st.find(s), std::string::npos) << s << "\n" << st;
+  testing::write_file(station, "latitude = 91\nlongitude = 0\n");
+  EXPECT_EQ(run(kRainprod, "--quiet --station " + station + " --nc " + with + " " + *set_), 1);
 }
 
 TEST_F(Rainprod, XarrayReadsTheFileAndAgreesWithTheTable) {
@@ -254,11 +279,53 @@ TEST_F(Rainprod, TwoDaysMakeOneSpan) {
   }
 }
 
+// An instrument whose end pixels never shadow and which stops recording for 15 minutes: the live
+// pixels are found, the drops they cut are flagged, the gap is missing and adds no rain.
+TEST_F(Rainprod, DeadEndPixelsAndARecordingGap) {
+  const std::string set = converted_day(scratch_, 152, "10:00:00", 1500,
+                                        " --rate 1 --margin 40 --dead-a 1,1 --dead-b 2,1 --gap 10:05:00 "
+                                        "--gap-duration 900");
+  ASSERT_FALSE(set.empty());
+  const std::string csv = scratch_.file("dead.csv"), err = scratch_.file("dead.err");
+  ASSERT_EQ(run(kRainprod, "--csv " + csv + " " + set, err), 0) << read_file(err);
+  EXPECT_NE(read_file(err).find("camera A 1..630, camera B 2..630, not the header's 0..631"),
+            std::string::npos)
+      << read_file(err);
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : split(read_text(csv), '\n')) rows.push_back(split(line, ','));
+  const auto& title = rows[0];
+  const int fraction = column(title, "measured_fraction"), edge = column(title, "edge");
+  const int amount = column(title, "amount_mm"), first_b = column(title, "pixel_b_first");
+  long edges = 0;
+  double sum = 0;
+  for (size_t i = 601; i <= 625; ++i) {  // 10:00 to 10:24
+    const bool gap = i >= 606 && i < 621;
+    EXPECT_EQ(rows[i][fraction] == "0", gap) << "row " << i << " " << rows[i][fraction];
+    EXPECT_EQ(rows[i][amount].empty(), gap) << "row " << i;
+    if (gap) continue;
+    EXPECT_EQ(rows[i][first_b], "2");
+    edges += std::stol(rows[i][edge]);
+    sum += std::stod(rows[i][amount]);
+  }
+  EXPECT_GT(edges, 20);  // about 1.5 % of some 6000 records
+  EXPECT_NEAR(std::stod(rows[625][column(title, "accumulated_mm")]), sum, 1e-5 * sum);
+  // The same edges given by hand change nothing; narrower ones cut more drops.
+  const std::string narrow = scratch_.file("narrow.csv");
+  ASSERT_EQ(run(kRainprod, "--quiet --edges 5,626,5,626 --csv " + narrow + " " + set, err), 0);
+  EXPECT_GT(std::stol(split(split(read_text(narrow), '\n')[601], ',')[static_cast<size_t>(edge)]),
+            std::stol(rows[601][edge]));
+}
+
 TEST_F(Rainprod, BadCallsAndDamagedSetsAreReported) {
   EXPECT_EQ(run(kRainprod, ""), 2);
   EXPECT_EQ(run(kRainprod, "--interval 0 " + *set_), 2);
   EXPECT_EQ(run(kRainprod, "--area square " + *set_), 2);
   EXPECT_EQ(run(kRainprod, "--frobnicate " + *set_), 2);
+  for (const char* bad : {"--edges 5,3,0,631", "--edges 1,2,3", "--gap -1", "--spread nan", "--spread 11"})
+    EXPECT_EQ(run(kRainprod, std::string(bad) + " " + *set_), 2) << bad;
+  EXPECT_EQ(run(kRainprod, "--station " + scratch_.file("no-station") + " --csv " + scratch_.file("s.csv") +
+                               " " + *set_),
+            1);
   EXPECT_EQ(run(kRainprod, scratch_.file("nothing")), 1);
   // A stream cut in the middle of a record: products of what comes before, status 1.
   const std::string cut = scratch_.file("cut.hyd");
