@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -195,7 +196,13 @@ int main(int argc, char** argv) {
   for (const std::string& set : o.sets) {
     DayProducts d;
     std::string error, warning;
-    if (!read_day_products(hyd_path(set), o.settings, &d, &error, &warning)) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(hyd_path(set), ec) && std::filesystem::exists(hyd_path(set), ec)) {
+      error = hyd_path(set) + ": not a regular file";  // a FIFO or a device: reading it would not end
+    } else if (read_day_products(hyd_path(set), o.settings, &d, &error, &warning)) {
+      error.clear();
+    }
+    if (!error.empty()) {
       std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), error.c_str());
       status = kExitFailed;
       continue;
