@@ -18,7 +18,6 @@
 // and SIGHUP, and on Linux the system ends them when campaign itself is killed.
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
