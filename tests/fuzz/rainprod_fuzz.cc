@@ -2,7 +2,7 @@
 // measured with the main header in force, filtered, summed into intervals and diameter classes,
 // and the day written as the CSV table.
 //
-// Input: one settings byte, then the .hyd file. The byte chooses the interval (bits 0-1: 60, 1,
+// Input: one settings byte, then the .hyd file. The byte chooses the interval (bits 0-1: 60, 600,
 // 3600 or 86400 s), the area rule (bits 2-3) and a speed tolerance beyond 1 (bit 4), which lets
 // particles of any speed reach the check that keeps speeds at or below 0 out.
 #include <cmath>
@@ -16,7 +16,7 @@ namespace quorda::fuzz {
 namespace {
 
 products::ProductSettings settings_of(uint8_t b) {
-  constexpr double kIntervals[] = {60, 1, 3600, 86400};
+  constexpr double kIntervals[] = {60, 600, 3600, 86400};
   constexpr products::AreaRule kRules[] = {products::AreaRule::kPaired, products::AreaRule::kShadow,
                                            products::AreaRule::kDiameter, products::AreaRule::kPaired};
   products::ProductSettings s;
