@@ -11,16 +11,25 @@
 // QUORDA.SET (with RAW_PATH and HYD_PATH set to ./) and corrfact.dat, and everything the converter
 // writes there ("res", QUORDA.ERR, the output set), the converter's console output (console.txt),
 // and the products (products.csv, products.nc, products.txt). A second campaign over the same days
-// resumes each one: a complete output set stays as it is, a day still being recorded goes on where
-// it stopped. Days run as separate processes; the failure of one leaves the others alone.
+// resumes each one: a day whose converter ended well and whose raw file has not changed since
+// (campaign.stamp) is not converted again, a day still being recorded goes on where it stopped.
+// Days run as separate processes; the failure of one leaves the others alone. The children end
+// with campaign: each runs in a process group of its own that campaign ends on SIGINT, SIGTERM
+// and SIGHUP, and on Linux the system ends them when campaign itself is killed.
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +42,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/replace_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,26 +51,41 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitBusy = 3;  // the converter's status: another conversion holds the output set
+constexpr int kMaxJobs = 4096;
+constexpr double kSecondsPerDay = 86400;
+const char kStampName[] = "campaign.stamp";
 
 const char kHelp[] =
     "usage: campaign [options] RAW_FOLDER_OR_FILES...\n"
     "Converts every raw day file (V<yy><ddd>_1.ab) of the folders and the files given, each day in\n"
     "its own working directory WORK/V<yy><ddd>_1, and computes its rain products (rainprod: CSV and\n"
-    "NetCDF per day). A day already converted is resumed: a complete output set is left as it is.\n"
+    "NetCDF per day). A day already converted is resumed; a complete day is left as it is: when the\n"
+    "converter last ended well on a day and neither the raw file (size, modification time) nor the\n"
+    "output set (sizes) changed since, as recorded in WORK/V<yy><ddd>_1/campaign.stamp, the\n"
+    "converter does not run again (\"res\" keeps the lines of that run) and only the products are\n"
+    "made again. Two raw files of one day name are refused before anything runs.\n"
     "\n"
     "  --work DIR       working directories below DIR (default: campaign)\n"
     "  --setup DIR      folder of QUORDA.SET and corrfact.dat (default: the raw file's folder)\n"
-    "  --jobs N         days converted at once (default: the number of cores)\n"
+    "  --jobs N         days converted at once (default: SLURM_CPUS_PER_TASK when set, else the\n"
+    "                   number of processors this process may run on)\n"
     "  --task I         only day I (0 = the first in name order), for one task of a job array;\n"
     "                   the environment variable SLURM_ARRAY_TASK_ID does the same when set\n"
     "  --span FILE      also the products over all days converted well, as one NetCDF file\n"
-    "  --interval S     interval of the products in seconds (default 60)\n"
+    "  --interval S     interval of the products in seconds, 1 to 86400 (default 60)\n"
     "  --station FILE   station metadata for the products' NetCDF files (rainprod --station)\n"
     "  --bin DIR        folder of the quorda and rainprod programs (default: campaign's own)\n"
     "  --help           this text\n"
     "A progress line (days done, particles, elapsed and remaining time) goes to standard error, a\n"
-    "summary table (day, status, particles, rain amount, message) to standard output.\n"
-    "Exit status: 0 every day converted and its products made; 1 a day failed; 2 usage error.\n";
+    "summary table (day, status, particles, rain amount, message) to standard output. Status of a\n"
+    "day: ok (converted, products made), complete (left as it was, products made), busy (another\n"
+    "conversion holds its output set: nothing of it was touched), failed, stopped (campaign was\n"
+    "ended by a signal). Product and console files appear whole or not at all.\n"
+    "SIGINT, SIGTERM and SIGHUP end the running converters and rainprod runs, which stop as they do\n"
+    "on that signal, and campaign after them; on Linux they also end when campaign is killed.\n"
+    "Exit status: 0 every day ok or complete with its products; 1 a day failed; 2 usage error;\n"
+    "3 no day failed but one was busy; 128 + the signal when ended by one.\n";
 
 struct Options {
   std::vector<std::string> inputs;
@@ -86,6 +112,22 @@ long to_long(const std::string& opt, const char* v) {
   return n;
 }
 
+// The processors this process may run on: SLURM_CPUS_PER_TASK in a Slurm allocation, else the
+// affinity the system gives it (taskset, cgroups), else the machine's cores.
+int default_jobs() {
+  if (const char* c = std::getenv("SLURM_CPUS_PER_TASK"); c != nullptr && *c != '\0') {
+    const long n = to_long("SLURM_CPUS_PER_TASK", c);
+    if (n < 1 || n > kMaxJobs) usage_error("SLURM_CPUS_PER_TASK must be 1 to 4096");
+    return static_cast<int>(n);
+  }
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -105,8 +147,9 @@ Options parse(int argc, char** argv) {
     } else if (a == "--setup") {
       o.setup = v;
     } else if (a == "--jobs") {
-      o.jobs = static_cast<int>(to_long(a, v));
-      if (o.jobs < 1) usage_error("--jobs must be at least 1");
+      const long n = to_long(a, v);
+      if (n < 1 || n > kMaxJobs) usage_error("--jobs must be 1 to 4096");
+      o.jobs = static_cast<int>(n);
     } else if (a == "--task") {
       o.task = to_long(a, v);
     } else if (a == "--span") {
@@ -126,8 +169,65 @@ Options parse(int argc, char** argv) {
     if (const char* t = std::getenv("SLURM_ARRAY_TASK_ID"); t != nullptr && *t != '\0')
       o.task = to_long("SLURM_ARRAY_TASK_ID", t);
   }
-  if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (o.jobs == 0) o.jobs = default_jobs();
   return o;
+}
+
+bool executable(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0;
+}
+
+// What would only fail once every day has run is checked before any runs.
+void check_options(const Options& o, const fs::path& quorda, const fs::path& rainprod) {
+  char* end = nullptr;
+  const double interval = std::strtod(o.interval.c_str(), &end);
+  if (end == o.interval.c_str() || *end != '\0' || !(interval >= 1 && interval <= kSecondsPerDay))
+    usage_error("--interval must be a number of seconds from 1 to 86400, not " + o.interval);
+  for (const fs::path& program : {quorda, rainprod})
+    if (!executable(program)) usage_error("no program " + program.string() + " (see --bin)");
+  std::error_code ec;
+  if (!o.span.empty()) {
+    // The work folder is made by the campaign; any other must be there.
+    const fs::path folder = (fs::absolute(o.span).parent_path() / "").lexically_normal();
+    const bool work = folder == (fs::absolute(o.work) / "").lexically_normal();
+    if (!work && !fs::is_directory(folder, ec)) usage_error("--span: no folder " + folder.string());
+    if (fs::is_directory(o.span, ec)) usage_error("--span names a folder: " + o.span);
+  }
+  if (!o.setup.empty())
+    for (const char* f : {"QUORDA.SET", "corrfact.dat"})
+      if (!fs::is_regular_file(fs::path(o.setup) / f, ec))
+        usage_error(std::string("--setup: no ") + f + " in " + o.setup);
+}
+
+// The raw day files of the inputs in name order; two of one day name are refused.
+std::vector<fs::path> raw_files(const Options& o) {
+  const std::regex day_name("V[0-9]{5}_1\\.ab");
+  std::vector<fs::path> raws;
+  for (const std::string& in : o.inputs) {
+    std::error_code ec;
+    if (fs::is_directory(in, ec)) {
+      for (const auto& e : fs::directory_iterator(in, ec))
+        if (std::regex_match(e.path().filename().string(), day_name)) raws.push_back(e.path());
+    } else if (fs::exists(in, ec)) {
+      raws.emplace_back(in);
+    } else {
+      usage_error("no such folder or file: " + in);
+    }
+  }
+  std::sort(raws.begin(), raws.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  if (raws.empty()) usage_error("no raw day files found");
+  for (size_t i = 1; i < raws.size(); ++i)
+    if (raws[i].stem() == raws[i - 1].stem())
+      usage_error("two raw files of the day " + raws[i].stem().string() + ": " + raws[i - 1].string() +
+                  " and " + raws[i].string() + " (they would share one working directory)");
+  if (o.task >= 0) {
+    if (o.task >= static_cast<long>(raws.size()))
+      usage_error("task " + std::to_string(o.task) + " but only " + std::to_string(raws.size()) + " days");
+    raws = {raws[static_cast<size_t>(o.task)]};
+  }
+  return raws;
 }
 
 struct Day {
@@ -135,8 +235,10 @@ struct Day {
   std::string base;  // V26150_1
   fs::path dir;      // working directory
   pid_t pid = -1;
-  int stage = 0;  // 0 waiting, 1 converting, 2 products, 3 done
-  bool ok = false;
+  int stage = 0;          // 0 waiting, 1 converting, 2 products, 3 done
+  std::string status;     // ok, complete, busy, failed, stopped
+  std::string raw_state;  // the raw file's size and time when its conversion began
+  fs::path output;        // the console file of the running child
   long long particles = -1;
   std::string amount;
   std::string message;
@@ -154,6 +256,52 @@ std::string last_line(const fs::path& p) {
   return last;
 }
 
+// Size and modification time of a file, "-" when it is missing.
+std::string file_state(const fs::path& p) {
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return "-";
+  return std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec);
+}
+
+// The stamp of a day: the raw file's size and time when the conversion began, and the sizes of the
+// output set's files now.
+std::string stamp_text(const Day& day, const std::string& raw_state) {
+  std::string text = "raw " + raw_state;
+  for (const char* ext : {".hyd", ".hd", ".abh"}) {
+    std::error_code ec;
+    const auto size = fs::file_size(day.dir / (day.base + ext), ec);
+    text += std::string(" ") + (ext + 1) + " " + (ec ? std::string("-") : std::to_string(size));
+  }
+  return text + "\n";
+}
+
+std::string read_text(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Writes a file whole: under its temporary name, then put in place.
+bool write_whole(const fs::path& path, const std::string& text) {
+  const std::string temp = quorda::replacement_path(path.string());
+  std::remove(temp.c_str());
+  {
+    std::ofstream o(temp, std::ios::binary | std::ios::trunc);
+    o << text;
+    if (!o.flush()) return false;
+  }
+  std::string error;
+  return quorda::replace_file(temp, path.string(), &error);
+}
+
+// A complete day: its converter ended well, and neither its raw file nor its set changed since.
+bool complete(const Day& day) {
+  const std::string stamp = read_text(day.dir / kStampName);
+  return !stamp.empty() && stamp == stamp_text(day, file_state(day.raw));
+}
+
 // QUORDA.SET with RAW_PATH and HYD_PATH pointing at the working directory: the key from column 1,
 // the value from column 61.
 bool copy_settings(const fs::path& from, const fs::path& to) {
@@ -168,24 +316,38 @@ bool copy_settings(const fs::path& from, const fs::path& to) {
     }
     out << line << '\n';
   }
-  std::ofstream o(to, std::ios::trunc);
-  o << out.str();
-  return static_cast<bool>(o);
+  return write_whole(to, out.str());
 }
 
-pid_t start(const std::string& exe, const std::vector<std::string>& args, const fs::path& cwd,
-            const fs::path& out) {
+// The children: each in a process group of its own, signals unblocked, and on Linux ended by the
+// system when campaign ends, however it ends.
+struct Children {
+  sigset_t child_mask;  // the signal mask campaign had when it started
+  pid_t parent = ::getpid();
+};
+
+// Starts a program in `cwd`; its output goes to the temporary name of `out`, which finish_output
+// puts in place when the program has ended.
+pid_t start(const Children& c, const std::string& exe, const std::vector<std::string>& args,
+            const fs::path& cwd, const fs::path& out) {
   std::vector<std::string> argv_s = {exe};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
   argv.reserve(argv_s.size() + 1);
   for (auto& s : argv_s) argv.push_back(s.data());
   argv.push_back(nullptr);
+  const std::string temp = quorda::replacement_path(out.string());
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::setpgid(0, 0);
+#ifdef __linux__
+    // Campaign may have died before the request was made: then the child ends at once.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != c.parent) ::_exit(126);
+#endif
+    ::sigprocmask(SIG_SETMASK, &c.child_mask, nullptr);
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     const int in = ::open("/dev/null", O_RDONLY);
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int o = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
     if (in < 0 || o < 0) ::_exit(126);
     ::dup2(in, 0);
     ::dup2(o, 1);
@@ -193,12 +355,18 @@ pid_t start(const std::string& exe, const std::vector<std::string>& args, const 
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
+  if (pid > 0) ::setpgid(pid, pid);
   return pid;
+}
+
+void finish_output(const fs::path& out) {
+  std::string error;
+  quorda::replace_file(quorda::replacement_path(out.string()), out.string(), &error);
 }
 
 // Prepares the working directory and starts the conversion. False with day.message set when the
 // day cannot start.
-bool start_conversion(Day& day, const Options& o, const std::string& quorda) {
+bool start_conversion(Day& day, const Options& o, const Children& c, const std::string& quorda) {
   std::error_code ec;
   fs::create_directories(day.dir, ec);
   if (ec) {
@@ -222,16 +390,20 @@ bool start_conversion(Day& day, const Options& o, const std::string& quorda) {
     day.message = "no corrfact.dat in " + setup.string();
     return false;
   }
-  day.pid = start(quorda, {day.raw.filename().string()}, day.dir, day.dir / "console.txt");
+  fs::remove(day.dir / kStampName, ec);
+  day.raw_state = file_state(day.raw);
+  day.output = day.dir / "console.txt";
+  day.pid = start(c, quorda, {day.raw.filename().string()}, day.dir, day.output);
   day.stage = 1;
   return day.pid > 0;
 }
 
-void start_products(Day& day, const Options& o, const std::string& rainprod) {
+void start_products(Day& day, const Options& o, const Children& c, const std::string& rainprod) {
+  day.output = day.dir / "products.txt";
   std::vector<std::string> args = {"--interval", o.interval, "--csv", "products.csv", "--nc", "products.nc"};
   args.insert(args.end(), o.station.begin(), o.station.end());
   args.push_back(day.base);
-  day.pid = start(rainprod, args, day.dir, day.dir / "products.txt");
+  day.pid = start(c, rainprod, args, day.dir, day.output);
   day.stage = 2;
 }
 
@@ -258,119 +430,191 @@ std::string clock_text(double s) {
   return b;
 }
 
-int run(int argc, char** argv) {
-  const Options o = parse(argc, argv);
-  const fs::path self = fs::canonical("/proc/self/exe").parent_path();
-  const fs::path bin = o.bin.empty() ? self : fs::path(o.bin);
-  const std::string quorda = (bin / "quorda").string();
-  const std::string rainprod = (bin / "rainprod").string();
-
-  // The days, in name order.
-  const std::regex day_name("V[0-9]{5}_1\\.ab");
-  std::vector<fs::path> raws;
-  for (const std::string& in : o.inputs) {
-    std::error_code ec;
-    if (fs::is_directory(in, ec)) {
-      for (const auto& e : fs::directory_iterator(in, ec))
-        if (std::regex_match(e.path().filename().string(), day_name)) raws.push_back(e.path());
-    } else if (fs::exists(in, ec)) {
-      raws.emplace_back(in);
-    } else {
-      usage_error("no such folder or file: " + in);
-    }
-  }
-  std::sort(raws.begin(), raws.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
-  if (raws.empty()) usage_error("no raw day files found");
-  if (o.task >= 0) {
-    if (o.task >= static_cast<long>(raws.size()))
-      usage_error("task " + std::to_string(o.task) + " but only " + std::to_string(raws.size()) + " days");
-    raws = {raws[static_cast<size_t>(o.task)]};
-  }
-  std::vector<Day> days(raws.size());
-  for (size_t i = 0; i < raws.size(); ++i) {
-    days[i].raw = raws[i];
-    days[i].base = raws[i].stem().string();
-    days[i].dir = fs::absolute(fs::path(o.work) / days[i].base);
-  }
-
-  const auto t0 = std::chrono::steady_clock::now();
+// The days of one campaign and what runs of them.
+struct Run {
+  Options o;
+  Children children;
+  std::string quorda, rainprod;
+  std::vector<Day> days;
   size_t next = 0, running = 0, done = 0;
   long long particles = 0;
-  auto progress = [&](bool last) {
-    const double el = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const std::string rem =
-        done > 0 ? clock_text(el / static_cast<double>(done) * static_cast<double>(days.size() - done)) : "?";
-    std::fprintf(stderr, "\rdays %zu/%zu  particles %lld  elapsed %s  remaining %s   %s", done, days.size(),
-                 particles, clock_text(el).c_str(), rem.c_str(), last ? "\n" : "");
-    std::fflush(stderr);
-  };
-  while (done < days.size()) {
-    while (running < static_cast<size_t>(o.jobs) && next < days.size()) {
-      Day& d = days[next++];
-      if (start_conversion(d, o, quorda)) {
-        ++running;
-      } else {
-        d.stage = 3;
-        ++done;
-      }
-    }
-    progress(false);
-    int st = 0;
-    const pid_t pid = ::waitpid(-1, &st, 0);
-    if (pid < 0) break;
-    auto it = std::find_if(days.begin(), days.end(), [&](const Day& d) { return d.pid == pid; });
-    if (it == days.end()) continue;
-    Day& d = *it;
-    const int code = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    if (d.stage == 1) {
-      if (code == 0) {
-        start_products(d, o, rainprod);
-        continue;
-      }
-      d.message = "quorda exit status " + std::to_string(code) + ": " + last_line(d.dir / "QUORDA.ERR");
-    } else {
-      read_summary(d);
-      if (code == 0) {
-        d.ok = true;
-        if (d.particles > 0) particles += d.particles;
-      } else {
-        d.message = last_line(d.dir / "products.txt");
-      }
-    }
-    d.stage = 3;
-    d.pid = -1;
-    --running;
-    ++done;
-  }
-  progress(true);
+  int stop_signal = 0;  // the signal that ends the campaign, 0 while none came
+};
 
-  bool all_ok = true;
-  std::printf("%-12s %-7s %10s %10s  %s\n", "day", "status", "particles", "rain mm", "message");
-  std::vector<std::string> good;
-  for (const Day& d : days) {
-    all_ok = all_ok && d.ok;
-    if (d.ok) good.push_back((d.dir / d.base).string());
-    std::printf("%-12s %-7s %10s %10s  %s\n", d.base.c_str(), d.ok ? "ok" : "failed",
+void day_done(Run& r, Day& d, const std::string& status) {
+  d.status = status;
+  d.stage = 3;
+  --r.running;
+  ++r.done;
+}
+
+// A child of the day ended with `code`: the day's next stage, or its end.
+void child_ended(Run& r, Day& d, int code) {
+  finish_output(d.output);
+  d.pid = -1;
+  const std::string fault = r.stop_signal != 0 ? "stopped" : "failed";
+  if (d.stage == 1) {
+    if (code == 0) {
+      write_whole(d.dir / kStampName, stamp_text(d, d.raw_state));
+      d.status = "ok";
+      if (r.stop_signal == 0) start_products(d, r.o, r.children, r.rainprod);
+      if (d.pid > 0) return;
+      d.message = "converted; products not made";
+      return day_done(r, d, fault);
+    }
+    if (code == kExitBusy) {
+      d.message = last_line(d.dir / "console.txt");
+      return day_done(r, d, "busy");
+    }
+    d.message = "quorda exit status " + std::to_string(code) + ": " + last_line(d.dir / "QUORDA.ERR");
+    return day_done(r, d, fault);
+  }
+  read_summary(d);
+  if (code == 0) {
+    if (d.particles > 0) r.particles += d.particles;
+    return day_done(r, d, d.status);  // ok, or complete
+  }
+  d.message = last_line(d.dir / "products.txt");
+  day_done(r, d, fault);
+}
+
+// Starts days while a job is free: a complete day goes to its products at once.
+void start_days(Run& r) {
+  while (r.stop_signal == 0 && r.running < static_cast<size_t>(r.o.jobs) && r.next < r.days.size()) {
+    Day& d = r.days[r.next++];
+    ++r.running;
+    if (complete(d)) {
+      d.status = "complete";
+      start_products(d, r.o, r.children, r.rainprod);
+    } else {
+      start_conversion(d, r.o, r.children, r.quorda);
+    }
+    if (d.pid <= 0) {
+      if (d.message.empty()) d.message = std::string("cannot start a program: ") + std::strerror(errno);
+      day_done(r, d, "failed");
+    }
+  }
+}
+
+// Sends the signal that ends the campaign on to the process groups of the running children
+// (SIGTERM for SIGHUP, which the programs do not take as their end).
+void pass_on(const Run& r, pid_t extra) {
+  const int sig = r.stop_signal == SIGHUP ? SIGTERM : r.stop_signal;
+  for (const Day& d : r.days)
+    if (d.pid > 0) ::kill(-d.pid, sig);
+  if (extra > 0) ::kill(-extra, sig);
+}
+
+// Waits up to a second for a child to end or a signal to come (they are blocked and taken here);
+// a signal that ends the campaign is passed on to the running children (and `extra`).
+void wait_signal(Run& r, const sigset_t& signals, pid_t extra = -1) {
+  siginfo_t info;
+  const timespec second{1, 0};
+  const int sig = ::sigtimedwait(&signals, &info, &second);
+  if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
+    if (r.stop_signal == 0) r.stop_signal = sig;
+    pass_on(r, extra);
+  }
+}
+
+void progress(const Run& r, std::chrono::steady_clock::time_point t0, bool last) {
+  const double el = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const std::string rem =
+      r.done > 0 ? clock_text(el / static_cast<double>(r.done) * static_cast<double>(r.days.size() - r.done))
+                 : "?";
+  std::fprintf(stderr, "\rdays %zu/%zu  particles %lld  elapsed %s  remaining %s   %s", r.done, r.days.size(),
+               r.particles, clock_text(el).c_str(), rem.c_str(), last ? "\n" : "");
+  std::fflush(stderr);
+}
+
+void run_days(Run& r, const sigset_t& signals) {
+  const auto t0 = std::chrono::steady_clock::now();
+  while (r.done < r.days.size()) {
+    start_days(r);
+    if (r.running == 0) break;  // stopped before the remaining days began
+    progress(r, t0, false);
+    int st = 0;
+    const pid_t pid = ::waitpid(-1, &st, WNOHANG);
+    if (pid <= 0) {
+      wait_signal(r, signals);
+      continue;
+    }
+    auto it = std::find_if(r.days.begin(), r.days.end(), [&](const Day& d) { return d.pid == pid; });
+    if (it != r.days.end()) child_ended(r, *it, WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+  }
+  progress(r, t0, true);
+  for (Day& d : r.days)
+    if (d.stage == 0) {
+      d.status = "stopped";
+      d.message = "not started";
+    }
+}
+
+// The products over the span of the days converted well; false when they could not be made.
+bool run_span(Run& r, const sigset_t& signals, const std::vector<std::string>& good) {
+  std::vector<std::string> args = {"--quiet", "--interval", r.o.interval, "--nc",
+                                   fs::absolute(r.o.span).string()};
+  args.insert(args.end(), r.o.station.begin(), r.o.station.end());
+  args.insert(args.end(), good.begin(), good.end());
+  const fs::path out = fs::absolute(fs::path(r.o.work) / "span.txt");
+  const pid_t pid = start(r.children, r.rainprod, args, fs::current_path(), out);
+  int st = 0;
+  while (pid > 0 && ::waitpid(pid, &st, WNOHANG) == 0) wait_signal(r, signals, pid);
+  finish_output(out);
+  const bool ok = pid > 0 && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+  std::printf("span         %-8s %10s %10s  %s\n", ok ? "ok" : "failed", "", "",
+              ok ? r.o.span.c_str() : last_line(out).c_str());
+  return ok;
+}
+
+// The summary table; tells whether a day failed and whether one was busy.
+void print_table(const Run& r, bool* failed, bool* busy, std::vector<std::string>* good) {
+  std::printf("%-12s %-8s %10s %10s  %s\n", "day", "status", "particles", "rain mm", "message");
+  for (const Day& d : r.days) {
+    *failed = *failed || d.status == "failed";
+    *busy = *busy || d.status == "busy";
+    if (d.status == "ok" || d.status == "complete") good->push_back((d.dir / d.base).string());
+    std::printf("%-12s %-8s %10s %10s  %s\n", d.base.c_str(), d.status.c_str(),
                 d.particles >= 0 ? std::to_string(d.particles).c_str() : "-",
                 d.amount.empty() ? "-" : d.amount.c_str(), d.message.c_str());
   }
-  if (!o.span.empty() && o.task < 0 && !good.empty()) {
-    std::vector<std::string> args = {"--quiet", "--interval", o.interval, "--nc",
-                                     fs::absolute(o.span).string()};
-    args.insert(args.end(), o.station.begin(), o.station.end());
-    args.insert(args.end(), good.begin(), good.end());
-    const fs::path out = fs::path(o.work) / "span.txt";
-    const pid_t pid = start(rainprod, args, fs::current_path(), fs::absolute(out));
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    const bool ok = WIFEXITED(st) && WEXITSTATUS(st) == 0;
-    std::printf("span         %-7s %10s %10s  %s\n", ok ? "ok" : "failed", "", "",
-                ok ? o.span.c_str() : last_line(out).c_str());
-    all_ok = all_ok && ok;
+}
+
+int run(int argc, char** argv) {
+  Run r;
+  r.o = parse(argc, argv);
+  const fs::path self = fs::canonical("/proc/self/exe").parent_path();
+  const fs::path bin = r.o.bin.empty() ? self : fs::path(r.o.bin);
+  r.quorda = (bin / "quorda").string();
+  r.rainprod = (bin / "rainprod").string();
+  check_options(r.o, r.quorda, r.rainprod);
+  const std::vector<fs::path> raws = raw_files(r.o);
+  r.days.resize(raws.size());
+  for (size_t i = 0; i < raws.size(); ++i) {
+    r.days[i].raw = raws[i];
+    r.days[i].base = raws[i].stem().string();
+    r.days[i].dir = fs::absolute(fs::path(r.o.work) / r.days[i].base);
   }
-  std::printf("%s\n", all_ok ? "all days converted" : "some days failed");
-  return all_ok ? kExitOk : kExitFailed;
+  std::fprintf(stderr, "campaign: %zu days, %d at once\n", r.days.size(), r.o.jobs);
+
+  // The signals that end the campaign, and SIGCHLD, are taken by sigtimedwait only.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&signals, sig);
+  ::sigprocmask(SIG_BLOCK, &signals, &r.children.child_mask);
+  run_days(r, signals);
+
+  bool failed = false, busy = false;
+  std::vector<std::string> good;
+  print_table(r, &failed, &busy, &good);
+  if (!r.o.span.empty() && r.o.task < 0 && !good.empty() && r.stop_signal == 0)
+    failed = !run_span(r, signals, good) || failed;
+  if (r.stop_signal != 0) {
+    std::printf("stopped by signal %d\n", r.stop_signal);
+    return 128 + r.stop_signal;
+  }
+  std::printf("%s\n", failed ? "some days failed" : busy ? "some days busy" : "all days converted");
+  return failed ? kExitFailed : busy ? kExitBusy : kExitOk;
 }
 
 }  // namespace

@@ -7,15 +7,8 @@
 //   hydinfo --csv --outline out/V26150_1 > particles.csv
 //   hydinfo --minute 601 out/V26150_1
 //
-// The files are mapped whole (read whole on Windows) and read in place; the reports themselves
-// are in format/hyd_report.
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+// The files are read whole into memory when the program starts; the reports themselves are in
+// format/hyd_report.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,11 +57,12 @@ const char kHelp[] =
     "Times of day and speeds use the line frequency of the main header in force at the particle's\n"
     "t1. Exit status: 0 fine, 1 inconsistent files, 2 usage error or unreadable files.\n";
 
-#ifdef _WIN32
-// A whole file read into memory (opened in binary mode).
-class MappedFile {
+// A whole file read into memory (opened in binary mode): what the file holds when it is read,
+// however it changes afterwards (a set being converted grows; one being recovered may shrink).
+class FileBytes {
  public:
-  // Returns "" or the reason the file cannot be read.
+  // Returns "" or the reason the file cannot be read. A FIFO or a device is refused before it is
+  // opened: reading it would block or never end.
   std::string open(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
@@ -77,17 +71,12 @@ class MappedFile {
     }
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return path + ": " + std::strerror(errno);
-    const uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec) {
-      std::fclose(f);
-      return path + ": " + ec.message();
-    }
-    data_.resize(static_cast<size_t>(size));
-    const size_t got = data_.empty() ? 0 : std::fread(data_.data(), 1, data_.size(), f);
+    uint8_t buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data_.insert(data_.end(), buf, buf + n);
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) return path + ": read error";
-    data_.resize(got);
     return "";
   }
   std::span<const uint8_t> bytes() const { return {data_.data(), data_.size()}; }
@@ -95,52 +84,6 @@ class MappedFile {
  private:
   std::vector<uint8_t> data_;
 };
-#else
-// A whole file mapped read-only.
-class MappedFile {
- public:
-  MappedFile() = default;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile() {
-    if (data_ != nullptr) ::munmap(data_, size_);
-  }
-
-  // Returns "" or the reason the file cannot be read.
-  std::string open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return path + ": " + std::strerror(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-      const int e = errno;
-      ::close(fd);
-      return path + ": " + std::strerror(e);
-    }
-    if (!S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return path + ": not a regular file";
-    }
-    size_ = static_cast<size_t>(st.st_size);
-    if (size_ > 0) {
-      void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p == MAP_FAILED) {
-        const int e = errno;
-        ::close(fd);
-        size_ = 0;
-        return path + ": " + std::strerror(e);
-      }
-      data_ = static_cast<uint8_t*>(p);
-    }
-    ::close(fd);
-    return "";
-  }
-  std::span<const uint8_t> bytes() const { return {data_, size_}; }
-
- private:
-  uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-};
-#endif
 
 struct Options {
   std::string base;
@@ -213,7 +156,7 @@ int run(int argc, char** argv) {
   Options o;
   if (const int st = parse(argc, argv, o); st >= 0) return st;
 
-  MappedFile hyd, hd, abh;
+  FileBytes hyd, hd, abh;
   if (std::string e = hyd.open(o.base + ".hyd"); !e.empty()) return unreadable(e);
   const bool need_hd = !o.csv;
   const bool need_abh = !o.csv && o.minute < 0;

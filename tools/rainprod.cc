@@ -13,9 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/replace_file.h"
 #include "products/day_products.h"
 #include "products/products_csv.h"
 #include "products/products_netcdf.h"
@@ -27,6 +29,9 @@ using namespace quorda::products;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// Most intervals times diameter classes of one day: each such cell costs some 32 bytes while the
+// day is computed, so a day stays within about 270 MB whatever the options.
+constexpr double kMaxCellsPerDay = 1 << 23;
 
 const char kHelp[] =
     "usage: rainprod [options] SET [SET ...]\n"
@@ -161,6 +166,11 @@ Options parse(int argc, char** argv) {
     usage_error("need 0 <= dmin < dmax");
   if (!(s.bin_width_mm >= 0.01 && s.bin_max_mm > 0 && s.bin_max_mm / s.bin_width_mm <= 10000))
     usage_error("need a bin width of at least 0.01 mm and at most 10000 classes");
+  const double cells = std::ceil(86400 / s.interval_s) * std::ceil(s.bin_max_mm / s.bin_width_mm);
+  if (cells > kMaxCellsPerDay)
+    usage_error("the intervals of a day times the diameter classes must stay within " +
+                std::to_string(static_cast<long>(kMaxCellsPerDay)) + " (these options give " +
+                std::to_string(static_cast<long>(cells)) + "): a longer interval or fewer classes");
   return o;
 }
 
@@ -184,6 +194,25 @@ void summary(FILE* out, const std::string& set, const DayProducts& d) {
                  iso_time(d.midnight + static_cast<int64_t>(peak->start_s)).substr(11, 8).c_str());
 }
 
+// Writes a product file under its temporary name with `write`, then puts it in place whole: the
+// file's name shows the previous file (or none) until the new one is complete and durable.
+template <typename Write>
+bool write_whole(const std::string& path, Write write, std::string* error) {
+  const std::string temp = quorda::replacement_path(path);
+  std::remove(temp.c_str());  // a leftover of a killed run, or a link planted there: never followed
+  if (!write(temp, error)) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return quorda::replace_file(temp, path, error);
+}
+
+bool write_csv(const std::vector<const DayProducts*>& days, FILE* f) {
+  bool ok = f != nullptr;
+  for (size_t i = 0; ok && i < days.size(); ++i) ok = write_products_csv(*days[i], f, i == 0);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,7 +223,13 @@ int main(int argc, char** argv) {
   for (const std::string& set : o.sets) {
     DayProducts d;
     std::string error, warning;
-    if (!read_day_products(hyd_path(set), o.settings, &d, &error, &warning)) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(hyd_path(set), ec) && std::filesystem::exists(hyd_path(set), ec)) {
+      error = hyd_path(set) + ": not a regular file";  // a FIFO or a device: reading it would not end
+    } else if (read_day_products(hyd_path(set), o.settings, &d, &error, &warning)) {
+      error.clear();
+    }
+    if (!error.empty()) {
       std::fprintf(stderr, "rainprod: %s: %s\n", set.c_str(), error.c_str());
       status = kExitFailed;
       continue;
@@ -226,12 +261,21 @@ int main(int argc, char** argv) {
 
   const bool csv_to_stdout = o.csv == "-";
   if (!o.csv.empty()) {
-    FILE* f = csv_to_stdout ? stdout : std::fopen(o.csv.c_str(), "w");
-    bool ok = f != nullptr;
-    for (size_t i = 0; ok && i < sorted.size(); ++i) ok = write_products_csv(*sorted[i], f, i == 0);
-    if (f != nullptr && !csv_to_stdout) ok = std::fclose(f) == 0 && ok;
+    std::string error;
+    const bool ok = csv_to_stdout ? write_csv(sorted, stdout)
+                                  : write_whole(
+                                        o.csv,
+                                        [&](const std::string& temp, std::string* e) {
+                                          FILE* f = std::fopen(temp.c_str(), "w");
+                                          const bool written = write_csv(sorted, f);
+                                          const bool closed = f != nullptr && std::fclose(f) == 0;
+                                          if (!written || !closed) *e = std::strerror(errno);
+                                          return written && closed;
+                                        },
+                                        &error);
     if (!ok) {
-      std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.csv.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.csv.c_str(),
+                   error.empty() ? std::strerror(errno) : error.c_str());
       status = kExitFailed;
     }
   }
@@ -245,7 +289,10 @@ int main(int argc, char** argv) {
     std::string history = iso_time(static_cast<int64_t>(std::time(nullptr))) + ": rainprod";
     for (int i = 1; i < argc; ++i) history += std::string(" ") + argv[i];
     std::string error;
-    if (!write_products_netcdf(sorted, o.nc, history, &error, station)) {
+    const auto write_nc = [&](const std::string& temp, std::string* e) {
+      return write_products_netcdf(sorted, temp, history, e, station);
+    };
+    if (!write_whole(o.nc, write_nc, &error)) {
       std::fprintf(stderr, "rainprod: cannot write %s: %s\n", o.nc.c_str(), error.c_str());
       status = kExitFailed;
     }

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,7 +76,8 @@ double to_double(const std::string& opt, const char* v) {
   char* end = nullptr;
   errno = 0;
   const double d = std::strtod(v, &end);
-  if (errno != 0 || end == v || *end != '\0') usage_error("bad number for " + opt + ": " + v);
+  if (errno != 0 || end == v || *end != '\0' || !std::isfinite(d))
+    usage_error("bad number for " + opt + ": " + v);
   return d;
 }
 
@@ -82,7 +85,10 @@ long long to_int(const std::string& opt, const char* v) {
   char* end = nullptr;
   errno = 0;
   const long long n = std::strtoll(v, &end, 10);
-  if (errno != 0 || end == v || *end != '\0') usage_error("bad integer for " + opt + ": " + v);
+  // No integer option is negative; every one but the seed fits an int.
+  const long long top = opt == "--seed" ? LLONG_MAX : INT_MAX;
+  if (errno != 0 || end == v || *end != '\0' || n < 0 || n > top)
+    usage_error("bad integer for " + opt + ": " + v);
   return n;
 }
 
@@ -263,6 +269,20 @@ constexpr int kMinCentrePix = 8;
 constexpr int kMaxCentrePix = 511;
 // Longest RAW_PATH or HYD_PATH value written into QUORDA.SET.
 constexpr size_t kMaxSettingsDir = 19;
+// Bounds of the numbers beyond any instrument or rain: a day within them is simulated in bounded
+// time and memory.
+constexpr double kMaxDropMm = 50;
+constexpr double kMaxRate = 1000;
+constexpr double kMinMu = -3;  // the gamma law's slope scales with 3.67 + mu
+constexpr double kMaxMu = 20;
+constexpr double kMaxClutter = 10000;
+constexpr double kMaxLineFr = 1e6;
+constexpr double kMaxScale = 10;
+constexpr double kMaxLength = 1e5;
+
+bool within(double x, double lo, double hi) {
+  return x >= lo && x <= hi;
+}
 
 // The options with the rain's end and the first header's second filled in, once every value
 // has been checked; a value out of range is a usage error.
@@ -287,7 +307,17 @@ Options checked(Parsed p) {
   if (d.inst.xs1 <= 0 || d.inst.xs2 <= 0 || d.inst.l1 <= 0 || d.inst.l2 <= 0)
     usage_error("pixel scales and camera distances must be positive");
   if (d.inst.hbl <= 0 || d.inst.hbr <= 0 || d.inst.hfr <= 0) usage_error("plane distances must be positive");
-  if (d.rain.d_min <= 0 || d.rain.d_max <= d.rain.d_min) usage_error("need 0 < dmin < dmax");
+  if (d.rain.d_min <= 0 || d.rain.d_max <= d.rain.d_min || d.rain.d_max > kMaxDropMm)
+    usage_error("need 0 < dmin < dmax <= 50 mm");
+  if (!within(d.rain.rate_mm_h, 0, kMaxRate) || !within(d.rain.mu, kMinMu, kMaxMu) ||
+      !within(d.speed_scatter, 0, 1) || !within(d.clutter_rate, 0, kMaxClutter))
+    usage_error("need a rate of 0 to 1000 mm/h, mu -3 to 20, scatter 0 to 1, clutter 0 to 10000 a second");
+  if (d.inst.line_fr > kMaxLineFr || d.inst.xs1 > kMaxScale || d.inst.xs2 > kMaxScale ||
+      d.inst.l1 > kMaxLength || d.inst.l2 > kMaxLength || d.inst.hbl > kMaxLength ||
+      d.inst.hbr > kMaxLength || d.inst.hfr > kMaxLength)
+    usage_error("need at most 1000000 lines a second, 10 mm per pixel and distances of 100000 mm");
+  if (!within(d.header_every, 0, kSecondsPerDay) || !within(d.status_every, 0, kSecondsPerDay))
+    usage_error("header and status intervals must be 0 to 86400 s");
   if (!(d.margin_px >= 0 && d.margin_px <= 4 * d.inst.centre_pix))
     usage_error("the margin must be 0 to 4C pixels");
   for (int cam = 0; cam < 2; ++cam)

@@ -5,8 +5,8 @@
 //      cut it, so its size and its place are unknown (kEdge);
 //   2. its equivalent diameter lies outside [d_min, d_max] (default 0.1 to 10 mm) (kSize);
 //   3. its fall speed v differs from the terminal speed v_t(D) of a raindrop of its diameter by
-//      more than speed_tolerance * v_t(D) (default 0.5): a mismatched pair of pieces, or not rain
-//      (kSpeed);
+//      more than speed_tolerance * v_t(D) (default 0.5), or is not above 0: a mismatched pair of
+//      pieces, or not rain (kSpeed);
 //   4. its effective measuring area (measuring_area.h) is not positive: it is as wide as the field
 //      (kEdge as well).
 #pragma once

@@ -22,7 +22,7 @@ struct Harness {
 
 const Harness kHarnesses[] = {
     {"line_block", line_block}, {"raw_day", raw_day}, {"settings", settings}, {"corrfact", corrfact},
-    {"output_set", output_set}, {"hydinfo", hydinfo}, {"recovery", recovery},
+    {"output_set", output_set}, {"hydinfo", hydinfo}, {"recovery", recovery}, {"rainprod", rainprod},
 };
 
 std::vector<uint8_t> bytes_of(const std::filesystem::path& path) {

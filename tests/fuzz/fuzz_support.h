@@ -31,6 +31,7 @@ int corrfact(const uint8_t* data, size_t size);
 int output_set(const uint8_t* data, size_t size);
 int hydinfo(const uint8_t* data, size_t size);
 int recovery(const uint8_t* data, size_t size);
+int rainprod(const uint8_t* data, size_t size);
 
 // Marks the boundary between the files of one input (see split_files).
 inline constexpr char kFileSeparator[] = "#~FILE~#";

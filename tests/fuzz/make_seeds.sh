@@ -79,5 +79,9 @@ put("output_set", "created", SEP.join(created))
 # hydinfo: .hyd, .hd, .abh of converted sets.
 for d in ("d1", "d3", "half"):
     put("hydinfo", d, SEP.join(read(d, "V26150_1." + e) for e in ("hyd", "hd", "abh")))
+
+# rainprod: a settings byte (interval, area rule, tolerance) and the .hyd of a converted set.
+for d, b in (("d1", 0), ("d2", 0x15), ("d3", 0x1A)):
+    put("rainprod", d, bytes([b]) + read(d, "V26150_1.hyd"))
 PY
 du -sh "$corpus"

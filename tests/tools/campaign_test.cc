@@ -2,12 +2,20 @@
 // directory, the damaged one failing alone, products per day and over the span, the summary and
 // the exit status, one day per job-array task, and a second campaign that resumes without writing.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "support/process.h"
 #include "support/test_context.h"
 
 namespace quorda {
@@ -123,6 +131,112 @@ TEST_F(Campaign, AWorkingDirectoryThatIsGoneEndsTheRunWithItsMessage) {
   const std::string err = read_file(scratch_.file("err"));
   EXPECT_EQ(err.rfind("campaign: ", 0), 0u) << err;
   EXPECT_NE(err.find("runs/V26150_1"), std::string::npos) << err;
+}
+
+// A complete day is left as it is: the converter does not run again ("res" untouched), the table
+// says complete and the missing products are made; a raw file changed since is converted again.
+// The default of --jobs follows the processors the process may use, and SLURM_CPUS_PER_TASK.
+TEST_F(Campaign, ACompleteDayIsLeftAsItIs) {
+  ASSERT_EQ(campaign("--task 0 --work again raw", "taskset -c 0"), 0) << read_file(scratch_.file("err"));
+  EXPECT_NE(read_file(scratch_.file("err")).find("1 days, 1 at once"), std::string::npos);
+  const std::string day = scratch_.file("again/V26150_1/");
+  const auto res_time = std::filesystem::last_write_time(day + "res");
+  const std::string res = read_file(day + "res");
+  std::filesystem::remove(day + "products.nc");
+  ASSERT_EQ(campaign("--task 0 --work again raw", "SLURM_CPUS_PER_TASK=3"), 0);
+  EXPECT_NE(read_file(scratch_.file("err")).find("1 days, 3 at once"), std::string::npos);
+  EXPECT_NE(read_file(scratch_.file("out")).find("V26150_1     complete"), std::string::npos);
+  EXPECT_EQ(std::filesystem::last_write_time(day + "res"), res_time);
+  EXPECT_EQ(read_file(day + "res"), res);
+  EXPECT_TRUE(std::filesystem::exists(day + "products.nc"));
+  std::filesystem::last_write_time(raw_ + "/V26150_1.ab", std::filesystem::file_time_type::clock::now());
+  ASSERT_EQ(campaign("--task 0 --work again raw"), 0);
+  EXPECT_NE(read_file(scratch_.file("out")).find("V26150_1     ok"), std::string::npos);
+}
+
+// A converter that finds the output set held by another conversion (status 3) makes the day busy,
+// not failed, and the campaign's status 3.
+TEST_F(Campaign, ADayHeldByAnotherConversionIsBusy) {
+  const std::string bin = scratch_.file("held");
+  std::filesystem::create_directories(bin);
+  testing::write_file(bin + "/quorda",
+                      "#!/bin/sh\necho 'V26150_1: the output set is held by another conversion'\nexit 3\n");
+  std::filesystem::permissions(bin + "/quorda", std::filesystem::perms::owner_all);
+  std::filesystem::create_symlink(kTools + "/rainprod", bin + "/rainprod");
+  EXPECT_EQ(campaign("--task 0 --work busy --bin " + bin + " raw"), 3);
+  const std::string out = read_file(scratch_.file("out"));
+  EXPECT_NE(out.find("V26150_1     busy"), std::string::npos) << out;
+  EXPECT_NE(out.find("held by another conversion"), std::string::npos) << out;
+  EXPECT_NE(out.find("some days busy"), std::string::npos) << out;
+}
+
+// The children of a process, by their command names (/proc).
+std::vector<std::pair<pid_t, std::string>> children_of(pid_t parent) {
+  std::vector<std::pair<pid_t, std::string>> kids;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    if (!std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0]))) continue;
+    std::ifstream in(e.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.size() < close + 4) continue;
+    if (std::atoi(stat.c_str() + close + 4) == parent)
+      kids.emplace_back(std::atoi(stat.c_str()), stat.substr(stat.find('(') + 1, close - stat.find('(') - 1));
+  }
+  return kids;
+}
+
+bool gone(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
+}
+
+// campaign killed alone (SIGKILL) while its converters or rainprod runs work: they end with it, and a
+// campaign started again at once leaves every day as one run does, none failed.
+TEST_F(Campaign, KilledAloneItsChildrenEndAndARestartLeavesOneRunsSets) {
+  const std::string heavy = scratch_.file("heavy");
+  for (const char* day : {"160", "161"})
+    ASSERT_EQ(run_shell(kTools + "/rainsim --preset heavy --day " + day + " --duration 300 --quiet --out " +
+                        heavy + " >/dev/null 2>&1"),
+              0);
+  ASSERT_EQ(campaign("--jobs 2 --work heavy-ref heavy"), 0);
+  using Kids = std::vector<std::pair<pid_t, std::string>>;
+  const auto running = [](const char* name) {
+    return [name](const std::string&, const Kids& k) {
+      return std::any_of(k.begin(), k.end(), [name](const auto& c) { return c.second == name; });
+    };
+  };
+  const std::function<bool(const std::string&, const Kids&)> moments[] = {
+      running("quorda"),
+      [](const std::string& work, const Kids& k) {
+        std::error_code ec;
+        return !k.empty() && std::filesystem::file_size(work + "/V26160_1/V26160_1.hyd", ec) > 300000 && !ec;
+      },
+      running("rainprod"),
+  };
+  for (size_t m = 0; m < std::size(moments); ++m) {
+    const std::string work = scratch_.file("heavy-kill" + std::to_string(m));
+    const pid_t pid = testing::start_program(kTools + "/campaign", {"--jobs", "2", "--work", work, heavy},
+                                             scratch_.path(), scratch_.file("kill-out"));
+    Kids kids;
+    for (int i = 0; i < 60000 && !moments[m](work, kids = children_of(pid)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(testing::wait_program(pid), 128 + SIGKILL);
+    ASSERT_FALSE(kids.empty()) << "moment " << m;
+    for (const auto& [kid, name] : kids) {
+      for (int i = 0; i < 500 && !gone(kid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_TRUE(gone(kid)) << name << " left running at moment " << m;
+    }
+    ASSERT_EQ(campaign("--jobs 2 --work " + work + " heavy"), 0) << read_file(scratch_.file("out"));
+    EXPECT_EQ(read_file(scratch_.file("out")).find("failed"), std::string::npos);
+    for (const std::string day : {"V26160_1", "V26161_1"})
+      for (const std::string f : {".hyd", ".hd", ".abh", ".csv"}) {
+        const std::string name = f == ".csv" ? "/products.csv" : "/" + day + f;
+        EXPECT_EQ(read_file(work + "/" + day + name), read_file(scratch_.file("heavy-ref/" + day + name)))
+            << day << name << " at moment " << m;
+      }
+  }
 }
 
 }  // namespace
