@@ -21,6 +21,7 @@
 #include "app/clean_up.h"
 #include "app/progress_tick.h"
 #include "app/run_context.h"
+#include "app/run_files.h"
 #include "app/settings.h"
 #include "base/run_end.h"
 #include "base/trace.h"
@@ -34,6 +35,7 @@
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
 #include "rawin/raw_file.h"
+#include "rawin/set_lock.h"
 #include "rawin/take_main_header.h"
 
 namespace quorda {
@@ -198,12 +200,16 @@ void first_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   d.first_pass = false;
   show_banner(ctx);
+  refuse_irregular_inputs(ctx);
   load_correction_tables(ctx, ctx.cmd.calib);
   read_hyd_path(ctx);
   label_queues(ctx);
   start_day(ctx);
   tick(ctx);
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.raw_file_path);
+  name_output_set(ctx);
+  refuse_unsafe_outputs(ctx);
+  lock_output_set(ctx);
   open_output_set(ctx);
 }
 

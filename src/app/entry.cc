@@ -1,7 +1,9 @@
 // The program's entry: the start-up in its fixed order and the run loop of the day driver.
 #include "app/entry.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <string>
@@ -11,6 +13,7 @@
 #include "app/day_driver.h"
 #include "app/run_context.h"
 #include "base/run_end.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace quorda {
@@ -37,32 +40,63 @@ constexpr char kStartLine[] = "\nQPX starts at %s";
 // A run ended by an exception the run did not expect.
 constexpr char kUnexpectedEnd[] = "quorda: %s \n";
 
-// Routes the error stream to QUORDA.ERR and writes the start line there. When the file cannot
-// be opened, the messages of the run are lost: the stream is put onto the null device so that it
-// stays usable (writing to a stream that a failed reopen has closed would be undefined).
-void open_error_file(RunContext& ctx) {
-  FILE* err = std::freopen(ctx.local_path("QUORDA.ERR").c_str(), "a", ctx.diag.err);
+// QUORDA.ERR cannot be opened (a folder, a link, no right to write), is the raw file itself, or
+// a write to it failed: said on the console.
+constexpr char kErrorFileUnusable[] = "quorda: cannot write %s (%s): the run ends \n";
+constexpr char kErrorFileIsRaw[] =
+    "quorda: the raw file %s is %s, an output file of this run: refused, nothing was written \n";
+constexpr char kErrorFileLost[] = "quorda: writing %s failed: messages of this run are lost \n";
+
+// Routes the error stream to QUORDA.ERR and writes the start line there; *console becomes a
+// stream onto the console the error stream wrote to before. A QUORDA.ERR that cannot be written
+// ends the run: the file is tried first (without following a link or waiting on a pipe), while
+// the error stream is still the console.
+void open_error_file(RunContext& ctx, FILE** console) {
+  const std::string path = ctx.local_path("QUORDA.ERR");
+  if (ctx.files != nullptr && ctx.files->same_file(ctx.cmd.filespec, path))
+    fatal(ctx.diag, kErrorFileIsRaw, ctx.cmd.filespec.c_str(), path.c_str());
+  FILE* probe = open_text_output(path, true);
+  if (probe == nullptr) fatal(ctx.diag, kErrorFileUnusable, path.c_str(), std::strerror(errno));
+  std::fclose(probe);
+  *console = duplicate_stream(ctx.diag.err);
+  FILE* err = std::freopen(path.c_str(), "a", ctx.diag.err);
   if (err == nullptr) {
-    err = std::freopen(kNullDevice, "a", ctx.diag.err);
-    if (err == nullptr) return;
-    ctx.diag.err = err;
-    return;
+    const int e = errno;
+    // The failed reopen closed the stream: it goes onto the null device to stay usable.
+    ctx.diag.err = std::freopen(kNullDevice, "a", ctx.diag.err);
+    std::fprintf(*console != nullptr ? *console : ctx.diag.out, kErrorFileUnusable, path.c_str(),
+                 std::strerror(e));
+    end_run(kExitFatal);
   }
   ctx.diag.err = err;
   errf(ctx.diag, kStartLine, asctime_text(ctx.cmd.start_time).c_str());
+}
+
+// Whether everything written to the error file reached it; says on the console when not.
+bool error_file_written(RunContext& ctx, FILE* console) {
+  if (ctx.diag.err == nullptr) return false;
+  if (std::fflush(ctx.diag.err) == 0 && std::ferror(ctx.diag.err) == 0) return true;
+  std::fprintf(console != nullptr ? console : ctx.diag.out, kErrorFileLost,
+               ctx.local_path("QUORDA.ERR").c_str());
+  return false;
 }
 
 }  // namespace
 
 int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   int status = kExitOk;
+  bool error_file = false;
+  FILE* console = nullptr;
   try {
     make_time_zone_free();
     ctx.cmd.start_time = break_down_utc(static_cast<std::time_t>(ctx.platform->now()));
     show_banner(ctx);
     scan_switches(ctx, argc, argv);
     parse_command_line(ctx, argc, argv);
-    if (!ctx.cmd.stderr_to_screen) open_error_file(ctx);
+    if (!ctx.cmd.stderr_to_screen) {
+      error_file = true;
+      open_error_file(ctx, &console);
+    }
     while (run_pass(ctx) != 0) {
     }
     // run_pass returned 0: the run was cancelled at a tick (ESC or a termination signal).
@@ -77,7 +111,13 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   // The writer's thread, if any, has done all it was handed (or failed) and ends here.
   ctx.writer_thread.stop();
   std::fflush(ctx.diag.out);
-  std::fflush(ctx.diag.err);
+  // A run whose messages were lost has not ended as it says it has.
+  if (!error_file) {
+    std::fflush(ctx.diag.err);
+  } else if (!error_file_written(ctx, console) && status == kExitOk) {
+    status = kExitFatal;
+  }
+  if (console != nullptr) std::fclose(console);
   return status;
 }
 

@@ -19,7 +19,7 @@ int run_threads(const char* setting) {
     if (s == "1") return 1;
     if (s == "2") return 2;
   }
-  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  return usable_processors() >= 2 ? 2 : 1;
 }
 
 // The writer's clock: the day driver's last reading. Nothing else of a platform is asked for.

@@ -61,7 +61,8 @@
 
 namespace quorda {
 
-// The threads a run uses: 2 when the machine has two cores or more, else 1.
+// The threads a run uses: 2 when the process may run on two processors or more (its affinity, not
+// the machine's count), else 1.
 // QUORDA_THREADS=1 or 2 in the environment (given as `setting`, null when unset) chooses; a build
 // with trace lines runs one thread.
 int run_threads(const char* setting);

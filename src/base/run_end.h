@@ -2,7 +2,8 @@
 // status by the program's entry.
 //
 // Every fatal condition writes its message to the error stream first and then calls end_run with
-// kExitFatal; a completed run and a cancelled one end with kExitOk. Tests catch RunEnd and look
+// kExitFatal; a completed run and a cancelled one end with kExitOk; a run that finds its output set
+// held by another one ends with kExitBusy. Tests catch RunEnd and look
 // at its status.
 #pragma once
 
@@ -12,6 +13,7 @@ enum ExitStatus : int {
   kExitOk = 0,         // completed run, ESC, "/?"
   kExitFatal = 1,      // a run ended by a fatal error
   kExitUsage = 2,      // usage text: no file named
+  kExitBusy = 3,       // the output set is held by another conversion; nothing was changed
   kExitSigint = 130,   // Ctrl-C
   kExitSigterm = 143,  // SIGTERM
 };

@@ -11,6 +11,7 @@
 
 #include "base/diagnostics.h"
 #include "measure/res_line.h"
+#include "platform/files.h"
 
 namespace quorda {
 
@@ -57,8 +58,8 @@ void open_res_once(const MeasureRun& ctx) {
   if (ev.res_tried) return;
   ev.res_tried = true;
   const std::string path = ctx.local_path(kResName);
-  // Text mode ("wt") is the same as "w" here.
-  FILE* stream = std::fopen(path.c_str(), "w");
+  // Text mode ("wt") is the same as "w" here. A link planted at the name is not followed.
+  FILE* stream = open_text_output(path, false);
   if (stream == nullptr) {
     errf(ctx.diag, kCannotCreateText, path.c_str(), std::strerror(errno));
     ev.res_failed = true;

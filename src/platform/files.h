@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -50,11 +51,20 @@ class File {
   FileError error_;
 };
 
+// Every open takes regular files only, looked at without blocking (a pipe or a device is not
+// waited on, nor read for ever); a folder gives EISDIR, any other kind EINVAL. The two modes that
+// write do not follow a symbolic link at the path itself (ELOOP on POSIX).
 enum class OpenMode {
   kRead,            // read only; the file must exist
   kUpdate,          // read and write; the file must exist
   kUpdateOrCreate,  // read and write; a missing file is created empty
 };
+
+// What a path names. kMissing also when it cannot be looked at.
+enum class FileKind { kMissing, kRegular, kFolder, kLink, kOther };
+
+// The outcome of taking a lock: taken, held by another process, or failed (the error given).
+enum class LockState { kTaken, kBusy, kFailed };
 
 class Files {
  public:
@@ -63,7 +73,31 @@ class Files {
   virtual std::unique_ptr<File> open(const std::string& path, OpenMode mode, FileError* err) = 0;
   virtual bool exists(const std::string& path) = 0;
   virtual bool remove(const std::string& path, FileError* err) = 0;
+
+  // The defaults below suit a file room without folders, links or other processes (a test's room
+  // in memory); the rooms of the machine say what the system has.
+
+  // What `path` names; with follow_links a symbolic link counts as what it points to (kMissing
+  // when it points nowhere), without it as kLink.
+  virtual FileKind kind(const std::string& path, bool follow_links);
+  // Whether the two paths name one existing file (the same file of the same device).
+  virtual bool same_file(const std::string& a, const std::string& b);
+  // Makes the entries of the folder `dir` durable ("" is the current folder), so that files just
+  // created in it survive a power cut. Nothing to do where the system keeps folders durable.
+  virtual bool sync_folder(const std::string& dir, FileError* err);
+  // Takes the exclusive lock of the file `path` (created when missing) without waiting. It stays
+  // in *held until that file is closed or the process ends, however it ends, and is never a
+  // stale lock to remove. The taker's process id is written into the file; kBusy when another
+  // process holds the lock, its process id then in *holder (0 when the file does not tell it).
+  virtual LockState lock(const std::string& path, std::unique_ptr<File>* held, int64_t* holder,
+                         FileError* err);
 };
+
+// Opens a text file for writing as fopen does with "w" (append: "a"), but does not follow a
+// symbolic link at `path` (a reparse point on Windows) and takes only a regular file, looked at without
+// blocking. Null on failure, with errno set (ELOOP for a link, EACCES on Windows, EISDIR for a folder, EINVAL
+// for a pipe or a device).
+std::FILE* open_text_output(const std::string& path, bool append);
 
 #ifdef _WIN32
 // The files of this machine through the Windows file calls.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -78,6 +79,14 @@ inline constexpr const char* kNullDevice = "NUL";
 #else
 inline constexpr const char* kNullDevice = "/dev/null";
 #endif
+
+// The processors this process may run on (its affinity: a `taskset`, a batch system's
+// allocation), at least 1.
+int usable_processors();
+
+// A second stream onto what `s` writes to now, which stays there when `s` is reopened elsewhere
+// (the console behind the error stream, say). Null when there is none.
+std::FILE* duplicate_stream(std::FILE* s);
 
 // Makes calendar conversions zone-free: replaces TZ by a zone of offset 0 without daylight saving,
 // sets the zone offset and the daylight flag to 0.

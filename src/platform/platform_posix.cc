@@ -6,6 +6,7 @@
 // the only process-wide state of the converter and are touched by no other code.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -225,6 +227,27 @@ void make_time_zone_free() {
   ::tzset();
   timezone = 0;
   daylight = 0;
+}
+
+int usable_processors() {
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+#endif
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+std::FILE* duplicate_stream(std::FILE* s) {
+  const int fd = ::fcntl(::fileno(s), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  std::FILE* copy = ::fdopen(fd, "w");
+  if (copy == nullptr) ::close(fd);
+  return copy;
 }
 
 std::tm break_down_utc(std::time_t t) {

@@ -5,6 +5,7 @@
 // The control handler runs on a thread of its own that the system starts; the only value it
 // shares with the run is the received event, held in this file's static storage as an atomic.
 // It is the only process-wide state of the converter and is touched by no other code.
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -168,6 +169,23 @@ void make_time_zone_free() {
   ::_tzset();
   _timezone = 0;
   _daylight = 0;
+}
+
+int usable_processors() {
+  DWORD_PTR process = 0, system = 0;
+  int n = 0;
+  if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) {
+    for (; process != 0; process &= process - 1) ++n;
+  }
+  return n > 0 ? n : 1;
+}
+
+std::FILE* duplicate_stream(std::FILE* s) {
+  const int fd = ::_dup(::_fileno(s));
+  if (fd < 0) return nullptr;
+  std::FILE* copy = ::_fdopen(fd, "w");
+  if (copy == nullptr) ::_close(fd);
+  return copy;
 }
 
 std::tm break_down_utc(std::time_t t) {

@@ -45,6 +45,8 @@ constexpr char kHdCutTag[] = " pixfil16 ";
 constexpr char kHdCreateTag[] = " pixfil18 ";
 constexpr char kHdHeadWriteTag[] = " pixfil19 ";
 constexpr char kHdSyncTag[] = " pixfil20 ";
+constexpr char kHydFolderSyncTag[] = " pixfil23 ";
+constexpr char kAbhFolderSyncTag[] = " pixfil24 ";
 
 // What the recovery refused or cut, and a header list met where none can be yet.
 constexpr char kSetRefused[] =
@@ -220,7 +222,26 @@ void open_abh(const RawinRun& ctx, const RecoveryPlan& p) {
   ctx.writer.last_saved_line = 0;
 }
 
+// Makes the entries of files just created in `dir` durable: a power cut must not lose a file of a
+// set that the index file's existence says has begun.
+void sync_new_entries(const RawinRun& ctx, const std::string& dir, const char* tag) {
+  FileError err;
+  if (ctx.files->sync_folder(dir, &err)) return;
+  errno = err.code;
+  fatal_tag(ctx.diag, tag);
+}
+
 }  // namespace
+
+void name_output_set(const RawinRun& ctx) {
+  OutputSet& out = ctx.out;
+  const PathParts parts = split_path(ctx.raw.raw_file_path);
+  out.pix_day = ctx.raw.raw_day_at_open;
+  out.abh_nam = ctx.settings.raw_path + parts.name + ".abh";
+  out.pix_nam = ctx.settings.hyd_path + parts.name + ".hyd";
+  out.hd_nam = ctx.settings.hyd_path + parts.name + ".hd";
+  out.lock_nam = ctx.settings.raw_path + parts.name + ".lock";
+}
 
 void open_output_set(const RawinRun& ctx) {
   OutputSet& out = ctx.out;
@@ -234,11 +255,7 @@ void open_output_set(const RawinRun& ctx) {
   }
   w.pos_pix[0] = 0;
 
-  const PathParts parts = split_path(ctx.raw.raw_file_path);
-  out.pix_day = ctx.raw.raw_day_at_open;
-  out.abh_nam = ctx.settings.raw_path + parts.name + ".abh";
-  out.pix_nam = ctx.settings.hyd_path + parts.name + ".hyd";
-  out.hd_nam = ctx.settings.hyd_path + parts.name + ".hd";
+  name_output_set(ctx);
   hprintf(ctx.diag, "abh_nam=%s   pix_nam=%s   hd_nam=%s \n", out.abh_nam, out.pix_nam, out.hd_nam);
 
   const FoundFile hyd = read_found(ctx, out.pix_nam, kHydOpenTag);
@@ -260,6 +277,7 @@ void open_output_set(const RawinRun& ctx) {
   hprintf(ctx.diag, "hd_exist=%d\n", !plan.new_hd);
   hprintf(ctx.diag, "hd_nam=%s\n", out.hd_nam);
   open_hd(ctx, plan, hd.exists);
+  if (!hyd.exists || plan.new_hd) sync_new_entries(ctx, ctx.settings.hyd_path, kHydFolderSyncTag);
   read_back_hd(ctx, plan, hd.bytes);
   w.resume_drop = plan.any_particle;
   w.resume_t1 = plan.last_t1;
@@ -268,6 +286,7 @@ void open_output_set(const RawinRun& ctx) {
   hprintf(ctx.diag, "abh_exist=%d\n", !plan.new_abh);
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
   open_abh(ctx, plan);
+  if (plan.new_abh) sync_new_entries(ctx, ctx.settings.raw_path, kAbhFolderSyncTag);
   if (!plan.new_abh) read_back_abh(ctx, abh.bytes);
   hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.last_saved_line, ctx.drv.pos_a,
           ctx.drv.pos_b);

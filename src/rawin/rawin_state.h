@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/constants.h"
@@ -66,6 +67,8 @@ struct MinuteIndex {
 
 struct OutputSet {
   std::string abh_nam, pix_nam, hd_nam;
+  std::string lock_nam;        // the set's lock file, beside the index file
+  std::unique_ptr<File> lock;  // holds the set's lock for the whole run
   int32_t pix_day = 0;
   int32_t pix_end = 0;  // length of the hydrometeor file
   OutFile pix_stream, hd_stream, abh_stream;
