@@ -112,8 +112,16 @@ void check_hd(const HydWalk& walk, const OutputSetBytes& set, std::vector<std::s
   // The same main header records, byte for byte, in the header file and in the stream.
   const size_t n_hd = rec_bytes / kMainHeaderSize;
   size_t n_hyd = 0;
+  char name[mh::kPixFileSize] = {};
+  set.pix_file.copy(name, mh::kPixFileSize - 1);
   for (const HydEntry& e : walk.records) {
     if (!e.header) continue;
+    if (!set.pix_file.empty() &&
+        std::memcmp(set.hyd.data() + e.offset + mh::kPixFile, name, sizeof name) != 0) {
+      faults.push_back(".hyd: the main header record at " + num(e.offset) + " belongs to another file than " +
+                       set.pix_file);
+      return;
+    }
     if (n_hyd < n_hd && std::memcmp(hd.data() + kHdHeadSize + n_hyd * kMainHeaderSize,
                                     set.hyd.data() + e.offset, kMainHeaderSize) != 0)
       faults.push_back(".hd: main header record " + num(static_cast<int64_t>(n_hyd)) +

@@ -19,6 +19,9 @@ struct OutputSetBytes {
   std::span<const uint8_t> hyd;
   std::span<const uint8_t> hd;
   std::span<const uint8_t> abh;
+  // The name and extension of the hydrometeor file as its main header records hold it (cut to 13
+  // characters); empty: not checked.
+  std::string pix_file = {};
 };
 
 // The faults of the set, one line each; empty when consistent. Besides the framing, the particle

@@ -99,7 +99,38 @@ std::string check_table(const Table& t, int restart, double line_fr, int64_t raw
   return "";
 }
 
+// One table of trim_torn_tables.
+bool trim_table(uint8_t* table, int16_t kind, double line_fr, RawHeads* heads) {
+  int last_set = -1;
+  bool trimmed = false;
+  for (int i = 0; i < kMinutes; ++i) {
+    const int32_t v = get_minute_entry(table, i);
+    if (v == 0 && last_set >= 0 && get_minute_entry(table, last_set) != 0) {
+      for (int k = i; k < kMinutes; ++k) {
+        trimmed = trimmed || get_minute_entry(table, k) != 0;
+        put_minute_entry(table, k, 0);
+      }
+      break;
+    }
+    last_set = i;
+  }
+  int last = kMinutes - 1;
+  while (last >= 0 && get_minute_entry(table, last) == 0) --last;
+  if (heads == nullptr || last < 0) return trimmed;
+  const int32_t at = get_minute_entry(table, last);
+  const RawBlockHead h = heads->head_at(at);
+  if (h.whole && h.kind == kind && block_minute(h, line_fr) == last) return trimmed;
+  for (int k = last; k >= 0 && get_minute_entry(table, k) == at; --k) put_minute_entry(table, k, 0);
+  return true;
+}
+
 }  // namespace
+
+bool trim_torn_tables(std::span<uint8_t> abh, double line_fr, RawHeads* heads) {
+  const bool a = trim_table(abh.data() + kAbhMinutePosAOffset, kKindLinesA, line_fr, heads);
+  const bool b = trim_table(abh.data() + kAbhMinutePosBOffset, kKindLinesB, line_fr, heads);
+  return a || b;
+}
 
 int restart_entry(std::span<const int32_t> table, int minute) {
   int i = minute;

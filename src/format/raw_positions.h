@@ -51,6 +51,15 @@ int restart_entry(std::span<const int32_t> table, int minute);
 // at its last entry.
 RestartPoint restart_point(std::span<const uint8_t> abh, double line_fr);
 
+// Brings each minute table of an index file back to what a run had written at some moment: a torn
+// write of the tables leaves some entries of the newer save at 0 while later ones hold theirs. From
+// the first entry at 0 after a set one, every entry is cleared; then, when `heads` is given, the
+// last set entries too if their block's first line does not lie in the last minute holding them (a
+// run of equal entries the tear cut short). The resumed run fills what is cleared again as it reads
+// the raw file. Returns whether anything was cleared.
+// REQUIRES: abh holds at least kAbhCreatedSize bytes.
+bool trim_torn_tables(std::span<uint8_t> abh, double line_fr, RawHeads* heads);
+
 // The faults of the index file's minute tables against the raw file of `raw_size` bytes: entries
 // outside it; and, when `heads` is given, entries that are not the head of a line block of their
 // camera whose first line lies in the last minute holding the entry, and for each camera the

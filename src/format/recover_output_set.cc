@@ -190,23 +190,27 @@ RecoveryPlan plan_recovery(const SetOnDisk& set) {
   if (!kept.fault.empty()) return damaged(kept.fault);
   set_cuts(set, walk, kept, p);
 
-  // The set as the plan leaves it must be one a run writes: the checker of the set judges it.
   HydWalk kept_walk;
   kept_walk.records.assign(walk.records.begin(),
                            walk.records.begin() + static_cast<std::ptrdiff_t>(kept.records));
+  // The line frequency the resumed run starts with; the minute tables as a run had written them.
+  double line_fr = 0.0;
+  for (const HydEntry& e : kept_walk.records)
+    if (e.header) line_fr = e.line_fr;
+  if (!p.new_abh) p.abh_tables_trimmed = trim_torn_tables(abh, line_fr, set.raw_heads);
+  p.abh = abh;
+
+  // The set as the plan leaves it must be one a run writes: the checker of the set judges it.
   p.hd_head = head_for(kept_walk);
   p.hd_head_changed = p.new_hd || std::memcmp(p.hd_head.data(), set.hd.data(), kHdHeadSize) != 0;
   std::vector<uint8_t> hd = p.hd_head;
   hd.insert(hd.end(), hd_recs.begin(),
             hd_recs.begin() + static_cast<std::ptrdiff_t>(kept.headers * kMainHeaderSize));
-  const OutputSetBytes kept_set{set.hyd.subspan(0, static_cast<size_t>(p.hyd_keep)), hd, abh};
+  const OutputSetBytes kept_set{set.hyd.subspan(0, static_cast<size_t>(p.hyd_keep)), hd, abh, set.pix_file};
   const std::vector<std::string> faults = check_output_set(kept_walk, kept_set);
   if (!faults.empty()) return damaged(faults.front());
 
-  // The raw positions against the raw file, with the line frequency the resumed run starts with.
-  double line_fr = 0.0;
-  for (const HydEntry& e : kept_walk.records)
-    if (e.header) line_fr = e.line_fr;
+  // The raw positions against the raw file.
   const std::string raw_fault = check_raw_positions(abh, line_fr, set.raw_size, set.raw_heads);
   if (!raw_fault.empty()) return damaged(raw_fault);
   p.line_fr = line_fr;

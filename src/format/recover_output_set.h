@@ -13,7 +13,8 @@
 // header file (the run meets it again in the raw file). The header file's head is written anew as a
 // run writes it for the kept stream: its pos_pix and last record length follow from the records.
 // Minute tables newer than the last saved line (a cut between the two writes) restart each camera
-// where the tables of that save would.
+// where the tables of that save would; tables torn in their write are cut back to their entries
+// before the first hole (trim_torn_tables), which is what a run had written at an earlier moment.
 //
 // The set so brought back must pass check_output_set, and the index file's raw positions must be
 // line block heads of their camera as check_raw_positions finds them in the raw file; otherwise the
@@ -45,6 +46,7 @@ struct SetOnDisk {
   std::span<const uint8_t> abh;
   int64_t raw_size = 0;           // length of the raw file now
   RawHeads* raw_heads = nullptr;  // the raw file's records; none: only the raw file's length bounds
+  std::string pix_file;           // name and extension of the .hyd file, which its main header records hold
 };
 
 struct RecoveryPlan {
@@ -73,6 +75,11 @@ struct RecoveryPlan {
   bool any_particle = false;
   double last_t1 = 0;
   int32_t last_t1_count = 0;
+
+  // The index file as the resumed run takes it: its minute tables cut back where a torn write of
+  // them left holes (`abh_tables_trimmed`; the run fills them again).
+  std::vector<uint8_t> abh;
+  bool abh_tables_trimmed = false;
 
   // The line frequency of the last kept main header record (0 when none) and the point each camera
   // restarts from in the raw file.

@@ -56,6 +56,7 @@ constexpr char kHydCutBack[] = " pixfil: %s cut back to its last save: %lld byte
 constexpr char kHdCutBack[] = " pixfil: %s cut back to its last save: %d main header records%s \n";
 constexpr char kAndATornOne[] = " and a torn one";
 constexpr char kHdHeadSetBack[] = " pixfil: %s head set back to the records kept \n";
+constexpr char kAbhTablesCutBack[] = " pixfil: %s minute tables cut back to their last whole entries \n";
 constexpr char kHeaderListTooEarly[] = " pixfil: header list ... where from ??? \n";
 
 // The bytes of one file of the set, if it exists. A file that exists but cannot be read ends the
@@ -130,6 +131,7 @@ void report_cuts(const RawinRun& ctx, const RecoveryPlan& p) {
   if (p.hd_cut_records > 0 || p.hd_torn_tail)
     errf(ctx.diag, kHdCutBack, out.hd_nam.c_str(), p.hd_cut_records, p.hd_torn_tail ? kAndATornOne : "");
   if (p.hd_head_changed && !p.new_hd) errf(ctx.diag, kHdHeadSetBack, out.hd_nam.c_str());
+  if (p.abh_tables_trimmed) errf(ctx.diag, kAbhTablesCutBack, out.abh_nam.c_str());
 }
 
 void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
@@ -261,6 +263,7 @@ void open_output_set(const RawinRun& ctx) {
   set.hd = hd.bytes;
   set.abh = abh.bytes;
   set.raw_size = raw_size(ctx);
+  set.pix_file = parts.name + ".hyd";
   RawFileHeads heads(ctx.raw.raw_file, set.raw_size);
   if (ctx.raw.raw_file.is_open()) set.raw_heads = &heads;
   const RecoveryPlan plan = plan_recovery(set);
@@ -279,7 +282,7 @@ void open_output_set(const RawinRun& ctx) {
   hprintf(ctx.diag, "abh_exist=%d\n", !plan.new_abh);
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
   open_abh(ctx, plan);
-  if (!plan.new_abh) read_back_abh(ctx, plan, abh.bytes);
+  if (!plan.new_abh) read_back_abh(ctx, plan, plan.abh);
   hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.last_saved_line, ctx.drv.pos_a,
           ctx.drv.pos_b);
 }
