@@ -73,29 +73,30 @@ std::string check_table(const Table& t, int restart, double line_fr, int64_t raw
       return entry_text(t, i) + " lies outside the raw file of " + num(raw_size) + " bytes";
   }
   if (heads == nullptr) return "";
+  const auto entry = [&e](int i) { return e[static_cast<size_t>(i)]; };
   // Each run of equal set entries: its block.
   for (int i = 0; i < kMinutes;) {
     int last = i;
-    while (last + 1 < kMinutes && e[static_cast<size_t>(last + 1)] == e[static_cast<size_t>(i)]) ++last;
-    if (e[static_cast<size_t>(i)] != 0) {
+    while (last + 1 < kMinutes && entry(last + 1) == entry(i)) ++last;
+    if (entry(i) != 0) {
       std::string f = check_entry_block(t, i, last, line_fr, *heads);
       if (!f.empty()) return f;
     }
     i = last + 1;
   }
   // Around the restart entry: from the entry before its run to it, and from it to the next entry.
-  const int32_t at = e[static_cast<size_t>(restart)];
+  const int32_t at = entry(restart);
   if (at == 0) return "";
   int first = restart;
-  while (first > 0 && e[static_cast<size_t>(first - 1)] == at) --first;
+  while (first > 0 && entry(first - 1) == at) --first;
   int last = restart;
-  while (last + 1 < kMinutes && e[static_cast<size_t>(last + 1)] == at) ++last;
-  if (first > 0 && e[static_cast<size_t>(first - 1)] != 0) {
-    std::string f = check_chain(t, first, e[static_cast<size_t>(first - 1)], at, first, line_fr, *heads);
+  while (last + 1 < kMinutes && entry(last + 1) == at) ++last;
+  if (first > 0 && entry(first - 1) != 0) {
+    std::string f = check_chain(t, first, entry(first - 1), at, first, line_fr, *heads);
     if (!f.empty()) return f;
   }
-  if (last + 1 < kMinutes && e[static_cast<size_t>(last + 1)] > at)
-    return check_chain(t, last + 1, at, e[static_cast<size_t>(last + 1)], last + 1, line_fr, *heads);
+  if (last + 1 < kMinutes && entry(last + 1) > at)
+    return check_chain(t, last + 1, at, entry(last + 1), last + 1, line_fr, *heads);
   return "";
 }
 
