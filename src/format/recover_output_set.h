@@ -1,29 +1,37 @@
 // Recovery of an output set at the start of a resumed run: what to keep of the hydrometeor stream
 // (".hyd") and of the header file (".hd") so that the set is back at its last save.
 //
-// A save appends the writer's buffer to the stream, then writes the header file's head, then the
-// index file's head (".abh"): the index file's head is the commit record. Its last saved line is the
-// truncated line number t1 of the last particle record saved, and the particle records of the
-// stream rise in t1, so the saved part of the stream is every record up to the first particle
-// record whose truncated t1 lies beyond the last saved line. Main header records reach the header file before
-// the stream; one that reached the stream but not the header file is cut from the stream, one that
-// reached the header file but not the stream is cut from the header file (the run meets it again in
-// the raw file). The header file's head is made to agree with what is kept: pos_pix entries at or
-// beyond the kept end are cleared, the last record length is that of the last kept record.
+// A save appends the writer's buffer to the stream and syncs it, writes the header file's head and
+// syncs it, then writes the index file's (".abh") minute tables and syncs them, and last writes its
+// last saved line (8 bytes within one sector, with one write): that line is the commit. Its value is
+// the truncated line number t1 of the last particle record saved, and the particle records of the
+// stream rise in t1, so the saved part of the stream is every record up to the first particle record
+// whose truncated t1 lies beyond the last saved line (beyond the record that carries it, also up to
+// the first one that falls or repeats: a torn write may have left anything there). Main header
+// records reach the header file before the stream; one that reached the stream but not the header
+// file is cut from the stream, one that reached the header file but not the stream is cut from the
+// header file (the run meets it again in the raw file). The header file's head is written anew as a
+// run writes it for the kept stream: its pos_pix and last record length follow from the records.
+// Minute tables newer than the last saved line (a cut between the two writes) restart each camera
+// where the tables of that save would; tables torn in their write are cut back to their entries
+// before the first hole (trim_torn_tables), which is what a run had written at an earlier moment.
 //
-// A set that cannot be brought back this way is reported, not changed: heads that contradict the
-// stream (a last saved line that no saved record carries, a pos_pix entry that is not a kept particle
-// record), an index file whose positions lie beyond the raw file, a stream without its header file
-// or, holding particle records, without its index file.
+// The set so brought back must pass check_output_set, and the index file's raw positions must be
+// line block heads of their camera as check_raw_positions finds them in the raw file; otherwise the
+// set is reported, not changed, as it is when a committed record contradicts the commit, the index
+// file has no size a run gives it, or a stream lacks its header file or, holding particle records,
+// its index file.
 //
-// The planner only reads the bytes it is given (untrusted; it never looks past them); the caller
-// applies the plan. Single-threaded.
+// The planner only reads the bytes it is given (untrusted; it never looks past them) and the raw
+// file through the RawHeads it is handed; the caller applies the plan. Single-threaded.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "format/raw_positions.h"
 
 namespace quorda {
 
@@ -36,7 +44,9 @@ struct SetOnDisk {
   std::span<const uint8_t> hyd;
   std::span<const uint8_t> hd;
   std::span<const uint8_t> abh;
-  int64_t raw_size = 0;  // length of the raw file now
+  int64_t raw_size = 0;           // length of the raw file now
+  RawHeads* raw_heads = nullptr;  // the raw file's records; none: only the raw file's length bounds
+  std::string pix_file;           // name and extension of the .hyd file, which its main header records hold
 };
 
 struct RecoveryPlan {
@@ -65,6 +75,16 @@ struct RecoveryPlan {
   bool any_particle = false;
   double last_t1 = 0;
   int32_t last_t1_count = 0;
+
+  // The index file as the resumed run takes it: its minute tables cut back where a torn write of
+  // them left holes (`abh_tables_trimmed`; the run fills them again).
+  std::vector<uint8_t> abh;
+  bool abh_tables_trimmed = false;
+
+  // The line frequency of the last kept main header record (0 when none) and the point each camera
+  // restarts from in the raw file.
+  double line_fr = 0;
+  RestartPoint restart;
 };
 
 RecoveryPlan plan_recovery(const SetOnDisk& set);

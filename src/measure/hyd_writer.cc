@@ -3,8 +3,9 @@
 // per-minute index pos_pix and saves now and then.
 //
 // A save appends the buffer to the hydrometeor file with one write; a commit then syncs it, writes
-// the header file's head and syncs it, and writes the index file's head last: that head is the
-// commit record a later run resumes from. A save for a full buffer only appends; the timed saves,
+// the header file's head and syncs it, writes the index file's minute tables and syncs them, and
+// writes the last saved line last: that line, 8 bytes within one sector, is the commit a later run
+// resumes from. A save for a full buffer only appends; the timed saves,
 // those after a main header and the final save commit.
 #include "measure/hyd_writer.h"
 
@@ -100,11 +101,17 @@ void HydWriter::commit_heads(bool final_save) {
   // The header file's head reaches the disk before the commit record.
   if (!out_.hd_stream.sync()) fatal_tag(diag_, kTagHdSyncFailed);
 
-  // The commit record: the raw-file minute tables of cameras A and B and the 64-bit last saved
-  // line (low word, then high word).
+  // The commit record: the raw-file minute tables of cameras A and B reach the disk first, then the
+  // 64-bit last saved line (low word, then high word) is written with one write within one sector,
+  // so that a power cut leaves the old line or the new one, never a mix of both heads. Tables
+  // newer than the line restart the cameras where their own save's tables would.
   uint8_t abh_head[kAbhSavedSize];
   encode_abh_head(minutes_->minute_pos_a, minutes_->minute_pos_b, w.last_saved_line, abh_head);
-  if (!out_.abh_stream.write_at(0, abh_head, sizeof abh_head)) fatal_tag(diag_, kTagAbhHeadFailed);
+  if (!out_.abh_stream.write_at(0, abh_head, kAbhLastSavedLineOffset)) fatal_tag(diag_, kTagAbhHeadFailed);
+  if (!out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
+  if (!out_.abh_stream.write_at(kAbhLastSavedLineOffset, abh_head + kAbhLastSavedLineOffset,
+                                kAbhSavedSize - kAbhLastSavedLineOffset))
+    fatal_tag(diag_, kTagAbhHeadFailed);
   if (final_save && !out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
 }
 

@@ -63,9 +63,10 @@ class HydWriter : public PairSink {
   void save_final();
 
   // Commits the heads for what the hydrometeor file holds (the buffer not counted): syncs what was
-  // appended to it, writes the header file's head (pos_pix, last record length) and syncs it, then
-  // writes the index file's head (both raw-file minute tables, the last saved line), the commit record, each
-  // with one write. `final_save` syncs the index file too. A failure ends the run with its tag.
+  // appended to it, writes the header file's head (pos_pix, last record length) and syncs it, writes
+  // the index file's raw-file minute tables and syncs them, then the last saved line, the commit, with
+  // one write within one sector. `final_save` syncs the index file after it too. A failure ends the run with
+  // its tag.
   void commit_heads(bool final_save);
 
   // The records buffered since the last save, and the t1 of the last one.

@@ -17,9 +17,11 @@
 
 #include "base/bytes.h"
 #include "base/trace.h"
+#include "format/line_block_format.h"
 #include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
+#include "format/raw_positions.h"
 #include "format/recover_output_set.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
@@ -56,16 +58,8 @@ constexpr char kHydCutBack[] = " pixfil: %s cut back to its last save: %lld byte
 constexpr char kHdCutBack[] = " pixfil: %s cut back to its last save: %d main header records%s \n";
 constexpr char kAndATornOne[] = " and a torn one";
 constexpr char kHdHeadSetBack[] = " pixfil: %s head set back to the records kept \n";
+constexpr char kAbhTablesCutBack[] = " pixfil: %s minute tables cut back to their last whole entries \n";
 constexpr char kHeaderListTooEarly[] = " pixfil: header list ... where from ??? \n";
-
-// The entry a cursor restarts from: walk back from `minute` past every minute that shares its
-// block, then one minute further (never below entry 0).
-int resume_entry(const int32_t* minute_pos, int minute) {
-  int i = minute;
-  while (i > 1 && minute_pos[i] == minute_pos[i - 1]) --i;
-  i = i - 1;
-  return i > 0 ? i : 0;
-}
 
 // The bytes of one file of the set, if it exists. A file that exists but cannot be read ends the
 // run: nothing may be appended to a set that was not looked at.
@@ -83,6 +77,32 @@ FoundFile read_found(const RawinRun& ctx, const std::string& path, const char* t
   in.close();
   return f;
 }
+
+// The record heads of the raw file, for the check of the index file's positions: a record head
+// and, for a line block, the line number of its first frame's first line.
+class RawFileHeads : public RawHeads {
+ public:
+  RawFileHeads(const RawFile& file, int64_t size) : file_(file), size_(size) {}
+  RawBlockHead head_at(int64_t pos) override {
+    constexpr size_t kFirstLineAt =
+        kRecordHeadSize + lineblock::kLineCountSize + lineblock::kFrameYCountOffset;
+    constexpr size_t kWant = kFirstLineAt + sizeof(double);
+    RawBlockHead h;
+    uint8_t b[kWant];
+    size_t got = 0;
+    if (pos < 0 || !file_.read_at(pos, b, kWant, &got) || got < kRecordHeadSize) return h;
+    h.kind = get_i16(b);
+    h.payload_len = get_i16(b + 2);
+    h.whole = h.payload_len >= 0 && pos + static_cast<int64_t>(kRecordHeadSize) + h.payload_len <= size_;
+    h.has_first_line = got == kWant && h.payload_len >= static_cast<int32_t>(kWant - kRecordHeadSize);
+    if (h.has_first_line) h.first_line = get_f64(b + kFirstLineAt);
+    return h;
+  }
+
+ private:
+  const RawFile& file_;
+  int64_t size_;
+};
 
 // The length of the raw file, which bounds the positions of the index file. A run has the raw file
 // open by now; without it nothing bounds them.
@@ -113,6 +133,7 @@ void report_cuts(const RawinRun& ctx, const RecoveryPlan& p) {
   if (p.hd_cut_records > 0 || p.hd_torn_tail)
     errf(ctx.diag, kHdCutBack, out.hd_nam.c_str(), p.hd_cut_records, p.hd_torn_tail ? kAndATornOne : "");
   if (p.hd_head_changed && !p.new_hd) errf(ctx.diag, kHdHeadSetBack, out.hd_nam.c_str());
+  if (p.abh_tables_trimmed) errf(ctx.diag, kAbhTablesCutBack, out.abh_nam.c_str());
 }
 
 void open_hyd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
@@ -179,8 +200,9 @@ void open_hd(const RawinRun& ctx, const RecoveryPlan& p, bool existed) {
   }
 }
 
-// Reads the saved minute indexes and last saved line of an existing index file and sets the cursors.
-void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
+// Reads the saved minute indexes and last saved line of an existing index file and sets the cursors
+// to the restart point the recovery found.
+void read_back_abh(const RawinRun& ctx, const RecoveryPlan& p, const std::vector<uint8_t>& abh) {
   MinuteIndex& mi = ctx.minutes;
   Writer& w = ctx.writer;
   decode_minute_table(abh.data() + kAbhMinutePosAOffset, mi.minute_pos_a);
@@ -188,21 +210,10 @@ void read_back_abh(const RawinRun& ctx, const std::vector<uint8_t>& abh) {
   // A saved file also holds the high word; one written at creation ends before it.
   const uint64_t last_saved_line = read_last_saved_line(abh);
   w.last_saved_line = last_saved_line;
-
-  // Without a known line frequency the resume minute cannot be formed: both cursors restart at
-  // entry 0. A minute beyond the table (a damaged file) starts the walk at its last entry.
-  int minute = 0;
-  const double line_fr = ctx.hdr.line_fr;
-  if (line_fr > 0.0) {
-    const int m = minute_of_line(static_cast<double>(last_saved_line), line_fr);
-    minute = m == kNoMinute ? kMinutes - 1 : m;
-  }
-  int ia = resume_entry(mi.minute_pos_a, minute);
-  int ib = resume_entry(mi.minute_pos_b, minute);
-  ctx.drv.pos_a = mi.minute_pos_a[ia];
-  ctx.drv.pos_b = mi.minute_pos_b[ib];
-  hprintf(ctx.diag, "lastpix_y=%lu minute=%d pos_a=%ld pos_b=%ld i=%d\n", last_saved_line, minute,
-          ctx.drv.pos_a, ctx.drv.pos_b, ib);
+  ctx.drv.pos_a = p.restart.pos_a;
+  ctx.drv.pos_b = p.restart.pos_b;
+  hprintf(ctx.diag, "lastpix_y=%lu minute=%d pos_a=%ld pos_b=%ld i=%d\n", last_saved_line, p.restart.minute,
+          ctx.drv.pos_a, ctx.drv.pos_b, p.restart.entry_b);
   hprintf(ctx.diag, "pixfil: pos_a=%ld pos_b=%ld \n", ctx.drv.pos_a, ctx.drv.pos_b);
 }
 
@@ -269,6 +280,9 @@ void open_output_set(const RawinRun& ctx) {
   set.hd = hd.bytes;
   set.abh = abh.bytes;
   set.raw_size = raw_size(ctx);
+  set.pix_file = split_path(ctx.raw.raw_file_path).name + ".hyd";
+  RawFileHeads heads(ctx.raw.raw_file, set.raw_size);
+  if (ctx.raw.raw_file.is_open()) set.raw_heads = &heads;
   const RecoveryPlan plan = plan_recovery(set);
   if (plan.damaged) refuse_damaged_set(ctx, plan.fault);
   report_cuts(ctx, plan);
@@ -287,7 +301,7 @@ void open_output_set(const RawinRun& ctx) {
   hprintf(ctx.diag, "abh_nam=%s\n", out.abh_nam);
   open_abh(ctx, plan);
   if (plan.new_abh) sync_new_entries(ctx, ctx.settings.raw_path, kAbhFolderSyncTag);
-  if (!plan.new_abh) read_back_abh(ctx, abh.bytes);
+  if (!plan.new_abh) read_back_abh(ctx, plan, plan.abh);
   hprintf(ctx.diag, "pixfil: lastpix_y=%lu, pos_a=%ld, pos_b=%ld\n", w.last_saved_line, ctx.drv.pos_a,
           ctx.drv.pos_b);
 }

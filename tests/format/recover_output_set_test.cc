@@ -226,12 +226,15 @@ TEST(RecoverOutputSet, SetsThatCannotBeBroughtBackAreRefusedNamingTheFile) {
        [](Committed& c) { c.f.hyd[static_cast<size_t>(c.sb.offsets()[1]) + 2] ^= 0x10; }, ".abh: lastpix_y"},
       {"main header differs before the save", [](Committed& c) { c.f.hd[kHdHeadSize + 20] ^= 1; },
        ".hd: main header record 0"},
-      {"pos_pix on no record",
+      {"abh longer than a save leaves it", [](Committed& c) { c.f.abh += std::string(4, '\0'); },
+       ".abh: 11548 bytes"},
+      {"t1 falls before the save",
        [](Committed& c) {
-         c.pos_pix[601] = c.sb.offsets()[2] + 2;
-         c.f.hd = hd_bytes(c.pos_pix, c.sb.last_len(), c.sb.hd_records());
+         put_f64(reinterpret_cast<uint8_t*>(c.f.hyd.data()) + c.sb.offsets()[1] + 4, 600 * kMinute + 1);
        },
-       ".hd: pos_pix[601]"},
+       ".hyd: the particle record at"},
+      {"posb_bf falls", [](Committed& c) { c.f.abh[kAbhMinutePosBOffset + 4 * 700] = 0x7f; },
+       ".abh: posb_bf[701]"},
   };
   for (const Case& k : cases) {
     Committed c;
@@ -240,6 +243,15 @@ TEST(RecoverOutputSet, SetsThatCannotBeBroughtBackAreRefusedNamingTheFile) {
     EXPECT_TRUE(p.damaged) << k.name;
     EXPECT_EQ(p.fault.rfind(k.fault_start, 0), 0u) << k.name << ": " << p.fault;
   }
+  // A pos_pix entry on no record is written anew as the run writes it.
+  Committed c;
+  std::vector<int32_t> wrong = c.pos_pix;
+  wrong[601] = c.sb.offsets()[2] + 2;
+  c.f.hd = hd_bytes(wrong, c.sb.last_len(), c.sb.hd_records());
+  const RecoveryPlan p = c.f.plan();
+  ASSERT_FALSE(p.damaged) << p.fault;
+  EXPECT_TRUE(p.hd_head_changed);
+  EXPECT_EQ(pos_pix_of(p), c.pos_pix);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "format/check_output_set.h"
 #include "format/output_set_heads.h"
 #include "support/output_fixture.h"
 #include "support/stream_builder.h"
@@ -54,6 +55,12 @@ struct SetDir {
 
 struct OpenOutputSet : ::testing::Test, SetDir {};
 
+// The header file's pos_pix a run writes for the stream.
+std::vector<int32_t> run_pos_pix(const testing::StreamBuilder& sb) {
+  const std::string s = sb.stream();
+  return expected_pos_pix(walk_hyd(testing::bytes_of(s)));
+}
+
 TEST_F(OpenOutputSet, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.raw_file_path = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
   open_output_set(ctx);
@@ -84,7 +91,7 @@ TEST_F(OpenOutputSet, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinut
   write_abh(posa, posb, static_cast<uint32_t>(600 * kMinute + 30));
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).particle(600 * kMinute + 30);
-  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
   EXPECT_EQ(ctx.drv.pos_a, 597000);
@@ -107,7 +114,7 @@ TEST_F(OpenOutputSet, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
     f.write_abh(posa, posb, static_cast<uint32_t>(y));
     testing::StreamBuilder sb;
     sb.header(kLineFr, 3600).particle(y);
-    f.write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+    f.write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
     write_file(f.hyd(), sb.stream());
     open_output_set(f.ctx);
     EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
@@ -136,7 +143,7 @@ TEST_F(OpenOutputSet, LastSavedLineHighWordIsReadWhenTheFileHoldsIt) {
   write_abh(zero, zero, 0x10u, &high);
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).particle(4294967312.5);
-  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
   EXPECT_EQ(ctx.writer.last_saved_line, (uint64_t{1} << 32) + 0x10u);
@@ -149,7 +156,7 @@ TEST_F(OpenOutputSet, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   write_abh(zero, zero, 0xFFFFFFF0u);
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).particle(0xFFFFFFF0u);
-  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
   EXPECT_EQ(ctx.writer.last_saved_line, 0xFFFFFFF0u);
@@ -160,20 +167,16 @@ TEST_F(OpenOutputSet, HeaderFileRestoresPosPixLastRecordLengthAndTheHeaderList) 
   testing::StreamBuilder sb;
   sb.header(kLineFr, 3600).header(2 * kLineFr, 7200);
   sb.particle(7 * 2 * kMinute + 5, 30).particle(1441 * 2 * kMinute + 5, 56);
-  std::vector<int32_t> pos_pix(kMinutes, -1);
-  for (int m = 0; m <= 7; ++m) pos_pix[m] = sb.offsets()[0];
-  pos_pix[0] = 0;
-  pos_pix[1441] = sb.offsets()[1];  // the last entry is not examined for pix_minute
-  write_hd(pos_pix, 56, sb.hd_records());
+  write_hd(run_pos_pix(sb), 56, sb.hd_records());
   write_file(hyd(), sb.stream());
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
   open_output_set(ctx);
   EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.writer.last_record_len, 56);
-  EXPECT_EQ(ctx.writer.pix_minute, 7);
+  EXPECT_EQ(ctx.writer.pix_minute, 1440);  // the last entry is not examined
   EXPECT_EQ(ctx.writer.pos_pix[7], sb.offsets()[0]);
-  EXPECT_EQ(ctx.writer.pos_pix[8], -1);
+  EXPECT_EQ(ctx.writer.pos_pix[8], sb.offsets()[1]);
   EXPECT_EQ(ctx.out.pix_end, static_cast<int32_t>(sb.stream().size()));
   EXPECT_EQ(ctx.hdr.maincnt, 2);
   EXPECT_EQ(ctx.hdr.maint[0], 3600u);
@@ -186,7 +189,7 @@ TEST_F(OpenOutputSet, HeaderFileRestoresPosPixLastRecordLengthAndTheHeaderList) 
 TEST_F(OpenOutputSet, HeaderFileWithAHundredRecordsEndsTheRun) {
   testing::StreamBuilder sb;
   for (uint32_t i = 0; i < 100; ++i) sb.header(kLineFr, 60 + i);
-  write_hd(std::vector<int32_t>(kMinutes, -1), sb.last_len(), sb.hd_records());
+  write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
@@ -194,7 +197,7 @@ TEST_F(OpenOutputSet, HeaderFileWithAHundredRecordsEndsTheRun) {
 }
 
 TEST_F(OpenOutputSet, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
-  write_hd(std::vector<int32_t>(kMinutes, -1), 0, "");
+  write_hd(testing::new_pos_pix(), 0, "");
   MainHeader h;
   h.line_fr = kLineFr;
   insert_header(ctx, h);

@@ -3,7 +3,9 @@
 // the writes made since. A power cut after the N-th write throws PowerCut out of the run; settle()
 // then leaves each file as the disk could hold it afterwards: every write since the file's last
 // sync kept, dropped, torn at a 512-byte boundary (the sectors before the boundary written, the
-// rest not), or a mix of the three. It can also make the N-th write or sync fail with an error.
+// rest not), or a mix of the three; or each 512-byte sector of every such write old or new on its
+// own (a file grown by a write is grown up to its last new sector, the old ones there zero). It can also make
+// the N-th write or sync fail with an error.
 //
 // Writes of files opened for reading and writing are counted; the raw file is only read. A sync
 // only moves the file's bytes into what the disk holds for certain: the machine's disk is not
@@ -83,7 +85,7 @@ class MemoryDisk : public Files {
 
 struct PowerCut {};  // thrown at the power cut; not an exception the converter knows
 
-enum class Loss { kKept, kDropped, kTorn, kMixed };
+enum class Loss { kKept, kDropped, kTorn, kMixed, kSectors };
 
 class CrashFiles : public Files {
  public:
@@ -94,7 +96,7 @@ class CrashFiles : public Files {
   // The power fails right after the n-th write (1-based; 0 never).
   int64_t cut_after = 0;
   Loss loss = Loss::kKept;
-  uint64_t seed = 1;  // for Loss::kMixed
+  uint64_t seed = 1;  // for Loss::kMixed and Loss::kSectors
   // The n-th write (1-based) fails with `error`, having written the sectors of its first half;
   // the n-th sync fails with `error`; the n-th close fails with `error`.
   int64_t fail_write = 0;
@@ -129,6 +131,8 @@ class CrashFiles : public Files {
   };
   bool read_whole(const std::string& path, std::string* out);
   Loss loss_of(size_t op_index);
+  uint64_t draw(uint64_t a, uint64_t b) const;
+  void put_sectors(std::string& image, const Op& op, size_t op_index) const;
 
   Files& disk_;
   std::map<std::string, State> state_;
@@ -225,13 +229,29 @@ inline std::unique_ptr<File> CrashFiles::open(const std::string& path, OpenMode 
   return std::make_unique<CrashFile>(*this, it->second, path, std::move(inner));
 }
 
-inline Loss CrashFiles::loss_of(size_t op_index) {
-  if (loss != Loss::kMixed) return loss;
-  uint64_t x = seed * 0x9E3779B97F4A7C15ull + op_index * 0xBF58476D1CE4E5B9ull;
+inline uint64_t CrashFiles::draw(uint64_t a, uint64_t b) const {
+  uint64_t x = seed * 0x9E3779B97F4A7C15ull + a * 0xBF58476D1CE4E5B9ull + b * 0xD6E8FEB86659FD93ull;
   x ^= x >> 31;
   x *= 0x94D049BB133111EBull;
   x ^= x >> 29;
-  return static_cast<Loss>(x % 3);
+  return x;
+}
+
+inline Loss CrashFiles::loss_of(size_t op_index) {
+  if (loss != Loss::kMixed) return loss;
+  return static_cast<Loss>(draw(op_index, 0) % 3);
+}
+
+// Each sector the write touches is old or new by its own draw.
+inline void CrashFiles::put_sectors(std::string& image, const Op& op, size_t op_index) const {
+  const int64_t end = op.pos + static_cast<int64_t>(op.bytes.size());
+  for (int64_t s = op.pos / kSector * kSector; s < end; s += kSector) {
+    if ((draw(op_index, static_cast<uint64_t>(s / kSector) + 1) & 1) == 0) continue;
+    const int64_t from = std::max(s, op.pos);
+    const int64_t to = std::min(s + kSector, end);
+    if (static_cast<int64_t>(image.size()) < to) image.resize(static_cast<size_t>(to), '\0');
+    std::memcpy(image.data() + from, op.bytes.data() + (from - op.pos), static_cast<size_t>(to - from));
+  }
 }
 
 inline void CrashFiles::settle() {
@@ -243,6 +263,10 @@ inline void CrashFiles::settle() {
       if (l == Loss::kDropped) continue;
       if (op.truncate) {
         image.resize(static_cast<size_t>(op.pos), '\0');
+        continue;
+      }
+      if (l == Loss::kSectors) {
+        put_sectors(image, op, k - 1);
         continue;
       }
       int64_t len = static_cast<int64_t>(op.bytes.size());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,9 +18,11 @@ namespace quorda::testing {
 
 class StreamBuilder {
  public:
-  // A main header record; it goes to the stream and to the header file's records.
+  // A main header record of the set of raw file V10082_1.ab; it goes to the stream and to the header
+  // file's records.
   StreamBuilder& header(double line_fr, uint32_t main_time) {
     MainHeader h;
+    std::strcpy(h.pix_file, "V10082_1.hyd");
     h.len_prev = last_len_;
     h.line_fr = line_fr;
     h.main_time = main_time;
