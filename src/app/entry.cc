@@ -63,10 +63,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
     scan_switches(ctx, argc, argv);
     parse_command_line(ctx, argc, argv);
     if (!ctx.cmd.stderr_to_screen) open_error_file(ctx);
-    while (run_pass(ctx) != 0) {
-    }
-    // run_pass returned 0: the run was cancelled at a tick (ESC or a termination signal).
-    status = ctx.tick.cancel_status;
+    run_day(ctx);
   } catch (const RunEnd& e) {
     status = e.status;
   } catch (const std::exception& e) {
