@@ -7,12 +7,12 @@
 // decimal number; blanks before the value and any text after it are passed over.
 //
 // A value the run uses must be readable where the columns put it: its line holds no tab (an
-// editor that turned blanks into tabs moves every column), reaches column 61, holds there a number
-// (a numeric key) or a folder that is neither only a separator nor cut by the end of the line at
-// column 79, and a geometry value is a finite number above 0. Anything else ends the run with the
-// file, the line, the column and what stands there: a value misread silently would give wrong
-// measures or outputs in a wrong folder. The pixel widths and camera distances are used only when
-// OVERWRITE is 1; otherwise they need only be present.
+// editor that turned blanks into tabs moves every column) and no value cut by the end of the line
+// at column 79; a numeric key's line reaches column 61 and holds a number there, and a geometry
+// value is a finite number above 0; a folder is not only a separator (no folder at all names the
+// current one). Anything else ends the run with the file, the line, the column and what stands
+// there: a value misread silently would give wrong measures or outputs in a wrong folder. The pixel widths
+// and camera distances are used only when OVERWRITE is 1; otherwise they need only be present.
 #include "app/settings.h"
 
 #include <algorithm>
@@ -65,7 +65,7 @@ struct KeyLine {
   size_t value_from = 0;  // the value's first character (after the blanks from column 61 on)
   size_t value_to = 0;    // one past its last character (the next blank or the line end)
 
-  std::string value() const { return std::string(text + value_from, text + value_to); }
+  std::string value() const { return {text + value_from, text + value_to}; }
 };
 
 // Whether the line read last goes on after the 79 characters fgets gave: the next characters are
@@ -120,21 +120,27 @@ KeyLine find_key(RunContext& ctx, const ReaderTexts& texts, const char* key) {
   refuse(ctx, kl, "\"" + kl.value() + "\", " + why);
 }
 
-// What every value the run uses needs: a line without a tab that reaches column 61 and a value
-// there that ends within the line.
-void check_value_place(RunContext& ctx, const KeyLine& kl) {
+// A line the columns cannot be counted in (a tab), and a value that does not end within the line
+// (it runs into the cut after column 79, or starts only beyond it).
+void check_columns(RunContext& ctx, const KeyLine& kl) {
   if (const void* tab = std::memchr(kl.text, '\t', kl.end)) {
     const auto column = static_cast<const char*>(tab) - kl.text + 1;
     refuse(ctx, kl, "a tab in column " + std::to_string(column));
   }
+  if (!kl.cut) return;
+  if (kl.value_from == kl.value_to) refuse(ctx, kl, "only blanks up to column 79, where the line is cut");
+  if (kl.value_to == kl.end) refuse_value(ctx, kl, "which runs past column 79, where the line is cut");
+}
+
+// What a number needs besides: a line that reaches column 61, and a value there.
+void check_value_place(RunContext& ctx, const KeyLine& kl) {
+  check_columns(ctx, kl);
   if (kl.end <= kValueColumn) {
     refuse(
         ctx, kl,
         "the line ending at column " + std::to_string(kl.end) + ": \"" + std::string(kl.text, kl.end) + "\"");
   }
   if (kl.value_from == kl.value_to) refuse(ctx, kl, "only blanks");
-  if (kl.cut && kl.value_to == kl.end)
-    refuse_value(ctx, kl, "which runs past column 79, where the line is cut");
 }
 
 // Whether a number read up to `end` stops where its word does not: "6,3" is not 6.
@@ -142,9 +148,12 @@ bool number_cut_short(const char* end) {
   return *end == ',' || *end == '.';
 }
 
+// A folder. No value (the line ends before column 61, or holds only blanks there) names the
+// current folder and leaves `value` as it is.
 void convert(RunContext& ctx, const KeyLine& kl, std::string* value) {
-  check_value_place(ctx, kl);
+  check_columns(ctx, kl);
   const std::string v = kl.value();
+  if (v.empty()) return;
   if (v == "/" || v == "\\") refuse_value(ctx, kl, "which names no folder");
   *value = v;
 }

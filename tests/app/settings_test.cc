@@ -128,7 +128,9 @@ TEST(ReadSettings, UnreadableValuesAreRefusedNamingLineColumnAndText) {
       {4, "HBR", "HBR\n", "the line ending at column 3: \"HBR\""},
       {1, "RAW_PATH", "RAW_PATH\t\t\t\t\t\t\t/data\n", "a tab in column 9"},
       {4, "HBR", line("HBR", "6.3\t"), "a tab in column 64"},
-      {2, "HYD_PATH", line("HYD_PATH", "      "), "only blanks"},
+      {2, "HYD_PATH", line("HYD_PATH", std::string(19, ' ') + "out"),
+       "only blanks up to column 79, where the line is cut"},
+      {4, "HBR", line("HBR", "   "), "only blanks"},
       {1, "RAW_PATH", line("RAW_PATH", "/"), "\"/\", which names no folder"},
       {2, "HYD_PATH", line("HYD_PATH", "\\"), "\"\\\", which names no folder"},
       {1, "RAW_PATH", line("RAW_PATH", "abcdefghijklmnopqrsHBLxyz"),
@@ -154,12 +156,13 @@ TEST(ReadSettings, UnreadableValuesAreRefusedNamingLineColumnAndText) {
   }
 }
 
-// What stored files rely on still converts: text after the value, and the pixel widths and
-// camera distances, which only OVERWRITE 1 uses, in any form otherwise.
-TEST(ReadSettings, TextAfterAValueAndUnusedGeometryAreTakenAsBefore) {
+// What stored files rely on still converts: text after the value, no folder for the current one,
+// and the pixel widths and camera distances, which only OVERWRITE 1 uses, in any form otherwise.
+TEST(ReadSettings, TextAfterAValueEmptyFoldersAndUnusedGeometryAreTakenAsBefore) {
   TestRun t;
-  write_settings(t, line("OVERWRITE", "0") + line("HBR", "6.3 mm") + line("XSCAL_A", "n/a") + "DIST_A\n" +
-                        line("XSCAL_B", "0") + line("DIST_B", "-1") + all_keys());
+  write_settings(t, "RAW_PATH  the raw data\n" + line("HYD_PATH", "  ") + line("OVERWRITE", "0") +
+                        line("HBR", "6.3 mm") + line("XSCAL_A", "n/a") + "DIST_A\n" + line("XSCAL_B", "0") +
+                        line("DIST_B", "-1") + all_keys());
   t.ctx->settings.xscal_a = 2.0f;
   t.ctx->settings.dist_a = 3.0f;
   read_settings(*t.ctx);
@@ -168,6 +171,8 @@ TEST(ReadSettings, TextAfterAValueAndUnusedGeometryAreTakenAsBefore) {
   EXPECT_FLOAT_EQ(t.ctx->settings.xscal_a, 2.0f);
   EXPECT_FLOAT_EQ(t.ctx->settings.dist_a, 3.0f);
   EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, -1.0f);
+  EXPECT_EQ(t.ctx->settings.raw_path, "");
+  EXPECT_EQ(t.ctx->settings.hyd_path, "");
 }
 
 TEST(ReadSettings, MissingFileEndsTheRunWithTheTaggedLine) {
