@@ -129,20 +129,6 @@ TEST_F(MarkMinute, AFallingBlockFollowedByARisingOneIsSteppedOver) {
             std::string::npos);
 }
 
-// A second falling block in a row: the line numbers went back for good, and the run ends.
-TEST_F(MarkMinute, TwoFallingBlocksInARowEndTheRunNamingTheRawFile) {
-  ctx.raw.raw_file_path = "raw/V10082_1.ab";
-  ASSERT_TRUE(take(ctx, 1, 0, Block(200.0, 10)));
-  EXPECT_FALSE(take(ctx, 1, 50, Block(100.0, 3)));
-  int status = t.ends_with([&] { take(ctx, 1, 90, Block(103.0, 3)); });
-  EXPECT_EQ(status, kExitFatal);
-  EXPECT_EQ(t.err(),
-            "old_a=209.000000 line_buf[0].y_count=103.000000 \nneg. time jump in A \n"
-            "raw/V10082_1.ab: the line numbers of camera A go back at byte 50 and stay back (a clock reset, "
-            "or data of another day): the particles before it are saved; the rest of this raw file cannot go "
-            "into this output set\n");
-}
-
 // A block whose lines the decoder found rising is checked at its first line only: the same
 // decision, highest line and messages as a check of every line, whichever the first line is.
 TEST(MarkMinuteRising, RisingBlocksGiveWhatTheLineByLineCheckGives) {
