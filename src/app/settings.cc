@@ -38,7 +38,7 @@ constexpr size_t kValueColumn = 60;  // column 61, counted from 0
 constexpr char kSettingsFile[] = "QUORDA.SET";
 
 // A value that cannot be read: the file, the line, the key, the value's column and what was found.
-constexpr char kRefusedFmt[] = "%s line %d: the value of %s must start in column %zu; found %s\n";
+constexpr char kRefusedFmt[] = "%s line %d: the value of %s must start in column %d; found %s\n";
 
 // The messages of one reader.
 struct ReaderTexts {
@@ -113,7 +113,8 @@ KeyLine find_key(RunContext& ctx, const ReaderTexts& texts, const char* key) {
 }
 
 [[noreturn]] void refuse(RunContext& ctx, const KeyLine& kl, const std::string& found) {
-  fatal(ctx.diag, kRefusedFmt, kl.file.c_str(), kl.number, kl.key, kValueColumn + 1, found.c_str());
+  fatal(ctx.diag, kRefusedFmt, kl.file.c_str(), kl.number, kl.key, static_cast<int>(kValueColumn) + 1,
+        found.c_str());
 }
 
 [[noreturn]] void refuse_value(RunContext& ctx, const KeyLine& kl, const char* why) {
