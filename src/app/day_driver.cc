@@ -137,12 +137,14 @@ void take_main_header(RunContext& ctx, const RawRecord& rec) {
   take_main_header(ctx, rec.payload, rec.payload_len);
 }
 
-// Decodes a line block of one camera, cuts it into pieces and enters its minutes.
+// Decodes a line block of one camera, cuts it into pieces and enters its minutes. A block whose line
+// numbers fall is stepped over (take_block_lines).
 void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   int16_t n_lin = 0;
   if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.payload_len, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf,
                   ctx.dec.lines_rise};
+  if (!take_block_lines(ctx, cam.camera, block)) return;
   assign_pieces(ctx, block, cam.queues);
   chain_queues(ctx, cam.queues);
   cam.last = block.lines[block.n_lin - 1].y_count;
@@ -250,9 +252,8 @@ bool step_b(RunContext& ctx) {
   return true;
 }
 
-}  // namespace
-
-int run_pass(RunContext& ctx) {
+// One pass. The run ends inside a pass, through end_run.
+void run_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
   hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
   const bool first = d.first_pass;
@@ -274,7 +275,7 @@ int run_pass(RunContext& ctx) {
   hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
 
   step_a(ctx);
-  if (!step_b(ctx)) return 1;
+  if (!step_b(ctx)) return;
 
   if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
     hprintf(ctx.diag, "calling findmatch\n");
@@ -285,13 +286,35 @@ int run_pass(RunContext& ctx) {
     // The writer finishes what it was handed; meanwhile the keyboard and signals are looked at as
     // during the reading, so that an ESC pressed while it works still cancels the run.
     while (!ctx.writer_thread.drain_for(kFinalWaitStep)) tick(ctx);
+    report_held_blocks(ctx);
     ctx.hyd_writer.save_final();
     draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);
   }
   if (d.pos_a == d.rawend) hprintf(ctx.diag, "EOF reading A \n");
-  return 1;
+}
+
+// A run ended by what the raw data hold (not by a failed file operation) first saves the particles
+// converted before, once the output set is open: the writer's thread finishes what it was handed,
+// and the final save appends the buffer and commits the heads for what the files then hold, so
+// that a later run resumes after them. A failure of that save ends the run in its place.
+[[noreturn]] void save_before_fault(RunContext& ctx, const RunEnd& fault) {
+  if (fault.status == kExitFatal && !fault.file_failure && ctx.out.abh_stream.is_open()) {
+    ctx.writer_thread.stop();
+    ctx.hyd_writer.save_final();
+  }
+  throw fault;
+}
+
+}  // namespace
+
+void run_day(RunContext& ctx) {
+  try {
+    for (;;) run_pass(ctx);
+  } catch (const RunEnd& e) {
+    save_before_fault(ctx, e);
+  }
 }
 
 }  // namespace quorda

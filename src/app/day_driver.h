@@ -9,7 +9,8 @@ struct RunContext;
 // (QUORDA.SET) and the raw file, opened once for the whole run. Their failures end the run.
 void start_day(RunContext& ctx);
 
-// One pass; returns 1 when the run goes on. The run ends inside a pass through end_run.
-int run_pass(RunContext& ctx);
+// The passes of the day driver until the run ends, through end_run (RunEnd). A run ended by what
+// the raw data hold first saves the particles converted before: a later run keeps them.
+[[noreturn]] void run_day(RunContext& ctx);
 
 }  // namespace quorda

@@ -97,10 +97,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
       error_file = true;
       open_error_file(ctx, &console);
     }
-    while (run_pass(ctx) != 0) {
-    }
-    // run_pass returned 0: the run was cancelled at a tick (ESC or a termination signal).
-    status = ctx.tick.cancel_status;
+    run_day(ctx);
   } catch (const RunEnd& e) {
     status = e.status;
   } catch (const std::exception& e) {

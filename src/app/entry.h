@@ -11,8 +11,8 @@ struct RunContext;
 int quorda_main(int argc, const char* const* argv, Platform& platform, Files& files);
 
 // The run on a context made by the caller (quorda_main, or a test with captured streams): zone-
-// free time, start time, banner, switches, command line, the error file, then run_pass until the
-// run ends. Returns the exit status: 0 for a completed run, ESC and "/?", 1 after a fatal
+// free time, start time, banner, switches, command line, the error file, then the day driver's passes
+// (run_day) until the run ends. Returns the exit status: 0 for a completed run, ESC and "/?", 1 after a fatal
 // error, 2 for the usage text, 130/143 when SIGINT/SIGTERM cancelled the run.
 //
 // Without "/e" the error stream ctx.diag.err is reopened in append mode onto QUORDA.ERR of

@@ -22,8 +22,7 @@ struct CommandLine {
 struct TickState {
   double last_draw = -std::numeric_limits<double>::infinity();
   // Exit status of a run cancelled at a tick: 0 for ESC, 130 for SIGINT, 143 for SIGTERM. When
-  // progress_tick returns false the driver cleans up and ends the run with end_run(cancel_status)
-  // (or returns 0 from run_pass, which the entry turns into this status).
+  // progress_tick returns false the driver cleans up and ends the run with end_run(cancel_status).
   int cancel_status = 0;
 };
 

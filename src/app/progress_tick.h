@@ -6,8 +6,7 @@
 //
 // Cancelling: when progress_tick returns false, tick.cancel_status holds the status the run must
 // end with (0 for ESC, 130 for SIGINT, 143 for SIGTERM). The driver then cleans up without the
-// final save and either calls end_run(tick.cancel_status) or returns 0 from run_pass, which the
-// entry turns into that same status.
+// final save and calls end_run(tick.cancel_status).
 #pragma once
 
 #include <cstdint>

@@ -1,18 +1,29 @@
 // The settings file QUORDA.SET: one lookup opens the file, takes the first line that begins with
-// the key, converts the text from column 61 on and closes the file again.
+// the key, reads the value from column 61 on and closes the file again.
 //
 // Lines are read as fgets reads them into an 80-byte buffer: at most 79 characters, so the rest
 // of a longer line comes back as a line of its own. Conversions follow the C library's scanf:
 // "%s" takes the next word, "%i" an integer with "0x" (hex) and "0" (octal) prefixes, "%f" a
-// decimal number; text that does not convert leaves the variable as it was.
+// decimal number; blanks before the value and any text after it are passed over.
+//
+// A value the run uses must be readable where the columns put it: its line holds no tab (an
+// editor that turned blanks into tabs moves every column) and no value cut by the end of the line
+// at column 79; a numeric key's line reaches column 61 and holds a number there, and a geometry
+// value is a finite number above 0; a folder is not only a separator (no folder at all names the
+// current one). Anything else ends the run with the file, the line, the column and what stands
+// there: a value misread silently would give wrong measures or outputs in a wrong folder. The pixel widths
+// and camera distances are used only when OVERWRITE is 1; otherwise they need only be present.
 #include "app/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/run_context.h"
@@ -24,6 +35,10 @@ namespace {
 
 constexpr int kLineBufSize = 80;     // 79 characters and the terminating zero
 constexpr size_t kValueColumn = 60;  // column 61, counted from 0
+constexpr char kSettingsFile[] = "QUORDA.SET";
+
+// A value that cannot be read: the file, the line, the key, the value's column and what was found.
+constexpr char kRefusedFmt[] = "%s line %d: the value of %s must start in column %d; found %s\n";
 
 // The messages of one reader.
 struct ReaderTexts {
@@ -35,82 +50,176 @@ struct ReaderTexts {
 constexpr ReaderTexts kRdMp = {"rd_mp: QUORDA.SET ? ", "rd_mp: could not find %s \n", "rd_mp81"};
 constexpr ReaderTexts kRdTak = {" rd_tak01: QUORDA.SET ? ", "rd_tk: could not find %s \n", "rd_tak81"};
 
-// Finds the first line that begins with the key and returns, in `value`, its text from column
-// 61 on (empty when the line ends before that column). Ends the run when the file cannot be
-// opened or no line matches.
-void find_value(RunContext& ctx, const ReaderTexts& texts, const char* key, char (&value)[kLineBufSize]) {
-  FILE* f = std::fopen(ctx.local_path("QUORDA.SET").c_str(), "r");
+bool is_blank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The first line that begins with a key, as read.
+struct KeyLine {
+  std::string file;
+  const char* key = nullptr;
+  int number = 0;  // line of the file, counted from 1
+  char text[kLineBufSize] = {};
+  size_t end = 0;         // characters before the line end
+  bool cut = false;       // the line goes on past column 79
+  size_t value_from = 0;  // the value's first character (after the blanks from column 61 on)
+  size_t value_to = 0;    // one past its last character (the next blank or the line end)
+
+  std::string value() const { return {text + value_from, text + value_to}; }
+};
+
+// Whether the line read last goes on after the 79 characters fgets gave: the next characters are
+// not a line end. Reads the file on.
+bool line_goes_on(FILE* f) {
+  int c = std::fgetc(f);
+  if (c == '\r') c = std::fgetc(f);
+  return c != EOF && c != '\n';
+}
+
+// Finds the first line that begins with the key. Ends the run when the file cannot be opened or no
+// line matches.
+KeyLine find_key(RunContext& ctx, const ReaderTexts& texts, const char* key) {
+  KeyLine kl;
+  kl.file = ctx.local_path(kSettingsFile);
+  kl.key = key;
+  FILE* f = std::fopen(kl.file.c_str(), "r");
   if (f == nullptr) fatal_tag(ctx.diag, texts.open_tag);
-  size_t key_len = std::strlen(key);
-  char line[kLineBufSize];
+  const size_t key_len = std::strlen(key);
   bool found = false;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::strncmp(line, key, key_len) == 0) {
-      found = true;
-      break;
-    }
-  }
-  value[0] = '\0';
-  if (found) {
+  bool line_ended = true;  // the piece read last ended its line
+  while (std::fgets(kl.text, sizeof kl.text, f) != nullptr) {
+    if (line_ended) ++kl.number;
     // strnlen: a line may hold a zero byte; nothing past it (or past the buffer) is looked at.
-    size_t len = strnlen(line, sizeof line);
-    if (len > kValueColumn) std::memcpy(value, line + kValueColumn, len - kValueColumn + 1);
+    size_t len = strnlen(kl.text, sizeof kl.text);
+    line_ended = len > 0 && kl.text[len - 1] == '\n';
+    if (std::strncmp(kl.text, key, key_len) != 0) continue;
+    found = true;
+    while (len > 0 && (kl.text[len - 1] == '\n' || kl.text[len - 1] == '\r')) --len;
+    kl.end = len;
+    kl.cut = !line_ended && len + 1 == sizeof kl.text && line_goes_on(f);
+    break;
   }
   if (!found) {
     std::fclose(f);
     fatal(ctx.diag, texts.missing_fmt, key);
   }
   if (std::fclose(f) != 0) report_tag(ctx.diag, texts.close_tag);
+  size_t p = std::min(kl.end, kValueColumn);
+  while (p < kl.end && is_blank(kl.text[p])) ++p;
+  kl.value_from = p;
+  while (p < kl.end && !is_blank(kl.text[p])) ++p;
+  kl.value_to = p;
+  return kl;
 }
 
-void convert(const char* text, std::string* value) {
-  const char* p = text;
-  while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  const char* end = p;
-  while (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end))) ++end;
-  if (end != p) value->assign(p, end);
+[[noreturn]] void refuse(RunContext& ctx, const KeyLine& kl, const std::string& found) {
+  fatal(ctx.diag, kRefusedFmt, kl.file.c_str(), kl.number, kl.key, static_cast<int>(kValueColumn) + 1,
+        found.c_str());
 }
 
-void convert(const char* text, int32_t* value) {
-  // strtoll with base 0 reads what "%i" reads; a number beyond the 32-bit range does not convert
-  // (scanf leaves that case undefined).
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(text, &end, 0);
-  if (end == text || errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return;
-  *value = static_cast<int32_t>(v);
+[[noreturn]] void refuse_value(RunContext& ctx, const KeyLine& kl, const char* why) {
+  refuse(ctx, kl, "\"" + kl.value() + "\", " + why);
 }
 
-void convert(const char* text, float* value) {
-  char* end = nullptr;
-  float v = std::strtof(text, &end);
-  if (end == text) return;
+// A line the columns cannot be counted in (a tab), and a value that does not end within the line
+// (it runs into the cut after column 79, or starts only beyond it).
+void check_columns(RunContext& ctx, const KeyLine& kl) {
+  if (const void* tab = std::memchr(kl.text, '\t', kl.end)) {
+    const auto column = static_cast<const char*>(tab) - kl.text + 1;
+    refuse(ctx, kl, "a tab in column " + std::to_string(column));
+  }
+  if (!kl.cut) return;
+  if (kl.value_from == kl.value_to) refuse(ctx, kl, "only blanks up to column 79, where the line is cut");
+  if (kl.value_to == kl.end) refuse_value(ctx, kl, "which runs past column 79, where the line is cut");
+}
+
+// What a number needs besides: a line that reaches column 61, and a value there.
+void check_value_place(RunContext& ctx, const KeyLine& kl) {
+  check_columns(ctx, kl);
+  if (kl.end <= kValueColumn) {
+    refuse(
+        ctx, kl,
+        "the line ending at column " + std::to_string(kl.end) + ": \"" + std::string(kl.text, kl.end) + "\"");
+  }
+  if (kl.value_from == kl.value_to) refuse(ctx, kl, "only blanks");
+}
+
+// Whether a number read up to `end` stops where its word does not: "6,3" is not 6.
+bool number_cut_short(const char* end) {
+  return *end == ',' || *end == '.';
+}
+
+// A folder. No value (the line ends before column 61, or holds only blanks there) names the
+// current folder and leaves `value` as it is.
+void convert(RunContext& ctx, const KeyLine& kl, std::string* value) {
+  check_columns(ctx, kl);
+  const std::string v = kl.value();
+  if (v.empty()) return;
+  if (v == "/" || v == "\\") refuse_value(ctx, kl, "which names no folder");
   *value = v;
 }
 
-template <typename T>
-void lookup(RunContext& ctx, const ReaderTexts& texts, const char* key, T* value) {
-  char text[kLineBufSize];
-  find_value(ctx, texts, key, text);
-  convert(text, value);
+void convert(RunContext& ctx, const KeyLine& kl, int32_t* value) {
+  check_value_place(ctx, kl);
+  // strtoll with base 0 reads what "%i" reads; a number beyond the 32-bit range is not taken
+  // (scanf leaves that case undefined).
+  const char* text = kl.text + kl.value_from;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 0);
+  if (end == text || number_cut_short(end) || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+    refuse_value(ctx, kl, "which is not a 32-bit integer");
+  *value = static_cast<int32_t>(v);
+}
+
+// A geometry value: a finite number above 0.
+void convert(RunContext& ctx, const KeyLine& kl, float* value) {
+  check_value_place(ctx, kl);
+  const char* text = kl.text + kl.value_from;
+  char* end = nullptr;
+  const float v = std::strtof(text, &end);
+  if (end == text || number_cut_short(end)) refuse_value(ctx, kl, "which is not a number");
+  if (!std::isfinite(v) || !(v > 0.0f)) refuse_value(ctx, kl, "which is not a finite number above 0");
+  *value = v;
+}
+
+// An unused value is taken where it converts and otherwise left as it was.
+void convert_unused(const KeyLine& kl, float* value) {
+  const char* text = kl.text + kl.value_from;
+  char* end = nullptr;
+  const float v = std::strtof(text, &end);
+  if (end != text) *value = v;
+}
+
+// The pixel widths and camera distances, used only when OVERWRITE is 1.
+bool used_only_on_overwrite(const char* key) {
+  for (const char* k : {"XSCAL_A", "DIST_A", "XSCAL_B", "DIST_B"}) {
+    if (std::strcmp(k, key) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 void rd_mp(RunContext& ctx, const char* key, std::string* value) {
-  lookup(ctx, kRdMp, key, value);
+  convert(ctx, find_key(ctx, kRdMp, key), value);
 }
 
 void rd_tak(RunContext& ctx, const char* key, std::string* value) {
-  lookup(ctx, kRdTak, key, value);
+  convert(ctx, find_key(ctx, kRdTak, key), value);
 }
 
 void rd_tak(RunContext& ctx, const char* key, int32_t* value) {
-  lookup(ctx, kRdTak, key, value);
+  convert(ctx, find_key(ctx, kRdTak, key), value);
 }
 
 void rd_tak(RunContext& ctx, const char* key, float* value) {
-  lookup(ctx, kRdTak, key, value);
+  const KeyLine kl = find_key(ctx, kRdTak, key);
+  if (used_only_on_overwrite(key) && ctx.settings.overwrite != 1) {
+    convert_unused(kl, value);
+  } else {
+    convert(ctx, kl, value);
+  }
 }
 
 void read_hyd_path(RunContext& ctx) {

@@ -8,7 +8,10 @@ namespace quorda {
 
 struct RunContext;
 
-// One lookup each; the conversion follows the variable's type ("%s", "%i", "%f").
+// One lookup each; the conversion follows the variable's type ("%s" a folder, "%i", "%f" a
+// geometry value). A value that cannot be read ends the run with a message naming the file, the
+// line and the column; so does a missing file or key. XSCAL_A, DIST_A, XSCAL_B and DIST_B are
+// checked only when ctx.settings.overwrite is 1, the only case that uses them.
 void rd_mp(RunContext& ctx, const char* key, std::string* value);
 void rd_tak(RunContext& ctx, const char* key, std::string* value);
 void rd_tak(RunContext& ctx, const char* key, int32_t* value);

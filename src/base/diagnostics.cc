@@ -58,7 +58,7 @@ void fatal_tag(Diag& d, const char* tag) {
   report_tag(d, tag);
   std::fflush(d.out);
   std::fflush(d.err);
-  end_run(kExitFatal);
+  end_run(kExitFatal, true);
 }
 
 }  // namespace quorda

@@ -41,7 +41,7 @@ void outf(Diag& d, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes the message to the error stream and ends the run with kExitFatal.
 [[noreturn]] void fatal(Diag& d, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-// Reports the tag like report_tag and ends the run with kExitFatal.
+// Reports the tag like report_tag and ends the run with kExitFatal as a file failure.
 [[noreturn]] void fatal_tag(Diag& d, const char* tag);
 
 }  // namespace quorda

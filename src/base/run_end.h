@@ -20,10 +20,13 @@ enum ExitStatus : int {
 
 struct RunEnd {
   int status;
+  // The run ends because a file operation failed (fatal_tag), not because of what the data hold:
+  // nothing more is written to the output set.
+  bool file_failure = false;
 };
 
-[[noreturn]] inline void end_run(int status) {
-  throw RunEnd{status};
+[[noreturn]] inline void end_run(int status, bool file_failure = false) {
+  throw RunEnd{status, file_failure};
 }
 
 }  // namespace quorda

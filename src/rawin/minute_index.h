@@ -7,8 +7,21 @@
 
 namespace quorda {
 
-// After a decoded block of camera A or B: enters the minutes its first line reaches and ends the
-// run when a line number does not rise. Any other camera value does nothing.
+// Whether a decoded block of camera A or B may be taken: its line numbers rise above every line the
+// camera gave before. The record of the block is at prev_a / prev_b.
+//
+// A block whose line numbers fall is held back (false: the caller steps over it) and judged by the
+// camera's next block: when that one rises, the held block was damaged and is reported; when it
+// falls too, the line numbers went back for good (a clock reset, another day's data) and the run
+// ends, naming the raw file and the position where they went back.
+bool take_block_lines(const RawinRun& ctx, Camera camera, const LineBlock& block);
+
+// At the end of the data: reports a block still held back, which no block followed.
+void report_held_blocks(const RawinRun& ctx);
+
+// After a block of camera A or B that take_block_lines took: enters the minutes its first line
+// reaches and moves the camera's highest line to its last line. Any other camera value does
+// nothing.
 void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block);
 
 }  // namespace quorda

@@ -53,6 +53,8 @@ struct alignas(64) HeaderBook {
   HeaderNode* tail = nullptr;
 };
 
+inline constexpr int32_t kNoHeldBlock = -1;
+
 // Per camera: for each minute of the day, the raw-file position of the block in which the camera
 // first reached it (0 = none yet); the last minute entered; the line number of the last line
 // accepted, which the next must exceed.
@@ -63,6 +65,11 @@ struct MinuteIndex {
   int16_t last_minute_b = -1;
   double highest_line_a = 0;
   double highest_line_b = 0;
+  // A block whose line numbers fell, held back until the camera's next block tells a damaged
+  // block (the next one rises above highest_line) from line numbers gone back for good: the raw-file
+  // position of its record, or kNoHeldBlock.
+  int32_t held_block_a = kNoHeldBlock;
+  int32_t held_block_b = kNoHeldBlock;
 };
 
 struct OutputSet {

@@ -26,7 +26,7 @@ std::string line(const std::string& key, const std::string& value, const std::st
 
 std::string all_keys(const std::string& nl = "\n") {
   return line("RAW_PATH", "C:\\RAW", nl) + line("HYD_PATH", "/srv/hyd/", nl) + line("OVERWRITE", "1", nl) +
-         line("HBR", "12.5", nl) + line("HBL", "-3.25", nl) + line("HFR", "7", nl) +
+         line("HBR", "12.5", nl) + line("HBL", "3.25", nl) + line("HFR", "7", nl) +
          line("XSCAL_A", "0.15", nl) + line("DIST_A", "225.0", nl) + line("XSCAL_B", "1e-1", nl) +
          line("DIST_B", "230.5", nl);
 }
@@ -50,7 +50,7 @@ TEST(ReadSettings, ReadsAllTenKeysAndEndsBothPathsInASeparator) {
   EXPECT_EQ(s.hyd_path, "/srv/hyd/");
   EXPECT_EQ(s.overwrite, 1);
   EXPECT_FLOAT_EQ(s.hbr, 12.5f);
-  EXPECT_FLOAT_EQ(s.hbl, -3.25f);
+  EXPECT_FLOAT_EQ(s.hbl, 3.25f);
   EXPECT_FLOAT_EQ(s.hfr, 7.0f);
   EXPECT_FLOAT_EQ(s.xscal_a, 0.15f);
   EXPECT_FLOAT_EQ(s.dist_a, 225.0f);
@@ -76,17 +76,6 @@ TEST(ReadSettings, ReadsHydPathAgainReplacingTheFirstReading) {
   write_settings(t, line("HYD_PATH", "second\\") + all_keys());
   read_settings(*t.ctx);
   EXPECT_EQ(t.ctx->settings.hyd_path, on_system("second/", "second\\"));
-}
-
-TEST(ReadSettings, LongValueIsCutAtColumn79AndTheRestIsALineOfItsOwn) {
-  TestRun t;
-  // 25 characters from column 61: the line is cut after column 79, the 6 left over come back as
-  // a line that begins with "HBL", matches that key and ends before column 61: no value.
-  write_settings(t, line("RAW_PATH", "abcdefghijklmnopqrsHBLxyz") + all_keys());
-  t.ctx->settings.hbl = 4.5f;
-  read_settings(*t.ctx);
-  EXPECT_EQ(t.ctx->settings.raw_path, on_system("abcdefghijklmnopqrs/", "abcdefghijklmnopqrs\\"));
-  EXPECT_FLOAT_EQ(t.ctx->settings.hbl, 4.5f);
 }
 
 TEST(ReadSettings, ValueFillingColumns61To79IsReadWhole) {
@@ -115,49 +104,75 @@ TEST(ReadSettings, KeyPrecededByABlankIsNotFound) {
 
 TEST(ReadSettings, IntegerConversionFollowsScanf) {
   const std::pair<const char*, int32_t> cases[] = {
-      {"1", 1},   {"01", 1}, {"010", 8},         {"0x1f", 31}, {"  -7 trailing", -7},
-      {"yes", 5}, {"", 5},   {"99999999999", 5},
+      {"1", 1}, {"01", 1}, {"010", 8}, {"0x1f", 31}, {"  -7 trailing", -7},
   };
   for (auto [text, want] : cases) {
     TestRun t;
     write_settings(t, line("OVERWRITE", text));
-    t.ctx->settings.overwrite = 5;
     rd_tak(*t.ctx, "OVERWRITE", &t.ctx->settings.overwrite);
     EXPECT_EQ(t.ctx->settings.overwrite, want) << text;
   }
-  TestRun fresh;
-  write_settings(fresh, line("OVERWRITE", "yes"));
-  rd_tak(*fresh.ctx, "OVERWRITE", &fresh.ctx->settings.overwrite);
-  EXPECT_EQ(fresh.ctx->settings.overwrite, 0);
 }
 
-TEST(ReadSettings, FloatAndStringConversionsKeepTheValueWhenNothingConverts) {
+// Each value the run uses must stand readable from column 61; what cannot be read ends the run
+// with the file, the line, the column and what stands there.
+TEST(ReadSettings, UnreadableValuesAreRefusedNamingLineColumnAndText) {
+  struct Case {
+    int line_no;
+    const char* key;
+    std::string text;   // the key's line as written
+    const char* found;  // what the message says stands there
+  };
+  const Case cases[] = {
+      {4, "HBR", "HBR 6.3000\n", "the line ending at column 10: \"HBR 6.3000\""},
+      {4, "HBR", "HBR\n", "the line ending at column 3: \"HBR\""},
+      {1, "RAW_PATH", "RAW_PATH\t\t\t\t\t\t\t/data\n", "a tab in column 9"},
+      {4, "HBR", line("HBR", "6.3\t"), "a tab in column 64"},
+      {2, "HYD_PATH", line("HYD_PATH", std::string(19, ' ') + "out"),
+       "only blanks up to column 79, where the line is cut"},
+      {4, "HBR", line("HBR", "   "), "only blanks"},
+      {1, "RAW_PATH", line("RAW_PATH", "/"), "\"/\", which names no folder"},
+      {2, "HYD_PATH", line("HYD_PATH", "\\"), "\"\\\", which names no folder"},
+      {1, "RAW_PATH", line("RAW_PATH", "abcdefghijklmnopqrsHBLxyz"),
+       "\"abcdefghijklmnopqrs\", which runs past column 79, where the line is cut"},
+      {4, "HBR", line("HBR", "abc"), "\"abc\", which is not a number"},
+      {4, "HBR", line("HBR", "6,3"), "\"6,3\", which is not a number"},
+      {3, "OVERWRITE", line("OVERWRITE", "yes"), "\"yes\", which is not a 32-bit integer"},
+      {3, "OVERWRITE", line("OVERWRITE", "99999999999"), "\"99999999999\", which is not a 32-bit integer"},
+      {6, "HFR", line("HFR", "0"), "\"0\", which is not a finite number above 0"},
+      {5, "HBL", line("HBL", "-3.25"), "\"-3.25\", which is not a finite number above 0"},
+      {7, "XSCAL_A", line("XSCAL_A", "nan"), "\"nan\", which is not a finite number above 0"},
+      {10, "DIST_B", line("DIST_B", "inf"), "\"inf\", which is not a finite number above 0"},
+  };
+  for (const Case& c : cases) {
+    TestRun t;
+    std::string text = all_keys();
+    const size_t at = text.find(c.key);
+    text.replace(at, text.find('\n', at) + 1 - at, c.text);
+    write_settings(t, text);
+    EXPECT_EQ(t.ends_with([&] { read_settings(*t.ctx); }), kExitFatal) << c.text;
+    EXPECT_EQ(t.err(), t.dir.file("QUORDA.SET") + " line " + std::to_string(c.line_no) + ": the value of " +
+                           c.key + " must start in column 61; found " + c.found + "\n");
+  }
+}
+
+// What stored files rely on still converts: text after the value, no folder for the current one,
+// and the pixel widths and camera distances, which only OVERWRITE 1 uses, in any form otherwise.
+TEST(ReadSettings, TextAfterAValueEmptyFoldersAndUnusedGeometryAreTakenAsBefore) {
   TestRun t;
-  write_settings(t, line("HBR", "abc") + line("HFR", "   ") + line("RAW_PATH", "   "));
-  t.ctx->settings.hbr = 2.0f;
-  t.ctx->settings.hfr = 3.0f;
-  t.ctx->settings.raw_path = "kept";
-  rd_tak(*t.ctx, "HBR", &t.ctx->settings.hbr);
-  rd_tak(*t.ctx, "HFR", &t.ctx->settings.hfr);
-  rd_tak(*t.ctx, "RAW_PATH", &t.ctx->settings.raw_path);
-  EXPECT_FLOAT_EQ(t.ctx->settings.hbr, 2.0f);
-  EXPECT_FLOAT_EQ(t.ctx->settings.hfr, 3.0f);
-  EXPECT_EQ(t.ctx->settings.raw_path, "kept");
+  write_settings(t, "RAW_PATH  the raw data\n" + line("HYD_PATH", "  ") + line("OVERWRITE", "0") +
+                        line("HBR", "6.3 mm") + line("XSCAL_A", "n/a") + "DIST_A\n" + line("XSCAL_B", "0") +
+                        line("DIST_B", "-1") + all_keys());
+  t.ctx->settings.xscal_a = 2.0f;
+  t.ctx->settings.dist_a = 3.0f;
+  read_settings(*t.ctx);
   EXPECT_EQ(t.err(), "");
-}
-
-TEST(ReadSettings, MatchingLineEndingBeforeColumn61HasNoValue) {
-  TestRun t;
-  // A longer line read before leaves its characters in the line buffer; none of them may be
-  // taken for the value of the short matching line.
-  std::string stale = line("COMMENT", "9.75");
-  write_settings(t, stale + "HBR 1.5\n" + stale + "HBL\n" + line("HFR", "x") + line("HFR", "6.5"));
-  t.ctx->settings.hbr = 2.5f;
-  t.ctx->settings.hbl = 3.5f;
-  rd_tak(*t.ctx, "HBR", &t.ctx->settings.hbr);
-  rd_tak(*t.ctx, "HBL", &t.ctx->settings.hbl);
-  EXPECT_FLOAT_EQ(t.ctx->settings.hbr, 2.5f);
-  EXPECT_FLOAT_EQ(t.ctx->settings.hbl, 3.5f);
+  EXPECT_FLOAT_EQ(t.ctx->settings.hbr, 6.3f);
+  EXPECT_FLOAT_EQ(t.ctx->settings.xscal_a, 2.0f);
+  EXPECT_FLOAT_EQ(t.ctx->settings.dist_a, 3.0f);
+  EXPECT_FLOAT_EQ(t.ctx->settings.dist_b, -1.0f);
+  EXPECT_EQ(t.ctx->settings.raw_path, "");
+  EXPECT_EQ(t.ctx->settings.hyd_path, "");
 }
 
 TEST(ReadSettings, MissingFileEndsTheRunWithTheTaggedLine) {

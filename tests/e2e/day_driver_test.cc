@@ -231,6 +231,84 @@ std::vector<size_t> record_offsets(const std::vector<uint8_t>& raw) {
   return offs;
 }
 
+// Whether hydinfo --check finds the set of the day consistent.
+int check_set(Day& day) {
+  return testing::run_program(testing::tool_path("hydinfo"), {"--check", day.dir.file("V10082_1")},
+                              day.dir.path())
+      .status;
+}
+
+// A camera A block of three lines from `y` on, as a raw record.
+std::vector<uint8_t> line_block_record(double y) {
+  std::vector<LineRecord> lines(3);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    lines[i].y_count = y + static_cast<double>(i);
+    lines[i].n_runs = 1;
+    lines[i].runs[0] = {100, 110};
+  }
+  std::vector<uint8_t> rec;
+  append_record(rec, kKindLinesA, encode_line_blocks(lines)[0]);
+  return rec;
+}
+
+// One block whose line numbers fall amid a day is stepped over: the day is converted as if it were
+// not there, and the block is reported with the raw file and its position.
+TEST(DayDriver, ABlockWhoseLinesFallIsSteppedOverAndTheRestConverted) {
+  const std::vector<uint8_t> raw = resume_day(200, 7);
+  Day clean(raw);
+  ASSERT_EQ(clean.run().status, 0) << clean.err();
+  const size_t at = record_offsets(raw)[record_offsets(raw).size() / 2];
+  std::vector<uint8_t> damaged = raw;
+  const std::vector<uint8_t> block = line_block_record(1000);
+  damaged.insert(damaged.begin() + static_cast<long>(at), block.begin(), block.end());
+  Day day(damaged);
+  ASSERT_EQ(day.run().status, 0) << day.err();
+  const std::string said = std::string(kRawName) + ": camera A, block at byte " + std::to_string(at);
+  EXPECT_NE(day.err().find(said + ": its line numbers fall below "), std::string::npos) << day.err();
+  EXPECT_EQ(day.hyd(), clean.hyd());
+  EXPECT_EQ(day.file("res"), clean.file("res"));
+  EXPECT_EQ(check_set(day), 0);
+}
+
+// Line numbers that go back for good end the run, but the particles before are saved: a rerun
+// keeps them and stops at the same place, and both leave a consistent set.
+TEST(DayDriver, LineNumbersGoingBackForGoodEndTheRunWithTheParticlesBeforeSaved) {
+  const std::vector<uint8_t> raw = resume_day(200, 9);
+  const size_t half = record_offsets(raw)[record_offsets(raw).size() / 2];
+  std::vector<uint8_t> part(raw.begin(), raw.begin() + static_cast<long>(half));
+  Day whole_part(part);
+  ASSERT_EQ(whole_part.run().status, 0) << whole_part.err();
+  std::vector<uint8_t> twice = part;
+  twice.insert(twice.end(), part.begin(), part.end());
+  Day day(twice);
+  ASSERT_EQ(day.run().status, 1);
+  EXPECT_NE(day.err().find("neg. time jump in A \n"), std::string::npos) << day.err();
+  EXPECT_NE(day.err().find(std::string(kRawName) + ": the line numbers of camera A go back at byte " +
+                           std::to_string(half + kRecordHeadSize + kRawMainHeaderSize) + " and stay back"),
+            std::string::npos)
+      << day.err();
+  const std::string first = day.hyd();
+  EXPECT_GT(first.size(), whole_part.hyd().size() / 2);
+  EXPECT_EQ(whole_part.hyd().compare(0, first.size(), first), 0);  // what one run of the part writes
+  EXPECT_EQ(check_set(day), 0);
+  ASSERT_EQ(day.run().status, 1);
+  EXPECT_EQ(day.hyd().compare(0, first.size(), first), 0);
+  EXPECT_EQ(whole_part.hyd().compare(0, day.hyd().size(), day.hyd()), 0);
+  EXPECT_EQ(check_set(day), 0);
+}
+
+// A run that ends right after a main header leaves heads that count the header's record.
+TEST(DayDriver, ARunEndingRightAfterAMainHeaderLeavesAConsistentSet) {
+  std::vector<uint8_t> raw;
+  append_record(raw, kKindMainHeader, RawDayBuilder::header_bytes(example_header()));
+  const std::vector<uint8_t> block = line_block_record(0);  // line 0 never rises
+  for (int i = 0; i < 2; ++i) raw.insert(raw.end(), block.begin(), block.end());
+  Day day(raw);
+  ASSERT_EQ(day.run().status, 1);
+  EXPECT_EQ(day.hyd().size(), kMainHeaderSize);
+  EXPECT_EQ(check_set(day), 0);
+}
+
 TEST(DayDriver, ResumedRunContinuesTheFilesAsIfItHadNeverStopped) {
   std::vector<uint8_t> raw = resume_day(400, 11);
   Day whole(raw);
