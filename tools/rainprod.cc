@@ -38,7 +38,7 @@ const char kHelp[] =
     "  --nc FILE           the CF-1.8 NetCDF-4 file\n"
     "  --interval S        interval length in seconds (default 60)\n"
     "  --tolerance F       largest relative difference of the fall speed from the terminal speed\n"
-    "                      9.65 - 10.3 exp(-0.6 D) (Atlas et al. 1973) of a used drop (default 0.5)\n"
+    "                      9.65 - 10.3 exp(-0.6 D) of a used drop (default 0.5)\n"
     "  --dmin D --dmax D   size range of used drops, mm (default 0.1 10)\n"
     "  --bin-width W       width of the diameter classes, mm (default 0.2)\n"
     "  --bin-max D         upper end of the diameter classes, mm (default 10)\n"

@@ -220,7 +220,7 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   nc.number(NC_GLOBAL, "filter_diameter_min_mm", st.filter.d_min_mm);
   nc.number(NC_GLOBAL, "filter_diameter_max_mm", st.filter.d_max_mm);
   nc.text(NC_GLOBAL, "filter_terminal_speed",
-          "Atlas et al. (1973): v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s");
+          "exponential fall-speed fit v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s");
   nc.text(
       NC_GLOBAL, "measuring_area",
       st.area == AreaRule::kPaired

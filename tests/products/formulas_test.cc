@@ -21,7 +21,7 @@ void expect_rel(double actual, double expected, double rel = 1e-6) {
   EXPECT_NEAR(actual, expected, std::fabs(expected) * rel) << "expected " << expected;
 }
 
-TEST(TerminalSpeed, FollowsTheAtlasFit) {
+TEST(TerminalSpeed, FollowsTheExponentialFit) {
   expect_rel(terminal_speed(1.0), 3.9972401);  // 9.65 - 10.3 e^-0.6
   expect_rel(terminal_speed(2.0), 6.5476996);  // 9.65 - 10.3 e^-1.2
   EXPECT_NEAR(terminal_speed(0.109), 0.0, 0.01);
