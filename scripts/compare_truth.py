@@ -8,7 +8,7 @@ rainprod --nc made from the converted day, with intervals of any length (10 minu
 figures of docs/rain_products.md). The truth over the field is every drop (not clutter) whose centre
 lies inside both camera lines (|ca|, |cb| < centre_pix), counted in the interval in which its
 centre crosses camera A's plane; the field's area is the product of the two field widths of the
-file's attributes. Per interval with at least `--min-drops` true drops it prints the rain rate,
+file's attributes; N_t counts the drops from the file's diameter_min_mm on. Per interval with at least `--min-drops` true drops it prints the rain rate,
 reflectivity and D_m, measured and true, and at the end the day's rain amount and the drop size
 distribution per class with at least 100 true drops against its counting error N / sqrt(n).
 Rates are taken over the measured seconds of each interval (measured_fraction); intervals the
@@ -41,6 +41,7 @@ def main():
     dt = np.where(measured, dt, np.nan)
     d_lo = ds["diameter_bnds"].values[:, 0]
     d_hi = ds["diameter_bnds"].values[:, 1]
+    d_min = float(ds.attrs.get("diameter_min_mm", 0.0))  # N_t counts drops from here on
     nt, nb = len(tb), len(d_lo)
     width = d_hi - d_lo
 
@@ -66,13 +67,14 @@ def main():
             v = float(r["speed_m_s"])
             w = 1.0 / (area * v * dt[k])
             vol[k] += d ** 3 / (area * dt[k])
-            m0[k] += w
+            if d >= d_min:
+                m0[k] += w
             m3[k] += d ** 3 * w
             m4[k] += d ** 4 * w
             m6[k] += d ** 6 * w
             count[k] += 1
             i = int(np.searchsorted(d_hi, d, side="right"))
-            if i < nb:
+            if i < nb and d >= d_lo[i]:
                 nd[k, i] += w / width[i]
                 nd_n[k, i] += 1
     r_true = 6 * math.pi * 1e-4 * vol
