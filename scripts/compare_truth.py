@@ -8,11 +8,16 @@ rainprod --nc made from the converted day, with intervals of any length (10 minu
 figures of docs/rain_products.md). The truth over the field is every drop (not clutter) whose centre
 lies inside both camera lines (|ca|, |cb| < centre_pix), counted in the interval in which its
 centre crosses camera A's plane; the field's area is the product of the two field widths of the
-file's attributes. Per interval with at least `--min-drops` true drops it prints the rain rate,
+file's attributes; N_t counts the drops from the file's diameter_min_mm on. Per interval with at least `--min-drops` true drops it prints the rain rate,
 reflectivity and D_m, measured and true, and at the end the day's rain amount and the drop size
 distribution per class with at least 100 true drops against its counting error N / sqrt(n).
 Rates are taken over the measured seconds of each interval (measured_fraction); intervals the
 file marks as not measured are left out and must hold no value.
+
+With --check the exit status is 1 when a target is missed: the amount within 3 %, R within 5 %,
+Z within 0.5 dB, D_m within 3 % and N_t within 5 % in every interval with --min-drops true drops,
+every N(D) class with at least 100 true drops within 2 counting errors or within --nd-rel of the
+truth, and no value in an interval that was not measured.
 """
 import argparse
 import csv
@@ -29,6 +34,8 @@ def main():
     p.add_argument("products")
     p.add_argument("--label", default="")
     p.add_argument("--min-drops", type=int, default=200)
+    p.add_argument("--check", action="store_true", help="exit with 1 when a target is missed")
+    p.add_argument("--nd-rel", type=float, default=0.0, help="relative N(D) deviation a class may have")
     a = p.parse_args()
 
     ds = xr.open_dataset(a.products, decode_times=False)
@@ -41,6 +48,7 @@ def main():
     dt = np.where(measured, dt, np.nan)
     d_lo = ds["diameter_bnds"].values[:, 0]
     d_hi = ds["diameter_bnds"].values[:, 1]
+    d_min = float(ds.attrs.get("diameter_min_mm", 0.0))  # N_t counts drops from here on
     nt, nb = len(tb), len(d_lo)
     width = d_hi - d_lo
 
@@ -66,13 +74,14 @@ def main():
             v = float(r["speed_m_s"])
             w = 1.0 / (area * v * dt[k])
             vol[k] += d ** 3 / (area * dt[k])
-            m0[k] += w
+            if d >= d_min:
+                m0[k] += w
             m3[k] += d ** 3 * w
             m4[k] += d ** 4 * w
             m6[k] += d ** 6 * w
             count[k] += 1
             i = int(np.searchsorted(d_hi, d, side="right"))
-            if i < nb:
+            if i < nb and d >= d_lo[i]:
                 nd[k, i] += w / width[i]
                 nd_n[k, i] += 1
     r_true = 6 * math.pi * 1e-4 * vol
@@ -116,7 +125,7 @@ def main():
     tot_true = np.nansum(nd * dt[:, None], axis=0) / np.nansum(dt)
     tot_meas = np.nansum(nd_meas * dt[:, None], axis=0) / np.nansum(dt)
     n_true = nd_n.sum(axis=0)
-    within1 = within2 = classes = 0
+    within1 = within2 = classes = nd_ok = 0
     lines = []
     for i in range(nb):
         if n_true[i] < 100:
@@ -126,6 +135,7 @@ def main():
         dev = (tot_meas[i] - tot_true[i]) / sigma
         within1 += abs(dev) <= 1
         within2 += abs(dev) <= 2
+        nd_ok += abs(dev) <= 2 or abs(tot_meas[i] / tot_true[i] - 1) <= a.nd_rel
         lines.append("| %.1f-%.1f | %d | %.4g | %.4g | %+.1f %% | %+.2f |" % (
             d_lo[i], d_hi[i], n_true[i], tot_true[i], tot_meas[i], 100 * (tot_meas[i] / tot_true[i] - 1), dev))
     print("N(D) of the whole span, classes with at least 100 true drops: %d of %d within one counting error, "
@@ -136,7 +146,15 @@ def main():
     for line in lines:
         print(line)
     print()
-    return 0
+    if not a.check:
+        return 0
+    missed = [name for name, ok in (
+        ("not measured intervals with values", not bad),
+        ("amount", amount_true > 0 and abs(amount_meas / amount_true - 1) <= 0.03),
+        ("R", abs(worst["R"]) <= 0.05), ("Z", abs(worst["Z"]) <= 0.5), ("Dm", abs(worst["Dm"]) <= 0.03),
+        ("Nt", abs(worst["Nt"]) <= 0.05), ("N(D)", nd_ok == classes)) if not ok]
+    print("targets missed: " + (", ".join(missed) if missed else "none"))
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":

@@ -26,7 +26,7 @@ import xarray as xr  # noqa: E402
 
 
 def terminal_speed(d_mm):
-    """Atlas et al. (1973): v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s."""
+    """Exponential fall-speed fit v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s."""
     return 9.65 - 10.3 * np.exp(-0.6 * d_mm)
 
 
@@ -52,7 +52,7 @@ def plot_vd(ds, path):
     d = np.linspace(0.11, d_edges[-1], 300)
     vt = terminal_speed(d)
     tol = float(ds.attrs.get("filter_speed_tolerance", 0.5))
-    ax.plot(d, vt, color="red", lw=2, label="terminal speed (Atlas et al. 1973)")
+    ax.plot(d, vt, color="red", lw=2, label="terminal speed 9.65 - 10.3 exp(-0.6 D)")
     ax.plot(d, vt * (1 - tol), color="red", lw=1, ls="--", label="accepted band (±%g %%)" % (100 * tol))
     ax.plot(d, vt * (1 + tol), color="red", lw=1, ls="--")
     top = d_edges[-1]

@@ -43,10 +43,12 @@ const char kHelp[] =
     "  --nc FILE           the CF-1.8 NetCDF-4 file\n"
     "  --interval S        interval length in seconds (default 60)\n"
     "  --tolerance F       largest relative difference of the fall speed from the terminal speed\n"
-    "                      9.65 - 10.3 exp(-0.6 D) (Atlas et al. 1973) of a used drop (default 0.5)\n"
+    "                      9.65 - 10.3 exp(-0.6 D) of a used drop (default 0.5)\n"
     "  --dmin D --dmax D   size range of used drops, mm (default 0.1 10)\n"
     "  --bin-width W       width of the diameter classes, mm (default 0.2)\n"
     "  --bin-max D         upper end of the diameter classes, mm (default 10)\n"
+    "  --bin-min D         lower end of the diameter classes and smallest drop N_t counts, mm\n"
+    "                      (default 0.4: smaller drops are not counted reliably)\n"
     "  --area paired|shadow|diameter  effective measuring area: where a drop of the particle's\n"
     "                      width lies wholly inside both lines and its two shadows are paired\n"
     "                      (default); field widths less one pixel and the drop's shadow widths;\n"
@@ -129,6 +131,8 @@ Options parse(int argc, char** argv) {
       s.bin_width_mm = to_double(a, v);
     } else if (a == "--bin-max") {
       s.bin_max_mm = to_double(a, v);
+    } else if (a == "--bin-min") {
+      s.bin_min_mm = to_double(a, v);
     } else if (a == "--edges") {
       int e[4];
       char tail = 0;
@@ -164,6 +168,7 @@ Options parse(int argc, char** argv) {
   if (!(s.filter.speed_tolerance > 0)) usage_error("the tolerance must be positive");
   if (!(s.filter.d_min_mm >= 0 && s.filter.d_max_mm > s.filter.d_min_mm))
     usage_error("need 0 <= dmin < dmax");
+  if (!(s.bin_min_mm >= 0 && s.bin_min_mm < s.bin_max_mm)) usage_error("need 0 <= bin-min < bin-max");
   if (!(s.bin_width_mm >= 0.01 && s.bin_max_mm > 0 && s.bin_max_mm / s.bin_width_mm <= 10000))
     usage_error("need a bin width of at least 0.01 mm and at most 10000 classes");
   const double cells = std::ceil(86400 / s.interval_s) * std::ceil(s.bin_max_mm / s.bin_width_mm);

@@ -201,7 +201,7 @@ constexpr OptionSpec kOptions[] = {
     {"--rate", true, real([](Parsed& p) -> auto& { return p.o.day.rain.rate_mm_h; }),
      "  --rate R            rain rate, mm/h (default 4)\n"},
     {"--dist", true, set_distribution,
-     "  --dist exp|gamma    size distribution: Marshall-Palmer exponential or gamma (default exp)\n"},
+     "  --dist exp|gamma    size distribution: exponential (N0 8000) or gamma (default exp)\n"},
     {"--mu", true, real([](Parsed& p) -> auto& { return p.o.day.rain.mu; }),
      "  --mu M              gamma shape (default 2)\n"},
     {"--dmin", true, real([](Parsed& p) -> auto& { return p.o.day.rain.d_min; }),

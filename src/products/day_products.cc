@@ -73,7 +73,7 @@ std::vector<std::string> edge_notes(const std::vector<HeaderPeriod>& periods) {
 
 DayAccumulator::DayAccumulator(const ProductSettings& s, int64_t midnight) : area_(s.area) {
   day_.settings = s;
-  day_.bins = DiameterBins::uniform(s.bin_width_mm, s.bin_max_mm);
+  day_.bins = DiameterBins::uniform(s.bin_width_mm, s.bin_max_mm, s.bin_min_mm);
   day_.midnight = midnight;
   const int n = static_cast<int>(std::ceil(kSecondsPerDay / s.interval_s - 1e-9));
   day_.rows.resize(n);

@@ -34,6 +34,9 @@ struct ProductSettings {
   AreaRule area = AreaRule::kPaired;
   double bin_width_mm = 0.2;
   double bin_max_mm = 10.0;
+  // Lower edge of the N(D) classes and smallest drop N_t counts: the smallest size the
+  // instrument counts reliably (docs/rain_products.md). The other products use every used drop.
+  double bin_min_mm = 0.4;
   EdgeOverride edges;  // the live pixels, when the user sets them
   double gap_s = -1;   // silence before a main header that counts as a gap; -1: default, 0: none
   // Width over which N(D) spreads a drop, in the drop's mean local pixel widths (0: not spread).

@@ -6,10 +6,13 @@
 
 namespace quorda::products {
 
-DiameterBins DiameterBins::uniform(double width, double max_mm) {
+DiameterBins DiameterBins::uniform(double width, double max_mm, double min_mm) {
+  constexpr double kSlack = 1e-9;  // in widths: an edge this close to min or max is that edge
   DiameterBins b;
-  const int n = static_cast<int>(std::ceil(max_mm / width - 1e-9));
-  for (int i = 0; i < n; ++i) b.edges_.push_back(i * width);
+  b.edges_.push_back(min_mm);
+  const int n = static_cast<int>(std::ceil(max_mm / width - kSlack));
+  for (int i = static_cast<int>(std::floor(min_mm / width + kSlack)) + 1; i < n; ++i)
+    b.edges_.push_back(i * width);
   b.edges_.push_back(max_mm);
   return b;
 }

@@ -7,9 +7,10 @@ namespace quorda::products {
 
 class DiameterBins {
  public:
-  // Bins of `width` mm from 0 up to `max_mm` (the last bin may be narrower).
-  // REQUIRES: width > 0, max_mm > 0.
-  static DiameterBins uniform(double width, double max_mm);
+  // Bins from `min_mm` up to `max_mm` whose inner edges are the multiples of `width` mm (the first
+  // and the last bin may be narrower).
+  // REQUIRES: width > 0, 0 <= min_mm < max_mm.
+  static DiameterBins uniform(double width, double max_mm, double min_mm = 0);
 
   int count() const { return static_cast<int>(edges_.size()) - 1; }
   double lower(int i) const { return edges_[i]; }

@@ -11,13 +11,15 @@ void IntervalSums::add(double d_mm, double v_m_s, double area_m2, const Diameter
                        double spread_mm) {
   const double per_m3 = 1.0 / (area_m2 * v_m_s);
   const double d3 = d_mm * d_mm * d_mm;
-  m0_ += per_m3;
   m3_ += d3 * per_m3;
   m4_ += d3 * d_mm * per_m3;
   m6_ += d3 * d3 * per_m3;
   d3_over_a_ += d3 / area_m2;
   const double w2 = per_m3 * per_m3;
-  q0_ += w2;
+  if (d_mm >= bins.lower(0)) {
+    m0_ += per_m3;
+    q0_ += w2;
+  }
   q6_ += w2 * d3 * d3;
   q7_ += w2 * d3 * d3 * d_mm;
   q8_ += w2 * d3 * d3 * d_mm * d_mm;

@@ -9,7 +9,7 @@
 // the products are:
 //
 //   N(D_i) = 1 / (dt dD_i) sum_{j in bin i} 1 / (A_j v_j)     drop size distribution, m^-3 mm^-1
-//   N_t    = M_0                                              number concentration, m^-3
+//   N_t    = M_0 over the drops from the classes' lower edge on  number concentration, m^-3
 //   R      = 6 pi 1e-4 / dt  sum_j D_j^3 / A_j                rain rate, mm h^-1
 //            (pi/6 D^3 mm^3 of water per A m^2 = pi/6 D^3 1e-6 mm of depth; times 3600 s/h)
 //   W      = pi/6 rho_w M_3 = pi/6 1e-3 M_3                   liquid water content, g m^-3
@@ -25,7 +25,9 @@
 // The integral quantities are summed over the particles themselves, not over the bins, so drops
 // outside the bins still count in them. A drop's diameter is known only to within the step
 // between the diameters its pixel counts allow: N(D) spreads each drop evenly over
-// [D - s/2, D + s/2] (s: spread, see day_products.h) and gives each class its share.
+// [D - s/2, D + s/2] (s: spread, see day_products.h) and gives each class its share. The classes
+// and N_t begin at the smallest size the instrument counts reliably; the integral products of the
+// water (R, W, Z, D_m, D_0, N_w) take every used drop, as the drops below it carry little water.
 //
 // Counting (sampling) error: drops arrive independently, so each sum S = sum_j x_j over the drops
 // has the standard error sqrt(sum_j x_j^2). So N_t, R, Z and each N(D_i) get

@@ -147,8 +147,8 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
     v_pix[i] = nc.quantity(pixel_names[i], NC_INT64, {dim_t}, "1",
                            "live pixel of the camera line at the edge of the field, in force at the "
                            "interval's middle; particles reaching it count as cut by the edge");
-  const int v_nt =
-      nc.quantity("number_concentration", NC_DOUBLE, {dim_t}, "m-3", "number concentration of drops");
+  const int v_nt = nc.quantity("number_concentration", NC_DOUBLE, {dim_t}, "m-3",
+                               "number concentration of drops from diameter_min_mm on");
   const int v_r = nc.quantity("rainfall_rate", NC_DOUBLE, {dim_t}, "mm h-1", "rain rate", "rainfall_rate");
   nc.text(v_r, "cell_methods", "time: mean");
   const int v_w =
@@ -216,11 +216,12 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   nc.number(NC_GLOBAL, "interval_s", st.interval_s);
   nc.number(NC_GLOBAL, "diameter_bin_width_mm", st.bin_width_mm);
   nc.number(NC_GLOBAL, "diameter_max_mm", st.bin_max_mm);
+  nc.number(NC_GLOBAL, "diameter_min_mm", st.bin_min_mm);
   nc.number(NC_GLOBAL, "filter_speed_tolerance", st.filter.speed_tolerance);
   nc.number(NC_GLOBAL, "filter_diameter_min_mm", st.filter.d_min_mm);
   nc.number(NC_GLOBAL, "filter_diameter_max_mm", st.filter.d_max_mm);
   nc.text(NC_GLOBAL, "filter_terminal_speed",
-          "Atlas et al. (1973): v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s");
+          "exponential fall-speed fit v = 9.65 - 10.3 exp(-0.6 D), D in mm, v in m/s");
   nc.text(
       NC_GLOBAL, "measuring_area",
       st.area == AreaRule::kPaired

@@ -1,4 +1,5 @@
-// Terminal fall speed of a raindrop in still air at sea level, the fit of Atlas et al. (1973):
+// Terminal fall speed of a raindrop in still air at sea level, the exponential fit to laboratory
+// fall speeds of water drops:
 //
 //   v_t(D) = 9.65 - 10.3 exp(-0.6 D)      D: equivalent diameter in mm, v_t in m/s.
 //

@@ -1,7 +1,7 @@
 // Rain physics of the simulator: drop size distribution set by a rain rate, fall speed and shape.
 //
-// Sizes: a Marshall-Palmer exponential distribution N(D) = N0 exp(-Lambda D) with N0 = 8000
-// m^-3 mm^-1 and Lambda = 4.1 R^-0.21 mm^-1 (R in mm/h), or a gamma distribution
+// Sizes: an exponential distribution N(D) = N0 exp(-Lambda D) with N0 = 8000 m^-3 mm^-1 and
+// Lambda = 4.1 R^-0.21 mm^-1 (R in mm/h), or a gamma distribution
 // N(D) = Ng D^mu exp(-Lg D) with the same median volume diameter (Lg = Lambda (3.67 + mu) / 3.67)
 // and the same liquid water content. The drops that cross the measuring area are the
 // concentration weighted by the fall speed; DropSizeSampler tabulates that flux once and draws
@@ -17,7 +17,8 @@ namespace quorda::sim {
 double fall_speed(double d_mm);
 
 // Axis ratio (vertical over horizontal) of an equilibrium drop of diameter d (mm): the fourth
-// degree polynomial of Beard and Chuang (1987), capped at 1 for the smallest drops.
+// degree polynomial in the diameter fitted to computed equilibrium shapes, capped at 1 for the
+// smallest drops.
 double axis_ratio(double d_mm);
 
 enum class SizeLaw { kExponential, kGamma };

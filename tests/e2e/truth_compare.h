@@ -102,26 +102,25 @@ inline double median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-// Terminal fall speed of water drops in still air at sea level, diameter (mm) and speed (m/s):
-// R. Gunn and G. D. Kinzer (1949), "The terminal velocity of fall for water droplets in stagnant
-// air", Journal of Meteorology 6, 243-248, Table 2.
-constexpr double kGunnKinzer[][2] = {
+// Laboratory fall speeds of water drops in still air at sea level, diameter (mm) and speed (m/s):
+// an independent measurement, not the fit the products use.
+constexpr double kLabFallSpeeds[][2] = {
     {0.1, 0.27}, {0.2, 0.72}, {0.3, 1.17}, {0.4, 1.62}, {0.5, 2.06}, {0.6, 2.47}, {0.7, 2.87},
     {0.8, 3.27}, {0.9, 3.67}, {1.0, 4.03}, {1.2, 4.64}, {1.4, 5.17}, {1.6, 5.65}, {1.8, 6.09},
     {2.0, 6.49}, {2.2, 6.90}, {2.4, 7.27}, {2.6, 7.57}, {2.8, 7.82}, {3.0, 8.06}, {3.2, 8.26},
     {3.4, 8.44}, {3.6, 8.60}, {3.8, 8.72}, {4.0, 8.83}, {4.2, 8.92}, {4.4, 8.98}, {4.6, 9.03},
     {4.8, 9.07}, {5.0, 9.09}, {5.2, 9.12}, {5.4, 9.14}, {5.6, 9.16}, {5.8, 9.17}};
 
-inline double gunn_kinzer(double d) {
-  constexpr size_t n = std::size(kGunnKinzer);
-  if (d <= kGunnKinzer[0][0]) return kGunnKinzer[0][1];
+inline double lab_fall_speed(double d) {
+  constexpr size_t n = std::size(kLabFallSpeeds);
+  if (d <= kLabFallSpeeds[0][0]) return kLabFallSpeeds[0][1];
   for (size_t i = 1; i < n; ++i) {
-    if (d <= kGunnKinzer[i][0]) {
-      const double f = (d - kGunnKinzer[i - 1][0]) / (kGunnKinzer[i][0] - kGunnKinzer[i - 1][0]);
-      return kGunnKinzer[i - 1][1] + f * (kGunnKinzer[i][1] - kGunnKinzer[i - 1][1]);
+    if (d <= kLabFallSpeeds[i][0]) {
+      const double f = (d - kLabFallSpeeds[i - 1][0]) / (kLabFallSpeeds[i][0] - kLabFallSpeeds[i - 1][0]);
+      return kLabFallSpeeds[i - 1][1] + f * (kLabFallSpeeds[i][1] - kLabFallSpeeds[i - 1][1]);
     }
   }
-  return kGunnKinzer[n - 1][1];
+  return kLabFallSpeeds[n - 1][1];
 }
 
 // Each 0.5 mm bin from 0.5 to 5 mm that holds at least 20 particles has a median ratio of measured
@@ -131,7 +130,7 @@ inline void expect_terminal_speeds(const std::vector<Particle>& parts, const cha
   std::vector<double> ratios[kBins];
   for (const Particle& q : parts) {
     const int bin = static_cast<int>(std::floor((q.diam - 0.5) / 0.5));
-    if (bin >= 0 && bin < kBins) ratios[bin].push_back(q.speed / gunn_kinzer(q.diam));
+    if (bin >= 0 && bin < kBins) ratios[bin].push_back(q.speed / lab_fall_speed(q.diam));
   }
   int bins_tested = 0;
   for (int b = 0; b < kBins; ++b) {

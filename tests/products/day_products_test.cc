@@ -118,7 +118,7 @@ TEST(DayProducts, EachParticleTakesTheGeometryOfTheHeaderInForce) {
   // R = 6 pi 1e-4 * 8 / A / 60; N_t = 1 / (A * 5.5 * 60).
   expect_rel(r600.p.rain_rate, 0.025075683282);
   expect_rel(r600.p.nt, 1.0 / (0.0100227543 * 5.5 * 60));
-  EXPECT_EQ(r600.bin_count[10], 1);
+  EXPECT_EQ(r600.bin_count[8], 1);  // 2.0-2.2 mm: the classes begin at 0.4 mm
   const IntervalRow& r601 = d.rows[601];
   EXPECT_EQ(r601.counts.seen, 1);
   EXPECT_EQ(r601.counts.used, 1);
@@ -138,11 +138,11 @@ TEST(DayProducts, EachParticleTakesTheGeometryOfTheHeaderInForce) {
   expect_rel(d.amount_mm, (0.025075683282 + 0.029858251418) / 60);
   EXPECT_EQ(d.total.seen, 5);
   EXPECT_EQ(d.total.used, 2);
-  // The speed-diameter histogram holds all but the edge particle: 2 mm (class 10) at 5.5, 0.55
+  // The speed-diameter histogram holds all but the edge particle: 2 mm (class 8) at 5.5, 0.55
   // and 5.5 m/s (classes 27, 2, 27); 12 mm lies beyond the classes.
   const auto& vd = d.vd;
-  EXPECT_EQ(vd.counts[27 * vd.diameter_bins + 10], 2);
-  EXPECT_EQ(vd.counts[2 * vd.diameter_bins + 10], 1);
+  EXPECT_EQ(vd.counts[27 * vd.diameter_bins + 8], 2);
+  EXPECT_EQ(vd.counts[2 * vd.diameter_bins + 8], 1);
   int64_t sum = 0;
   for (int64_t c : vd.counts) sum += c;
   EXPECT_EQ(sum, 3);

@@ -21,7 +21,7 @@ void expect_rel(double actual, double expected, double rel = 1e-6) {
   EXPECT_NEAR(actual, expected, std::fabs(expected) * rel) << "expected " << expected;
 }
 
-TEST(TerminalSpeed, FollowsTheAtlasFit) {
+TEST(TerminalSpeed, FollowsTheExponentialFit) {
   expect_rel(terminal_speed(1.0), 3.9972401);  // 9.65 - 10.3 e^-0.6
   expect_rel(terminal_speed(2.0), 6.5476996);  // 9.65 - 10.3 e^-1.2
   EXPECT_NEAR(terminal_speed(0.109), 0.0, 0.01);
@@ -89,6 +89,28 @@ TEST(DiameterBins, CoverZeroToTheTopWithANarrowerLastBin) {
   ASSERT_EQ(c.count(), 4);
   EXPECT_NEAR(c.width(3), 0.1, 1e-12);
   EXPECT_EQ(c.index(0.95), 3);
+  // From a lower edge on the grid and off it: the inner edges stay on the grid.
+  const DiameterBins d = DiameterBins::uniform(0.2, 1.0, 0.4);
+  ASSERT_EQ(d.count(), 3);
+  EXPECT_EQ(d.index(0.3999), -1);
+  EXPECT_EQ(d.index(0.4), 0);
+  EXPECT_NEAR(d.upper(0), 0.6, 1e-12);
+  const DiameterBins e = DiameterBins::uniform(0.2, 1.0, 0.3);
+  ASSERT_EQ(e.count(), 4);
+  EXPECT_NEAR(e.width(0), 0.1, 1e-12);
+  EXPECT_NEAR(e.lower(1), 0.4, 1e-12);
+}
+
+// N_t counts the drops of the classes only; the water takes every drop, and a drop just below the
+// classes gives the first class the share of its spread that reaches into it.
+TEST(IntervalProducts, DropsBelowTheClassesCountForTheWaterOnly) {
+  const DiameterBins bins = DiameterBins::uniform(0.2, 10.0, 0.4);
+  IntervalSums s(bins.count());
+  s.add(0.38, 1.5, 0.01, bins, 0.08);
+  const IntervalProducts p = interval_products(s, 60.0, bins, NAN);
+  EXPECT_EQ(p.nt, 0.0);
+  EXPECT_GT(p.rain_rate, 0.0);
+  expect_rel(p.nd[0], 0.25 / (0.01 * 1.5) / (60 * 0.2));
 }
 
 // Two drops in a minute, each seen through 0.01 m^2: 1 mm at 4 m/s and 2 mm at 6.5 m/s.

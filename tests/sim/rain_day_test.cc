@@ -186,8 +186,8 @@ TEST(RainPhysics, GammaLawKeepsTheWaterContentOfTheExponentialLaw) {
 }
 
 TEST(RainPhysics, SimulatedDropsDeliverTheRequestedRainRate) {
-  // Marshall-Palmer sizes with these fall speeds give a rain rate within about 20% of the rate the
-  // distribution was set for.
+  // Exponential sizes (N0 = 8000 m^-3 mm^-1) with these fall speeds give a rain rate within about 20% of the
+  // rate the distribution was set for.
   for (double rate : {3.0, 30.0}) {
     DayConfig c = short_day(21);
     c.rain.rate_mm_h = rate;

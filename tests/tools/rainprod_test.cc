@@ -116,8 +116,8 @@ TEST_F(Rainprod, TableRowsAddUpToTheSummarysRainAmount) {
   const int seen = column(title, "particles"), used = column(title, "used"), r = column(title, "r_mm_h");
   ASSERT_GE(amount, 0);
   ASSERT_GE(acc, 0);
-  EXPECT_EQ(column(title, "nd_0_0.2"), 18);
-  EXPECT_EQ(column(title, "nd_9.8_10"), 18 + 49);
+  EXPECT_EQ(column(title, "nd_0.4_0.6"), 18);  // the classes begin at 0.4 mm
+  EXPECT_EQ(column(title, "nd_9.8_10"), 18 + 47);
   const int fraction = column(title, "measured_fraction");
   ASSERT_GE(fraction, 0);
   double sum = 0;
@@ -161,7 +161,7 @@ TEST_F(Rainprod, NcdumpShowsTheConventionsAndTheValuesOfTheTable) {
   ASSERT_EQ(run_shell("ncdump -h " + nc + " >" + scratch_.file("head.txt")), 0);
   const std::string head = read_file(scratch_.file("head.txt"));
   for (const char* s :
-       {"time = 1440 ;", "diameter = 50 ;", "nv = 2 ;", ":Conventions = \"CF-1.8\" ;",
+       {"time = 1440 ;", "diameter = 48 ;", "nv = 2 ;", ":Conventions = \"CF-1.8\" ;",
         "rainfall_rate:standard_name = \"rainfall_rate\" ;", "rainfall_rate:units = \"mm h-1\" ;",
         "equivalent_reflectivity_factor:standard_name = \"equivalent_reflectivity_factor\" ;",
         "time:units = \"seconds since 2026-05-30 00:00:00\" ;", "time:bounds = \"time_bnds\" ;",
@@ -211,7 +211,7 @@ TEST_F(Rainprod, XarrayReadsTheFileAndAgreesWithTheTable) {
                       scratch_.file("day.csv") + " >" + out + " 2>&1"),
             0)
       << read_file(out);
-  EXPECT_NE(read_file(out).find("checked 1440 intervals, 50 diameter classes"), std::string::npos)
+  EXPECT_NE(read_file(out).find("checked 1440 intervals, 48 diameter classes"), std::string::npos)
       << read_file(out);
 }
 
