@@ -8,11 +8,11 @@ set -euo pipefail
 # The sample day: compiler, CMake and make, and the NetCDF library of the rain products.
 sample=(cmake make g++ pkg-config libnetcdf-dev)
 # The tests besides: GoogleTest, Google Benchmark, ncdump for the NetCDF read-back, Python with
-# xarray, netCDF4 and matplotlib (read-back and plot tests), pip and setuptools (the Python package
-# installed from the tree), dpkg-dev (the Debian package's dependencies), strace (kill tests),
+# xarray, netCDF4 and matplotlib (read-back and plot tests), pip, setuptools and venv (the Python
+# package installed from the tree), dpkg-dev (the Debian package's dependencies), strace (kill tests),
 # util-linux and bsdextrautils.
 tests=("${sample[@]}" libgtest-dev libbenchmark-dev netcdf-bin python3 python3-xarray python3-netcdf4
-  python3-matplotlib python3-pip python3-setuptools dpkg-dev strace util-linux bsdextrautils)
+  python3-matplotlib python3-pip python3-setuptools python3-venv dpkg-dev strace util-linux bsdextrautils)
 
 case "${1:-}" in
   sample) want=("${sample[@]}") ;;

@@ -3,11 +3,12 @@
 
 usage: /usr/bin/python3 scripts/readme_blocks.py BUILD_DIR [README]
 
-The scratch folder holds a copy of scripts/ and `build`, a link to BUILD_DIR, so that a block that
-names build/quorda or scripts/sample_day.sh finds them; everything the blocks write stays in the
-scratch folder, which is removed when every block passed. Each ```sh block runs with
-`bash -euo pipefail`, each ```python block with /usr/bin/python3, both in the scratch folder; other
-blocks (text, bat) are not run. A block that ends with a status other than 0 fails the test.
+The scratch folder holds a copy of scripts/ and python/ and `build`, a link to BUILD_DIR, so that a
+block that names build/quorda, scripts/sample_day.sh or ./python finds them; it is also the blocks'
+HOME, so everything the blocks write stays in it (~/.local, ~/quorda-venv), and it is removed when
+every block passed. Each ```sh block runs with `bash -euo pipefail`, each ```python block with the
+Python of ~/quorda-venv once a block has made that environment (as the README's reader does), with
+/usr/bin/python3 before; both in the scratch folder; other blocks (text, bat) are not run. A block that ends with a status other than 0 fails the test.
 
 An HTML comment on the line before a block (invisible on the rendered page) changes what is done:
 
@@ -102,13 +103,15 @@ def main():
 
     scratch = tempfile.mkdtemp(prefix="readme-blocks-")
     shutil.copytree(os.path.join(source, "scripts"), os.path.join(scratch, "scripts"))
+    shutil.copytree(os.path.join(source, "python"), os.path.join(scratch, "python"))
     os.symlink(build, os.path.join(scratch, "build"))
     stand_ins = os.path.join(scratch, ".stand-ins")
     os.mkdir(stand_ins)
     with open(os.path.join(stand_ins, "sbatch"), "w") as f:
         f.write(SBATCH_STAND_IN)
     os.chmod(os.path.join(stand_ins, "sbatch"), 0o755)
-    env = dict(os.environ, PATH=stand_ins + os.pathsep + os.environ.get("PATH", ""))
+    env = dict(os.environ, PATH=stand_ins + os.pathsep + os.environ.get("PATH", ""), HOME=scratch)
+    venv_python = os.path.join(scratch, "quorda-venv", "bin", "python")
 
     ran = 0
     for line, lang, text, marker in blocks(readme):
@@ -129,7 +132,8 @@ def main():
         if kind.startswith("setup:") and not run(["bash", "-euo", "pipefail", "-c", marker.group(4)],
                                                  scratch, env, f"setup of {where}"):
             sys.exit(f"kept {scratch}")
-        cmd = ["bash", "-euo", "pipefail", "-c", text] if lang == "sh" else ["/usr/bin/python3", "-c", text]
+        python = venv_python if os.path.exists(venv_python) else "/usr/bin/python3"
+        cmd = ["bash", "-euo", "pipefail", "-c", text] if lang == "sh" else [python, "-c", text]
         start = time.monotonic()
         if not run(cmd, scratch, env, f"{where}:\n{text}"):
             sys.exit(f"kept {scratch}")

@@ -29,9 +29,10 @@ using namespace quorda::products;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// Most intervals times diameter classes of one day: each such cell costs some 32 bytes while the
-// day is computed, so a day stays within about 270 MB whatever the options.
-constexpr double kMaxCellsPerDay = 1 << 23;
+// Most intervals times diameter classes of one day: each such cell costs some 50 bytes while the
+// day is computed (the class's count, weight and its counting error), so a day stays within about
+// 220 MB whatever the options.
+constexpr double kMaxCellsPerDay = 1 << 22;
 
 const char kHelp[] =
     "usage: rainprod [options] SET [SET ...]\n"
@@ -199,6 +200,20 @@ void summary(FILE* out, const std::string& set, const DayProducts& d) {
                  iso_time(d.midnight + static_cast<int64_t>(peak->start_s)).substr(11, 8).c_str());
 }
 
+// The creation time written into the NetCDF history: SOURCE_DATE_EPOCH (seconds since 1970) when
+// it is set to a whole number, so that the files of two runs can be made byte-identical; now
+// otherwise.
+int64_t creation_time() {
+  const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+  if (fixed != nullptr && *fixed != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long long t = std::strtoll(fixed, &end, 10);
+    if (*end == '\0' && errno == 0 && t >= 0) return t;
+  }
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 // Writes a product file under its temporary name with `write`, then puts it in place whole: the
 // file's name shows the previous file (or none) until the new one is complete and durable.
 template <typename Write>
@@ -291,7 +306,7 @@ int main(int argc, char** argv) {
     return kExitFailed;
   }
   if (!o.nc.empty()) {
-    std::string history = iso_time(static_cast<int64_t>(std::time(nullptr))) + ": rainprod";
+    std::string history = iso_time(creation_time()) + ": rainprod";
     for (int i = 1; i < argc; ++i) history += std::string(" ") + argv[i];
     std::string error;
     const auto write_nc = [&](const std::string& temp, std::string* e) {

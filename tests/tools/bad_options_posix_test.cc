@@ -38,7 +38,7 @@ const BadCall kBadCalls[] = {
     {"rainprod", "--dmin -1 --csv p.csv x", "", 2, "0 <= dmin < dmax"},
     {"rainprod", "--bin-max 1e300 --csv p.csv x", "", 2, "at most 10000 classes"},
     {"rainprod", "--interval 1 --bin-width 0.01 --bin-max 100 --nc p.nc x", "", 2,
-     "must stay within 8388608"},
+     "must stay within 4194304"},
     {"rainprod", "--csv p.csv fifo", "", 1, "fifo"},
     {"hydinfo", "--minute 4294967296 x", "", 2, "--minute takes"},
     {"hydinfo", "--check fifo", "", 2, "not a regular file"},
