@@ -174,7 +174,8 @@ TEST_F(Campaign, ADayHeldByAnotherConversionIsBusy) {
 // No more programs run at once than --jobs: stand-ins for the converter and rainprod note their
 // start and end in one log and stay a while, so that the days they overlap show in its order.
 TEST_F(Campaign, NoMoreProgramsRunAtOnceThanJobs) {
-  const std::string bin = scratch_.file("counting"), log = scratch_.file("counting.log");
+  const std::string bin = scratch_.file("counting-bin"), log = scratch_.file("counting.log");
+  for (const std::string& old : {bin, log, scratch_.file("counting")}) std::filesystem::remove_all(old);
   std::filesystem::create_directories(bin);
   testing::write_file(bin + "/quorda", "#!/bin/sh\necho + >>" + log + "\nsleep 0.4\necho - >>" + log + "\n");
   std::filesystem::permissions(bin + "/quorda", std::filesystem::perms::owner_all);
