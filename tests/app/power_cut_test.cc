@@ -200,6 +200,20 @@ TEST_F(PowerCut, AFailedWriteSyncOrCloseEndsTheRunWithStatusOneAndTheResumedSetI
   }
 }
 
+// A run that ends with status 0 has synced every write it made: a power cut right after it, with
+// every unsynced write lost, leaves the set it completed.
+TEST_F(PowerCut, TheSetOfACompletedRunSurvivesAPowerCutRightAfterIt) {
+  clear_outputs();
+  CrashFiles room(day_->disk);
+  room.loss = Loss::kDropped;
+  const Outcome o = convert(day_->dir.path(), room);
+  ASSERT_EQ(o.status, 0) << o.err;
+  room.settle();
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(day_->disk.files[day_->dir.path() + kSet[i]] == day_->set[static_cast<size_t>(i)])
+        << kSet[i] << " on the disk is not the completed run's";
+}
+
 // Every sector of every write since the last sync old or new on its own, on the light day at every
 // write and on the heavy day at a sample of its writes: the commit is the last saved line alone,
 // so a mix of old and new heads is never taken for one.

@@ -188,6 +188,35 @@ TEST(WriterThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
   EXPECT_EQ(t.err(), "");
 }
 
+// Pairs of 100 lines per camera: a chunk's runs fill long before its items do, and each pair must
+// still reach the writer whole, as with one thread.
+TEST(WriterThreadGate, PairsOfManyLinesReachTheWriterAsWithOneThread) {
+  constexpr int kPairs = 200;
+  std::string records[2];
+  for (const int threads : {1, 2}) {
+    testing::TestRun t;
+    RunContext& ctx = *t.ctx;
+    testing::setup_worked_example(ctx);
+    ctx.writer_thread.begin(threads, ctx.minutes, 1000);
+    for (int i = 0; i < kPairs; ++i) {
+      std::vector<quorda::Run> runs;
+      for (int k = 0; k < 100; ++k)
+        runs.push_back(
+            {static_cast<int16_t>(100 + (k + i) % 5), static_cast<int16_t>(130 + (k * 3 + i) % 7)});
+      const testing::OwnedPiece a(runs, 1000.0 + 300 * i);
+      const testing::OwnedPiece b(runs, 1010.0 + 300 * i);
+      ctx.writer_thread.take(a.p, b.p);
+    }
+    ctx.writer_thread.drain();
+    records[threads - 1].assign(reinterpret_cast<const char*>(ctx.hyd_writer.buffered()),
+                                static_cast<size_t>(ctx.hyd_writer.buffered_bytes()));
+    ctx.writer_thread.stop();
+    EXPECT_EQ(t.err(), "");
+  }
+  EXPECT_GE(records[0].size(), kPairs * kPixHeadSize);
+  EXPECT_TRUE(records[0] == records[1]) << "the records differ with two threads";
+}
+
 // A platform that types ESC once the day driver has read both cameras' data to the end.
 class EscAtTheEndOfTheData : public testing::FakePlatform {
  public:

@@ -86,6 +86,25 @@ TEST_F(WriterRun, RecordsWithinOneSecondStayInTheBufferWithTheirBackLinks) {
   EXPECT_EQ(testing::particle_lines(r.check()), (std::vector<double>{1000, 2000, 3000}));
 }
 
+// The fixture's save before its main header came at clock 1000; the clock stands still between
+// the test's settings.
+TEST_F(WriterRun, TheTimedSaveComesAtTheFirstPairMoreThanThreeSecondsAfterTheLastSave) {
+  r.pair(500);
+  r.t.platform.clock = 1003;
+  r.pair(1000);
+  EXPECT_EQ(r.hyd().size(), kMainHeaderSize);
+  r.t.platform.clock = 1004;
+  r.pair(2000);  // the two before it are saved and committed first
+  EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 80);
+  EXPECT_EQ(w.last_saved_line, 1000u);
+  r.t.platform.clock = 1007;
+  r.pair(3000);
+  EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 80);
+  r.t.platform.clock = 1008;
+  r.pair(4000);
+  EXPECT_EQ(r.hyd().size(), kMainHeaderSize + 160);
+}
+
 TEST_F(WriterRun, RecordBringingTheBufferToExactlyItsSizeSavesFirst) {
   // 4999 records of 40 bytes leave 40 bytes of room: the 5000th would fill it exactly.
   for (int i = 0; i < 4999; ++i) r.pair(100.0 + i);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -168,6 +169,25 @@ TEST_F(Campaign, ADayHeldByAnotherConversionIsBusy) {
   EXPECT_NE(out.find("V26150_1     busy"), std::string::npos) << out;
   EXPECT_NE(out.find("held by another conversion"), std::string::npos) << out;
   EXPECT_NE(out.find("some days busy"), std::string::npos) << out;
+}
+
+// No more programs run at once than --jobs: stand-ins for the converter and rainprod note their
+// start and end in one log and stay a while, so that the days they overlap show in its order.
+TEST_F(Campaign, NoMoreProgramsRunAtOnceThanJobs) {
+  const std::string bin = scratch_.file("counting-bin"), log = scratch_.file("counting.log");
+  for (const std::string& old : {bin, log, scratch_.file("counting")}) std::filesystem::remove_all(old);
+  std::filesystem::create_directories(bin);
+  testing::write_file(bin + "/quorda", "#!/bin/sh\necho + >>" + log + "\nsleep 0.4\necho - >>" + log + "\n");
+  std::filesystem::permissions(bin + "/quorda", std::filesystem::perms::owner_all);
+  std::filesystem::create_symlink(bin + "/quorda", bin + "/rainprod");
+  ASSERT_EQ(campaign("--jobs 2 --work counting --bin " + bin + " raw"), 0) << read_file(scratch_.file("err"));
+  int running = 0, most = 0, started = 0;
+  for (const char c : read_file(log)) {
+    if (c == '+') ++started, most = std::max(most, ++running);
+    if (c == '-') --running;
+  }
+  EXPECT_EQ(started, 6);  // a conversion and the products of each of the three days
+  EXPECT_EQ(most, 2);
 }
 
 // The children of a process, by their command names (/proc).

@@ -166,7 +166,9 @@ TEST_F(Rainprod, NcdumpShowsTheConventionsAndTheValuesOfTheTable) {
         "equivalent_reflectivity_factor:standard_name = \"equivalent_reflectivity_factor\" ;",
         "time:units = \"seconds since 2026-05-30 00:00:00\" ;", "time:bounds = \"time_bnds\" ;",
         "diameter:bounds = \"diameter_bnds\" ;", ":pixels_per_line = 632LL ;",
-        ":filter_speed_tolerance = 0.5 ;", ":source = \"quorda rain products"})
+        ":filter_speed_tolerance = 0.5 ;", ":source = \"quorda rain products",
+        ":time_coverage_start = \"2026-05-30T00:00:00Z\" ;",
+        ":time_coverage_end = \"2026-05-31T00:00:00Z\" ;"})
     EXPECT_NE(head.find(s), std::string::npos) << s << "\n" << head;
   // The rain rates as ncdump prints them equal the table's.
   ASSERT_EQ(run_shell("ncdump -p 9,17 -v rainfall_rate " + nc + " >" + scratch_.file("r.txt")), 0);
@@ -276,6 +278,8 @@ TEST_F(Rainprod, TwoDaysMakeOneSpan) {
     EXPECT_NE(t.find("time = 288 ;"), std::string::npos);
     EXPECT_NE(t.find("time = 300, 900,"), std::string::npos) << t.substr(t.find("data:"));
     EXPECT_NE(t.find("86700, 87300,"), std::string::npos);  // the second day's first intervals
+    EXPECT_NE(t.find(":time_coverage_start = \"2026-05-30T00:00:00Z\" ;"), std::string::npos);
+    EXPECT_NE(t.find(":time_coverage_end = \"2026-06-01T00:00:00Z\" ;"), std::string::npos);
   }
 }
 
