@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/version.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -128,6 +129,13 @@ int default_jobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+// Whether the option is one of those followed by a value.
+bool takes_value(const std::string& a) {
+  static constexpr const char* kValueOptions[] = {"--work", "--setup",    "--jobs",    "--task",
+                                                  "--span", "--interval", "--station", "--bin"};
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), a) != std::end(kValueOptions);
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -136,10 +144,15 @@ Options parse(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       std::exit(kExitOk);
     }
+    if (a == "--version") {
+      std::printf("campaign from %s\n", std::string(quorda::version_text()).c_str());
+      std::exit(kExitOk);
+    }
     if (a.rfind("--", 0) != 0) {
       o.inputs.push_back(a);
       continue;
     }
+    if (!takes_value(a)) usage_error("unknown option " + a);
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
     if (a == "--work") {

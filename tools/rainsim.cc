@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "sim/rain_day.h"
 #include "sim/setup_files.h"
 #include "sim/truth_csv.h"
@@ -351,15 +352,18 @@ Options parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") print_help();
+    if (a == "--version") {
+      std::printf("rainsim from %s\n", std::string(quorda::version_text()).c_str());
+      std::exit(0);
+    }
     const OptionSpec* option = find_option(a);
+    if (option == nullptr) usage_error("unknown option " + a);
     if (option != nullptr && !option->takes_value) {
       option->set(p, a, nullptr);
       continue;
     }
-    // A value is looked for before the name is: a lone unknown last word lacks its value.
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
-    if (option == nullptr) usage_error("unknown option " + a);
     option->set(p, a, v);
   }
   return checked(std::move(p));

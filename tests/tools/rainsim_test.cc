@@ -53,7 +53,7 @@ TEST(Rainsim, EachBadWordOfTheCommandLineIsNamedInItsMessage) {
   const std::pair<const char*, const char*> cases[] = {
       {"--rate", "missing value for --rate"},
       {"--quiet --seed", "missing value for --seed"},
-      {"--bogus", "missing value for --bogus"},  // the value is looked for first
+      {"--bogus", "unknown option --bogus"},
       {"--bogus 1", "unknown option --bogus"},
       {"--seed 12x", "bad integer for --seed: 12x"},
       {"--rate fast", "bad number for --rate: fast"},
