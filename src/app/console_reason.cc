@@ -101,7 +101,8 @@ std::string subject_path(const RunContext& ctx, Subject s) {
     case Subject::kAbhFolder:
       return folder_of(ctx.out.abh_nam);
     case Subject::kOutputSet:
-      return full_path(ctx.out.pix_nam) + ", .hd, .abh";
+      return full_path(std::filesystem::path(ctx.out.pix_nam).replace_extension().string()) +
+             " (.hyd, .hd, .abh)";
   }
   return {};
 }
