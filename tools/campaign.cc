@@ -40,8 +40,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "base/version.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -128,6 +130,13 @@ int default_jobs() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+// Whether the option is one of those followed by a value.
+bool takes_value(const std::string& a) {
+  static constexpr const char* kValueOptions[] = {"--work", "--setup",    "--jobs",    "--task",
+                                                  "--span", "--interval", "--station", "--bin"};
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), a) != std::end(kValueOptions);
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -136,10 +145,15 @@ Options parse(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       std::exit(kExitOk);
     }
+    if (a == "--version") {
+      std::printf("campaign from %s\n", std::string(quorda::version_text()).c_str());
+      std::exit(kExitOk);
+    }
     if (a.rfind("--", 0) != 0) {
       o.inputs.push_back(a);
       continue;
     }
+    if (!takes_value(a)) usage_error("unknown option " + a);
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
     if (a == "--work") {
@@ -517,22 +531,48 @@ void wait_signal(Run& r, const sigset_t& signals, pid_t extra = -1) {
   }
 }
 
-void progress(const Run& r, std::chrono::steady_clock::time_point t0, bool last) {
-  const double el = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const std::string rem =
-      r.done > 0 ? clock_text(el / static_cast<double>(r.done) * static_cast<double>(r.days.size() - r.done))
-                 : "?";
-  std::fprintf(stderr, "\rdays %zu/%zu  particles %lld  elapsed %s  remaining %s   %s", r.done, r.days.size(),
-               r.particles, clock_text(el).c_str(), rem.c_str(), last ? "\n" : "");
+// The raw bytes of the days, all of them and those done.
+std::pair<double, double> raw_bytes(const Run& r) {
+  double all = 0, done = 0;
+  std::error_code ec;
+  for (const Day& d : r.days) {
+    const auto size = fs::file_size(d.raw, ec);
+    const double n = ec ? 0 : static_cast<double>(size);
+    all += n;
+    if (d.stage == 3) done += n;
+  }
+  return {all, done};
+}
+
+// The progress line: on a terminal redrawn in place at every call; elsewhere (a log) a plain line
+// when a day has ended since the last one, or a minute has passed, and at the end.
+struct ProgressLine {
+  std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown = t0;
+  size_t shown_done = 0;
+  bool terminal = ::isatty(STDERR_FILENO) == 1;
+};
+
+void progress(const Run& r, ProgressLine& p, bool last) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!p.terminal && !last && r.done == p.shown_done && now - p.shown < std::chrono::minutes(1)) return;
+  p.shown = now;
+  p.shown_done = r.done;
+  const double el = std::chrono::duration<double>(now - p.t0).count();
+  const auto [all, done] = raw_bytes(r);
+  const std::string rem = done > 0 ? clock_text(el / done * (all - done)) : "?";
+  std::fprintf(stderr, "%sdays %zu/%zu  particles %lld  raw %.0f%%  elapsed %s  remaining %s%s",
+               p.terminal ? "\r" : "", r.done, r.days.size(), r.particles, all > 0 ? 100 * done / all : 0.0,
+               clock_text(el).c_str(), rem.c_str(), p.terminal && !last ? "   " : "\n");
   std::fflush(stderr);
 }
 
 void run_days(Run& r, const sigset_t& signals) {
-  const auto t0 = std::chrono::steady_clock::now();
+  ProgressLine line;
   while (r.done < r.days.size()) {
     start_days(r);
     if (r.running == 0) break;  // stopped before the remaining days began
-    progress(r, t0, false);
+    progress(r, line, false);
     int st = 0;
     const pid_t pid = ::waitpid(-1, &st, WNOHANG);
     if (pid <= 0) {
@@ -542,7 +582,7 @@ void run_days(Run& r, const sigset_t& signals) {
     auto it = std::find_if(r.days.begin(), r.days.end(), [&](const Day& d) { return d.pid == pid; });
     if (it != r.days.end()) child_ended(r, *it, WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
   }
-  progress(r, t0, true);
+  progress(r, line, true);
   for (Day& d : r.days)
     if (d.stage == 0) {
       d.status = "stopped";

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/constants.h"
+#include "base/version.h"
 #include "format/check_output_set.h"
 #include "format/hyd_report.h"
 #include "format/hyd_walker.h"
@@ -113,6 +114,9 @@ int parse(int argc, char** argv, Options& o) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
+      return kExitOk;
+    } else if (a == "--version") {
+      std::printf("hydinfo from %s\n", std::string(quorda::version_text()).c_str());
       return kExitOk;
     } else if (a == "--check") {
       o.check = true;

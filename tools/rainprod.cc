@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "platform/replace_file.h"
 #include "products/day_products.h"
 #include "products/products_csv.h"
@@ -97,6 +98,14 @@ double to_double(const std::string& opt, const char* v) {
   return d;
 }
 
+// Whether the option is one of those followed by a value.
+bool takes_value(const std::string& a) {
+  static constexpr const char* kValueOptions[] = {
+      "--csv",     "--nc",      "--interval", "--tolerance", "--dmin",   "--dmax",    "--bin-width",
+      "--bin-max", "--bin-min", "--edges",    "--gap",       "--spread", "--station", "--area"};
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), a) != std::end(kValueOptions);
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   ProductSettings& s = o.settings;
@@ -104,6 +113,10 @@ Options parse(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
+      std::exit(kExitOk);
+    }
+    if (a == "--version") {
+      std::printf("rainprod from %s\n", std::string(quorda::version_text()).c_str());
       std::exit(kExitOk);
     }
     if (a == "--quiet") {
@@ -114,6 +127,7 @@ Options parse(int argc, char** argv) {
       o.sets.push_back(a);
       continue;
     }
+    if (!takes_value(a)) usage_error("unknown option " + a);
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
     if (a == "--csv") {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "sim/rain_day.h"
 #include "sim/setup_files.h"
 #include "sim/truth_csv.h"
@@ -42,6 +43,7 @@ struct Options {
   std::string hyd_path = "./";
   double header_second = -1;
   bool quiet = false;
+  bool force = false;  // replace files of the output folder that exist already
 };
 
 void preset_sample(Options& o) {
@@ -256,6 +258,9 @@ constexpr OptionSpec kOptions[] = {
      "Settings file values:\n"
      "  --raw-path P --hyd-path P  RAW_PATH and HYD_PATH of QUORDA.SET (default ./)\n"},
     {"--hyd-path", true, text([](Parsed& p) -> auto& { return p.o.hyd_path; }), ""},
+    {"--force", false, [](Parsed& p, const std::string&, const char*) { p.o.force = true; },
+     "  --force             replace QUORDA.SET, corrfact.dat, the raw file and the truth file where\n"
+     "                      they exist (without it rainsim refuses and writes nothing)\n"},
     {"--quiet", false, [](Parsed& p, const std::string&, const char*) { p.o.quiet = true; },
      "  --quiet             no summary\n"},
 };
@@ -351,15 +356,18 @@ Options parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") print_help();
+    if (a == "--version") {
+      std::printf("rainsim from %s\n", std::string(quorda::version_text()).c_str());
+      std::exit(0);
+    }
     const OptionSpec* option = find_option(a);
+    if (option == nullptr) usage_error("unknown option " + a);
     if (option != nullptr && !option->takes_value) {
       option->set(p, a, nullptr);
       continue;
     }
-    // A value is looked for before the name is: a lone unknown last word lacks its value.
     if (i + 1 >= argc) usage_error("missing value for " + a);
     const char* v = argv[++i];
-    if (option == nullptr) usage_error("unknown option " + a);
     option->set(p, a, v);
   }
   return checked(std::move(p));
@@ -384,9 +392,38 @@ bool write_text(const std::string& path, const std::string& text) {
   return std::fclose(f) == 0 && ok;
 }
 
-[[noreturn]] void fail(const std::string& what) {
+// The files this run writes; on a failure the ones it made are removed again, and so is the
+// output folder when the run made it.
+struct Made {
+  std::vector<std::string> paths;
+  std::string folder;
+};
+
+[[noreturn]] void fail(const Made& made, const std::string& what) {
   std::fprintf(stderr, "rainsim: %s: %s\n", what.c_str(), std::strerror(errno));
+  std::error_code ec;
+  for (const std::string& path : made.paths) std::filesystem::remove(path, ec);
+  if (!made.folder.empty()) std::filesystem::remove(made.folder, ec);
   std::exit(1);
+}
+
+// Refuses, before anything is written, outputs whose folder is missing and files that exist
+// already (unless --force).
+void check_outputs(const std::vector<std::string>& paths, bool force, const Made& made) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const std::string& path : paths) {
+    const fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec)) {
+      errno = ENOENT;
+      fail(made, "no folder " + folder.string() + " for " + path);
+    }
+    if (!force && fs::exists(fs::symlink_status(path, ec))) {
+      std::fprintf(stderr, "rainsim: %s exists: not replaced, nothing was written (--force replaces it)\n",
+                   path.c_str());
+      std::exit(1);
+    }
+  }
 }
 
 }  // namespace
@@ -394,7 +431,9 @@ bool write_text(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
   const DayConfig& day = o.day;
+  Made made;
   std::error_code ec;
+  if (!std::filesystem::exists(o.out, ec)) made.folder = o.out;
   std::filesystem::create_directories(o.out, ec);
   if (ec) {
     std::fprintf(stderr, "rainsim: cannot create %s: %s\n", o.out.c_str(), ec.message().c_str());
@@ -406,16 +445,19 @@ int main(int argc, char** argv) {
   std::snprintf(raw_name, sizeof raw_name, "V%02d%03d_1.ab", day.year % 100, day.day_of_year);
   const std::string raw_path = dir + raw_name;
   const std::string truth_path = o.truth.empty() ? dir + "truth.csv" : o.truth;
+  const std::vector<std::string> outputs = {dir + "QUORDA.SET", dir + "corrfact.dat", raw_path, truth_path};
+  check_outputs(outputs, o.force, made);
+  made.paths = outputs;
 
   if (!write_text(dir + "QUORDA.SET", quorda::sim::quorda_set_text(day.inst, o.raw_path, o.hyd_path)))
-    fail("cannot write " + dir + "QUORDA.SET");
+    fail(made, "cannot write " + dir + "QUORDA.SET");
   if (!write_text(dir + "corrfact.dat", quorda::sim::corrfact_text({})))
-    fail("cannot write " + dir + "corrfact.dat");
+    fail(made, "cannot write " + dir + "corrfact.dat");
 
   FILE* raw = std::fopen(raw_path.c_str(), "wb");
-  if (raw == nullptr) fail("cannot create " + raw_path);
+  if (raw == nullptr) fail(made, "cannot create " + raw_path);
   FILE* truth = std::fopen(truth_path.c_str(), "w");
-  if (truth == nullptr) fail("cannot create " + truth_path);
+  if (truth == nullptr) fail(made, "cannot create " + truth_path);
   std::vector<char> raw_buf(1 << 20), truth_buf(1 << 20);
   std::setvbuf(raw, raw_buf.data(), _IOFBF, raw_buf.size());
   std::setvbuf(truth, truth_buf.data(), _IOFBF, truth_buf.size());
@@ -426,8 +468,8 @@ int main(int argc, char** argv) {
   const quorda::sim::DayStats st = quorda::sim::simulate_day(day, sink, writer);
   const bool raw_ok = !sink.failed && std::fclose(raw) == 0;
   const bool truth_ok = !std::ferror(truth) && std::fclose(truth) == 0;
-  if (!raw_ok) fail("cannot write " + raw_path);
-  if (!truth_ok) fail("cannot write " + truth_path);
+  if (!raw_ok) fail(made, "cannot write " + raw_path);
+  if (!truth_ok) fail(made, "cannot write " + truth_path);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   if (!o.quiet) {

@@ -3,9 +3,13 @@
 #include "app/command_line.h"
 
 #include <cctype>
+#include <string>
+#include <string_view>
 
 #include "app/run_context.h"
+#include "base/diagnostics.h"
 #include "base/run_end.h"
+#include "base/version.h"
 #include "platform/platform.h"
 
 namespace quorda {
@@ -38,6 +42,34 @@ constexpr char kOptionList[] =
     "\nCommand line options are:\n\n"
     "    /e ... print stderr to screen \n"
     "    /c ... calibration: do not apply adjustment factors \n";
+
+// The text of "--help".
+constexpr char kHelp[] =
+    "quorda: converts the raw data file of one measuring day into particle data\n"
+    "\nusage: quorda filespec [ /e ] [ /c ]\n"
+    "\nfilespec:  path and name of the raw data file (V*.AB)\n"
+    "\nswitches:\n"
+    "    /e ... messages to the screen instead of QUORDA.ERR\n"
+    "    /c ... calibration: do not apply the adjustment factors of corrfact.dat\n"
+    "    /? ... the switches\n"
+    "    --help, -h ... this text\n"
+    "    --version ... the version\n"
+    "\nQUORDA.SET and corrfact.dat are read from the current folder, messages appended to QUORDA.ERR.\n"
+    "Exit status: 0 completed, ESC or /?; 1 fatal error; 2 usage text; 3 output set busy.\n";
+
+void scan_help_and_version(Diag& diag, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      outf(diag, "%s", kHelp);
+      end_run(kExitOk);
+    }
+    if (arg == "--version") {
+      outf(diag, "%s\n", std::string(version_text()).c_str());
+      end_run(kExitOk);
+    }
+  }
+}
 
 void scan_switches(RunContext& ctx, int argc, const char* const* argv, SwitchRule rule) {
   if (has_switch(argc, argv, rule, "/e")) ctx.cmd.stderr_to_screen = true;

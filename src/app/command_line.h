@@ -7,6 +7,7 @@
 namespace quorda {
 
 struct RunContext;
+struct Diag;
 
 // How switches are told from the raw file's path.
 enum class SwitchRule {
@@ -28,6 +29,9 @@ inline constexpr SwitchRule kNativeSwitchRule = SwitchRule::kWholeArgument;
 inline constexpr char kDirSeparator = '/';
 #endif
 
+// "--help", "-h" and "--version" as whole arguments: the text goes to standard output and the
+// run ends with kExitOk before anything else is shown, read or written.
+void scan_help_and_version(Diag& diag, int argc, const char* const* argv);
 void scan_switches(RunContext& ctx, int argc, const char* const* argv, SwitchRule rule = kNativeSwitchRule);
 void parse_command_line(RunContext& ctx, int argc, const char* const* argv,
                         SwitchRule rule = kNativeSwitchRule);

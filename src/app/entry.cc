@@ -10,6 +10,7 @@
 
 #include "app/banner.h"
 #include "app/command_line.h"
+#include "app/console_reason.h"
 #include "app/day_driver.h"
 #include "app/run_context.h"
 #include "base/run_end.h"
@@ -42,7 +43,8 @@ constexpr char kUnexpectedEnd[] = "quorda: %s \n";
 
 // QUORDA.ERR cannot be opened (a folder, a link, no right to write), is the raw file itself, or
 // a write to it failed: said on the console.
-constexpr char kErrorFileUnusable[] = "quorda: cannot write %s (%s): the run ends \n";
+constexpr char kErrorFileUnusable[] =
+    "quorda: cannot write %s (%s): the run ends; start quorda in a folder you may write to, or give /e \n";
 constexpr char kErrorFileIsRaw[] =
     "quorda: the raw file %s is %s, an output file of this run: refused, nothing was written \n";
 constexpr char kErrorFileLost[] = "quorda: writing %s failed: messages of this run are lost \n";
@@ -56,7 +58,7 @@ void open_error_file(RunContext& ctx, FILE** console) {
   if (ctx.files != nullptr && ctx.files->same_file(ctx.cmd.filespec, path))
     fatal(ctx.diag, kErrorFileIsRaw, ctx.cmd.filespec.c_str(), path.c_str());
   FILE* probe = open_text_output(path, true);
-  if (probe == nullptr) fatal(ctx.diag, kErrorFileUnusable, path.c_str(), std::strerror(errno));
+  if (probe == nullptr) fatal(ctx.diag, kErrorFileUnusable, full_path(path).c_str(), std::strerror(errno));
   std::fclose(probe);
   *console = duplicate_stream(ctx.diag.err);
   FILE* err = std::freopen(path.c_str(), "a", ctx.diag.err);
@@ -64,7 +66,7 @@ void open_error_file(RunContext& ctx, FILE** console) {
     const int e = errno;
     // The failed reopen closed the stream: it goes onto the null device to stay usable.
     ctx.diag.err = std::freopen(kNullDevice, "a", ctx.diag.err);
-    std::fprintf(*console != nullptr ? *console : ctx.diag.out, kErrorFileUnusable, path.c_str(),
+    std::fprintf(*console != nullptr ? *console : ctx.diag.out, kErrorFileUnusable, full_path(path).c_str(),
                  std::strerror(e));
     end_run(kExitFatal);
   }
@@ -81,14 +83,24 @@ bool error_file_written(RunContext& ctx, FILE* console) {
   return false;
 }
 
+// The run's end in plain words on the console the error stream wrote to at the start.
+void say_on_console(const RunContext& ctx, const RunEnd& end, bool error_file, FILE* console) {
+  const std::string line = console_reason(ctx, end, error_file && console != nullptr);
+  FILE* to = console != nullptr ? console : error_file ? nullptr : ctx.diag.err;
+  if (line.empty() || to == nullptr) return;
+  std::fputs(line.c_str(), to);
+  std::fflush(to);
+}
+
 }  // namespace
 
 int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
-  int status = kExitOk;
+  RunEnd end{kExitOk};
   bool error_file = false;
   FILE* console = nullptr;
   try {
     make_time_zone_free();
+    scan_help_and_version(ctx.diag, argc, argv);
     ctx.cmd.start_time = break_down_utc(static_cast<std::time_t>(ctx.platform->now()));
     show_banner(ctx);
     scan_switches(ctx, argc, argv);
@@ -99,12 +111,13 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
     }
     run_day(ctx);
   } catch (const RunEnd& e) {
-    status = e.status;
+    end = e;
   } catch (const std::exception& e) {
     ctx.writer_thread.stop();
     errf(ctx.diag, kUnexpectedEnd, e.what());
-    status = kExitFatal;
+    end = RunEnd{kExitFatal};
   }
+  int status = end.status;
   // The writer's thread, if any, has done all it was handed (or failed) and ends here.
   ctx.writer_thread.stop();
   std::fflush(ctx.diag.out);
@@ -114,6 +127,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   } else if (!error_file_written(ctx, console) && status == kExitOk) {
     status = kExitFatal;
   }
+  say_on_console(ctx, end, error_file, console);
   if (console != nullptr) std::fclose(console);
   return status;
 }

@@ -51,14 +51,15 @@ void fatal(Diag& d, const char* fmt, ...) {
   va_end(ap);
   std::fflush(d.out);
   std::fflush(d.err);
-  end_run(kExitFatal);
+  end_run(kExitFatal, false, fmt);
 }
 
 void fatal_tag(Diag& d, const char* tag) {
+  const int e = errno;
   report_tag(d, tag);
   std::fflush(d.out);
   std::fflush(d.err);
-  end_run(kExitFatal, true);
+  end_run(kExitFatal, true, tag, e);
 }
 
 }  // namespace quorda

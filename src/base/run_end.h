@@ -23,10 +23,16 @@ struct RunEnd {
   // The run ends because a file operation failed (fatal_tag), not because of what the data hold:
   // nothing more is written to the output set.
   bool file_failure = false;
+  // What ended a fatal run, for the console line at its end: the tag of the failed file operation
+  // or the format of the fatal message (constant texts that name the mistake), and the system's
+  // error number of a failed file operation.
+  const char* cause = nullptr;
+  int error = 0;
 };
 
-[[noreturn]] inline void end_run(int status, bool file_failure = false) {
-  throw RunEnd{status, file_failure};
+[[noreturn]] inline void end_run(int status, bool file_failure = false, const char* cause = nullptr,
+                                 int error = 0) {
+  throw RunEnd{status, file_failure, cause, error};
 }
 
 }  // namespace quorda

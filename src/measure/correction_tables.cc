@@ -97,7 +97,8 @@ void trace_row(const MeasureRun& ctx, const char* label, const float* v) {
 void check_row(const MeasureRun& ctx, const char* row, const float* d, const float* p, const float* s) {
   for (int i = 0; i < kPoints; ++i) {
     if (!std::isfinite(d[i]) || !std::isfinite(p[i]) || !std::isfinite(s[i])) {
-      fatal(ctx.diag, kNotFiniteText, kFileName, row, i + 1);
+      // The diameters are shared by every row: a bad one is named as theirs.
+      fatal(ctx.diag, kNotFiniteText, kFileName, std::isfinite(d[i]) ? row : "diameter", i + 1);
     }
   }
   for (int i = 1; i < kPoints; ++i) {

@@ -3,8 +3,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "products/products_csv.h"
 
 #if QUORDA_HAVE_NETCDF
@@ -197,7 +199,7 @@ bool write_products_netcdf(std::span<const DayProducts* const> days, const std::
   const ProductSettings& st = first.settings;
   nc.text(NC_GLOBAL, "Conventions", "CF-1.8");
   nc.text(NC_GLOBAL, "title", "Rain products of a two-camera line-scan distrometer");
-  nc.text(NC_GLOBAL, "source", kProductsVersion);
+  nc.text(NC_GLOBAL, "source", std::string(kProductsVersion) + ", " + std::string(version_text()));
   nc.text(NC_GLOBAL, "history", history);
   nc.text(NC_GLOBAL, "time_coverage_start", iso_time(first.midnight));
   nc.text(NC_GLOBAL, "time_coverage_end", iso_time(days.back()->midnight + 86400));

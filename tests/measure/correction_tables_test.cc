@@ -260,6 +260,14 @@ TEST(Tables, RefusesValuesThatAreNoFiniteNumbers) {
   EXPECT_EQ(t.load(), kExitFatal);
   EXPECT_EQ(t.err(),
             "corrfact.dat: row height B: value 7 is no finite number, no correction factors can be built\n");
+  // A bad diameter is named as such, not as the first row it spoils.
+  TablesRun d;
+  s = corrfact(kDiam, kZero, kZero, kZero, kZero);
+  s.replace(s.find("diameter:") + 10 + 7 * 2, 7, "    nan");
+  d.file(s);
+  EXPECT_EQ(d.load(), kExitFatal);
+  EXPECT_EQ(d.err(),
+            "corrfact.dat: row diameter: value 3 is no finite number, no correction factors can be built\n");
 }
 
 }  // namespace

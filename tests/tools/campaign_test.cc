@@ -39,7 +39,7 @@ class Campaign : public ::testing::Test {
     bool ok = true;
     for (const char* day : {"150", "151", "152"})
       ok = ok && run_shell(kTools + "/rainsim --preset sample --seed 3 --day " + day +
-                           " --duration 20 --quiet --out " + raw_ + " >/dev/null 2>&1") == 0;
+                           " --duration 20 --quiet --force --out " + raw_ + " >/dev/null 2>&1") == 0;
     // Day 151 is damaged: its raw file holds no main header, only bytes of no meaning.
     std::string junk(3000, '\0');
     for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919 + 13) % 251);
@@ -216,8 +216,8 @@ bool gone(pid_t pid) {
 TEST_F(Campaign, KilledAloneItsChildrenEndAndARestartLeavesOneRunsSets) {
   const std::string heavy = scratch_.file("heavy");
   for (const char* day : {"160", "161"})
-    ASSERT_EQ(run_shell(kTools + "/rainsim --preset heavy --day " + day + " --duration 300 --quiet --out " +
-                        heavy + " >/dev/null 2>&1"),
+    ASSERT_EQ(run_shell(kTools + "/rainsim --preset heavy --day " + day +
+                        " --duration 300 --quiet --force --out " + heavy + " >/dev/null 2>&1"),
               0);
   ASSERT_EQ(campaign("--jobs 2 --work heavy-ref heavy"), 0);
   using Kids = std::vector<std::pair<pid_t, std::string>>;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +54,7 @@ TEST(Rainsim, EachBadWordOfTheCommandLineIsNamedInItsMessage) {
   const std::pair<const char*, const char*> cases[] = {
       {"--rate", "missing value for --rate"},
       {"--quiet --seed", "missing value for --seed"},
-      {"--bogus", "missing value for --bogus"},  // the value is looked for first
+      {"--bogus", "unknown option --bogus"},
       {"--bogus 1", "unknown option --bogus"},
       {"--seed 12x", "bad integer for --seed: 12x"},
       {"--rate fast", "bad number for --rate: fast"},
@@ -117,6 +118,23 @@ TEST(Rainsim, HeavyPresetIsReproducibleAndRainsOverAMillionDropsInItsFiveHours) 
   EXPECT_FALSE(raw.empty());
   EXPECT_EQ(raw, read_file(dir.file("b/V27009_1.ab")));
   EXPECT_GE(drops_in(dir.file("a/truth.csv")) * (5 * 3600 / 20), 1000000u);
+}
+
+// rainsim replaces no file it did not write unless given --force, and a run that fails leaves
+// nothing behind.
+TEST(Rainsim, KeepsFilesItDidNotWriteAndLeavesNothingWhenItFails) {
+  ScratchDir dir;
+  quorda::testing::write_file(dir.file("QUORDA.SET"), "mine\n");
+  EXPECT_EQ(run("--quiet --duration 5 --out " + dir.path(), dir.file("o")), 1);
+  EXPECT_NE(read_file(dir.file("o")).find("QUORDA.SET exists: not replaced"), std::string::npos);
+  EXPECT_EQ(read_file(dir.file("QUORDA.SET")), "mine\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // QUORDA.SET and o
+  EXPECT_EQ(run("--quiet --duration 5 --force --out " + dir.path(), dir.file("o")), 0);
+  EXPECT_NE(read_file(dir.file("QUORDA.SET")), "mine\n");
+  EXPECT_EQ(run("--quiet --duration 5 --truth " + dir.file("none/x.csv") + " --out " + dir.file("day"),
+                dir.file("o")),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("day")));
 }
 
 }  // namespace
