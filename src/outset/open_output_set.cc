@@ -104,8 +104,6 @@ void open_hd(Files& files, Diag& diag, OutputSet& out, const RecoveryPlan& p, bo
 
 // Restores pos_pix, the last record length and the resume point from the plan.
 void restore_framing(StreamFraming& w, const RecoveryPlan& p) {
-  for (int i = 0; i < kMinutes; ++i) w.pos_pix[i] = kNoRecord;
-  w.pos_pix[0] = 0;
   decode_minute_table(p.hd_head.data(), w.pos_pix);
   w.last_record_len = get_i16(p.hd_head.data() + kHdLastRecordLenOffset);
   w.file_last_record_len = w.last_record_len;
