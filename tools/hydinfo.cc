@@ -20,9 +20,9 @@
 
 #include "base/constants.h"
 #include "base/version.h"
-#include "format/check_output_set.h"
-#include "format/hyd_report.h"
 #include "format/hyd_walker.h"
+#include "outset/check_output_set.h"
+#include "outset/hyd_report.h"
 
 namespace {
 

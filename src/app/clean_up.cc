@@ -28,7 +28,7 @@ constexpr char kRawCloseTag[] = " clean_up04 ";
 
 void clean_up(RunContext& ctx) {
   bool failed = close_failed(ctx, ctx.out.abh_stream, kAbhCloseTag);
-  failed = close_failed(ctx, ctx.out.pix_stream, kHydCloseTag) || failed;
+  failed = close_failed(ctx, ctx.out.hyd_stream, kHydCloseTag) || failed;
   failed = close_failed(ctx, ctx.out.hd_stream, kHdCloseTag) || failed;
   if (failed) ctx.out.close_failed = true;
   close_failed(ctx, ctx.raw.raw_file, kRawCloseTag);

@@ -97,11 +97,11 @@ std::string subject_path(const RunContext& ctx, Subject s) {
     case Subject::kRawFile:
       return full_path(ctx.cmd.filespec);
     case Subject::kHydFolder:
-      return folder_of(ctx.out.pix_nam);
+      return folder_of(ctx.out.hyd_name);
     case Subject::kAbhFolder:
-      return folder_of(ctx.out.abh_nam);
+      return folder_of(ctx.out.abh_name);
     case Subject::kOutputSet:
-      return full_path(std::filesystem::path(ctx.out.pix_nam).replace_extension().string()) +
+      return full_path(std::filesystem::path(ctx.out.hyd_name).replace_extension().string()) +
              " (.hyd, .hd, .abh)";
   }
   return {};
@@ -144,11 +144,11 @@ std::string full_path(const std::string& path) {
 std::string console_reason(const RunContext& ctx, const RunEnd& end, bool error_file) {
   std::string text;
   if (end.status == kExitBusy) {
-    text = "the output set " + full_path(ctx.out.pix_nam) +
+    text = "the output set " + full_path(ctx.out.hyd_name) +
            " is being converted by another quorda run: nothing was changed; run again once it has ended";
   } else if (end.status == kExitFatal) {
     text = fatal_text(ctx, end);
-  } else if (end.status == kExitOk && ctx.hdr.maincnt == 0 && !ctx.out.pix_nam.empty()) {
+  } else if (end.status == kExitOk && ctx.hdr.main_count == 0 && !ctx.out.hyd_name.empty()) {
     return "quorda: nothing in the raw file " + full_path(ctx.cmd.filespec) +
            " could be recognized (no main header record): check that it is a raw data file of the "
            "instrument\n";

@@ -30,12 +30,12 @@
 #include "match/pool.h"
 #include "measure/correction_tables.h"
 #include "measure/hyd_writer.h"
+#include "outset/set_lock.h"
 #include "platform/platform.h"
 #include "rawin/decode_line_block.h"
 #include "rawin/minute_index.h"
 #include "rawin/output_set.h"
 #include "rawin/raw_file.h"
-#include "rawin/set_lock.h"
 #include "rawin/take_main_header.h"
 
 namespace quorda {
@@ -58,7 +58,7 @@ bool output_failed(const RunContext& ctx) {
 // writer's thread stops where it has got to.
 [[noreturn]] void cancel_run(RunContext& ctx) {
   ctx.writer_thread.cancel();
-  if (ctx.writer.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
+  if (ctx.framing.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
@@ -67,7 +67,7 @@ bool output_failed(const RunContext& ctx) {
 // What the progress summary shows, as the driver has it now (the hydrometeor file's length as the
 // writer's thread last left it).
 ProgressFigures progress_figures(const RunContext& ctx) {
-  return {ctx.out.pix_nam,       ctx.writer_thread.hyd_length(),
+  return {ctx.out.hyd_name,      ctx.writer_thread.hyd_length(),
           ctx.raw.raw_file_path, ctx.drv.rawend,
           ctx.drv.pos_a,         ctx.drv.pos_b};
 }
@@ -122,7 +122,7 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
     hprintf(ctx.diag, "pos_a=%ld prev_a=%ld last_a=%lf pos_b=%ld last_b=%lf \n", d.pos_a, d.prev_a, d.last_a,
             d.prev_b, d.last_b);
   } else {
-    hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_nam, d.prev_b,
+    hprintf(ctx.diag, "hd_nam=%s pos_b=%ld last_b=%lf pos_a=%ld last_a=%lf \n", ctx.out.hd_name, d.prev_b,
             d.last_b, d.prev_a, d.last_a);
   }
   hprintf(ctx.diag, "A_B_ident=%d \n", rec.kind);
@@ -211,7 +211,7 @@ void first_pass(RunContext& ctx) {
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.raw_file_path);
   name_output_set(ctx);
   refuse_unsafe_outputs(ctx);
-  lock_output_set(ctx);
+  lock_output_set(*ctx.files, ctx.diag, ctx.out);
   open_output_set(ctx);
 }
 
@@ -226,8 +226,8 @@ void step_a(RunContext& ctx) {
     if (took != Took::kRecord) break;
   }
   if (at_end || !before_end(ctx, d.pos_a, cam.end_tag)) d.eof_a = true;
-  hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_nam, d.pos_a,
-          d.rawend, ctx.raw.raw_day, ctx.out.pix_day);
+  hprintf(ctx.diag, "hd_nam=%s pos_a=%ld, rawend=%ld, raw_day=%ld, pix_day=%ld \n", ctx.out.hd_name, d.pos_a,
+          d.rawend, ctx.raw.raw_day, ctx.out.hyd_day);
 }
 
 // Camera B: records until B's line time has caught up with A's, or all of them once A is at its
@@ -255,7 +255,7 @@ bool step_b(RunContext& ctx) {
 // One pass. The run ends inside a pass, through end_run.
 void run_pass(RunContext& ctx) {
   DriverState& d = ctx.drv;
-  hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_nam);
+  hprintf(ctx.diag, "makepix enc.: hd_nam=%s \n", ctx.out.hd_name);
   const bool first = d.first_pass;
   if (first) first_pass(ctx);
 
@@ -272,7 +272,7 @@ void run_pass(RunContext& ctx) {
 
   tick(ctx);
 
-  hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.maincnt);
+  hprintf(ctx.diag, "pos_a=%ld rawend=%ld maincnt=%d \n", d.pos_a, d.rawend, ctx.hdr.main_count);
 
   step_a(ctx);
   if (!step_b(ctx)) return;

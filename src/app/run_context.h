@@ -61,9 +61,9 @@ struct RunContext {
   // Drop measurement and output.
   CorrTables corr;
   EvalState eval;
-  Writer writer;  // the hydrometeor stream's framing, shared by main header and particle records
+  StreamFraming framing;  // the hydrometeor stream's framing, shared by main header and particle records
   HydWriter hyd_writer{diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes,
-                       hdr,  writer};
+                       hdr,  framing};
   // The matched pairs go through it: to the writer at once, or to the writer's thread once started.
   WriterThread writer_thread{hyd_writer, out, diag, platform, minutes};
   int threads = 0;  // 1 or 2 threads; 0: as run_threads chooses from the environment
@@ -73,7 +73,8 @@ struct RunContext {
 
   // The parts of the run each floor below works on.
   operator RawinRun() {
-    return {diag, files, settings, raw, dec, hdr, minutes, out, drv, writer, cmd.filespec, cmd.filespec_name};
+    return {diag,    files, settings, raw,     dec,          hdr,
+            minutes, out,   drv,      framing, cmd.filespec, cmd.filespec_name};
   }
   operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, writer_thread}; }
   operator MeasureRun() { return {diag, settings, corr, eval, hdr, home}; }

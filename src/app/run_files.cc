@@ -42,7 +42,7 @@ void refuse_unsafe_outputs(RunContext& ctx) {
   refuse_unsafe_output(ctx, ctx.local_path("res"));
   if (!ctx.cmd.stderr_to_screen) refuse_unsafe_output(ctx, ctx.local_path("QUORDA.ERR"));
   const OutputSet& out = ctx.out;
-  for (const std::string* path : {&out.pix_nam, &out.hd_nam, &out.abh_nam, &out.lock_nam})
+  for (const std::string* path : {&out.hyd_name, &out.hd_name, &out.abh_name, &out.lock_name})
     refuse_unsafe_output(ctx, *path);
 }
 

@@ -59,7 +59,7 @@ void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
     return;
   }
   minutes_ = minutes;
-  hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
+  hyd_length_.store(out_.hyd_end, std::memory_order_relaxed);
   writer_.read_from(clock_ptr_, minutes_);
   failure_ = nullptr;
   cancelled_.store(false, std::memory_order_relaxed);
@@ -159,7 +159,7 @@ void WriterThread::cancel() {
 }
 
 int32_t WriterThread::hyd_length() const {
-  return running() ? hyd_length_.load(std::memory_order_relaxed) : out_.pix_end;
+  return running() ? hyd_length_.load(std::memory_order_relaxed) : out_.hyd_end;
 }
 
 void WriterThread::stop() {
@@ -218,7 +218,7 @@ void WriterThread::work() {
     while (const WriterChunk* chunk = ring_->next()) {
       for (int i = 0; i < chunk->n_items && !cancelled_.load(std::memory_order_relaxed); ++i)
         handle(chunk->items[i]);
-      hyd_length_.store(out_.pix_end, std::memory_order_relaxed);
+      hyd_length_.store(out_.hyd_end, std::memory_order_relaxed);
       ring_->release();
     }
   } catch (...) {

@@ -109,11 +109,11 @@ std::string check_pos_pix(const HydWalk& walk, std::span<const int32_t> pos_pix,
   int32_t last = -1;
   for (int i = 0; i < kMinutes; ++i) {
     const int32_t v = pos_pix[static_cast<size_t>(i)];
-    if (v == -1) continue;
+    if (v == kNoRecord) continue;
     const std::string where = "pos_pix[" + std::to_string(i) + "]=" + std::to_string(v);
     if (v < last) return where + " lies before an earlier minute's entry " + std::to_string(last);
     last = v;
-    if (i == 0 && v == 0) continue;
+    if (is_first_minute_start(i, v)) continue;
     while (k < recs.size() && recs[k].offset < v) {
       if (recs[k].header) fr = recs[k].line_fr;
       ++k;

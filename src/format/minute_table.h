@@ -18,6 +18,15 @@
 namespace quorda {
 
 inline constexpr size_t kMinuteEntrySize = 4;
+
+// The pos_pix entry of a minute in which no particle record begins.
+inline constexpr int32_t kNoRecord = -1;
+
+// Entry 0 of pos_pix may hold 0, the start of the stream, without pointing at a particle record: a
+// new header file holds it.
+inline bool is_first_minute_start(int minute, int32_t entry) {
+  return minute == 0 && entry == 0;
+}
 inline constexpr size_t kMinuteTableBytes = size_t{kMinutes} * kMinuteEntrySize;  // 5768
 
 // Entry `minute` of the table that starts at `table`.

@@ -94,7 +94,7 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
   hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
   hprintf_q(ctx.diag, "** find_m: ");
   if constexpr (kTraceQueue) pool_map(ctx);
-  hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.pix_end);
+  hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.hyd_end);
 }
 
 }  // namespace quorda

@@ -5,6 +5,7 @@
 #include "base/diagnostics.h"
 #include "match/match_state.h"
 #include "match/piece.h"
+#include "outset/output_set.h"
 #include "rawin/rawin_state.h"
 
 namespace quorda {

@@ -2,44 +2,24 @@
 // particles that an earlier run already wrote, collects the records in its buffer, keeps the
 // per-minute index pos_pix and saves now and then.
 //
-// A save appends the buffer to the hydrometeor file with one write; a commit then syncs it, writes
-// the header file's head and syncs it, writes the index file's minute tables and syncs them, and
-// writes the last saved line last: that line, 8 bytes within one sector, is the commit a later run
-// resumes from. A save for a full buffer only appends; the timed saves,
-// those after a main header and the final save commit.
+// A save hands the buffer to the output set, which appends it to the hydrometeor file with one
+// write; a save for a full buffer only appends, the timed saves, those after a main header and the
+// final save then commit the set's heads (commit_output_set).
 #include "measure/hyd_writer.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
 #include "base/bytes.h"
 #include "base/trace.h"
 #include "format/minute_table.h"
-#include "format/output_set_heads.h"
 #include "format/particle_record.h"
 #include "measure/pack_particle.h"
 
 namespace quorda {
 
-namespace {
-
-// Tags of failed writes and syncs of the output set.
-constexpr const char* kTagAppendFailed = " net_wr02 ";
-constexpr const char* kTagStreamTooLong = " net_wr03 ";
-constexpr const char* kTagHdHeadFailed = " net_wr05 ";
-constexpr const char* kTagHdSyncFailed = " net_wr07 ";
-constexpr const char* kTagAbhHeadFailed = " net_wr09 ";
-constexpr const char* kTagAbhSyncFailed = " net_wr12 ";
-constexpr const char* kTagHydSyncFailed = " net_wr14 ";
-
-// pos_pix entry of a minute without a record.
-constexpr int32_t kNoRecord = -1;
-
-}  // namespace
-
 HydWriter::HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
-                     const MinuteIndex& minutes, const HeaderBook& headers, Writer& stream)
+                     const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream)
     : diag_(diag),
       clock_(&clock),
       measure_(measure),
@@ -58,7 +38,7 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   if (dropped_by_resume(t1)) return;
 
   const int64_t now = (*clock_)->now();
-  const bool timed = now > last_save_time_ + kSaveIntervalSeconds || stream_.force_write != 0;
+  const bool timed = now > last_save_time_ + kSaveIntervalSeconds || stream_.commit_due;
   const bool full = static_cast<size_t>(used_) + static_cast<size_t>(len) >= kPixBufSize;
   if (timed || full) save_now(now, timed, false);
 
@@ -81,45 +61,18 @@ void HydWriter::save_final() {
 }
 
 void HydWriter::commit_heads(bool final_save) {
-  Writer& w = stream_;
-  // The heads count what the file holds: particles still in the buffer move neither the resume
-  // point nor the last record length, and their pos_pix entries (at or beyond the file's end) are left out.
-  if (file_last_t1_ > 0.0) w.last_saved_line = static_cast<uint64_t>(file_last_t1_);
-  // The stream's bytes reach the disk before a head that counts them.
-  if (w.hyd_unsynced) {
-    if (!out_.pix_stream.sync()) fatal_tag(diag_, kTagHydSyncFailed);
-    w.hyd_unsynced = false;
-  }
-  uint8_t hd_head[kHdHeadSize];
-  for (int i = 0; i < kMinutes; ++i) {
-    const int32_t v = w.pos_pix[i];
-    put_minute_entry(hd_head, i, v >= out_.pix_end && !(i == 0 && v == 0) ? kNoRecord : v);
-  }
-  put_i16(hd_head + kHdLastRecordLenOffset, w.file_last_record_len);
-  if (!out_.hd_stream.write_at(0, hd_head, sizeof hd_head)) fatal_tag(diag_, kTagHdHeadFailed);
-  hprintf(diag_, "hd_nam=%s\n", out_.hd_nam);
-  // The header file's head reaches the disk before the commit record.
-  if (!out_.hd_stream.sync()) fatal_tag(diag_, kTagHdSyncFailed);
-
-  // The commit record: the raw-file minute tables of cameras A and B reach the disk first, then the
-  // 64-bit last saved line (low word, then high word) is written with one write within one sector,
-  // so that a power cut leaves the old line or the new one, never a mix of both heads. Tables
-  // newer than the line restart the cameras where their own save's tables would.
-  uint8_t abh_head[kAbhSavedSize];
-  encode_abh_head(minutes_->minute_pos_a, minutes_->minute_pos_b, w.last_saved_line, abh_head);
-  if (!out_.abh_stream.write_at(0, abh_head, kAbhLastSavedLineOffset)) fatal_tag(diag_, kTagAbhHeadFailed);
-  if (!out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
-  if (!out_.abh_stream.write_at(kAbhLastSavedLineOffset, abh_head + kAbhLastSavedLineOffset,
-                                kAbhSavedSize - kAbhLastSavedLineOffset))
-    fatal_tag(diag_, kTagAbhHeadFailed);
-  if (final_save && !out_.abh_stream.sync()) fatal_tag(diag_, kTagAbhSyncFailed);
+  // The heads count what the hydrometeor file holds: particles still in the buffer move neither the
+  // resume point nor the last record length.
+  if (file_last_t1_ > 0.0) stream_.last_saved_line = static_cast<uint64_t>(file_last_t1_);
+  commit_output_set(diag_, out_, stream_, RawMinuteTables{minutes_->minute_pos_a, minutes_->minute_pos_b},
+                    final_save);
 }
 
 // Whether the particle was saved by an earlier run, as the recovery found it at the start of the
 // run: the particles are made again in the same order of t1, so those before the last saved line
 // and the first resume_ties on it are dropped.
 bool HydWriter::dropped_by_resume(double t1) {
-  Writer& w = stream_;
+  StreamFraming& w = stream_;
   if (!w.resume_drop || !(t1 <= w.resume_t1)) return false;
   if (t1 < w.resume_t1) return true;
   if (w.resume_ties > 0) {
@@ -136,7 +89,7 @@ void HydWriter::save_now(int64_t now, bool commit, bool heads_always) {
   last_save_time_ = now;
   if (used_ > 0) append_buffer();
   if (commit && (stream_.hyd_unsynced || heads_always)) commit_heads(heads_always);
-  stream_.force_write = 0;
+  stream_.commit_due = false;
   used_ = 0;
   hprintf(diag_, " written \n");
 }
@@ -144,22 +97,14 @@ void HydWriter::save_now(int64_t now, bool commit, bool heads_always) {
 // Appends the buffer to the hydrometeor file at its end, with one write.
 void HydWriter::append_buffer() {
   hprintf(diag_, "lastpix_y=%lf now writing %ld ", static_cast<double>(stream_.last_saved_line), used_);
-  if (static_cast<int64_t>(out_.pix_end) + used_ > INT32_MAX) {
-    errno = EFBIG;
-    fatal_tag(diag_, kTagStreamTooLong);
-  }
-  if (!out_.pix_stream.write_at(out_.pix_end, buf_, static_cast<size_t>(used_)))
-    fatal_tag(diag_, kTagAppendFailed);
-  out_.pix_end += used_;
-  stream_.hyd_unsynced = true;
-  stream_.file_last_record_len = stream_.last_record_len;
+  append_particle_records(diag_, out_, stream_, std::span<const uint8_t>(buf_, static_cast<size_t>(used_)));
   file_last_t1_ = last_t1_;
 }
 
 // Enters the record just added at the end of the buffer for every minute from pix_minute + 1 up
 // to its own.
 void HydWriter::enter_minute(double t1) {
-  Writer& w = stream_;
+  StreamFraming& w = stream_;
   const double fr = headers_.line_fr;
   if (w.pix_minute != edge_minute_ || !(fr == edge_fr_)) {
     edge_minute_ = w.pix_minute;
@@ -171,8 +116,8 @@ void HydWriter::enter_minute(double t1) {
   const int minute = minute_of_line(t1, fr);
   if (minute == kNoMinute || minute <= w.pix_minute) return;
   for (int i = w.pix_minute + 1; i <= minute; ++i) {
-    if (w.pos_pix[i] == kNoRecord) w.pos_pix[i] = out_.pix_end + used_;
-    hprintf(diag_, "i=%d pos_pix=%lu pix_end=%lu pix_indx=%lu \n", i, w.pos_pix[i], out_.pix_end, used_);
+    if (w.pos_pix[i] == kNoRecord) w.pos_pix[i] = out_.hyd_end + used_;
+    hprintf(diag_, "i=%d pos_pix=%lu pix_end=%lu pix_indx=%lu \n", i, w.pos_pix[i], out_.hyd_end, used_);
   }
   w.pix_minute = static_cast<int16_t>(minute);
 }

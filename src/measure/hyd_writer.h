@@ -22,6 +22,7 @@
 #include "match/match_run.h"
 #include "match/piece.h"
 #include "measure/measure_run.h"
+#include "outset/output_set.h"
 #include "platform/platform.h"
 #include "rawin/rawin_state.h"
 
@@ -39,7 +40,7 @@ class HydWriter : public PairSink {
  public:
   // `clock` is the run's platform pointer, read at every save check.
   HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
-            const MinuteIndex& minutes, const HeaderBook& headers, Writer& stream);
+            const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream);
   HydWriter(const HydWriter&) = delete;
   HydWriter& operator=(const HydWriter&) = delete;
 
@@ -86,7 +87,7 @@ class HydWriter : public PairSink {
   OutputSet& out_;
   const MinuteIndex* minutes_;
   const HeaderBook& headers_;
-  Writer& stream_;
+  StreamFraming& stream_;
 
   uint8_t buf_[kPixBufSize];
   int32_t used_ = 0;            // bytes of buf_ in use

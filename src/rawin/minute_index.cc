@@ -120,7 +120,7 @@ void mark_minute(const RawinRun& ctx, Camera camera, const LineBlock& block) {
     }
     last_minute = static_cast<int16_t>(minute);
     hprintf(ctx.diag, cam_a ? "posa_bf[%d]=%ld \n" : "posb_bf[%d]=%ld \n", minute, minute_pos[minute]);
-    hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.writer.last_saved_line);
+    hprintf(ctx.diag, "lastpix_y=%lu \n", ctx.framing.last_saved_line);
     hprintf(ctx.diag, "minut_a=%d prev_a=%ld pos_a=%ld \n", mi.last_minute_a, ctx.drv.prev_a, ctx.drv.pos_a);
     hprintf(ctx.diag, "minut_b=%d prev_b=%ld pos_b=%ld \n", mi.last_minute_b, ctx.drv.prev_b, ctx.drv.pos_b);
   }

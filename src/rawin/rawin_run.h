@@ -7,6 +7,7 @@
 
 #include "base/diagnostics.h"
 #include "base/run_settings.h"
+#include "outset/output_set.h"
 #include "platform/files.h"
 #include "rawin/rawin_state.h"
 
@@ -22,7 +23,7 @@ struct RawinRun {
   MinuteIndex& minutes;
   OutputSet& out;
   DriverState& drv;
-  Writer& writer;
+  StreamFraming& framing;
   const std::string& filespec;       // raw file path as typed
   const std::string& filespec_name;  // its name and extension
 };

@@ -1,6 +1,5 @@
 // State of the raw-data input subsystem: the raw file, the decoder and its line buffer, the main
-// headers, the per-minute raw-file index, the output file set with its record buffer, and the
-// reading positions of the day driver.
+// headers, the per-minute raw-file index and the reading positions of the day driver.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +9,6 @@
 #include "base/constants.h"
 #include "format/line_record.h"
 #include "format/main_header.h"
-#include "platform/out_file.h"
 #include "rawin/raw_file.h"
 
 namespace quorda {
@@ -45,8 +43,8 @@ struct HeaderNode {
 // writer's thread reads line_fr for every pair while the decoder writes its state just before it.
 struct alignas(64) HeaderBook {
   double line_fr = 0;  // current line frequency
-  uint32_t maint[kMaxMainHeaders] = {};
-  int16_t maincnt = 0;
+  uint32_t main_times[kMaxMainHeaders] = {};
+  int16_t main_count = 0;
   HeaderNode nodes[kMaxMainHeaders];
   int n_nodes = 0;
   HeaderNode* head = nullptr;
@@ -72,16 +70,6 @@ struct MinuteIndex {
   int32_t held_block_b = kNoHeldBlock;
 };
 
-struct OutputSet {
-  std::string abh_nam, pix_nam, hd_nam;
-  std::string lock_nam;        // the set's lock file, beside the index file
-  std::unique_ptr<File> lock;  // holds the set's lock for the whole run
-  int32_t pix_day = 0;
-  int32_t pix_end = 0;  // length of the hydrometeor file
-  OutFile pix_stream, hd_stream, abh_stream;
-  bool close_failed = false;  // closing one of the three files failed at the end of the run
-};
-
 // Positions of the day driver's reading in the raw file and its run state. They start a cache
 // line of their own: the day driver moves them block by block while the writer's thread reads the
 // settings just before them for every pair.
@@ -95,28 +83,6 @@ struct alignas(64) DriverState {
   int64_t last_write_time = 0;
   int32_t total = 0;  // matched pairs
   RawCursor cursor_a, cursor_b;
-};
-
-// The hydrometeor stream's framing, shared by the main header records (written by the raw input)
-// and the particle records (written by the hydrometeor writer, which keeps its own buffer), and
-// the resume point restored by open_output_set.
-struct Writer {
-  int16_t last_record_len = 0;  // length of the last record put into the hydrometeor stream
-  uint64_t last_saved_line =
-      0;  // t1 of the last particle record in the file, truncated, as of the last commit
-  // What an earlier run saved, as the recovery found it: the t1 of the last particle record kept
-  // and how many kept records have that t1. Particles made again are dropped: those before
-  // resume_t1 and the first resume_ties at it.
-  bool resume_drop = false;
-  double resume_t1 = 0;
-  int32_t resume_ties = 0;
-  bool hyd_unsynced = false;  // bytes were appended to the hydrometeor file since its last sync
-  // The length of the last record of the hydrometeor file as appended so far (the writer's buffer
-  // not counted). A commit writes it.
-  int16_t file_last_record_len = 0;
-  int16_t force_write = 0;  // a main header was written: the writer commits at its next pair or save
-  int32_t pos_pix[kMinutes] = {};
-  int16_t pix_minute = 0;  // the last minute entered in pos_pix
 };
 
 }  // namespace quorda

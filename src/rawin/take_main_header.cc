@@ -14,6 +14,7 @@
 #include "base/run_end.h"
 #include "base/trace.h"
 #include "format/main_header.h"
+#include "outset/output_set.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
 
@@ -21,11 +22,8 @@ namespace quorda {
 
 namespace {
 
-// Tags of a raw main header cut short and of the failed appends to the header and hydrometeor files.
+// Tag of a raw main header cut short.
 constexpr char kShortHeaderTag[] = " main_hr01 ";
-constexpr char kHdSizeTag[] = " main_hr02 ";
-constexpr char kHdAppendTag[] = " main_hr03 ";
-constexpr char kHydAppendTag[] = " main_hr06 ";
 
 // Pixel widths at the line centres used unless OVERWRITE is 1.
 constexpr float kFixedXscaleA = 0.153f;
@@ -40,8 +38,8 @@ int16_t ratio_pct(int16_t num, int16_t den) {
 }
 
 // Name and extension of the hydrometeor file, cut to the 13 characters the record holds.
-void fill_pix_file(const std::string& pix_nam, char* dst) {
-  const PathParts parts = split_path(pix_nam);
+void fill_pix_file(const std::string& hyd_name, char* dst) {
+  const PathParts parts = split_path(hyd_name);
   const std::string name = parts.name + parts.ext;
   std::memset(dst, 0, mh::kPixFileSize);
   name.copy(dst, mh::kPixFileSize - 1);
@@ -51,8 +49,8 @@ MainHeader build_record(const RawinRun& ctx, const RawMainHeader& hp) {
   const Settings& s = ctx.settings;
   MainHeader rec;
   rec.indic = kMainHeaderIndic;
-  rec.len_prev = ctx.writer.last_record_len;
-  fill_pix_file(ctx.out.pix_nam, rec.pix_file);
+  rec.len_prev = ctx.framing.last_record_len;
+  fill_pix_file(ctx.out.hyd_name, rec.pix_file);
   rec.main_time = hp.valid_since;
   hprintf(ctx.diag, "now writing oldlen=%d main_time=%lu \n", rec.len_prev, rec.main_time);
   rec.line_fr = hp.line_fr;
@@ -81,25 +79,6 @@ MainHeader build_record(const RawinRun& ctx, const RawMainHeader& hp) {
   return rec;
 }
 
-// Appends the record to the header file. The header file is written before the hydrometeor file:
-// a record that reached only the header file is cut from it by the next run, which meets the
-// header again in the raw file. A failed write ends the run: the record would be missing for good.
-void append_to_header_file(const RawinRun& ctx, const uint8_t* bytes) {
-  OutFile& hd = ctx.out.hd_stream;
-  const int64_t end = hd.size();
-  if (end < 0) fatal_tag(ctx.diag, kHdSizeTag);
-  if (!hd.write_at(end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, kHdAppendTag);
-}
-
-// Appends the record to the hydrometeor file at its end and counts it in pix_end.
-void append_to_pix_file(const RawinRun& ctx, const uint8_t* bytes) {
-  OutputSet& out = ctx.out;
-  if (!out.pix_stream.write_at(out.pix_end, bytes, kMainHeaderSize)) fatal_tag(ctx.diag, kHydAppendTag);
-  out.pix_end += static_cast<int32_t>(kMainHeaderSize);
-  ctx.writer.hyd_unsynced = true;
-  ctx.writer.file_last_record_len = static_cast<int16_t>(kMainHeaderSize);
-}
-
 }  // namespace
 
 void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) {
@@ -119,18 +98,18 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
   // that of the last main header record before a particle: only a header whose record is appended
   // may change it, or a repeated header carrying another frequency (a damaged copy, or an older
   // header repeated after a newer one) would index particles under minutes the file contradicts.
-  for (int i = 0; i < hb.maincnt; ++i) {
-    hprintf(ctx.diag, "i=%d maint=%ld loc_hd_par.valid_since=%ld \n", i, hb.maint[i], hp.valid_since);
-    if (hb.maint[i] == hp.valid_since) {
+  for (int i = 0; i < hb.main_count; ++i) {
+    hprintf(ctx.diag, "i=%d maint=%ld loc_hd_par.valid_since=%ld \n", i, hb.main_times[i], hp.valid_since);
+    if (hb.main_times[i] == hp.valid_since) {
       hprintf(ctx.diag, "identical found \n");
       return;
     }
   }
   hb.line_fr = hp.line_fr;
 
-  if (hb.maincnt < kMaxMainHeaders) hb.maint[hb.maincnt] = hp.valid_since;
-  ++hb.maincnt;
-  if (hb.maincnt >= kMaxMainHeaders) {
+  if (hb.main_count < kMaxMainHeaders) hb.main_times[hb.main_count] = hp.valid_since;
+  ++hb.main_count;
+  if (hb.main_count >= kMaxMainHeaders) {
     outf(ctx.diag, kTooManyMainHeaders);
     std::fflush(ctx.diag.out);
     std::fflush(ctx.diag.err);
@@ -142,11 +121,10 @@ void take_main_header(const RawinRun& ctx, const uint8_t* payload, int32_t len) 
 
   uint8_t bytes[kMainHeaderSize];
   encode_main_header(rec, bytes);
-  append_to_header_file(ctx, bytes);
-  append_to_pix_file(ctx, bytes);
+  append_main_header(ctx.diag, ctx.out, ctx.framing, bytes);
 
-  ctx.writer.last_record_len = static_cast<int16_t>(kMainHeaderSize);
-  ctx.writer.force_write = 1;
+  ctx.framing.last_record_len = static_cast<int16_t>(kMainHeaderSize);
+  ctx.framing.commit_due = true;
 }
 
 }  // namespace quorda

@@ -27,7 +27,7 @@ struct CleanUp : ::testing::Test {
     EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.raw_file_path));
   }
   bool any_open() const {
-    return ctx.out.abh_stream.is_open() || ctx.out.pix_stream.is_open() || ctx.out.hd_stream.is_open() ||
+    return ctx.out.abh_stream.is_open() || ctx.out.hyd_stream.is_open() || ctx.out.hd_stream.is_open() ||
            ctx.raw.raw_file.is_open();
   }
   TestRun t;

@@ -18,7 +18,7 @@
 #include "format/hyd_walker.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
-#include "format/raw_positions.h"
+#include "outset/raw_positions.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"
 #include "support/output_fixture.h"

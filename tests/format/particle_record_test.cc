@@ -27,7 +27,7 @@ Built build(TestRun& run, const Piece& a, const Piece& b) {
   uint8_t head[kPixHeadSize] = {};
   uint16_t words[kMaxOutlineWords] = {};
   Built r;
-  r.ok = pack_particle(*run.ctx, a, b, run.ctx->writer.last_record_len, words, head);
+  r.ok = pack_particle(*run.ctx, a, b, run.ctx->framing.last_record_len, words, head);
   if (r.ok == 0) return r;
   const int len = get_u16(head) & 0x7FF;
   r.bytes.assign(head, head + kPixHeadSize);
@@ -44,7 +44,7 @@ class ParticleRecord : public ::testing::Test {
 };
 
 TEST_F(ParticleRecord, HeadOfTheWorkedExampleDecodesToItsFields) {
-  run.ctx->writer.last_record_len = 74;
+  run.ctx->framing.last_record_len = 74;
   OwnedPiece a(testing::same_runs(10, 246, 266), 1000.5);
   OwnedPiece b(testing::same_runs(12, 240, 266), 1020);
   Built r = build(run, a.p, b.p);

@@ -3,10 +3,10 @@
 //
 // Input: three files separated by kFileSeparator: the .hyd, .hd and .abh files of a set (empty
 // when the input ends before them).
-#include "format/check_output_set.h"
-#include "format/hyd_report.h"
 #include "format/hyd_walker.h"
 #include "fuzz/fuzz_support.h"
+#include "outset/check_output_set.h"
+#include "outset/hyd_report.h"
 
 namespace quorda::fuzz {
 

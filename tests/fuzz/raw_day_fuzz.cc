@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/run_end.h"
-#include "format/check_output_set.h"
 #include "fuzz/fuzz_support.h"
+#include "outset/check_output_set.h"
 
 namespace quorda::fuzz {
 

@@ -8,8 +8,8 @@
 #include "base/constants.h"
 #include "format/hyd_walker.h"
 #include "format/output_set_heads.h"
-#include "format/recover_output_set.h"
 #include "fuzz/fuzz_support.h"
+#include "outset/recover_output_set.h"
 
 namespace quorda::fuzz {
 

@@ -51,10 +51,10 @@ struct OutputRun {
     ctx.hyd_writer.save_final();
     clean_up(ctx);
   }
-  std::string hyd() { return read_file(ctx.out.pix_nam); }
-  std::string hd() { return read_file(ctx.out.hd_nam); }
-  std::string abh() { return read_file(ctx.out.abh_nam); }
-  HydWalk check() { return testing::expect_consistent_set(ctx.out.pix_nam, ctx.out.hd_nam, kLineFr); }
+  std::string hyd() { return read_file(ctx.out.hyd_name); }
+  std::string hd() { return read_file(ctx.out.hd_name); }
+  std::string abh() { return read_file(ctx.out.abh_name); }
+  HydWalk check() { return testing::expect_consistent_set(ctx.out.hyd_name, ctx.out.hd_name, kLineFr); }
 
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -65,7 +65,7 @@ struct WriterRun : ::testing::Test {
   WriterRun() : r(dir.path()) { r.header(); }
   testing::ScratchDir dir;
   OutputRun r;
-  Writer& w = r.ctx.writer;
+  StreamFraming& w = r.ctx.framing;
   HydWriter& hw = r.ctx.hyd_writer;
 };
 
@@ -181,7 +181,7 @@ TEST_F(WriterRun, BackLinkAfterAMainHeaderIs74) {
   EXPECT_TRUE(walk.records[2].header);
   EXPECT_EQ(walk.records[2].len_prev, 40);
   EXPECT_EQ(walk.records[3].len_prev, 74);
-  EXPECT_EQ(walk.records[3].offset, r.ctx.writer.pos_pix[2]);
+  EXPECT_EQ(walk.records[3].offset, r.ctx.framing.pos_pix[2]);
 }
 
 TEST_F(WriterRun, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
@@ -190,14 +190,14 @@ TEST_F(WriterRun, EmptySaveRequestLeavesTheFilesButTheFinalSaveWritesTheHeads) {
   r.ctx.minutes.minute_pos_a[3] = 777;
   w.last_record_len = 74;
   r.request();
-  EXPECT_EQ(w.force_write, 0);
+  EXPECT_FALSE(w.commit_due);
   EXPECT_EQ(r.hyd(), hyd);
   EXPECT_EQ(r.hd(), hd);
   EXPECT_EQ(r.abh(), abh);
 
-  w.force_write = 1;
+  w.commit_due = true;
   hw.save_final();
-  EXPECT_EQ(w.force_write, 0);
+  EXPECT_FALSE(w.commit_due);
   EXPECT_EQ(r.hyd(), hyd);
   const std::string saved = r.abh();
   ASSERT_EQ(saved.size(), kAbhSavedSize);
@@ -284,15 +284,15 @@ TEST(WriterResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice
     EXPECT_EQ(get_u64(p + kAbhLastSavedLineOffset), static_cast<uint64_t>(t0 + 9000));
   }
   OutputRun second(dir.path());
-  EXPECT_TRUE(second.ctx.writer.resume_drop);
-  EXPECT_EQ(second.ctx.writer.resume_t1, t0 + 9000);
-  EXPECT_EQ(second.ctx.writer.resume_ties, 1);
+  EXPECT_TRUE(second.ctx.framing.resume_drop);
+  EXPECT_EQ(second.ctx.framing.resume_t1, t0 + 9000);
+  EXPECT_EQ(second.ctx.framing.resume_ties, 1);
   EXPECT_EQ(second.ctx.drv.pos_a, 2000);  // the minute before the last particle's block
   EXPECT_EQ(second.ctx.drv.pos_b, 2004);
   second.header(kFr);  // met again in the raw file: taken once
   for (int k = 0; k < 15; ++k) second.pair(t0 + k * 1000, 20);
   second.finish();
-  HydWalk walk = testing::expect_consistent_set(second.ctx.out.pix_nam, second.ctx.out.hd_nam, kFr);
+  HydWalk walk = testing::expect_consistent_set(second.ctx.out.hyd_name, second.ctx.out.hd_name, kFr);
   std::vector<double> expected;
   for (int k = 0; k < 15; ++k) expected.push_back(t0 + k * 1000);
   EXPECT_EQ(testing::particle_lines(walk), expected);
@@ -306,7 +306,7 @@ TEST(WriterFailures, FailedWritesReportTheirTagAndEndTheRun) {
     std::function<OutFile&(RunContext&)> stream;
   };
   const std::vector<Case> cases = {
-      {" net_wr02 ", [](RunContext& c) -> OutFile& { return c.out.pix_stream; }},
+      {" net_wr02 ", [](RunContext& c) -> OutFile& { return c.out.hyd_stream; }},
       {" net_wr05 ", [](RunContext& c) -> OutFile& { return c.out.hd_stream; }},
       {" net_wr09 ", [](RunContext& c) -> OutFile& { return c.out.abh_stream; }},
   };

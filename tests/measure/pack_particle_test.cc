@@ -51,7 +51,7 @@ struct Record {
 
 Record transform(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Record r;
-  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.last_record_len, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
   return r;
 }
 
@@ -62,7 +62,7 @@ class PackParticle : public ::testing::Test {
 };
 
 TEST_F(PackParticle, WorkedExampleOfTheEvaluationGivesItsHeadAndWords) {
-  run.ctx->writer.last_record_len = 74;
+  run.ctx->framing.last_record_len = 74;
   OwnedPiece a(same_runs(10, 246, 266), 1000);
   OwnedPiece b(same_runs(10, 246, 266), 1020);
   Record r = transform(run, a, b);
@@ -196,7 +196,7 @@ TEST_F(PackParticle, LargestPiecesNeverWritePastTheOutlineArea) {
   Record r;
   std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 1023), rb = same_runs(MAXLIN, 0, 1023);
   OwnedPiece a(ra, 1000), b(rb, 1020);
-  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.last_record_len, r.words, r.head);
+  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
   EXPECT_EQ(r.ok, 0);
 }
 
@@ -213,8 +213,9 @@ TEST_F(PackParticle, WidthsBeyondTenBitsAreRefused) {
 TEST_F(PackParticle, TooManyLinesEndTheRun) {
   OwnedPiece a(same_runs(MAXLIN, 0, 10), 1000), b(same_runs(MAXLIN + 1, 0, 10), 1020);
   Record r;
-  EXPECT_EQ(run.ends_with(
-                [&] { pack_particle(*run.ctx, a.p, b.p, run.ctx->writer.last_record_len, r.words, r.head); }),
+  EXPECT_EQ(run.ends_with([&] {
+    pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
+  }),
             kExitFatal);
   EXPECT_EQ(run.err(),
             " in transf_1 ....error drop_a->line_no= 600 \n drop_b->line_no= 601 \n MAXLIN         = 600 \n");

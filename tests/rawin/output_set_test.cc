@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "format/check_output_set.h"
 #include "format/output_set_heads.h"
+#include "outset/check_output_set.h"
 #include "support/output_fixture.h"
 #include "support/stream_builder.h"
 #include "support/test_context.h"
@@ -64,14 +64,14 @@ std::vector<int32_t> run_pos_pix(const testing::StreamBuilder& sb) {
 TEST_F(OpenOutputSet, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.raw_file_path = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
   open_output_set(ctx);
-  EXPECT_EQ(ctx.out.abh_nam, abh());
-  EXPECT_EQ(ctx.out.pix_nam, hyd());
-  EXPECT_EQ(ctx.out.hd_nam, hd());
-  EXPECT_EQ(ctx.out.pix_day, 10082);
+  EXPECT_EQ(ctx.out.abh_name, abh());
+  EXPECT_EQ(ctx.out.hyd_name, hyd());
+  EXPECT_EQ(ctx.out.hd_name, hd());
+  EXPECT_EQ(ctx.out.hyd_day, 10082);
   EXPECT_EQ(ctx.drv.pos_a, 0);
   EXPECT_EQ(ctx.drv.pos_b, 0);
-  EXPECT_EQ(ctx.out.pix_end, 0);
-  EXPECT_TRUE(ctx.out.pix_stream.is_open() && ctx.out.hd_stream.is_open() && ctx.out.abh_stream.is_open());
+  EXPECT_EQ(ctx.out.hyd_end, 0);
+  EXPECT_TRUE(ctx.out.hyd_stream.is_open() && ctx.out.hd_stream.is_open() && ctx.out.abh_stream.is_open());
 
   std::vector<int32_t> pos_pix(kMinutes, -1);
   pos_pix[0] = 0;
@@ -97,10 +97,10 @@ TEST_F(OpenOutputSet, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinut
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
-  EXPECT_EQ(ctx.writer.last_saved_line, static_cast<uint64_t>(600 * kMinute + 30));
-  EXPECT_TRUE(ctx.writer.resume_drop);
-  EXPECT_EQ(ctx.writer.resume_t1, 600 * kMinute + 30);
-  EXPECT_EQ(ctx.writer.resume_ties, 1);
+  EXPECT_EQ(ctx.framing.last_saved_line, static_cast<uint64_t>(600 * kMinute + 30));
+  EXPECT_TRUE(ctx.framing.resume_drop);
+  EXPECT_EQ(ctx.framing.resume_t1, 600 * kMinute + 30);
+  EXPECT_EQ(ctx.framing.resume_ties, 1);
   EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.minutes.minute_pos_a[600], 598000);
   EXPECT_EQ(ctx.minutes.minute_pos_b[1441], 1441004);
@@ -132,7 +132,7 @@ TEST_F(OpenOutputSet, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);
   EXPECT_EQ(ctx.drv.pos_b, 500);
-  EXPECT_FALSE(ctx.writer.resume_drop);
+  EXPECT_FALSE(ctx.framing.resume_drop);
   EXPECT_EQ(read_file(hd()).size(), kHdHeadSize);  // created
   EXPECT_EQ(t.err(), "");
 }
@@ -146,8 +146,8 @@ TEST_F(OpenOutputSet, LastSavedLineHighWordIsReadWhenTheFileHoldsIt) {
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
-  EXPECT_EQ(ctx.writer.last_saved_line, (uint64_t{1} << 32) + 0x10u);
-  EXPECT_EQ(ctx.writer.resume_t1, 4294967312.5);
+  EXPECT_EQ(ctx.framing.last_saved_line, (uint64_t{1} << 32) + 0x10u);
+  EXPECT_EQ(ctx.framing.resume_t1, 4294967312.5);
   EXPECT_EQ(t.err(), "");
 }
 
@@ -159,7 +159,7 @@ TEST_F(OpenOutputSet, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
   open_output_set(ctx);
-  EXPECT_EQ(ctx.writer.last_saved_line, 0xFFFFFFF0u);
+  EXPECT_EQ(ctx.framing.last_saved_line, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
 
@@ -173,14 +173,14 @@ TEST_F(OpenOutputSet, HeaderFileRestoresPosPixLastRecordLengthAndTheHeaderList) 
   write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
   open_output_set(ctx);
   EXPECT_EQ(t.err(), "");
-  EXPECT_EQ(ctx.writer.last_record_len, 56);
-  EXPECT_EQ(ctx.writer.pix_minute, 1440);  // the last entry is not examined
-  EXPECT_EQ(ctx.writer.pos_pix[7], sb.offsets()[0]);
-  EXPECT_EQ(ctx.writer.pos_pix[8], sb.offsets()[1]);
-  EXPECT_EQ(ctx.out.pix_end, static_cast<int32_t>(sb.stream().size()));
-  EXPECT_EQ(ctx.hdr.maincnt, 2);
-  EXPECT_EQ(ctx.hdr.maint[0], 3600u);
-  EXPECT_EQ(ctx.hdr.maint[1], 7200u);
+  EXPECT_EQ(ctx.framing.last_record_len, 56);
+  EXPECT_EQ(ctx.framing.pix_minute, 1440);  // the last entry is not examined
+  EXPECT_EQ(ctx.framing.pos_pix[7], sb.offsets()[0]);
+  EXPECT_EQ(ctx.framing.pos_pix[8], sb.offsets()[1]);
+  EXPECT_EQ(ctx.out.hyd_end, static_cast<int32_t>(sb.stream().size()));
+  EXPECT_EQ(ctx.hdr.main_count, 2);
+  EXPECT_EQ(ctx.hdr.main_times[0], 3600u);
+  EXPECT_EQ(ctx.hdr.main_times[1], 7200u);
   ASSERT_NE(ctx.hdr.head, nullptr);
   EXPECT_EQ(ctx.hdr.head->next, ctx.hdr.tail);
   EXPECT_EQ(ctx.hdr.line_fr, 2 * kLineFr);  // the last record read back
@@ -193,7 +193,7 @@ TEST_F(OpenOutputSet, HeaderFileWithAHundredRecordsEndsTheRun) {
   write_file(hyd(), sb.stream());
   EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
-  EXPECT_EQ(ctx.hdr.maincnt, 100);
+  EXPECT_EQ(ctx.hdr.main_count, 100);
 }
 
 TEST_F(OpenOutputSet, AFilledHeaderListBeforeTheReadBackEndsTheRun) {

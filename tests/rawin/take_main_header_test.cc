@@ -63,23 +63,23 @@ class TakeMainHeader : public ::testing::Test {
     ctx.settings.xscal_b = 0.16f;
     ctx.settings.dist_a = 250.0f;
     ctx.settings.dist_b = 251.0f;
-    ctx.out.hd_nam = run.dir.file("V10082_1.hd");
-    ctx.out.pix_nam = run.dir.file("V10082_1.hyd");
+    ctx.out.hd_name = run.dir.file("V10082_1.hd");
+    ctx.out.hyd_name = run.dir.file("V10082_1.hyd");
     std::vector<uint8_t> head(kHdHeadSize, 0xFF);
     put_i32(head.data(), 0);
     put_i16(head.data() + kHdLastRecordLenOffset, 0);
-    testing::write_file(ctx.out.hd_nam, head);
-    testing::write_file(ctx.out.pix_nam, std::string());
-    ASSERT_TRUE(ctx.out.hd_stream.open(*ctx.files, ctx.out.hd_nam, false));
-    ASSERT_TRUE(ctx.out.pix_stream.open(*ctx.files, ctx.out.pix_nam, false));
+    testing::write_file(ctx.out.hd_name, head);
+    testing::write_file(ctx.out.hyd_name, std::string());
+    ASSERT_TRUE(ctx.out.hd_stream.open(*ctx.files, ctx.out.hd_name, false));
+    ASSERT_TRUE(ctx.out.hyd_stream.open(*ctx.files, ctx.out.hyd_name, false));
   }
 
   void offer(const RawMainHeader& h, size_t size = 60) {
     std::vector<uint8_t> p = payload_of(h, size);
     take_main_header(*run.ctx, p.data(), static_cast<int32_t>(size));
   }
-  std::string hd_file() { return read_file(run.ctx->out.hd_nam); }
-  std::string pix_file() { return read_file(run.ctx->out.pix_nam); }
+  std::string hd_file() { return read_file(run.ctx->out.hd_name); }
+  std::string pix_file() { return read_file(run.ctx->out.hyd_name); }
   std::string hd_records() { return hd_file().substr(kHdHeadSize); }
   MainHeader pix_record(size_t i) {
     std::string f = pix_file();
@@ -118,14 +118,14 @@ TEST_F(TakeMainHeader, RecordMatchesOneBuiltByHandInBothFiles) {
   EXPECT_EQ(run.err(), "");
 
   RunContext& ctx = *run.ctx;
-  EXPECT_EQ(ctx.writer.last_record_len, 74);
-  EXPECT_EQ(ctx.writer.force_write, 1);
-  EXPECT_EQ(ctx.out.pix_end, 74);
+  EXPECT_EQ(ctx.framing.last_record_len, 74);
+  EXPECT_TRUE(ctx.framing.commit_due);
+  EXPECT_EQ(ctx.out.hyd_end, 74);
   EXPECT_EQ(ctx.hdr.line_fr, 500.0);
   ASSERT_NE(ctx.hdr.head, nullptr);
   EXPECT_EQ(ctx.hdr.head, ctx.hdr.tail);
   EXPECT_EQ(ctx.hdr.head->line, 3600 * 500.0);
-  EXPECT_EQ(ctx.hdr.maincnt, 1);
+  EXPECT_EQ(ctx.hdr.main_count, 1);
 }
 
 TEST_F(TakeMainHeader, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
@@ -134,21 +134,21 @@ TEST_F(TakeMainHeader, HeadOfTheHeaderFileIsLeftToTheNextCommit) {
   const std::string f = hd_file();
   ASSERT_EQ(f.size(), kHdHeadSize + kMainHeaderSize);
   EXPECT_EQ(f.substr(0, kHdHeadSize), before);
-  EXPECT_EQ(run.ctx->writer.file_last_record_len, 74);
+  EXPECT_EQ(run.ctx->framing.file_last_record_len, 74);
 }
 
 TEST_F(TakeMainHeader, HeaderOfferedTwiceIsTakenOnce) {
   offer(raw_header(3600));
-  run.ctx->writer.force_write = 0;
-  run.ctx->writer.last_record_len = 56;
+  run.ctx->framing.commit_due = false;
+  run.ctx->framing.last_record_len = 56;
   RawMainHeader again = raw_header(3600);
   again.line_fr = 400.0;
   offer(again);
   EXPECT_EQ(hd_file().size(), kHdHeadSize + kMainHeaderSize);
   EXPECT_EQ(pix_file().size(), kMainHeaderSize);
-  EXPECT_EQ(run.ctx->hdr.maincnt, 1);
-  EXPECT_EQ(run.ctx->writer.last_record_len, 56);
-  EXPECT_EQ(run.ctx->writer.force_write, 0);
+  EXPECT_EQ(run.ctx->hdr.main_count, 1);
+  EXPECT_EQ(run.ctx->framing.last_record_len, 56);
+  EXPECT_FALSE(run.ctx->framing.commit_due);
   // The repeated header's line frequency is not taken: the file's last main header record says
   // 500 lines a second, and the minutes of the particles behind it are formed with that.
   EXPECT_EQ(run.ctx->hdr.line_fr, 500.0);
@@ -158,14 +158,14 @@ TEST_F(TakeMainHeader, LaterHeaderIsAppendedBehindTheRecordWrittenBeforeIt) {
   offer(raw_header(3600));
   // The writer adds a 56-byte particle record.
   const std::string particle(56, 'p');
-  ASSERT_TRUE(run.ctx->out.pix_stream.write_at(74, particle.data(), particle.size()));
-  run.ctx->out.pix_end += 56;
-  run.ctx->writer.last_record_len = 56;
+  ASSERT_TRUE(run.ctx->out.hyd_stream.write_at(74, particle.data(), particle.size()));
+  run.ctx->out.hyd_end += 56;
+  run.ctx->framing.last_record_len = 56;
   offer(raw_header(7200));
 
-  EXPECT_EQ(run.ctx->out.pix_end, 74 + 56 + 74);
-  EXPECT_EQ(run.ctx->writer.file_last_record_len, 74);
-  EXPECT_TRUE(run.ctx->writer.hyd_unsynced);
+  EXPECT_EQ(run.ctx->out.hyd_end, 74 + 56 + 74);
+  EXPECT_EQ(run.ctx->framing.file_last_record_len, 74);
+  EXPECT_TRUE(run.ctx->framing.hyd_unsynced);
   std::string f = pix_file();
   MainHeader second = decode_main_header(reinterpret_cast<const uint8_t*>(f.data()) + 74 + 56);
   EXPECT_EQ(second.len_prev, 56);
@@ -211,7 +211,7 @@ TEST_F(TakeMainHeader, OverwriteOneTakesScalesAndDistancesFromTheSettings) {
   for (int32_t other : {0, 2}) {
     run.ctx->settings.overwrite = other;
     offer(raw_header(static_cast<uint32_t>(200 + other)));
-    MainHeader o = pix_record(run.ctx->hdr.maincnt - 1);
+    MainHeader o = pix_record(run.ctx->hdr.main_count - 1);
     EXPECT_EQ(o.xscale0_1, 0.153f) << other;
     EXPECT_EQ(o.xscale0_2, 0.168f) << other;
     EXPECT_EQ(o.l0_1, 240.0f) << other;
@@ -231,12 +231,12 @@ TEST_F(TakeMainHeader, RatioIsTruncatedPercentAndZeroWithoutDenominator) {
     h.ratio_num = c.num;
     h.ratio_den = c.den;
     offer(h);
-    EXPECT_EQ(pix_record(run.ctx->hdr.maincnt - 1).ratio_pct, c.pct) << c.num << "/" << c.den;
+    EXPECT_EQ(pix_record(run.ctx->hdr.main_count - 1).ratio_pct, c.pct) << c.num << "/" << c.den;
   }
 }
 
 TEST_F(TakeMainHeader, LongHydrometeorFileNameIsCutToThirteenCharacters) {
-  run.ctx->out.pix_nam = run.dir.file("ABCDEFGHIJKL.hyd");
+  run.ctx->out.hyd_name = run.dir.file("ABCDEFGHIJKL.hyd");
   offer(raw_header(100));
   MainHeader r = decode_main_header(reinterpret_cast<const uint8_t*>(hd_records().data()));
   EXPECT_EQ(std::string(r.pix_file), "ABCDEFGHIJKL.");
@@ -249,19 +249,19 @@ TEST_F(TakeMainHeader, ShortPayloadIsReportedAndSkipped) {
   offer(raw_header(100), kRawMainHeaderSize - 1);
   EXPECT_EQ(run.err(), std::string(" main_hr01 : ") + std::strerror(ENODATA) + "\n");
   EXPECT_EQ(run.ctx->hdr.line_fr, 123.0);
-  EXPECT_EQ(run.ctx->hdr.maincnt, 0);
+  EXPECT_EQ(run.ctx->hdr.main_count, 0);
   EXPECT_EQ(run.ctx->hdr.head, nullptr);
   EXPECT_EQ(hd_file().size(), kHdHeadSize);
   EXPECT_EQ(pix_file(), "");
-  EXPECT_EQ(run.ctx->writer.force_write, 0);
+  EXPECT_FALSE(run.ctx->framing.commit_due);
   // Exactly 56 bytes are enough.
   offer(raw_header(100), kRawMainHeaderSize);
-  EXPECT_EQ(run.ctx->hdr.maincnt, 1);
+  EXPECT_EQ(run.ctx->hdr.main_count, 1);
 }
 
 TEST_F(TakeMainHeader, HundredthDistinctMainTimeEndsTheRun) {
   for (uint32_t i = 0; i < 99; ++i) offer(raw_header(60 * i));
-  EXPECT_EQ(run.ctx->hdr.maincnt, 99);
+  EXPECT_EQ(run.ctx->hdr.main_count, 99);
   EXPECT_EQ(run.out(), "");
   EXPECT_EQ(run.ends_with([&] { offer(raw_header(60 * 99)); }), kExitFatal);
   EXPECT_EQ(run.out(), " more than 100 mainheaders ! \n");
@@ -278,7 +278,7 @@ TEST_F(TakeMainHeader, FailedWriteToTheHeaderFileEndsTheRunBeforeTheStreamGetsTh
 
 TEST_F(TakeMainHeader, FailedWriteToTheHydrometeorFileEndsTheRun) {
   testing::FullFiles full;
-  ASSERT_TRUE(run.ctx->out.pix_stream.open(full, "full", false));
+  ASSERT_TRUE(run.ctx->out.hyd_stream.open(full, "full", false));
   EXPECT_EQ(run.ends_with([&] { offer(raw_header(100)); }), kExitFatal);
   EXPECT_EQ(run.err(), std::string(" main_hr06 : ") + std::strerror(ENOSPC) + "\n");
   // The header file got its record before: the next run cuts it and meets the header again.

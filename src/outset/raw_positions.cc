@@ -1,5 +1,5 @@
 // The raw-file positions of the index file against the raw file, and the restart point.
-#include "format/raw_positions.h"
+#include "outset/raw_positions.h"
 
 #include <vector>
 

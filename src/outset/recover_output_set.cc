@@ -1,18 +1,18 @@
 // Recovery of an output set at the start of a resumed run.
-#include "format/recover_output_set.h"
+#include "outset/recover_output_set.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "base/bytes.h"
 #include "base/constants.h"
-#include "format/check_output_set.h"
 #include "format/hyd_walker.h"
 #include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
 #include "format/particle_record.h"
-#include "format/raw_positions.h"
+#include "outset/check_output_set.h"
+#include "outset/raw_positions.h"
 
 namespace quorda {
 

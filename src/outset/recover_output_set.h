@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "format/raw_positions.h"
+#include "outset/raw_positions.h"
 
 namespace quorda {
 

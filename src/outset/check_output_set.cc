@@ -1,5 +1,5 @@
 // Consistency check of a converter output set.
-#include "format/check_output_set.h"
+#include "outset/check_output_set.h"
 
 #include <cmath>
 #include <cstring>
@@ -155,7 +155,7 @@ void check_hd(const HydWalk& walk, const OutputSetBytes& set, std::vector<std::s
 }  // namespace
 
 std::vector<int32_t> expected_pos_pix(const HydWalk& walk) {
-  std::vector<int32_t> pos_pix(kMinutes, -1);
+  std::vector<int32_t> pos_pix(kMinutes, kNoRecord);
   pos_pix[0] = 0;
   int entered = 0;
   double fr = 0.0;

@@ -1,5 +1,5 @@
 // The reports hydinfo prints on an output set.
-#include "format/hyd_report.h"
+#include "outset/hyd_report.h"
 
 #include <algorithm>
 #include <array>
@@ -194,10 +194,10 @@ int report_minute(std::span<const uint8_t> hyd, std::span<const uint8_t> hd, int
   CsvWriter csv(out);
   csv.title(outline);
   csv.flush();
-  if (from == -1) return kReportOk;  // no particle of this minute or later
+  if (from == kNoRecord) return kReportOk;  // no particle of this minute or later
   auto to = static_cast<int64_t>(hyd.size());
   for (int i = minute + 1; i < kMinutes; ++i) {
-    if (pos_pix[static_cast<size_t>(i)] != -1) {
+    if (pos_pix[static_cast<size_t>(i)] != kNoRecord) {
       to = pos_pix[static_cast<size_t>(i)];
       break;
     }

@@ -3,7 +3,7 @@
 // end before it reads anything of the set. The lock is the system's lock of an open file, which
 // the system drops when the process ends, however it ends: there is no stale lock to clean up,
 // and the lock file itself is never removed (removing it would let two runs lock two files).
-#include "rawin/set_lock.h"
+#include "outset/set_lock.h"
 
 #include <cerrno>
 
@@ -26,27 +26,26 @@ constexpr char kSetBusyNoId[] =
 
 }  // namespace
 
-void lock_output_set(const RawinRun& ctx) {
-  OutputSet& out = ctx.out;
+void lock_output_set(Files& files, Diag& diag, OutputSet& out) {
   int64_t holder = 0;
   FileError err;
-  switch (ctx.files->lock(out.lock_nam, &out.lock, &holder, &err)) {
+  switch (files.lock(out.lock_name, &out.lock, &holder, &err)) {
     case LockState::kTaken:
       return;
     case LockState::kBusy:
       if (holder > 0) {
-        errf(ctx.diag, kSetBusy, out.pix_nam.c_str(), out.hd_nam.c_str(), out.abh_nam.c_str(),
-             static_cast<long long>(holder), out.lock_nam.c_str());
+        errf(diag, kSetBusy, out.hyd_name.c_str(), out.hd_name.c_str(), out.abh_name.c_str(),
+             static_cast<long long>(holder), out.lock_name.c_str());
       } else {
-        errf(ctx.diag, kSetBusyNoId, out.pix_nam.c_str(), out.hd_nam.c_str(), out.abh_nam.c_str(),
-             out.lock_nam.c_str());
+        errf(diag, kSetBusyNoId, out.hyd_name.c_str(), out.hd_name.c_str(), out.abh_name.c_str(),
+             out.lock_name.c_str());
       }
       end_run(kExitBusy);
     case LockState::kFailed:
       break;
   }
   errno = err.code;
-  fatal_tag(ctx.diag, kLockTag);
+  fatal_tag(diag, kLockTag);
 }
 
 }  // namespace quorda

@@ -12,10 +12,10 @@
 #include <span>
 #include <vector>
 
-#include "format/check_output_set.h"
 #include "format/hyd_walker.h"
 #include "format/main_header.h"
 #include "format/particle_record.h"
+#include "outset/check_output_set.h"
 
 namespace quorda {
 

@@ -1,6 +1,6 @@
 // Recovery of an output set: what is kept of the stream and the header file after a run that
 // stopped between its saves, and which sets are refused.
-#include "format/recover_output_set.h"
+#include "outset/recover_output_set.h"
 
 #include <gtest/gtest.h>
 

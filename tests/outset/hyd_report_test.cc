@@ -1,6 +1,6 @@
 // The reports of an output set on damaged bytes: CSV lines of records whose numbers take their
 // longest text, and the index file check of a particle whose t1 no last saved line can hold.
-#include "format/hyd_report.h"
+#include "outset/hyd_report.h"
 
 #include <gtest/gtest.h>
 
