@@ -7,8 +7,9 @@
 // kReached particles reach (the kReached-th lowest run start and highest run end), so that a few
 // particles of a noisy pixel do not move it. A period with fewer than kMinParticles particles
 // takes the edges of all periods together; a day of fewer than kMinDay particles keeps the
-// header's pixel range (too few to tell where the field ends). A particle that reaches an edge was cut by it (particle_filter.h), and the measuring area
-// is that of the live part (measuring_area.h). The user may set the edges instead.
+// header's pixel range (too few to tell where the field ends). A particle that reaches an edge was cut by it
+// (particle_filter.h), and the measuring area is that of the live part (measuring_area.h). The user may set
+// the edges instead.
 #pragma once
 
 #include <array>
