@@ -249,8 +249,21 @@ bool write_csv(const std::vector<const DayProducts*>& days, FILE* f) {
 
 }  // namespace
 
+// The folder a product file goes into must be there before the day is computed: the NetCDF library
+// reports a missing one as a refused permission.
+bool folder_missing(const std::string& file) {
+  if (file.empty()) return false;
+  const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  std::error_code ec;
+  if (folder.empty() || std::filesystem::is_directory(folder, ec)) return false;
+  std::fprintf(stderr, "rainprod: cannot write %s: the folder %s does not exist\n", file.c_str(),
+               folder.string().c_str());
+  return true;
+}
+
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
+  if (folder_missing(o.csv) || folder_missing(o.nc)) return kExitFailed;
   int status = kExitOk;
   std::vector<DayProducts> days;
   std::vector<std::string> names;

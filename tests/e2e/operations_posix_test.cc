@@ -73,6 +73,7 @@ ScratchDir* Operations::dir_ = nullptr;
 bool Operations::made_ = false;
 
 TEST_F(Operations, TwoConvertersOnOneSetOneEndsBusyAndTheSetIsOneRuns) {
+  int overlapped = 0;
   for (int delay_ms : {0, 5, 30, 100, 300}) {
     const std::string folder = fresh("pair");
     const pid_t first = start_program(QUORDA_EXE, {kRaw}, folder, folder + "first.txt");
@@ -80,6 +81,14 @@ TEST_F(Operations, TwoConvertersOnOneSetOneEndsBusyAndTheSetIsOneRuns) {
     const pid_t second = start_program(QUORDA_EXE, {kRaw}, folder, folder + "second.txt");
     const int st_first = wait_program(first), st_second = wait_program(second);
     const std::string log = read_file(folder + "QUORDA.ERR");
+    if (st_first == 0 && st_second == 0) {
+      // On a fast machine the first run may be over before the second takes the lock: the second
+      // then resumes a complete set, and its "res" holds its own particles, none.
+      for (const char* f : kSetFiles)
+        EXPECT_EQ(read_file(folder + f), read_file(dir_->file("ref/") + f)) << f;
+      continue;
+    }
+    ++overlapped;
     // Started together, either may win the lock; the other ends at once and names the winner.
     const bool first_won = st_first == 0;
     EXPECT_EQ(std::min(st_first, st_second), 0) << delay_ms << " ms\n" << log;
@@ -89,6 +98,7 @@ TEST_F(Operations, TwoConvertersOnOneSetOneEndsBusyAndTheSetIsOneRuns) {
         << log;
     EXPECT_TRUE(same_as_one_run(folder)) << delay_ms << " ms";
   }
+  EXPECT_GE(overlapped, 3);  // the runs 0, 5 and 30 ms apart overlap on any machine
 }
 
 TEST_F(Operations, AConverterKilledWhileHoldingItsSetLeavesNoLockBehind) {

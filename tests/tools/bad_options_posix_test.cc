@@ -40,6 +40,7 @@ const BadCall kBadCalls[] = {
     {"rainprod", "--interval 1 --bin-width 0.01 --bin-max 100 --nc p.nc x", "", 2,
      "must stay within 4194304"},
     {"rainprod", "--csv p.csv fifo", "", 1, "fifo"},
+    {"rainprod", "--nc nowhere/p.nc x", "", 1, "the folder nowhere does not exist"},
     {"hydinfo", "--minute 4294967296 x", "", 2, "--minute takes"},
     {"hydinfo", "--check fifo", "", 2, "not a regular file"},
     {"campaign", "raw raw2", "", 2, "two raw files of the day V26150_1"},
