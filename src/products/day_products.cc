@@ -224,6 +224,7 @@ bool day_products(std::span<const uint8_t> hyd, std::span<const uint8_t> abh, co
       for (size_t k = 0; k < headers.size(); ++k) finder.apply(static_cast<int>(k), s.edges, &headers[k].g);
   }
   std::vector<HeaderPeriod> periods;
+  periods.reserve(headers.size());
   for (const HeaderAt& h : headers) periods.push_back({h.second, h.g});
   acc.set_time(measured_spans(std::move(events), s.gap_s), periods);
   *out = acc.finish();

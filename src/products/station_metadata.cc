@@ -59,7 +59,8 @@ bool parse_station_metadata(const std::string& text, StationMetadata* out, std::
     }
     for (const auto& [k, v] : m.attributes) {
       if (k == key) {
-        *error = where + ": " + key + " given twice";
+        *error = where;
+        *error += ": " + key + " given twice";
         return false;
       }
     }
@@ -68,7 +69,8 @@ bool parse_station_metadata(const std::string& text, StationMetadata* out, std::
     if (key == "longitude") ok = lon = number_in(value, -180, 360, &m.longitude);
     if (key == "altitude") ok = m.has_altitude = number_in(value, -500, 9000, &m.altitude);
     if (!ok) {
-      *error = where + ": " + key + " out of range or not a number";
+      *error = where;
+      *error += ": " + key + " out of range or not a number";
       return false;
     }
     m.attributes.emplace_back(key, value);
