@@ -36,6 +36,17 @@ struct Reason {
   const char* text;
 };
 
+// The folder texts, each said for the tag of the file created first and for the lock or header file.
+constexpr char kHydFolderMissing[] =
+    "the output folder %s does not exist: create it or correct HYD_PATH in QUORDA.SET";
+constexpr char kHydFolderReadOnly[] =
+    "the output folder %s cannot be written: make it writable or correct HYD_PATH in QUORDA.SET";
+constexpr char kRawFolderMissing[] =
+    "the raw data folder %s does not exist: create it or correct RAW_PATH in QUORDA.SET";
+constexpr char kRawFolderReadOnly[] =
+    "the raw data folder %s cannot be written (the .lock and .abh files go there): make it writable or "
+    "correct RAW_PATH in QUORDA.SET";
+
 constexpr Reason kReasons[] = {
     {"rd_mp: QUORDA.SET ? ", ENOENT, 0, Subject::kHome,
      "no QUORDA.SET in the folder %s: start quorda in the folder that holds the settings file"},
@@ -57,24 +68,14 @@ constexpr Reason kReasons[] = {
      0, 0, Subject::kCorrfact, "the correction file %s holds sizes that do not rise: correct it"},
     {"rawfil02", ENOENT, 0, Subject::kRawFile, "the raw file %s does not exist: check its name and folder"},
     {"rawfil02", 0, 0, Subject::kRawFile, "the raw file %s cannot be read"},
-    {" pixfil01 ", ENOENT, ENOTDIR, Subject::kHydFolder,
-     "the output folder %s does not exist: create it or correct HYD_PATH in QUORDA.SET"},
-    {" pixfil18 ", ENOENT, ENOTDIR, Subject::kHydFolder,
-     "the output folder %s does not exist: create it or correct HYD_PATH in QUORDA.SET"},
-    {" pixfil09 ", ENOENT, ENOTDIR, Subject::kAbhFolder,
-     "the raw data folder %s does not exist: create it or correct RAW_PATH in QUORDA.SET"},
-    {" pixfil01 ", EACCES, EROFS, Subject::kHydFolder,
-     "the output folder %s cannot be written: make it writable or correct HYD_PATH in QUORDA.SET"},
-    {" pixfil18 ", EACCES, EROFS, Subject::kHydFolder,
-     "the output folder %s cannot be written: make it writable or correct HYD_PATH in QUORDA.SET"},
-    {" pixfil22 ", ENOENT, ENOTDIR, Subject::kAbhFolder,
-     "the raw data folder %s does not exist: create it or correct RAW_PATH in QUORDA.SET"},
-    {" pixfil22 ", EACCES, EROFS, Subject::kAbhFolder,
-     "the raw data folder %s cannot be written (the .lock and .abh files go there): make it writable or "
-     "correct RAW_PATH in QUORDA.SET"},
-    {" pixfil09 ", EACCES, EROFS, Subject::kAbhFolder,
-     "the raw data folder %s cannot be written (the .lock and .abh files go there): make it writable or "
-     "correct RAW_PATH in QUORDA.SET"},
+    {" pixfil01 ", ENOENT, ENOTDIR, Subject::kHydFolder, kHydFolderMissing},
+    {" pixfil18 ", ENOENT, ENOTDIR, Subject::kHydFolder, kHydFolderMissing},
+    {" pixfil09 ", ENOENT, ENOTDIR, Subject::kAbhFolder, kRawFolderMissing},
+    {" pixfil01 ", EACCES, EROFS, Subject::kHydFolder, kHydFolderReadOnly},
+    {" pixfil18 ", EACCES, EROFS, Subject::kHydFolder, kHydFolderReadOnly},
+    {" pixfil22 ", ENOENT, ENOTDIR, Subject::kAbhFolder, kRawFolderMissing},
+    {" pixfil22 ", EACCES, EROFS, Subject::kAbhFolder, kRawFolderReadOnly},
+    {" pixfil09 ", EACCES, EROFS, Subject::kAbhFolder, kRawFolderReadOnly},
     {" pixfil: %s \n the output set cannot be continued: nothing was changed; remove %s, %s and %s to "
      "convert the day anew \n",
      0, 0, Subject::kOutputSet,
