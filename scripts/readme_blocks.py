@@ -102,8 +102,10 @@ def main():
     readme = sys.argv[2] if len(sys.argv) == 3 else os.path.join(source, "README.md")
 
     scratch = tempfile.mkdtemp(prefix="readme-blocks-")
-    shutil.copytree(os.path.join(source, "scripts"), os.path.join(scratch, "scripts"))
-    shutil.copytree(os.path.join(source, "python"), os.path.join(scratch, "python"))
+    # What a build or an import may leave in the tree (and remove while it is copied) stays behind.
+    leftovers = shutil.ignore_patterns("__pycache__", "build", "*.egg-info")
+    shutil.copytree(os.path.join(source, "scripts"), os.path.join(scratch, "scripts"), ignore=leftovers)
+    shutil.copytree(os.path.join(source, "python"), os.path.join(scratch, "python"), ignore=leftovers)
     os.symlink(build, os.path.join(scratch, "build"))
     stand_ins = os.path.join(scratch, ".stand-ins")
     os.mkdir(stand_ins)

@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +54,9 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitBusy = 3;  // the converter's status: another conversion holds the output set
+constexpr int kExitBusy = 3;         // the converter's status: another conversion holds the output set
+constexpr int kExitCannotRun = 126;  // a child that could not be prepared or executed
+constexpr int kExitNotFound = 127;
 constexpr int kMaxJobs = 4096;
 constexpr double kSecondsPerDay = 86400;
 const char kStampName[] = "campaign.stamp";
@@ -79,11 +82,13 @@ const char kHelp[] =
     "  --station FILE   station metadata for the products' NetCDF files (rainprod --station)\n"
     "  --bin DIR        folder of the quorda and rainprod programs (default: campaign's own)\n"
     "  --help           this text\n"
-    "A progress line (days done, particles, elapsed and remaining time) goes to standard error, a\n"
-    "summary table (day, status, particles, rain amount, message) to standard output. Status of a\n"
-    "day: ok (converted, products made), complete (left as it was, products made), busy (another\n"
-    "conversion holds its output set: nothing of it was touched), failed, stopped (campaign was\n"
-    "ended by a signal). Product and console files appear whole or not at all.\n"
+    "A progress line (days done, particles so far, share of the raw bytes converted, elapsed and\n"
+    "remaining time) goes to standard error: redrawn about once a second on a terminal, else a line\n"
+    "for each day done and at most one a minute besides. A summary table (day, status, particles,\n"
+    "rain amount, message) goes to standard output. Status of a day: ok (converted, products\n"
+    "made), complete (left as it was, products made), busy (another conversion holds its output\n"
+    "set: nothing of it was touched), failed, stopped (campaign was ended by a signal). Product\n"
+    "and console files appear whole or not at all.\n"
     "SIGINT, SIGTERM and SIGHUP end the running converters and rainprod runs, which stop as they do\n"
     "on that signal, and campaign after them; on Linux they also end when campaign is killed.\n"
     "Exit status: 0 every day ok or complete with its products; 1 a day failed; 2 usage error;\n"
@@ -249,10 +254,13 @@ struct Day {
   std::string base;  // V26150_1
   fs::path dir;      // working directory
   pid_t pid = -1;
-  int stage = 0;          // 0 waiting, 1 converting, 2 products, 3 done
-  std::string status;     // ok, complete, busy, failed, stopped
-  std::string raw_state;  // the raw file's size and time when its conversion began
-  fs::path output;        // the console file of the running child
+  int stage = 0;                // 0 waiting, 1 converting, 2 products, 3 done
+  std::string status;           // ok, complete, busy, failed, stopped
+  std::string raw_state;        // the raw file's size and time when its conversion began
+  fs::path output;              // the console file of the running child
+  double converted = 0;         // raw bytes the running conversion has passed, from its console lines
+  long long res_lines = 0;      // particles the running conversion has written to "res" so far
+  std::uintmax_t res_read = 0;  // how far "res" was counted
   long long particles = -1;
   std::string amount;
   std::string message;
@@ -406,6 +414,9 @@ bool start_conversion(Day& day, const Options& o, const Children& c, const std::
   }
   fs::remove(day.dir / kStampName, ec);
   day.raw_state = file_state(day.raw);
+  day.converted = 0;
+  day.res_lines = 0;
+  day.res_read = 0;
   day.output = day.dir / "console.txt";
   day.pid = start(c, quorda, {day.raw.filename().string()}, day.dir, day.output);
   day.stage = 1;
@@ -462,12 +473,70 @@ void day_done(Run& r, Day& d, const std::string& status) {
   ++r.done;
 }
 
+// The last bytes of a file (all of it when shorter).
+std::string file_tail(const fs::path& p, std::streamoff bytes) {
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  const std::streamoff size = in.tellg();
+  const std::streamoff from = std::max<std::streamoff>(0, size - bytes);
+  in.seekg(from);
+  std::string text(static_cast<size_t>(size - from), '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+// The raw bytes a running conversion has passed: the lesser of the two cameras' raw positions in
+// the last "A:" and "B:" lines of its console output (it writes them at every main header).
+double converted_bytes(const fs::path& console) {
+  constexpr std::streamoff kTail = 4096;
+  std::istringstream lines(file_tail(console, kTail));
+  double a = 0, b = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 3 || line[1] != ':') continue;
+    const double pos = std::strtod(line.c_str() + 2, nullptr);
+    if (line[0] == 'A') a = pos;
+    if (line[0] == 'B') b = pos;
+  }
+  return std::min(a, b);
+}
+
+// The lines "res" gained since it was last counted: one per particle the conversion wrote.
+void count_res_lines(Day& d) {
+  std::ifstream in(d.dir / "res", std::ios::binary);
+  if (!in.seekg(static_cast<std::streamoff>(d.res_read))) return;
+  char buf[1 << 16];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    d.res_lines += std::count(buf, buf + in.gcount(), '\n');
+    d.res_read += static_cast<std::uintmax_t>(in.gcount());
+  }
+}
+
+// What the running conversions have done so far, read from what they write.
+void follow_conversions(Run& r) {
+  for (Day& d : r.days) {
+    if (d.stage != 1) continue;
+    d.converted = converted_bytes(quorda::replacement_path(d.output.string()));
+    count_res_lines(d);
+  }
+}
+
+// Why a conversion failed: the converter's own console line for a failed run, else the last line
+// of its QUORDA.ERR, unless it did not start at all (then an older QUORDA.ERR would mislead).
+std::string failure_text(const Day& d, int code) {
+  if (code == kExitCannotRun || code == kExitNotFound) return "the converter could not be started";
+  const std::string console = last_line(d.dir / "console.txt");
+  if (console.rfind("quorda: ", 0) == 0) return console.substr(8);
+  return last_line(d.dir / "QUORDA.ERR");
+}
+
 // A child of the day ended with `code`: the day's next stage, or its end.
 void child_ended(Run& r, Day& d, int code) {
   finish_output(d.output);
   d.pid = -1;
   const std::string fault = r.stop_signal != 0 ? "stopped" : "failed";
   if (d.stage == 1) {
+    count_res_lines(d);
     if (code == 0) {
       write_whole(d.dir / kStampName, stamp_text(d, d.raw_state));
       d.status = "ok";
@@ -480,7 +549,7 @@ void child_ended(Run& r, Day& d, int code) {
       d.message = last_line(d.dir / "console.txt");
       return day_done(r, d, "busy");
     }
-    d.message = "quorda exit status " + std::to_string(code) + ": " + last_line(d.dir / "QUORDA.ERR");
+    d.message = "quorda exit status " + std::to_string(code) + ": " + failure_text(d, code);
     return day_done(r, d, fault);
   }
   read_summary(d);
@@ -531,7 +600,8 @@ void wait_signal(Run& r, const sigset_t& signals, pid_t extra = -1) {
   }
 }
 
-// The raw bytes of the days, all of them and those done.
+// The raw bytes of the days: all of them, and those converted (whole days done, and the part
+// passed of the days converting).
 std::pair<double, double> raw_bytes(const Run& r) {
   double all = 0, done = 0;
   std::error_code ec;
@@ -539,13 +609,14 @@ std::pair<double, double> raw_bytes(const Run& r) {
     const auto size = fs::file_size(d.raw, ec);
     const double n = ec ? 0 : static_cast<double>(size);
     all += n;
-    if (d.stage == 3) done += n;
+    if (d.stage >= 2) done += n;
+    if (d.stage == 1) done += std::min(n, d.converted);
   }
   return {all, done};
 }
 
-// The progress line: on a terminal redrawn in place at every call; elsewhere (a log) a plain line
-// when a day has ended since the last one, or a minute has passed, and at the end.
+// The progress line: on a terminal redrawn in place about once a second; elsewhere (a log) a plain
+// line when a day has ended since the last one, or a minute has passed, and at the end.
 struct ProgressLine {
   std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point shown = t0;
@@ -553,16 +624,21 @@ struct ProgressLine {
   bool terminal = ::isatty(STDERR_FILENO) == 1;
 };
 
-void progress(const Run& r, ProgressLine& p, bool last) {
+void progress(Run& r, ProgressLine& p, bool last) {
   const auto now = std::chrono::steady_clock::now();
-  if (!p.terminal && !last && r.done == p.shown_done && now - p.shown < std::chrono::minutes(1)) return;
+  const auto every = p.terminal ? std::chrono::seconds(1) : std::chrono::seconds(60);
+  if (!last && r.done == p.shown_done && now - p.shown < every) return;
   p.shown = now;
   p.shown_done = r.done;
+  follow_conversions(r);
+  long long particles = r.particles;
+  for (const Day& d : r.days)
+    if (d.stage == 1 || d.stage == 2) particles += d.res_lines;  // until the products count the day
   const double el = std::chrono::duration<double>(now - p.t0).count();
   const auto [all, done] = raw_bytes(r);
   const std::string rem = done > 0 ? clock_text(el / done * (all - done)) : "?";
   std::fprintf(stderr, "%sdays %zu/%zu  particles %lld  raw %.0f%%  elapsed %s  remaining %s%s",
-               p.terminal ? "\r" : "", r.done, r.days.size(), r.particles, all > 0 ? 100 * done / all : 0.0,
+               p.terminal ? "\r" : "", r.done, r.days.size(), particles, all > 0 ? 100 * done / all : 0.0,
                clock_text(el).c_str(), rem.c_str(), p.terminal && !last ? "   " : "\n");
   std::fflush(stderr);
 }

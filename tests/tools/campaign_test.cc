@@ -89,6 +89,7 @@ TEST_F(Campaign, ConvertsEveryDayApartAndReportsTheDamagedOne) {
   const std::string err = read_file(scratch_.file("err"));
   EXPECT_NE(err.find("days 3/3  particles "), std::string::npos) << err;
   EXPECT_NE(err.find("remaining 0:00:00"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\r'), std::string::npos) << "a log gets plain lines";
 
   // A second campaign resumes: the converted days' output sets are left as they are.
   const auto before = std::filesystem::file_size(runs + "V26150_1/V26150_1.hyd");
@@ -169,6 +170,33 @@ TEST_F(Campaign, ADayHeldByAnotherConversionIsBusy) {
   EXPECT_NE(out.find("V26150_1     busy"), std::string::npos) << out;
   EXPECT_NE(out.find("held by another conversion"), std::string::npos) << out;
   EXPECT_NE(out.find("some days busy"), std::string::npos) << out;
+}
+
+// While a day converts, the progress line on a terminal follows it: the particles its "res" has so
+// far and the share of the raw bytes behind both cameras' last positions. A converter that fails is
+// reported by its own console line, not by an older QUORDA.ERR in the day's folder.
+TEST_F(Campaign, TheLiveLineFollowsARunningConversionAndAFailureIsSaidByItsConsoleLine) {
+  if (run_shell("script -qfec true /dev/null >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  const std::string bin = scratch_.file("live-bin"), raw = scratch_.file("live-raw");
+  for (const std::string& old : {bin, raw, scratch_.file("live")}) std::filesystem::remove_all(old);
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(raw);
+  testing::write_file(raw + "/V26150_1.ab", std::string(10000, 'x'));
+  for (const char* f : {"QUORDA.SET", "corrfact.dat"}) std::filesystem::copy(raw_ + "/" + f, raw + "/" + f);
+  std::filesystem::create_directories(scratch_.file("live/V26150_1"));
+  testing::write_file(scratch_.file("live/V26150_1/QUORDA.ERR"), std::string("an older run's last line\n"));
+  testing::write_file(bin + "/quorda",
+                      "#!/bin/sh\nprintf 'A:     4000\\nB:     5000\\n'\nprintf '1\\n2\\n3\\n' >res\n"
+                      "sleep 2.5\necho 'quorda: the raw file could not be read'\nexit 1\n");
+  std::filesystem::permissions(bin + "/quorda", std::filesystem::perms::owner_all);
+  std::filesystem::create_symlink(kTools + "/rainprod", bin + "/rainprod");
+  EXPECT_EQ(run_shell("cd " + scratch_.path() + " && script -qfec '" + kTools +
+                      "/campaign --work live --bin " + bin + " " + raw + "' /dev/null >pty 2>&1"),
+            1);
+  const std::string pty = read_file(scratch_.file("pty"));
+  EXPECT_NE(pty.find("\rdays 0/1  particles 3  raw 40%"), std::string::npos) << pty;
+  EXPECT_NE(pty.find("quorda exit status 1: the raw file could not be read"), std::string::npos) << pty;
+  EXPECT_EQ(pty.find("older run"), std::string::npos) << pty;
 }
 
 // No more programs run at once than --jobs: stand-ins for the converter and rainprod note their
