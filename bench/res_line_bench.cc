@@ -1,6 +1,8 @@
-// Cost of one "res" line: the converter's formatter against snprintf with the same format.
+// Cost of one "res" line: the converter's formatter against snprintf with the same format, and
+// against std::to_chars in fixed notation with the fields' precisions (digits only: no padding).
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -60,6 +62,25 @@ void BM_ResLineSnprintf(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ResLineSnprintf);
+
+void BM_ResLineToChars(benchmark::State& state) {
+  const std::vector<LineValues> lines = make_lines(1024);
+  constexpr int kPrecision[kResValues] = {3, 5, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4};
+  char buf[kResLineMax];
+  size_t i = 0;
+  for (auto _ : state) {
+    char* p = buf;
+    for (int k = 0; k < kResValues; ++k) {
+      p = std::to_chars(p, buf + sizeof buf - 1, lines[i].v[k], std::chars_format::fixed, kPrecision[k]).ptr;
+      *p++ = k + 1 < kResValues ? ' ' : '\n';
+    }
+    benchmark::DoNotOptimize(p);
+    benchmark::ClobberMemory();
+    i = (i + 1) & 1023;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ResLineToChars);
 
 }  // namespace
 }  // namespace quorda
