@@ -59,9 +59,18 @@ int16_t fixed_low16(double x) {
 
 // Appends the outline values of one piece: all run starts, then all run ends, relative to x_min.
 int put_outline(const Piece& p, uint16_t* values, int at) {
-  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].start - p.x_min);
-  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].end - p.x_min);
-  return at;
+  // The piece's fields are read once: the 16-bit stores could alias them for the compiler.
+  const int n = p.line_no;
+  const int x_min = p.x_min;
+  const Run* runs = p.runs;
+  uint16_t* starts = values + at;
+  uint16_t* ends = starts + (n > 0 ? n : 0);
+  for (int i = 0; i < n; ++i) {
+    const Run r = runs[i];
+    starts[i] = static_cast<uint16_t>(r.start - x_min);
+    ends[i] = static_cast<uint16_t>(r.end - x_min);
+  }
+  return n > 0 ? at + 2 * n : at;
 }
 
 // Values taken together into one group of the bit stream: as many as fit 32 bits.
