@@ -58,18 +58,23 @@ int16_t fixed_low16(double x) {
 }
 
 // Appends the outline values of one piece: all run starts, then all run ends, relative to x_min.
-int put_outline(const Piece& p, uint16_t* values, int at) {
+// Sets `widest` to the piece's widest line (widest_line) on the way.
+int put_outline(const Piece& p, uint16_t* values, int at, int& widest) {
   // The piece's fields are read once: the 16-bit stores could alias them for the compiler.
   const int n = p.line_no;
   const int x_min = p.x_min;
   const Run* runs = p.runs;
   uint16_t* starts = values + at;
   uint16_t* ends = starts + (n > 0 ? n : 0);
+  int w = 0;
   for (int i = 0; i < n; ++i) {
     const Run r = runs[i];
     starts[i] = static_cast<uint16_t>(r.start - x_min);
     ends[i] = static_cast<uint16_t>(r.end - x_min);
+    const int d = r.end - r.start;
+    if (d > w) w = d;
   }
+  widest = w;
   return n > 0 ? at + 2 * n : at;
 }
 
@@ -166,13 +171,15 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   // "res" exists (or its failure is reported) before the pair's own messages. The text line is
   // written also for a pair whose record is refused below.
   open_res_once(ctx);
-  const DropMeasures m = measure_drop(ctx, drop_a, drop_b);
-  write_res_line(ctx, m);
-
   uint16_t values[kMaxOutlineValues + kPastEnd];
-  int n = put_outline(drop_a, values, 0);
-  n = put_outline(drop_b, values, n);
+  int widest_a = 0;
+  int widest_b = 0;
+  int n = put_outline(drop_a, values, 0, widest_a);
+  n = put_outline(drop_b, values, n, widest_b);
   std::fill_n(values + n, kPastEnd, uint16_t{0});
+
+  const DropMeasures m = measure_drop(ctx, drop_a, drop_b, widest_a, widest_b);
+  write_res_line(ctx, m);
 
   // Bits per value: enough for the wider piece. A width that needs more than ten bits (or has none
   // of them set) would lose outline bits, so such a pair is refused; only damaged data get here.
