@@ -108,16 +108,6 @@ int round_index(double x) {
   return static_cast<int>(t);
 }
 
-// Largest end - start over all lines of a piece, from 0.
-int widest_line(const Piece& p) {
-  int w = 0;
-  for (int i = 0; i < p.line_no; ++i) {
-    const int d = p.runs[i].end - p.runs[i].start;
-    if (d > w) w = d;
-  }
-  return w;
-}
-
 // Plane distance at positions xa, xb along the lines (pixels), by bilinear interpolation between
 // the corners of the measuring area; `span` is the line length in pixels.
 float plane_distance(const Settings& s, float xa, float xb, float span) {
@@ -178,7 +168,20 @@ double mean_velocity(Diag& d, double u1, double u2) {
 
 }  // namespace
 
+int widest_line(const Piece& p) {
+  int w = 0;
+  for (int i = 0; i < p.line_no; ++i) {
+    const int d = p.runs[i].end - p.runs[i].start;
+    if (d > w) w = d;
+  }
+  return w;
+}
+
 DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b) {
+  return measure_drop(ctx, drop_a, drop_b, widest_line(drop_a), widest_line(drop_b));
+}
+
+DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb) {
   Diag& d = ctx.diag;
   const MainHeader& geo = geometry_in_force(ctx, select_header(ctx, drop_a.first_line));
   const int c = geo.centre_pix;
@@ -201,8 +204,6 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   m.vel = fall_velocity(ctx.corr, H, delay_first + delay_last, la + lb);
 
   // Pixel widths at the particle's position (perspective), then corrected for its widths.
-  const int wa = widest_line(drop_a);
-  const int wb = widest_line(drop_b);
   m.scale_a =
       corrected_scale(ctx.corr.corr_w_a, (geo.xscale0_2 * cb + geo.l0_1) * geo.xscale0_1 / geo.l0_1, wa);
   m.scale_b =

@@ -36,6 +36,13 @@ struct DropMeasures {
 // gives 0 and a line on the error stream.
 DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b);
 
+// Largest end - start over all lines of a piece, from 0.
+int widest_line(const Piece& p);
+
+// The same measures with the widest lines of both pieces (widest_line) already known, as the
+// packing finds them while it takes the outline.
+DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb);
+
 // The fifteen values of the pair's line in "res", in the order of the line.
 inline void res_values(const DropMeasures& m, double (&values)[kResValues]) {
   values[0] = static_cast<double>(m.eq_diam);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "base/bytes.h"
 #include "base/diagnostics.h"
@@ -58,17 +59,47 @@ int16_t fixed_low16(double x) {
 }
 
 // Appends the outline values of one piece: all run starts, then all run ends, relative to x_min.
-int put_outline(const Piece& p, uint16_t* values, int at) {
-  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].start - p.x_min);
-  for (int i = 0; i < p.line_no; ++i) values[at++] = static_cast<uint16_t>(p.runs[i].end - p.x_min);
-  return at;
+// Sets `widest` to the piece's widest line (widest_line) on the way.
+int put_outline(const Piece& p, uint16_t* values, int at, int& widest) {
+  // The piece's fields are read once: the 16-bit stores could alias them for the compiler.
+  const int n = p.line_no;
+  const int x_min = p.x_min;
+  const Run* runs = p.runs;
+  uint16_t* starts = values + at;
+  uint16_t* ends = starts + (n > 0 ? n : 0);
+  int w = 0;
+  for (int i = 0; i < n; ++i) {
+    const Run r = runs[i];
+    starts[i] = static_cast<uint16_t>(r.start - x_min);
+    ends[i] = static_cast<uint16_t>(r.end - x_min);
+    const int d = r.end - r.start;
+    if (d > w) w = d;
+  }
+  widest = w;
+  return n > 0 ? at + 2 * n : at;
 }
 
-// Values taken together into one group of the bit stream: as many as fit 32 bits.
+// Values taken together into one step of the bit stream: eight when their bits and the fewer
+// than 16 carried from the step before fit a 64-bit window, else four.
 template <int Bits>
-inline constexpr int kGroup = 32 / Bits;
-// Values read past the end of a piece pair's outline, each 0: the largest group less one.
-constexpr int kPastEnd = 32 - 1;
+inline constexpr int kStep = 8 * Bits + 15 <= 64 ? 8 : 4;
+// Values read past the end of a piece pair's outline, each 0: the largest step less one.
+constexpr int kPastEnd = 8 - 1;
+
+static_assert(std::endian::native == std::endian::little, "four values are read as one 64-bit word");
+
+// The four values at v, each cut to its low Bits bits, one after the other in the low 4 * Bits
+// bits: read as one word (value k at bit 16 k), values 1 and 3 are moved down next to 0 and 2,
+// then the pair of 2 and 3 next to the pair of 0 and 1.
+template <int Bits>
+[[gnu::always_inline]] inline uint64_t gather4(const uint16_t* v) {
+  constexpr uint64_t kMask = (uint64_t{1} << Bits) - 1;
+  constexpr uint64_t kPair = (uint64_t{1} << (2 * Bits)) - 1;
+  uint64_t x;
+  std::memcpy(&x, v, sizeof x);
+  x = (x & (kMask | kMask << 32)) | ((x >> (16 - Bits)) & (kMask << Bits | kMask << (32 + Bits)));
+  return (x & kPair) | ((x >> (32 - 2 * Bits)) & (kPair << (2 * Bits)));
+}
 
 // Packs n values of Bits bits each into 16-bit words: the values' bits one after the other from
 // the lowest bit of word 0 on, values past the end counting as 0, in as many words as passes of a
@@ -77,37 +108,36 @@ constexpr int kPastEnd = 32 - 1;
 // p >= 1 with 16 * p + 16 >= n * Bits (p = 0 for n = 0). Returns that count; the words are not
 // stored when a record of that many words would be refused for its length.
 //
-// Groups of kGroup values are built with shifts known at compile time and added to a 64-bit
-// window at once; the window's lowest 32 bits are stored after every group and the words that
-// are complete counted, without a branch on the words filled.
+// Steps of kStep values are gathered with shifts known at compile time and added to a 64-bit
+// window at once; the window is stored whole after every step (four words, of which those not
+// complete are stored again by the next step) and the words that are complete counted, without a
+// branch on the words filled.
 // REQUIRES: values[n .. n + kPastEnd) are 0; words has room for kMaxOutlineWords words.
 template <int Bits>
 int pack_words(const uint16_t* values, int n, uint16_t* words) {
   constexpr int kWordBits = 16;
-  constexpr uint64_t kMask = (uint64_t{1} << Bits) - 1;
   // p = ceil((n * Bits - 16) / 16), at least 1; none without values.
   const int passes = n == 0 ? 0 : std::max(1, (n * Bits - 1) / kWordBits);
   const int count = passes + 1;
   if (2 * count + static_cast<int>(kPixHeadSize) >= kMaxRecordLength) return count;
-  // Stores reach at most word count + 2: the groups cover fewer than 32 bits past the values.
-  static_assert((kMaxRecordLength - static_cast<int>(kPixHeadSize)) / 2 + 2 < kMaxOutlineWords);
-  uint64_t window = 0;  // bits not yet in a complete word, below 16 between groups
+  // Stores reach at most word count + 4: a step covers fewer than 64 bits past the values.
+  static_assert((kMaxRecordLength - static_cast<int>(kPixHeadSize)) / 2 + 4 < kMaxOutlineWords);
+  uint64_t window = 0;  // bits not yet in a complete word, below 16 between steps
   int bits = 0;
   int w = 0;
-  for (int i = 0; i < n; i += kGroup<Bits>) {
-    uint64_t group = 0;
-    for (int j = 0; j < kGroup<Bits>; ++j) group |= (values[i + j] & kMask) << (j * Bits);
-    window |= group << bits;
-    bits += kGroup<Bits> * Bits;
-    words[w] = static_cast<uint16_t>(window);
-    words[w + 1] = static_cast<uint16_t>(window >> kWordBits);
+  for (int i = 0; i < n; i += kStep<Bits>) {
+    uint64_t step = gather4<Bits>(values + i);
+    if constexpr (kStep<Bits> == 8) step |= gather4<Bits>(values + i + 4) << (4 * Bits);
+    window |= step << bits;
+    bits += kStep<Bits> * Bits;
+    std::memcpy(words + w, &window, sizeof window);
     const int complete = bits / kWordBits;
     w += complete;
     window >>= kWordBits * complete;
     bits -= kWordBits * complete;
   }
-  // The groups covered the values' bits and more, so the words before w are complete and the
-  // last one, count - 1, is w or lies before it.
+  // The steps covered the values' bits and more, so the words before w are complete and the
+  // last one, count - 1, is w or lies before it (or is a zero word stored past w by a step).
   words[w] = static_cast<uint16_t>(window);
   return count;
 }
@@ -157,13 +187,15 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   // "res" exists (or its failure is reported) before the pair's own messages. The text line is
   // written also for a pair whose record is refused below.
   open_res_once(ctx);
-  const DropMeasures m = measure_drop(ctx, drop_a, drop_b);
-  write_res_line(ctx, m);
-
   uint16_t values[kMaxOutlineValues + kPastEnd];
-  int n = put_outline(drop_a, values, 0);
-  n = put_outline(drop_b, values, n);
+  int widest_a = 0;
+  int widest_b = 0;
+  int n = put_outline(drop_a, values, 0, widest_a);
+  n = put_outline(drop_b, values, n, widest_b);
   std::fill_n(values + n, kPastEnd, uint16_t{0});
+
+  const DropMeasures m = measure_drop(ctx, drop_a, drop_b, widest_a, widest_b);
+  write_res_line(ctx, m);
 
   // Bits per value: enough for the wider piece. A width that needs more than ten bits (or has none
   // of them set) would lose outline bits, so such a pair is refused; only damaged data get here.

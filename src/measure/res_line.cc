@@ -91,7 +91,7 @@ uint64_t scaled_round(uint64_t m, int shift, int precision) {
 // The same for P decimals, in 64 bits where they suffice: |x| * 10^P = m * 5^P / 2^(s - P), and
 // m * 5^P stays below 2^63 for P <= 4 (m < 2^53, 5^4 < 2^10).
 template <int P>
-uint64_t scaled_round_small(uint64_t m, int shift) {
+[[gnu::always_inline]] inline uint64_t scaled_round_small(uint64_t m, int shift) {
   if constexpr (P <= 4) {
     constexpr uint64_t kPow5 = kPow10[P] >> P;
     const int t = shift - P;
@@ -176,7 +176,7 @@ constexpr uint64_t repeat_byte(char c) {
 // The eight decimal digits of v < 10^8, with leading zeros, as ASCII in a word whose lowest byte
 // is the first digit: two 4-digit halves, four 2-digit quarters, eight digits, each step in
 // parallel lanes by multiplications with reciprocals that are exact for the lane's range.
-uint64_t eight_digits(uint64_t v) {
+[[gnu::always_inline]] inline uint64_t eight_digits(uint64_t v) {
   uint64_t x = (v / 10000) | ((v % 10000) << 32);            // lanes of 32 bits, each below 10^4
   uint64_t top = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // lane / 100 (exact below 43699)
   x = top | ((x - top * 100) << 16);                         // lanes of 16 bits, each below 100

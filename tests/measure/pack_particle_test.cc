@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "format/particle_record.h"
+#include "measure/measure_drop.h"
 #include "measure/pair_fixture.h"
 #include "support/packing_model.h"
 
@@ -314,6 +317,28 @@ TEST_F(PackParticle, RandomPairsUnpackToTheirOutlines) {
     for (size_t i = static_cast<size_t>(values * nbits); i < all.size(); ++i) ASSERT_EQ(all[i], 0) << trial;
   }
   EXPECT_GT(built, 200);
+}
+
+// The packing hands the widest lines it finds to the evaluation: the "res" lines it writes are
+// those of the evaluation on its own, also for damaged pieces (a run with its ends swapped, one
+// whose width needs all 17 bits of a difference, the widest line anywhere but first).
+TEST_F(PackParticle, ResLinesAreThoseOfTheEvaluationAloneForDamagedPieces) {
+  std::mt19937 rng(20261210);
+  std::string want;
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<quorda::Run> ra = random_runs(rng, 2 + trial % 13, 40, 100);
+    std::vector<quorda::Run> rb = random_runs(rng, 2 + trial % 7, 40, 100);
+    std::swap(ra[1].start, ra[1].end);
+    if (trial % 5 == 0) rb.back() = {INT16_MIN, INT16_MAX};
+    if (trial % 3 == 0) ra.back().end = static_cast<int16_t>(ra.back().end + 60);
+    OwnedPiece a(ra, 1000), b(rb, 1010);
+    transform(run, a, b);
+    double values[kResValues];
+    res_values(measure_drop(*run.ctx, a.p, b.p), values);
+    char line[kResLineMax];
+    want.append(line, format_res_line(values, line));
+  }
+  EXPECT_EQ(read_res(run), want);
 }
 
 }  // namespace
