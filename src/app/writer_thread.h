@@ -97,9 +97,8 @@ class WriterThread final : public PairSink, public MessageGate {
   static constexpr uint64_t kWakeChunks = 2;
 
   // The writer, the output set and error stream it shares, and what it reads with one thread: the
-  // run's platform pointer and the day driver's minute index.
-  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Platform* const& clock,
-               const MinuteIndex& minutes);
+  // run's clock and the day driver's minute index.
+  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Clock& clock, const MinuteIndex& minutes);
   WriterThread(const WriterThread&) = delete;
   WriterThread& operator=(const WriterThread&) = delete;
   ~WriterThread() override;
@@ -130,7 +129,7 @@ class WriterThread final : public PairSink, public MessageGate {
   // The length of the hydrometeor file as the writer last left it, for the progress summary.
   int32_t hyd_length() const;
   // Drains (a failure is not thrown again), ends the thread and gives the writer back the run's
-  // platform clock and the day driver's minute index. Without begin(), nothing.
+  // clock and the day driver's minute index. Without begin(), nothing.
   void stop();
 
   // MessageGate: the day driver's messages wait for the writer.
@@ -146,13 +145,12 @@ class WriterThread final : public PairSink, public MessageGate {
   HydWriter& writer_;
   const OutputSet& out_;
   Diag& diag_;
-  Platform* const& driver_clock_;
+  Clock& driver_clock_;
   const MinuteIndex& driver_minutes_;
 
   // The writer thread's own: the minute index its commits write and the clock it reads.
   class RelayedClock;
   std::unique_ptr<RelayedClock> clock_;
-  Platform* clock_ptr_ = nullptr;
   MinuteIndex minutes_;
   int64_t clock_sent_ = 0;  // the clock reading handed over last
   std::atomic<int32_t> hyd_length_{0};

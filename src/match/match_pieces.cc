@@ -70,12 +70,12 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
       const double tb = b->first_line;
       if (tb - MATCH_SPAN > ta) {
         // Every later B piece begins later still: a cannot be matched any more.
-        unlink_wait(ctx, a, qa);
+        unlink_wait(ctx.pool, ctx.diag, a, qa);
         break;
       }
       if (ta > tb) {
         // b began before a and so before every later A piece.
-        unlink_wait(ctx, b, qb);
+        unlink_wait(ctx.pool, ctx.diag, b, qb);
         b = b_follow;
         continue;
       }
@@ -83,8 +83,8 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
         ++*total;
         ++matched;
         if (chrono_write_check(ctx, *a)) ctx.sink.take(*a, *b);
-        unlink_wait(ctx, a, qa);
-        unlink_wait(ctx, b, qb);
+        unlink_wait(ctx.pool, ctx.diag, a, qa);
+        unlink_wait(ctx.pool, ctx.diag, b, qb);
         break;
       }
       b = b_follow;
@@ -93,8 +93,7 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
   }
   hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
   hprintf_q(ctx.diag, "** find_m: ");
-  if constexpr (kTraceQueue) pool_map(ctx);
-  hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.hyd_end);
+  if constexpr (kTraceQueue) trace_pool_map(ctx.pool, ctx.diag);
 }
 
 }  // namespace quorda

@@ -169,7 +169,7 @@ TEST(WriterThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
   RunContext& ctx = *t.ctx;
   testing::name_output_set(ctx, t.dir.path());
   testing::prepare_measure(ctx);
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   testing::take_header(ctx, testing::raw_header(20000.0, 14699u * 86400u));
   ctx.writer_thread.begin(2, ctx.minutes, 1000);
   const int32_t before = ctx.writer_thread.hyd_length();
