@@ -222,7 +222,7 @@ int assign_pieces(const MatchRun& ctx, const LineBlock& block, CamQueues& q) {
     p = next;
   }
 
-  hprintf_q(ctx.diag, "** assign_pieces: ");
+  trace_queue(ctx.diag, "** assign_pieces: ");
   trace_pool_map(ctx.pool, ctx.diag);
   return opened;
 }

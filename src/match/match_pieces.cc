@@ -30,7 +30,7 @@ bool pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b) {
   const int wa = a.width;
   const int wb = b.width;
   if (wa == 0 || wb == 0) {
-    hprintf_q(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
+    trace_queue(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
     return false;
   }
   if (std::abs(wa - wb) > kMaxWidthDiff) return false;
@@ -48,7 +48,7 @@ bool chrono_write_check(const MatchRun& ctx, const Piece& a) {
     last = a.first_line;
     return true;
   }
-  hprintf_q(ctx.diag, "\nFind_m -> Chronology - Error ");
+  trace_queue(ctx.diag, "\nFind_m -> Chronology - Error ");
   errf(ctx.diag, "%s", kOutOfOrderText);
   return false;
 }
@@ -91,8 +91,8 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
     }
     a = a_follow;
   }
-  hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
-  hprintf_q(ctx.diag, "** find_m: ");
+  trace_queue(ctx.diag, "** find_m - matched: %d\n", matched);
+  trace_queue(ctx.diag, "** find_m: ");
   if constexpr (kTraceQueue) trace_pool_map(ctx.pool, ctx.diag);
 }
 

@@ -66,7 +66,7 @@ Piece* take_piece(Pool& pool, Diag& diag) {
     slot.prev = nullptr;
     return &slot;
   }
-  hprintf_q(diag, "** w_alloc: Out of space\n");
+  trace_queue(diag, "** w_alloc: Out of space\n");
   return nullptr;
 }
 
@@ -145,7 +145,7 @@ void chain_queues(Pool& pool, Diag& diag, CamQueues& q) {
   q.assign_head = nullptr;
   q.assign_tail = nullptr;
 
-  hprintf_q(diag, "** chain_queues: ");
+  trace_queue(diag, "** chain_queues: ");
   trace_pool_map(pool, diag);
   chrono_check(diag, kWaitQueueName, q.wait_id, q.wait_tail);
 }
@@ -172,9 +172,9 @@ void chrono_check(Diag& diag, const char* name, PieceOwner id, const Piece* star
 
 void free_wait_queue(Pool& pool, Diag& diag, CamQueues& q) {
   while (q.wait_head != nullptr) unlink_wait(pool, diag, q.wait_head, q);
-  hprintf_q(diag, "clear_w: ");
+  trace_queue(diag, "clear_w: ");
   trace_pool_map(pool, diag);
-  hprintf_q(diag, "\n");
+  trace_queue(diag, "\n");
 }
 
 void print_pool_map(const Pool& pool, Diag& diag) {
