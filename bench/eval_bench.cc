@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "format/particle_record.h"
 #include "measure/measure_drop.h"
 #include "measure/pack_particle.h"
 #include "measure/res_file.h"

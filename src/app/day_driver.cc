@@ -25,6 +25,7 @@
 #include "app/settings.h"
 #include "base/run_end.h"
 #include "base/trace.h"
+#include "format/raw_record.h"
 #include "match/assign_pieces.h"
 #include "match/match_pieces.h"
 #include "match/pool.h"

@@ -20,6 +20,8 @@
 #include "base/constants.h"
 #include "base/diagnostics.h"
 #include "base/run_end.h"
+#include "format/particle_record.h"
+#include "format/raw_record.h"
 #include "measure/pair_fixture.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "e2e/truth_compare.h"
+#include "format/particle_record.h"
+#include "format/raw_record.h"
 #include "match/assign_pieces.h"
 #include "match/pool.h"
 #include "measure/pack_particle.h"
