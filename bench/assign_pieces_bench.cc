@@ -10,6 +10,7 @@
 #include "app/run_context.h"
 #include "match/assign_pieces.h"
 #include "match/pool.h"
+#include "null_platform.h"
 
 namespace quorda {
 namespace {
@@ -56,18 +57,19 @@ std::vector<std::vector<LineRecord>> drop_blocks(int n_blocks, uint32_t seed) {
 
 void BM_AssignPieces(benchmark::State& state) {
   static const auto blocks = drop_blocks(64, 13);
-  auto ctx = make_run_context(nullptr, nullptr);
+  NullPlatform platform;
+  auto ctx = make_run_context(platform, nullptr);
   FILE* sink = std::fopen("/dev/null", "w");
   ctx->diag.err = sink;
   ctx->diag.out = sink;
-  label_queues(*ctx);
+  label_queues(ctx->queues_a, ctx->queues_b);
   int64_t lines = 0;
   for (auto _ : state) {
     for (const auto& b : blocks) {
-      benchmark::DoNotOptimize(
-          assign_pieces(*ctx, LineBlock{static_cast<int16_t>(b.size()), b.data()}, ctx->queues_a));
-      chain_queues(*ctx, ctx->queues_a);
-      clear_w(*ctx, ctx->queues_a);
+      benchmark::DoNotOptimize(assign_pieces(
+          ctx->match_part(), LineBlock{static_cast<int16_t>(b.size()), b.data()}, ctx->queues_a));
+      chain_queues(ctx->pool, ctx->diag, ctx->queues_a);
+      free_wait_queue(ctx->pool, ctx->diag, ctx->queues_a);
       lines += static_cast<int64_t>(b.size());
     }
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "null_platform.h"
 #include "rawin/decode_line_block.h"
 #include "sim/line_encoder.h"
 
@@ -68,7 +69,8 @@ void run_decoder(benchmark::State& state, const std::vector<LineRecord>& lines) 
   const auto blocks = encode_line_blocks(lines);
   int64_t bytes = 0;
   for (const auto& b : blocks) bytes += static_cast<int64_t>(b.size());
-  auto ctx = make_run_context(nullptr, nullptr);
+  NullPlatform platform;
+  auto ctx = make_run_context(platform, nullptr);
   FILE* sink = std::fopen("/dev/null", "w");
   ctx->diag.err = sink;
   ctx->diag.out = sink;

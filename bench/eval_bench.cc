@@ -9,27 +9,15 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "format/particle_record.h"
 #include "measure/measure_drop.h"
 #include "measure/pack_particle.h"
 #include "measure/res_file.h"
-#include "platform/platform.h"
+#include "null_platform.h"
 #include "rawin/take_main_header.h"
 
 namespace quorda {
 namespace {
-
-// A clock-less platform: the evaluation never asks it anything.
-class NullPlatform : public Platform {
- public:
-  void clear_console() override {}
-  void move_cursor(int, int) override {}
-  bool stdout_is_terminal() override { return false; }
-  int poll_key() override { return kKeyNone; }
-  int64_t now() override { return 0; }
-  double now_precise() override { return 0; }
-  void sleep_seconds(double) override {}
-  int pending_signal() override { return 0; }
-};
 
 struct PairSet {
   std::vector<std::vector<Run>> runs;
@@ -72,7 +60,7 @@ struct EvalSetup {
   std::unique_ptr<RunContext> ctx;
   FILE* sink = nullptr;
 
-  explicit EvalSetup(bool with_res) : ctx(make_run_context(&platform, nullptr)) {
+  explicit EvalSetup(bool with_res) : ctx(make_run_context(platform, nullptr)) {
     ctx->home = "/dev/null/";  // not used: "res" is set up below
     for (int k = 0; k < kCorrEntries; ++k) {
       ctx->corr.corr_h_a[k] = ctx->corr.corr_h_b[k] = 0.98f;
@@ -89,7 +77,7 @@ struct EvalSetup {
     h.xscale0_1 = 0.153f;
     h.xscale0_2 = 0.168f;
     h.l0_1 = h.l0_2 = 250.0f;
-    insert_header(*ctx, h);
+    insert_header(ctx->rawin_part(), h);
     sink = std::fopen("/dev/null", "w");
     ctx->diag.err = sink;
     ctx->eval.res_tried = true;
@@ -111,7 +99,7 @@ void BM_EvalAndTransform(benchmark::State& state) {
   uint8_t head[kPixHeadSize];
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(pack_particle(*ctx, pairs.a[i], pairs.b[i], 0, outline, head));
+    benchmark::DoNotOptimize(pack_particle(ctx->measure_part(), pairs.a[i], pairs.b[i], 0, outline, head));
     benchmark::ClobberMemory();
     i = (i + 1) & 1023;
   }
@@ -124,7 +112,7 @@ void BM_MeasureDrop(benchmark::State& state) {
   PairSet pairs = make_pairs(1024);
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(measure_drop(*setup.ctx, pairs.a[i], pairs.b[i]));
+    benchmark::DoNotOptimize(measure_drop(setup.ctx->measure_part(), pairs.a[i], pairs.b[i]));
     i = (i + 1) & 1023;
   }
   state.SetItemsProcessed(state.iterations());

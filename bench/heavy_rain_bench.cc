@@ -10,6 +10,7 @@
 #include "app/run_context.h"
 #include "match/assign_pieces.h"
 #include "match/pool.h"
+#include "null_platform.h"
 #include "rawin/decode_line_block.h"
 #include "rawin/minute_index.h"
 #include "sim/line_encoder.h"
@@ -70,14 +71,15 @@ struct Quiet {
   Quiet() {
     ctx->diag.err = sink;
     ctx->diag.out = sink;
-    label_queues(*ctx);
+    label_queues(ctx->queues_a, ctx->queues_b);
     ctx->hdr.line_fr = sim::DayConfig{}.inst.line_fr;
   }
   ~Quiet() {
     ctx.reset();
     std::fclose(sink);
   }
-  std::unique_ptr<RunContext> ctx = make_run_context(nullptr, nullptr);
+  NullPlatform platform;
+  std::unique_ptr<RunContext> ctx = make_run_context(platform, nullptr);
   FILE* sink = std::fopen("/dev/null", "w");
 };
 
@@ -123,10 +125,10 @@ void BM_ReadingSideHeavyRain(benchmark::State& state) {
         state.SkipWithError("block rejected");
       const LineBlock block{n, ctx.dec.line_buf, tell_rising && ctx.dec.lines_rise};
       CamQueues& queues = b.camera == Camera::kA ? ctx.queues_a : ctx.queues_b;
-      benchmark::DoNotOptimize(assign_pieces(ctx, block, queues));
-      chain_queues(ctx, queues);
-      mark_minute(ctx, b.camera, block);
-      clear_w(ctx, queues);
+      benchmark::DoNotOptimize(assign_pieces(ctx.match_part(), block, queues));
+      chain_queues(ctx.pool, ctx.diag, queues);
+      mark_minute(ctx.rawin_part(), b.camera, block);
+      free_wait_queue(ctx.pool, ctx.diag, queues);
     }
   }
   count(state, rain);

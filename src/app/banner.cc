@@ -33,15 +33,15 @@ constexpr int kPauseMaxPolls = 25;
 }  // namespace
 
 void show_banner(RunContext& ctx) {
-  ctx.platform->clear_console();
+  ctx.platform.clear_console();
   for (const char* line : kBanner) outf(ctx.diag, "%s", line);
   std::fflush(ctx.diag.out);
   // Nobody reads a banner that goes to a file or a pipe.
-  if (!ctx.platform->stdout_is_terminal()) return;
-  int64_t start = ctx.platform->now();
-  for (int i = 0;
-       i < kPauseMaxPolls && ctx.platform->now() < start + 2 && ctx.platform->pending_signal() == 0; ++i) {
-    ctx.platform->sleep_seconds(kPausePoll);
+  if (!ctx.platform.stdout_is_terminal()) return;
+  int64_t start = ctx.platform.now();
+  for (int i = 0; i < kPauseMaxPolls && ctx.platform.now() < start + 2 && ctx.platform.pending_signal() == 0;
+       ++i) {
+    ctx.platform.sleep_seconds(kPausePoll);
   }
 }
 

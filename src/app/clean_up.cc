@@ -32,7 +32,7 @@ void clean_up(RunContext& ctx) {
   failed = close_failed(ctx, ctx.out.hd_stream, kHdCloseTag) || failed;
   if (failed) ctx.out.close_failed = true;
   close_failed(ctx, ctx.raw.raw_file, kRawCloseTag);
-  close_res(ctx);
+  close_res(ctx.measure_part());
 }
 
 }  // namespace quorda

@@ -25,6 +25,7 @@
 #include "app/settings.h"
 #include "base/run_end.h"
 #include "base/trace.h"
+#include "format/raw_record.h"
 #include "match/assign_pieces.h"
 #include "match/match_pieces.h"
 #include "match/pool.h"
@@ -74,14 +75,14 @@ ProgressFigures progress_figures(const RunContext& ctx) {
 
 // One progress tick; a cancelled run ends here.
 void tick(RunContext& ctx) {
-  if (!progress_tick(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx))) cancel_run(ctx);
+  if (!progress_tick(ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx))) cancel_run(ctx);
 }
 
 // Whether a record head at `pos` lies before the end of the raw file. The end is measured again
 // only when the end measured last does not already leave room.
 bool before_end(RunContext& ctx, int32_t pos, const char* end_tag) {
   if (pos < ctx.drv.rawend) return true;
-  update_raw_end(ctx, end_tag);
+  update_raw_end(ctx.rawin_part(), end_tag);
   return pos < ctx.drv.rawend;
 }
 
@@ -134,7 +135,7 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
 // The save waits for the writer's thread, which stays idle while the header is taken.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
   ctx.writer_thread.save(SaveKind::kAppend);
-  take_main_header(ctx, rec.payload, rec.payload_len);
+  take_main_header(ctx.rawin_part(), rec.payload, rec.payload_len);
 }
 
 // Decodes a line block of one camera, cuts it into pieces and enters its minutes. A block whose line
@@ -144,14 +145,14 @@ void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   if (!decode_line_block(ctx.dec, ctx.diag, rec.payload, rec.payload_len, &n_lin) || n_lin <= 0) return;
   LineBlock block{static_cast<int16_t>(std::min<int>(n_lin, kLineBufLines)), ctx.dec.line_buf,
                   ctx.dec.lines_rise};
-  if (!take_block_lines(ctx, cam.camera, block)) return;
-  assign_pieces(ctx, block, cam.queues);
-  chain_queues(ctx, cam.queues);
+  if (!take_block_lines(ctx.rawin_part(), cam.camera, block)) return;
+  assign_pieces(ctx.match_part(), block, cam.queues);
+  chain_queues(ctx.pool, ctx.diag, cam.queues);
   cam.last = block.lines[block.n_lin - 1].y_count;
   const MinuteIndex& mi = ctx.minutes;
   const bool cam_a = cam.camera == Camera::kA;
   const int minute_before = cam_a ? mi.last_minute_a : mi.last_minute_b;
-  mark_minute(ctx, cam.camera, block);
+  mark_minute(ctx.rawin_part(), cam.camera, block);
   const int minute_after = cam_a ? mi.last_minute_a : mi.last_minute_b;
   // The new entries, for the copy of the index that the writer's thread commits.
   if (minute_after > minute_before)
@@ -169,7 +170,7 @@ Took take_record(RunContext& ctx, CameraCursor& cam) {
   RawRecord rec;
   ReadStatus st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
   if (st == ReadStatus::kShortHead || st == ReadStatus::kBeyondEnd) {
-    update_raw_end(ctx, cam.end_tag);
+    update_raw_end(ctx.rawin_part(), cam.end_tag);
     st = cam.cursor.read(ctx.raw.raw_file, cam.pos, ctx.drv.rawend, &rec);
   }
   if (st != ReadStatus::kOk) {
@@ -193,7 +194,7 @@ Took take_record(RunContext& ctx, CameraCursor& cam) {
 void start_day(RunContext& ctx) {
   make_time_zone_free();
   read_settings(ctx);
-  open_raw_file(ctx);
+  open_raw_file(ctx.rawin_part());
 }
 
 namespace {
@@ -203,16 +204,16 @@ void first_pass(RunContext& ctx) {
   d.first_pass = false;
   show_banner(ctx);
   refuse_irregular_inputs(ctx);
-  load_correction_tables(ctx, ctx.cmd.calib);
+  load_correction_tables(ctx.measure_part(), ctx.cmd.calib);
   read_hyd_path(ctx);
-  label_queues(ctx);
+  label_queues(ctx.queues_a, ctx.queues_b);
   start_day(ctx);
   tick(ctx);
   hprintf(ctx.diag, "\n mp_nam=%s \n", ctx.raw.raw_file_path);
-  name_output_set(ctx);
+  name_output_set(ctx.rawin_part());
   refuse_unsafe_outputs(ctx);
   lock_output_set(*ctx.files, ctx.diag, ctx.out);
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
 }
 
 // Camera A: records up to and including one line block.
@@ -259,7 +260,7 @@ void run_pass(RunContext& ctx) {
   const bool first = d.first_pass;
   if (first) first_pass(ctx);
 
-  int64_t now = ctx.platform->now();
+  int64_t now = ctx.platform.now();
   // Measuring and writing go to a second thread from here on, where the run has one.
   if (first)
     ctx.writer_thread.begin(ctx.threads > 0 ? ctx.threads : run_threads(std::getenv(kThreadsVariable)),
@@ -279,16 +280,17 @@ void run_pass(RunContext& ctx) {
 
   if (ctx.queues_a.wait_tail != nullptr && ctx.queues_b.wait_tail != nullptr) {
     hprintf(ctx.diag, "calling findmatch\n");
-    match_pieces(ctx, &d.total, d.last_a);
+    match_pieces(ctx.match_part(), &d.total, d.last_a);
+    hprintf(ctx.diag, "total=%ld pix_end=%ld\n", d.total, ctx.out.hyd_end);
   }
 
   if (d.eof_a && d.eof_b) {
     // The writer finishes what it was handed; meanwhile the keyboard and signals are looked at as
     // during the reading, so that an ESC pressed while it works still cancels the run.
     while (!ctx.writer_thread.drain_for(kFinalWaitStep)) tick(ctx);
-    report_held_blocks(ctx);
+    report_held_blocks(ctx.rawin_part());
     ctx.hyd_writer.save_final();
-    draw_summary(*ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
+    draw_summary(ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);
   }

@@ -101,7 +101,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   try {
     make_time_zone_free();
     scan_help_and_version(ctx.diag, argc, argv);
-    ctx.cmd.start_time = break_down_utc(static_cast<std::time_t>(ctx.platform->now()));
+    ctx.cmd.start_time = break_down_utc(static_cast<std::time_t>(ctx.platform.now()));
     show_banner(ctx);
     scan_switches(ctx, argc, argv);
     parse_command_line(ctx, argc, argv);
@@ -133,7 +133,7 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
 }
 
 int quorda_main(int argc, const char* const* argv, Platform& platform, Files& files) {
-  auto ctx = make_run_context(&platform, &files);
+  auto ctx = make_run_context(platform, &files);
   int status = run_quorda(*ctx, argc, argv);
   ctx.reset();
   std::fflush(stdout);

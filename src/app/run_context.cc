@@ -5,10 +5,8 @@
 
 namespace quorda {
 
-std::unique_ptr<RunContext> make_run_context(Platform* platform, Files* files) {
-  auto ctx = std::make_unique<RunContext>();
-  ctx->platform = platform;
-  ctx->files = files;
+std::unique_ptr<RunContext> make_run_context(Platform& platform, Files* files) {
+  auto ctx = std::make_unique<RunContext>(platform, files);
   init_pool(ctx->pool);
   return ctx;
 }

@@ -1,7 +1,7 @@
 // The run context: all state of one conversion run, one struct per subsystem. It lives in the
-// application floor only; the routines of the floors below receive the part they read and change
-// (RawinRun, MatchRun, MeasureRun), which the context hands out by conversion. There are no
-// mutable globals; a test builds a context of its own.
+// application floor only; the routines of the floors below receive the parts they read and change,
+// wired here by name (rawin_part, match_part, measure_part) or one by one. There are no mutable
+// globals; a test builds a context of its own.
 //
 // The context is large (the piece pool, the line buffer and the writer's buffer live in it):
 // allocate it on the heap with make_run_context().
@@ -26,15 +26,14 @@
 
 namespace quorda {
 
-struct RunContext;
-
 struct RunContext {
-  RunContext() = default;
+  // `platform` and `files` must outlive the context; `files` may be null where a test needs none.
+  RunContext(Platform& platform, Files* files) : platform(platform), files(files) {}
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
-  Platform* platform = nullptr;
-  Files* files = nullptr;  // the file room: all file I/O of the raw and output files
+  Platform& platform;
+  Files* files;  // the file room: all file I/O of the raw and output files
   Diag diag;
   // Directory that holds QUORDA.SET, corrfact.dat, QUORDA.ERR and "res": "" for the current one.
   std::string home;
@@ -72,15 +71,16 @@ struct RunContext {
   std::string local_path(const char* name) const { return home + name; }
 
   // The parts of the run each floor below works on.
-  operator RawinRun() {
+  RawinRun rawin_part() {
     return {diag,    files, settings, raw,     dec,          hdr,
             minutes, out,   drv,      framing, cmd.filespec, cmd.filespec_name};
   }
-  operator MatchRun() { return {diag, pool, queues_a, queues_b, matcher, out, writer_thread}; }
-  operator MeasureRun() { return {diag, settings, corr, eval, hdr, home}; }
+  MatchRun match_part() { return {diag, pool, queues_a, queues_b, matcher, writer_thread}; }
+  MeasureRun measure_part() { return {diag, settings, corr, eval, hdr, home}; }
 };
 
-// A context on the given platform and file room (either may be null where a test needs none).
-std::unique_ptr<RunContext> make_run_context(Platform* platform, Files* files);
+// A context on the given platform and file room (the file room may be null where a test needs
+// none), its piece pool made ready.
+std::unique_ptr<RunContext> make_run_context(Platform& platform, Files* files);
 
 }  // namespace quorda

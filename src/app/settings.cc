@@ -40,15 +40,15 @@ constexpr char kSettingsFile[] = "QUORDA.SET";
 // A value that cannot be read: the file, the line, the key, the value's column and what was found.
 constexpr char kRefusedFmt[] = "%s line %d: the value of %s must start in column %d; found %s\n";
 
-// The messages of one reader.
+// The messages of one reader: the early one (the output folder) and the one of the day's settings.
 struct ReaderTexts {
   const char* open_tag;
   const char* missing_fmt;
   const char* close_tag;
 };
 
-constexpr ReaderTexts kRdMp = {"rd_mp: QUORDA.SET ? ", "rd_mp: could not find %s \n", "rd_mp81"};
-constexpr ReaderTexts kRdTak = {" rd_tak01: QUORDA.SET ? ", "rd_tk: could not find %s \n", "rd_tak81"};
+constexpr ReaderTexts kEarlyReaderTexts = {"rd_mp: QUORDA.SET ? ", "rd_mp: could not find %s \n", "rd_mp81"};
+constexpr ReaderTexts kReaderTexts = {" rd_tak01: QUORDA.SET ? ", "rd_tk: could not find %s \n", "rd_tak81"};
 
 bool is_blank(char c) {
   return std::isspace(static_cast<unsigned char>(c)) != 0;
@@ -201,20 +201,20 @@ bool used_only_on_overwrite(const char* key) {
 
 }  // namespace
 
-void rd_mp(RunContext& ctx, const char* key, std::string* value) {
-  convert(ctx, find_key(ctx, kRdMp, key), value);
+void read_early_setting(RunContext& ctx, const char* key, std::string* value) {
+  convert(ctx, find_key(ctx, kEarlyReaderTexts, key), value);
 }
 
-void rd_tak(RunContext& ctx, const char* key, std::string* value) {
-  convert(ctx, find_key(ctx, kRdTak, key), value);
+void read_setting(RunContext& ctx, const char* key, std::string* value) {
+  convert(ctx, find_key(ctx, kReaderTexts, key), value);
 }
 
-void rd_tak(RunContext& ctx, const char* key, int32_t* value) {
-  convert(ctx, find_key(ctx, kRdTak, key), value);
+void read_setting(RunContext& ctx, const char* key, int32_t* value) {
+  convert(ctx, find_key(ctx, kReaderTexts, key), value);
 }
 
-void rd_tak(RunContext& ctx, const char* key, float* value) {
-  const KeyLine kl = find_key(ctx, kRdTak, key);
+void read_setting(RunContext& ctx, const char* key, float* value) {
+  const KeyLine kl = find_key(ctx, kReaderTexts, key);
   if (used_only_on_overwrite(key) && ctx.settings.overwrite != 1) {
     convert_unused(kl, value);
   } else {
@@ -223,22 +223,22 @@ void rd_tak(RunContext& ctx, const char* key, float* value) {
 }
 
 void read_hyd_path(RunContext& ctx) {
-  rd_mp(ctx, "HYD_PATH", &ctx.settings.hyd_path);
+  read_early_setting(ctx, "HYD_PATH", &ctx.settings.hyd_path);
   native_folder(ctx.settings.hyd_path);
 }
 
 void read_settings(RunContext& ctx) {
   Settings& s = ctx.settings;
-  rd_tak(ctx, "RAW_PATH", &s.raw_path);
-  rd_tak(ctx, "HYD_PATH", &s.hyd_path);
-  rd_tak(ctx, "OVERWRITE", &s.overwrite);
-  rd_tak(ctx, "HBR", &s.hbr);
-  rd_tak(ctx, "HBL", &s.hbl);
-  rd_tak(ctx, "HFR", &s.hfr);
-  rd_tak(ctx, "XSCAL_A", &s.xscal_a);
-  rd_tak(ctx, "DIST_A", &s.dist_a);
-  rd_tak(ctx, "XSCAL_B", &s.xscal_b);
-  rd_tak(ctx, "DIST_B", &s.dist_b);
+  read_setting(ctx, "RAW_PATH", &s.raw_path);
+  read_setting(ctx, "HYD_PATH", &s.hyd_path);
+  read_setting(ctx, "OVERWRITE", &s.overwrite);
+  read_setting(ctx, "HBR", &s.hbr);
+  read_setting(ctx, "HBL", &s.hbl);
+  read_setting(ctx, "HFR", &s.hfr);
+  read_setting(ctx, "XSCAL_A", &s.xscal_a);
+  read_setting(ctx, "DIST_A", &s.dist_a);
+  read_setting(ctx, "XSCAL_B", &s.xscal_b);
+  read_setting(ctx, "DIST_B", &s.dist_b);
   native_folder(s.raw_path);
   native_folder(s.hyd_path);
 }

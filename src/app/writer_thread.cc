@@ -22,17 +22,10 @@ int run_threads(const char* setting) {
   return usable_processors() >= 2 ? 2 : 1;
 }
 
-// The writer's clock: the day driver's last reading. Nothing else of a platform is asked for.
-class WriterThread::RelayedClock final : public Platform {
+// The writer's clock: the day driver's last reading.
+class WriterThread::RelayedClock final : public Clock {
  public:
-  void clear_console() override {}
-  void move_cursor(int /*row*/, int /*col*/) override {}
-  bool stdout_is_terminal() override { return false; }
-  int poll_key() override { return kKeyNone; }
   int64_t now() override { return now_; }
-  double now_precise() override { return static_cast<double>(now()); }
-  void sleep_seconds(double /*s*/) override {}
-  int pending_signal() override { return 0; }
 
   void set(int64_t now) { now_ = now; }
 
@@ -40,7 +33,7 @@ class WriterThread::RelayedClock final : public Platform {
   int64_t now_ = 0;
 };
 
-WriterThread::WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Platform* const& clock,
+WriterThread::WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
                            const MinuteIndex& minutes)
     : writer_(writer), out_(out), diag_(diag), driver_clock_(clock), driver_minutes_(minutes) {}
 
@@ -53,14 +46,13 @@ void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
   clock_ = std::make_unique<RelayedClock>();
   clock_->set(now);
   clock_sent_ = now;
-  clock_ptr_ = clock_.get();
   if (threads <= 1) {
-    writer_.read_from(clock_ptr_, driver_minutes_);
+    writer_.read_from(*clock_, driver_minutes_);
     return;
   }
   minutes_ = minutes;
   hyd_length_.store(out_.hyd_end, std::memory_order_relaxed);
-  writer_.read_from(clock_ptr_, minutes_);
+  writer_.read_from(*clock_, minutes_);
   failure_ = nullptr;
   cancelled_.store(false, std::memory_order_relaxed);
   ring_ = std::make_unique<HandoffRing<WriterChunk>>(kRingChunks, kWakeChunks);
@@ -166,7 +158,6 @@ void WriterThread::stop() {
   if (!running()) {
     if (clock_ != nullptr) writer_.read_from(driver_clock_, driver_minutes_);
     clock_.reset();
-    clock_ptr_ = nullptr;
     return;
   }
   // Items still open when the day driver ended without a drain: one thread would have handled
@@ -179,7 +170,6 @@ void WriterThread::stop() {
   writer_.read_from(driver_clock_, driver_minutes_);
   ring_.reset();
   clock_.reset();
-  clock_ptr_ = nullptr;
 }
 
 void WriterThread::before_message() {

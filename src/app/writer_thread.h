@@ -1,43 +1,30 @@
 // The writer thread: measuring, packing, "res" and the appends and commits of the output set on a
 // second thread, behind the day driver's reading, decoding and matching.
 //
-// What crosses: the matcher hands each pair it keeps to take(), which copies both pieces (with
-// their runs: the pool slots are freed as soon as take() returns) into the open chunk, a fixed
-// slot of a handoff ring of kRingChunks chunks, allocated when the thread starts. A chunk holds up
-// to WriterChunk::kItems items and kRuns runs; it is handed over when it is full, before a drain,
-// and at a timed save when the writer has nothing else left to do; a sleeping writer is woken once
-// kWakeChunks chunks wait (or for a timed save or a drain), so the two threads meet once per few
-// chunks rather than once per pair.
-// (Handing each matching pass's few pairs to an idle writer, as an earlier version did, could make
-// the threads wake each other some ten thousand times a heavy day, each wake-up dearer than the
-// pairs it carried.) The timed save of a pass and the new entries of the minute index follow the
-// pairs through the same chunks, in the order one thread would meet them; the writer keeps its own copy of
-// the minute index, built from those entries, so that a commit writes the index exactly as it stood at that
-// point of the run. The clock of the writer's own timed saves is, with one thread as with two, the day
-// driver's reading at its last pass (set_clock), handed over in the same order: the platform is only ever
-// asked on the day driver's thread, and the saves of a run, and so every write and sync it makes, come in the
-// same order whatever the number of threads and however fast either thread is. (The writer used to read the
-// clock at every pair: its timed saves now come up to one pass later, which changes no file at the end of a
-// run.)
+// What crosses: take() copies each kept pair (with its runs: the pool slots are freed as soon as it
+// returns) into the open chunk of a handoff ring of kRingChunks fixed chunks, allocated when the
+// thread starts. A chunk is handed over when full, before a drain, and at a timed save when the
+// writer is idle; a sleeping writer is woken once kWakeChunks chunks wait (or for a timed save or a
+// drain), so that the threads meet once per few chunks, not once per pass: each wake-up costs more
+// than the few pairs of one pass. The timed saves, the new entries of the minute index (the writer
+// keeps its own copy, so that a commit writes the index as it stood at that point) and the day
+// driver's clock readings (set_clock: the platform is asked on the day driver's thread only)
+// follow the pairs through the same chunks, in the order one thread would meet them. So the saves,
+// and every write and sync, come in the same order whatever the number of threads and their speed.
 //
-// Everything else the writer shares with the day driver (the output set's lengths, the stream's
-// framing and resume point, the header book, the "res" file, the error stream) is touched by the
-// day driver only after drain(): when the writer has released every slot handed to it and waits.
-// The driver drains before a main header (its save and its records, which go to both files), at
-// the end of the data (the final save), and before every message it writes to the error stream (the thread is
-// the Diag's gate while it runs): messages of both threads therefore come in the order of one thread. On the
-// writer's side only the pairs' messages and the output set's failures are written; trace lines are compiled
-// out (a build with tracing runs one thread).
+// Everything else the two share (the output set's lengths, the stream's framing and resume point,
+// the header book, "res", the error stream) the day driver touches only after drain(), when the
+// writer has released every slot and waits: before a main header, at the end of the data, and
+// before each of its messages (the thread is the Diag's gate while it runs), so messages come in
+// the order of one thread. Trace lines are compiled out (a build with tracing runs one thread).
 //
-// A failure on the writer's thread (a fatal message and the run end it throws, or any exception)
-// is kept, the thread stops taking slots, and the day driver throws it again at its next claim or
-// drain: the run ends through the entry with the same message (already written, in order) and
-// the same status as one thread. What the driver did meanwhile is invisible: every write of the
-// driver that others see comes after a drain.
+// A failure on the writer's thread (a fatal message and its run end, or any exception) is kept,
+// the thread stops taking slots, and the day driver throws it again at its next claim or drain:
+// the run ends with the same message, in order, and the same status as with one thread.
 //
 // A cancelled run (ESC, a signal) ends where the writer has got to: the items it has not begun are
-// dropped, so that the run stops about as soon as with one thread, and the files are those of one
-// thread cancelled at that point (a resumed run completes them).
+// dropped, and the files are those of one thread cancelled at that point (a resumed run completes
+// them).
 //
 // With one thread every call goes straight to the writer.
 #pragma once
@@ -97,9 +84,8 @@ class WriterThread final : public PairSink, public MessageGate {
   static constexpr uint64_t kWakeChunks = 2;
 
   // The writer, the output set and error stream it shares, and what it reads with one thread: the
-  // run's platform pointer and the day driver's minute index.
-  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Platform* const& clock,
-               const MinuteIndex& minutes);
+  // run's clock and the day driver's minute index.
+  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Clock& clock, const MinuteIndex& minutes);
   WriterThread(const WriterThread&) = delete;
   WriterThread& operator=(const WriterThread&) = delete;
   ~WriterThread() override;
@@ -130,7 +116,7 @@ class WriterThread final : public PairSink, public MessageGate {
   // The length of the hydrometeor file as the writer last left it, for the progress summary.
   int32_t hyd_length() const;
   // Drains (a failure is not thrown again), ends the thread and gives the writer back the run's
-  // platform clock and the day driver's minute index. Without begin(), nothing.
+  // clock and the day driver's minute index. Without begin(), nothing.
   void stop();
 
   // MessageGate: the day driver's messages wait for the writer.
@@ -146,13 +132,12 @@ class WriterThread final : public PairSink, public MessageGate {
   HydWriter& writer_;
   const OutputSet& out_;
   Diag& diag_;
-  Platform* const& driver_clock_;
+  Clock& driver_clock_;
   const MinuteIndex& driver_minutes_;
 
   // The writer thread's own: the minute index its commits write and the clock it reads.
   class RelayedClock;
   std::unique_ptr<RelayedClock> clock_;
-  Platform* clock_ptr_ = nullptr;
   MinuteIndex minutes_;
   int64_t clock_sent_ = 0;  // the clock reading handed over last
   std::atomic<int32_t> hyd_length_{0};

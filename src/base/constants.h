@@ -13,13 +13,6 @@ namespace quorda {
 // One measuring day, indexed by minute of the day (0 to 1441).
 inline constexpr int kMinutes = 1442;
 
-// Raw file records: a 4-byte head (kind, payload length) and the payload.
-inline constexpr size_t kRecordHeadSize = 4;
-inline constexpr int32_t kMaxPayload = 32767;
-inline constexpr int16_t kKindLinesA = 1;
-inline constexpr int16_t kKindLinesB = 2;
-inline constexpr int16_t kKindMainHeader = 3;
-
 // The two cameras of the instrument, by the numbers the raw records and messages give them.
 enum class Camera { kA = 1, kB = 2 };
 
@@ -36,7 +29,6 @@ inline constexpr int POOL_SIZE = 900;
 inline constexpr double MATCH_SPAN = 1200.0;
 
 // Particle records of the hydrometeor stream.
-inline constexpr size_t kPixHeadSize = 30;
 inline constexpr int kMaxOutlineValues = 4 * MAXLIN;  // 2400
 inline constexpr int kMaxOutlineWords = 1500;
 inline constexpr int kMaxRecordLength = 2048;  // a record of this length or more is refused

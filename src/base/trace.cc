@@ -1,4 +1,4 @@
-// The trace printer behind hprintf and hprintf_q.
+// The trace printer behind hprintf and trace_queue.
 #include "base/trace.h"
 
 #include <cinttypes>

@@ -1,4 +1,4 @@
-// Trace printers hprintf and hprintf_q: debugging lines on standard output, switched at build
+// Trace printers hprintf and trace_queue: debugging lines on standard output, switched at build
 // time.
 //
 // Both switches are compile-time constants and off, so a trace call compiles to nothing and its
@@ -21,7 +21,7 @@
 namespace quorda {
 
 inline constexpr bool kTraceMain = false;   // hprintf, and the console summary stays among its lines
-inline constexpr bool kTraceQueue = false;  // hprintf_q and the pool map
+inline constexpr bool kTraceQueue = false;  // trace_queue and the pool map
 
 enum class TraceKind { kMain, kQueue };
 
@@ -72,7 +72,7 @@ void hprintf(Diag& d, const char* fmt, const A&... a) {
 }
 
 template <TraceValue... A>
-void hprintf_q(Diag& d, const char* fmt, const A&... a) {
+void trace_queue(Diag& d, const char* fmt, const A&... a) {
   if constexpr (kTraceQueue) trace_print(d, TraceKind::kQueue, fmt, a...);
 }
 

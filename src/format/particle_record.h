@@ -21,7 +21,8 @@ inline constexpr int kLenMask = 0x7FF;
 inline constexpr int kLenBitsShift = 11;
 inline constexpr int kMaxValueBits = 10;
 
-// Particle record head, offsets in the 30-byte head.
+// The particle record's head: its size, and the offsets of its fields.
+inline constexpr size_t kPixHeadSize = 30;
 namespace pixhead {
 inline constexpr size_t kLenBits = 0;
 inline constexpr size_t kLenPrev = 2;

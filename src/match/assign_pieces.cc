@@ -58,6 +58,11 @@ bool overlaps_last(const Piece* p, const Run& r) {
 // Largest line number counted exactly with a step of 1 on either side.
 constexpr double kWholeLimit = 4503599627370496.0;  // 2^52
 
+// The queues of the camera that q does not belong to.
+CamQueues& other_queues(const MatchRun& ctx, const CamQueues& q) {
+  return &q == &ctx.queues_a ? ctx.queues_b : ctx.queues_a;
+}
+
 bool whole_line(double y) {
   return std::fabs(y) < kWholeLimit && static_cast<double>(static_cast<int64_t>(y)) == y;
 }
@@ -112,7 +117,7 @@ int assign_rising_line(const MatchRun& ctx, const LineRecord& line, int n_runs, 
       continued |= 1u << k;
       continue;
     }
-    Piece* p = new_piece(ctx, r.start, r.end, y, q);
+    Piece* p = new_piece(ctx.pool, ctx.diag, q, other_queues(ctx, q), r, y);
     ++count;
     if (p->next == nullptr) {
       // The queue holds p alone: a full pool emptied it, and the pieces of the list are gone.
@@ -198,7 +203,7 @@ int assign_pieces(const MatchRun& ctx, const LineBlock& block, CamQueues& q) {
       const Run& r = line.runs[j];
       Piece* p = find_continued(q, y, r);
       if (p == nullptr) {
-        new_piece(ctx, r.start, r.end, y, q);
+        new_piece(ctx.pool, ctx.diag, q, other_queues(ctx, q), r, y);
         ++opened;
       } else {
         extend(p, y, r);
@@ -213,12 +218,12 @@ int assign_pieces(const MatchRun& ctx, const LineBlock& block, CamQueues& q) {
 
   for (Piece* p = q.assign_head; p != nullptr;) {
     Piece* next = p->next;
-    if (!keeps(p)) unlink_assign(ctx, p, q);
+    if (!keeps(p)) unlink_assign(ctx.pool, ctx.diag, p, q);
     p = next;
   }
 
-  hprintf_q(ctx.diag, "** assign_pieces: ");
-  pool_map(ctx);
+  trace_queue(ctx.diag, "** assign_pieces: ");
+  trace_pool_map(ctx.pool, ctx.diag);
   return opened;
 }
 

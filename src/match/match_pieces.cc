@@ -30,7 +30,7 @@ bool pieces_match(const MatchRun& ctx, const Piece& a, const Piece& b) {
   const int wa = a.width;
   const int wb = b.width;
   if (wa == 0 || wb == 0) {
-    hprintf_q(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
+    trace_queue(ctx.diag, "*** match Error: W1= %d, W2= %d\n", wa, wb);
     return false;
   }
   if (std::abs(wa - wb) > kMaxWidthDiff) return false;
@@ -48,7 +48,7 @@ bool chrono_write_check(const MatchRun& ctx, const Piece& a) {
     last = a.first_line;
     return true;
   }
-  hprintf_q(ctx.diag, "\nFind_m -> Chronology - Error ");
+  trace_queue(ctx.diag, "\nFind_m -> Chronology - Error ");
   errf(ctx.diag, "%s", kOutOfOrderText);
   return false;
 }
@@ -70,12 +70,12 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
       const double tb = b->first_line;
       if (tb - MATCH_SPAN > ta) {
         // Every later B piece begins later still: a cannot be matched any more.
-        unlink_wait(ctx, a, qa);
+        unlink_wait(ctx.pool, ctx.diag, a, qa);
         break;
       }
       if (ta > tb) {
         // b began before a and so before every later A piece.
-        unlink_wait(ctx, b, qb);
+        unlink_wait(ctx.pool, ctx.diag, b, qb);
         b = b_follow;
         continue;
       }
@@ -83,18 +83,17 @@ void match_pieces(const MatchRun& ctx, int32_t* total, double newest_a) {
         ++*total;
         ++matched;
         if (chrono_write_check(ctx, *a)) ctx.sink.take(*a, *b);
-        unlink_wait(ctx, a, qa);
-        unlink_wait(ctx, b, qb);
+        unlink_wait(ctx.pool, ctx.diag, a, qa);
+        unlink_wait(ctx.pool, ctx.diag, b, qb);
         break;
       }
       b = b_follow;
     }
     a = a_follow;
   }
-  hprintf_q(ctx.diag, "** find_m - matched: %d\n", matched);
-  hprintf_q(ctx.diag, "** find_m: ");
-  if constexpr (kTraceQueue) pool_map(ctx);
-  hprintf(ctx.diag, "total=%ld pix_end=%ld\n", *total, ctx.out.hyd_end);
+  trace_queue(ctx.diag, "** find_m - matched: %d\n", matched);
+  trace_queue(ctx.diag, "** find_m: ");
+  if constexpr (kTraceQueue) trace_pool_map(ctx.pool, ctx.diag);
 }
 
 }  // namespace quorda

@@ -5,8 +5,6 @@
 #include "base/diagnostics.h"
 #include "match/match_state.h"
 #include "match/piece.h"
-#include "outset/output_set.h"
-#include "rawin/rawin_state.h"
 
 namespace quorda {
 
@@ -23,7 +21,6 @@ struct MatchRun {
   CamQueues& queues_a;
   CamQueues& queues_b;
   Matcher& matcher;
-  const OutputSet& out;  // its length is traced after each matching pass
   PairSink& sink;
 };
 

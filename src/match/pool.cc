@@ -11,7 +11,6 @@
 #include <cstdio>
 
 #include "base/trace.h"
-#include "match/match_run.h"
 
 namespace quorda {
 
@@ -27,12 +26,12 @@ constexpr const char* kWaitQueueName = "Wait-queue";
 constexpr char kFreeSlotChar = '.';  // a free slot in the pool map
 
 // Frees every piece of one queue from its head on and leaves the queue empty.
-void empty_queue(const MatchRun& ctx, Piece*& head, Piece*& tail) {
+void empty_queue(Pool& pool, Diag& diag, Piece*& head, Piece*& tail) {
   while (head != nullptr) {
     Piece* p = head;
     head = p->next;
     if (head != nullptr) head->prev = nullptr;
-    free_piece(ctx, p);
+    free_piece(pool, diag, p);
   }
   tail = nullptr;
 }
@@ -55,8 +54,7 @@ void init_pool(Pool& pool) {
   pool.pool_next = 0;
 }
 
-Piece* take_piece(const MatchRun& ctx) {
-  Pool& pool = ctx.pool;
+Piece* take_piece(Pool& pool, Diag& diag) {
   for (int tries = 0; tries < POOL_SIZE; ++tries) {
     const int i = pool.pool_next;
     pool.pool_next = static_cast<int16_t>((i + 1) % POOL_SIZE);
@@ -68,46 +66,44 @@ Piece* take_piece(const MatchRun& ctx) {
     slot.prev = nullptr;
     return &slot;
   }
-  hprintf_q(ctx.diag, "** w_alloc: Out of space\n");
+  trace_queue(diag, "** w_alloc: Out of space\n");
   return nullptr;
 }
 
-void free_piece(const MatchRun& ctx, Piece* p) {
+void free_piece(Pool& pool, Diag& diag, Piece* p) {
   // Address arithmetic on integers: p may point anywhere, and comparing unrelated pointers is not
   // defined.
-  const auto base = reinterpret_cast<uintptr_t>(&ctx.pool.slots[0]);
+  const auto base = reinterpret_cast<uintptr_t>(&pool.slots[0]);
   const auto addr = reinterpret_cast<uintptr_t>(p);
   const uintptr_t offset = addr - base;  // wraps to a huge value below the table
-  if (offset >= sizeof(ctx.pool.slots) || offset % sizeof(Piece) != 0) {
-    fatal(ctx.diag, kIllegalAddressText, static_cast<void*>(p));
+  if (offset >= sizeof(pool.slots) || offset % sizeof(Piece) != 0) {
+    fatal(diag, kIllegalAddressText, static_cast<void*>(p));
   }
-  Piece& slot = ctx.pool.slots[offset / sizeof(Piece)];
+  Piece& slot = pool.slots[offset / sizeof(Piece)];
   slot.owner = PieceOwner::kFree;
   slot.next = nullptr;
   slot.prev = nullptr;
 }
 
-Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQueues& q) {
-  Piece* p = take_piece(ctx);
+Piece* new_piece(Pool& pool, Diag& diag, CamQueues& q, CamQueues& other, const Run& run, double y) {
+  Piece* p = take_piece(pool, diag);
   if (p == nullptr) {
-    errf(ctx.diag, "%s", kEmptiedByForceText);
-    empty_queue(ctx, ctx.queues_a.wait_head, ctx.queues_a.wait_tail);
-    empty_queue(ctx, ctx.queues_b.wait_head, ctx.queues_b.wait_tail);
-    empty_queue(ctx, ctx.queues_a.assign_head, ctx.queues_a.assign_tail);
-    empty_queue(ctx, ctx.queues_b.assign_head, ctx.queues_b.assign_tail);
-    p = take_piece(ctx);
+    errf(diag, "%s", kEmptiedByForceText);
+    for (CamQueues* c : {&q, &other}) empty_queue(pool, diag, c->wait_head, c->wait_tail);
+    for (CamQueues* c : {&q, &other}) empty_queue(pool, diag, c->assign_head, c->assign_tail);
+    p = take_piece(pool, diag);
     // Only a slot taken by take_piece and never queued could still be in use here; retrying would
     // loop for ever, so the run ends.
-    if (p == nullptr) fatal(ctx.diag, "%s", kNoFreeSlotText);
+    if (p == nullptr) fatal(diag, "%s", kNoFreeSlotText);
   }
   p->owner = q.assign_id;
-  p->x_min = start;
-  p->x_max = end;
+  p->x_min = run.start;
+  p->x_max = run.end;
   p->width = 0;
   p->line_no = 1;
   p->last_line = y;
   p->first_line = y;
-  p->runs[0] = Run{start, end};
+  p->runs[0] = run;
   p->overflow = false;
 
   p->next = q.assign_head;
@@ -121,19 +117,19 @@ Piece* new_piece(const MatchRun& ctx, int16_t start, int16_t end, double y, CamQ
   return p;
 }
 
-void unlink_assign(const MatchRun& ctx, Piece* p, CamQueues& q) {
+void unlink_assign(Pool& pool, Diag& diag, Piece* p, CamQueues& q) {
   unlink(p, q.assign_head, q.assign_tail);
-  free_piece(ctx, p);
+  free_piece(pool, diag, p);
 }
 
-void unlink_wait(const MatchRun& ctx, Piece* p, CamQueues& q) {
+void unlink_wait(Pool& pool, Diag& diag, Piece* p, CamQueues& q) {
   unlink(p, q.wait_head, q.wait_tail);
-  free_piece(ctx, p);
+  free_piece(pool, diag, p);
 }
 
-void chain_queues(const MatchRun& ctx, CamQueues& q) {
+void chain_queues(Pool& pool, Diag& diag, CamQueues& q) {
   if (q.assign_head == nullptr) return;
-  chrono_check(ctx, kAssignQueueName, q.assign_id, q.assign_tail);
+  chrono_check(diag, kAssignQueueName, q.assign_id, q.assign_tail);
 
   Piece* old_wait_head = q.wait_head;
   q.assign_head->prev = nullptr;
@@ -149,9 +145,9 @@ void chain_queues(const MatchRun& ctx, CamQueues& q) {
   q.assign_head = nullptr;
   q.assign_tail = nullptr;
 
-  hprintf_q(ctx.diag, "** chain_queues: ");
-  pool_map(ctx);
-  chrono_check(ctx, kWaitQueueName, q.wait_id, q.wait_tail);
+  trace_queue(diag, "** chain_queues: ");
+  trace_pool_map(pool, diag);
+  chrono_check(diag, kWaitQueueName, q.wait_id, q.wait_tail);
 }
 
 uint32_t line_as_unsigned(double v) {
@@ -162,45 +158,45 @@ uint32_t line_as_unsigned(double v) {
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v)));
 }
 
-void chrono_check(const MatchRun& ctx, const char* name, PieceOwner id, const Piece* start) {
+void chrono_check(Diag& diag, const char* name, PieceOwner id, const Piece* start) {
   if (start == nullptr) return;
   const double t0 = start->first_line;
   for (const Piece* p = start; p != nullptr; p = p->prev) {
     if (p->first_line < t0) {
-      errf(ctx.diag, kChronologyText, name, static_cast<char>(id));
-      errf(ctx.diag, kChronologyLinesText, static_cast<unsigned long>(line_as_unsigned(p->first_line)),
+      errf(diag, kChronologyText, name, static_cast<char>(id));
+      errf(diag, kChronologyLinesText, static_cast<unsigned long>(line_as_unsigned(p->first_line)),
            static_cast<unsigned long>(line_as_unsigned(t0)));
     }
   }
 }
 
-void clear_w(const MatchRun& ctx, CamQueues& q) {
-  while (q.wait_head != nullptr) unlink_wait(ctx, q.wait_head, q);
-  hprintf_q(ctx.diag, "clear_w: ");
-  pool_map(ctx);
-  hprintf_q(ctx.diag, "\n");
+void free_wait_queue(Pool& pool, Diag& diag, CamQueues& q) {
+  while (q.wait_head != nullptr) unlink_wait(pool, diag, q.wait_head, q);
+  trace_queue(diag, "clear_w: ");
+  trace_pool_map(pool, diag);
+  trace_queue(diag, "\n");
 }
 
-void print_pool_map(const MatchRun& ctx) {
+void print_pool_map(const Pool& pool, Diag& diag) {
   char line[POOL_SIZE + 2];
   for (int i = 0; i < POOL_SIZE; ++i) {
-    const PieceOwner owner = ctx.pool.slots[i].owner;
+    const PieceOwner owner = pool.slots[i].owner;
     line[i] = owner != PieceOwner::kFree ? static_cast<char>(owner) : kFreeSlotChar;
   }
   line[POOL_SIZE] = '\n';
   line[POOL_SIZE + 1] = '\0';
-  std::fwrite(line, 1, POOL_SIZE + 1, ctx.diag.out);
+  std::fwrite(line, 1, POOL_SIZE + 1, diag.out);
 }
 
-void pool_map(const MatchRun& ctx) {
-  if constexpr (kTraceQueue) print_pool_map(ctx);
+void trace_pool_map(const Pool& pool, Diag& diag) {
+  if constexpr (kTraceQueue) print_pool_map(pool, diag);
 }
 
-void label_queues(const MatchRun& ctx) {
-  ctx.queues_a.assign_id = PieceOwner::kAssignA;
-  ctx.queues_a.wait_id = PieceOwner::kWaitA;
-  ctx.queues_b.assign_id = PieceOwner::kAssignB;
-  ctx.queues_b.wait_id = PieceOwner::kWaitB;
+void label_queues(CamQueues& queues_a, CamQueues& queues_b) {
+  queues_a.assign_id = PieceOwner::kAssignA;
+  queues_a.wait_id = PieceOwner::kWaitA;
+  queues_b.assign_id = PieceOwner::kAssignB;
+  queues_b.wait_id = PieceOwner::kWaitB;
 }
 
 }  // namespace quorda

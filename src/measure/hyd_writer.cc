@@ -18,7 +18,7 @@
 
 namespace quorda {
 
-HydWriter::HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
+HydWriter::HydWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out,
                      const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream)
     : diag_(diag),
       clock_(&clock),
@@ -37,7 +37,7 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   const double t1 = get_f64(head + pixhead::kT1);
   if (dropped_by_resume(t1)) return;
 
-  const int64_t now = (*clock_)->now();
+  const int64_t now = clock_->now();
   const bool timed = now > last_save_time_ + kSaveIntervalSeconds || stream_.commit_due;
   const bool full = static_cast<size_t>(used_) + static_cast<size_t>(len) >= kPixBufSize;
   if (timed || full) save_now(now, timed, false);
@@ -53,11 +53,11 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
 }
 
 void HydWriter::save(SaveKind kind) {
-  save_now((*clock_)->now(), kind == SaveKind::kCommit, false);
+  save_now(clock_->now(), kind == SaveKind::kCommit, false);
 }
 
 void HydWriter::save_final() {
-  save_now((*clock_)->now(), true, true);
+  save_now(clock_->now(), true, true);
 }
 
 void HydWriter::commit_heads(bool final_save) {

@@ -38,9 +38,9 @@ enum class SaveKind {
 
 class HydWriter : public PairSink {
  public:
-  // `clock` is the run's platform pointer, read at every save check.
-  HydWriter(Diag& diag, Platform* const& clock, const MeasureRun& measure, OutputSet& out,
-            const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream);
+  // `clock` is read at every save check.
+  HydWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out, const MinuteIndex& minutes,
+            const HeaderBook& headers, StreamFraming& stream);
   HydWriter(const HydWriter&) = delete;
   HydWriter& operator=(const HydWriter&) = delete;
 
@@ -53,7 +53,7 @@ class HydWriter : public PairSink {
 
   // From now on the clock of the saves is read from `clock` and the commits write `minutes`: a
   // writer thread hands over copies of its own, since the day driver's go on changing meanwhile.
-  void read_from(Platform* const& clock, const MinuteIndex& minutes) {
+  void read_from(Clock& clock, const MinuteIndex& minutes) {
     clock_ = &clock;
     minutes_ = &minutes;
   }
@@ -82,7 +82,7 @@ class HydWriter : public PairSink {
   void enter_minute(double t1);
 
   Diag& diag_;
-  Platform* const* clock_;
+  Clock* clock_;
   const MeasureRun measure_;
   OutputSet& out_;
   const MinuteIndex* minutes_;

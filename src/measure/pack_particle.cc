@@ -10,6 +10,7 @@
 
 #include "base/bytes.h"
 #include "base/diagnostics.h"
+#include "format/particle_record.h"
 #include "measure/measure_drop.h"
 #include "measure/measure_run.h"
 #include "measure/res_file.h"

@@ -15,6 +15,7 @@
 #include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
+#include "format/particle_record.h"
 #include "platform/platform.h"
 
 namespace quorda {

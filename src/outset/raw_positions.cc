@@ -6,6 +6,7 @@
 #include "base/constants.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
+#include "format/raw_record.h"
 
 namespace quorda {
 

@@ -21,9 +21,16 @@ inline constexpr int kKeyEsc = 27;
 // An escape sequence (arrow or function key), consumed whole.
 inline constexpr int kKeyEscSequence = 0x100;
 
-class Platform {
+// A clock in whole seconds: all the hydrometeor writer asks of the platform.
+class Clock {
  public:
-  virtual ~Platform() = default;
+  virtual ~Clock() = default;
+  // Clock reading in whole seconds (the C library's time()).
+  virtual int64_t now() = 0;
+};
+
+class Platform : public Clock {
+ public:
   // Clears the console (nothing when standard output is not a terminal).
   virtual void clear_console() = 0;
   // Places the console cursor at a row and column counted from 0 (nothing when not a terminal).
@@ -32,8 +39,6 @@ class Platform {
   // Returns the waiting key without blocking, or kKeyNone. A lone ESC gives kKeyEsc; an escape
   // sequence (arrow or function key) is consumed whole and gives some other code.
   virtual int poll_key() = 0;
-  // Clock reading in whole seconds (the C library's time()).
-  virtual int64_t now() = 0;
   // Clock reading in seconds with a fraction, for rate limits.
   virtual double now_precise() = 0;
   virtual void sleep_seconds(double s) = 0;

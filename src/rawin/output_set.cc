@@ -17,6 +17,7 @@
 #include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
+#include "format/raw_record.h"
 #include "outset/open_output_set.h"
 #include "outset/raw_positions.h"
 #include "platform/platform.h"
@@ -44,8 +45,9 @@ class RawFileHeads : public RawHeads {
     uint8_t b[kWant];
     size_t got = 0;
     if (pos < 0 || !file_.read_at(pos, b, kWant, &got) || got < kRecordHeadSize) return h;
-    h.kind = get_i16(b);
-    h.payload_len = get_i16(b + 2);
+    const RawRecordHead head = get_record_head(b);
+    h.kind = head.kind;
+    h.payload_len = head.payload_len;
     h.whole = h.payload_len >= 0 && pos + static_cast<int64_t>(kRecordHeadSize) + h.payload_len <= size_;
     h.has_first_line = got == kWant && h.payload_len >= static_cast<int32_t>(kWant - kRecordHeadSize);
     if (h.has_first_line) h.first_line = get_f64(b + kFirstLineAt);

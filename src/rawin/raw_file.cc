@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/raw_record.h"
 
 namespace quorda {
 
@@ -88,8 +89,9 @@ ReadStatus RawCursor::read(const RawFile& file, int32_t pos, int32_t end, RawRec
   if (!ensure(pos, kRecordHeadSize)) return ReadStatus::kIoError;
   auto off = static_cast<size_t>(pos - win_start_);
   if (off + kRecordHeadSize > win_len_) return ReadStatus::kShortHead;  // the file shrank
-  rec->kind = get_i16(&buf_[off]);
-  rec->payload_len = get_i16(&buf_[off + 2]);
+  const RawRecordHead head = get_record_head(&buf_[off]);
+  rec->kind = head.kind;
+  rec->payload_len = head.payload_len;
   if (rec->payload_len < 0) return ReadStatus::kNegativeLength;
   int64_t payload_end = static_cast<int64_t>(pos) + static_cast<int64_t>(kRecordHeadSize) + rec->payload_len;
   if (payload_end > end) return ReadStatus::kBeyondEnd;

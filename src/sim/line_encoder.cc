@@ -16,6 +16,7 @@
 #include "base/constants.h"
 #include "format/line_block_format.h"
 #include "format/main_header.h"
+#include "format/raw_record.h"
 
 namespace quorda {
 namespace {
@@ -317,8 +318,7 @@ void append_record(std::vector<uint8_t>& file, int16_t kind, std::span<const uin
   }
   const size_t at = file.size();
   file.resize(at + kRecordHeadSize);
-  put_i16(&file[at], kind);
-  put_i16(&file[at + 2], static_cast<int16_t>(payload.size()));
+  put_record_head(&file[at], RawRecordHead{kind, static_cast<int16_t>(payload.size())});
   file.insert(file.end(), payload.begin(), payload.end());
 }
 

@@ -11,6 +11,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/raw_record.h"
 #include "sim/line_encoder.h"
 #include "sim/line_mixer.h"
 #include "sim/sim_random.h"

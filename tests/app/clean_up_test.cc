@@ -22,7 +22,7 @@ using testing::TestRun;
 struct CleanUp : ::testing::Test {
   CleanUp() {
     testing::name_output_set(ctx, t.dir.path());
-    open_output_set(ctx);
+    open_output_set(ctx.rawin_part());
     testing::write_file(ctx.raw.raw_file_path, "");
     EXPECT_TRUE(ctx.raw.raw_file.open(*ctx.files, ctx.raw.raw_file_path));
   }

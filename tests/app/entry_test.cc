@@ -56,8 +56,9 @@ TEST(Banner, PausesOnlyOnATerminalUntilTheClockShowsTwoSecondsMore) {
   SleepingClock clock;
   clock.terminal = true;
   TestRun t;
-  t.ctx->platform = &clock;
-  show_banner(*t.ctx);
+  auto on_clock = make_run_context(clock, nullptr);
+  t.capture(on_clock->diag);
+  show_banner(*on_clock);
   // From 1000.5 the whole-second clock shows 1002 after 1.5 seconds.
   EXPECT_NEAR(clock.slept, 1.5, 0.11);
   EXPECT_EQ(t.out(), kBanner);

@@ -109,7 +109,7 @@ TEST(ReadSettings, IntegerConversionFollowsScanf) {
   for (auto [text, want] : cases) {
     TestRun t;
     write_settings(t, line("OVERWRITE", text));
-    rd_tak(*t.ctx, "OVERWRITE", &t.ctx->settings.overwrite);
+    read_setting(*t.ctx, "OVERWRITE", &t.ctx->settings.overwrite);
     EXPECT_EQ(t.ctx->settings.overwrite, want) << text;
   }
 }

@@ -20,6 +20,8 @@
 #include "base/constants.h"
 #include "base/diagnostics.h"
 #include "base/run_end.h"
+#include "format/particle_record.h"
+#include "format/raw_record.h"
 #include "measure/pair_fixture.h"
 #include "support/crash_files.h"
 #include "support/memory_run.h"
@@ -169,7 +171,7 @@ TEST(WriterThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
   RunContext& ctx = *t.ctx;
   testing::name_output_set(ctx, t.dir.path());
   testing::prepare_measure(ctx);
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   testing::take_header(ctx, testing::raw_header(20000.0, 14699u * 86400u));
   ctx.writer_thread.begin(2, ctx.minutes, 1000);
   const int32_t before = ctx.writer_thread.hyd_length();

@@ -35,7 +35,7 @@ TEST(Fatal, WritesMessageAndEndsWithStatusOne) {
 TEST(Trace, SwitchesAreOffSoNothingIsExamined) {
   TestRun t;
   hprintf(t.ctx->diag, "cmpr_n=%9ld\n", 5);
-  hprintf_q(t.ctx->diag, "%x", 5);
+  trace_queue(t.ctx->diag, "%x", 5);
   EXPECT_EQ(t.out(), "");
   EXPECT_EQ(t.err(), "");
 }

@@ -14,6 +14,7 @@
 #include "format/main_header.h"
 #include "format/minute_table.h"
 #include "format/output_set_heads.h"
+#include "format/raw_record.h"
 #include "support/day_files.h"
 #include "support/process.h"
 #include "support/raw_day.h"

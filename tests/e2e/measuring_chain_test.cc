@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "e2e/truth_compare.h"
+#include "format/particle_record.h"
+#include "format/raw_record.h"
 #include "match/assign_pieces.h"
 #include "match/pool.h"
 #include "measure/pack_particle.h"
@@ -50,21 +52,21 @@ void setup_instrument(RunContext& ctx, const sim::DayConfig& cfg) {
   rec.l0_1 = h.l0_1;
   rec.l0_2 = h.l0_2;
   ctx.hdr.line_fr = h.line_fr;
-  insert_header(ctx, rec);
+  insert_header(ctx.rawin_part(), rec);
 }
 
 // All pieces of both cameras, by first line and x_min.
 void cut_pieces(RunContext& ctx, const std::vector<uint8_t>& raw,
                 std::map<PieceKey, std::unique_ptr<CutPiece>> cut[2]) {
-  label_queues(ctx);
+  label_queues(ctx.queues_a, ctx.queues_b);
   for (const auto& rec : sim::testing::raw_records(raw)) {
     if (rec.kind != kKindLinesA && rec.kind != kKindLinesB) continue;
     const int cam = rec.kind == kKindLinesA ? 0 : 1;
     CamQueues& q = cam == 0 ? ctx.queues_a : ctx.queues_b;
     int16_t n = 0;
     ASSERT_EQ(decode_line_block(ctx.dec, ctx.diag, &raw[rec.offset], rec.length, &n), 1);
-    assign_pieces(ctx, LineBlock{n, ctx.dec.line_buf}, q);
-    chain_queues(ctx, q);
+    assign_pieces(ctx.match_part(), LineBlock{n, ctx.dec.line_buf}, q);
+    chain_queues(ctx.pool, ctx.diag, q);
     for (Piece* p = q.wait_tail; p != nullptr; p = p->prev) {
       auto c = std::make_unique<CutPiece>();
       c->p = *p;
@@ -73,7 +75,7 @@ void cut_pieces(RunContext& ctx, const std::vector<uint8_t>& raw,
       c->p.next = c->p.prev = nullptr;
       cut[cam][{static_cast<int64_t>(p->first_line), p->x_min}] = std::move(c);
     }
-    clear_w(ctx, q);
+    free_wait_queue(ctx.pool, ctx.diag, q);
   }
 }
 
@@ -105,7 +107,7 @@ TEST(MeasuringChain, MeasuresTheIsolatedDropsOfASimulatedDayAtTheirSizeAndSpeed)
     EXPECT_EQ(b->second->p.x_max, r.x_max[1]);
     uint16_t outline[kMaxOutlineWords];
     uint8_t head[kPixHeadSize];
-    ASSERT_EQ(pack_particle(ctx, a->second->p, b->second->p, 0, outline, head), true);
+    ASSERT_EQ(pack_particle(ctx.measure_part(), a->second->p, b->second->p, 0, outline, head), true);
     Particle q;
     q.t1 = get_f64(head + pixhead::kT1);
     q.x_min_a = get_i16(head + pixhead::kXMinA);

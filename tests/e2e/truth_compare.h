@@ -30,6 +30,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "format/particle_record.h"
 #include "measure/pack_particle.h"
 #include "sim/truth_csv.h"
 #include "support/test_context.h"

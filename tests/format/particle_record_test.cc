@@ -27,7 +27,7 @@ Built build(TestRun& run, const Piece& a, const Piece& b) {
   uint8_t head[kPixHeadSize] = {};
   uint16_t words[kMaxOutlineWords] = {};
   Built r;
-  r.ok = pack_particle(*run.ctx, a, b, run.ctx->framing.last_record_len, words, head);
+  r.ok = pack_particle(run.ctx->measure_part(), a, b, run.ctx->framing.last_record_len, words, head);
   if (r.ok == 0) return r;
   const int len = get_u16(head) & 0x7FF;
   r.bytes.assign(head, head + kPixHeadSize);

@@ -13,7 +13,7 @@ int corrfact(const uint8_t* data, size_t size) {
   static testing::FakePlatform platform;
   static const std::unique_ptr<RunContext> ctx = quiet_context(&platform, folder.path());
   try {
-    load_correction_tables(*ctx, ctx->cmd.calib != 0);
+    load_correction_tables(ctx->measure_part(), ctx->cmd.calib != 0);
   } catch (const RunEnd&) {
   }
   return 0;

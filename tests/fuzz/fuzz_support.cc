@@ -139,7 +139,7 @@ void quiet_streams(RunContext& ctx) {
 std::unique_ptr<RunContext> quiet_context(Platform* platform, const std::string& home) {
   // The machine's file room, shared by every context of the harness; it keeps no state.
   static const std::unique_ptr<Files> files = make_system_files();
-  auto ctx = make_run_context(platform, files.get());
+  auto ctx = make_run_context(*platform, files.get());
   quiet_streams(*ctx);
   ctx->home = home;
   return ctx;
@@ -178,7 +178,7 @@ std::span<const uint8_t> Conversions::bytes(const char* name) const {
 int Conversions::convert(int tick_budget) {
   BudgetPlatform platform(tick_budget);
   // Value-initialised, as make_run_context makes it.
-  RunContext* ctx = new (storage_) RunContext();
+  RunContext* ctx = new (storage_) RunContext(platform, &disk_);
   // The context goes when the run ends, however it ends; the windows stay for the next run.
   struct Done {
     Conversions& c;
@@ -189,8 +189,6 @@ int Conversions::convert(int tick_budget) {
       ctx->~RunContext();
     }
   } done{*this, ctx};
-  ctx->platform = &platform;
-  ctx->files = &disk_;
   init_pool(ctx->pool);
   ctx->drv.cursor_a = std::move(window_a_);
   ctx->drv.cursor_b = std::move(window_b_);

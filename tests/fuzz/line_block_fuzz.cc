@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/constants.h"
+#include "format/raw_record.h"
 #include "fuzz/fuzz_support.h"
 #include "rawin/decode_line_block.h"
 

@@ -22,6 +22,7 @@
 namespace quorda {
 namespace {
 
+using testing::add_piece;
 using testing::assign_queue;
 using testing::TestRun;
 using testing::used_slots;
@@ -34,13 +35,13 @@ LineRecord line(double y, std::initializer_list<Run> runs) {
 }
 
 struct AssignRun : TestRun {
-  AssignRun() { label_queues(*ctx); }
+  AssignRun() { label_queues(ctx->queues_a, ctx->queues_b); }
   // Cuts the lines into pieces on camera A's queues.
   int assign(const std::vector<LineRecord>& lines) {
     LineBlock block;
     block.n_lin = static_cast<int16_t>(lines.size());
     block.lines = lines.data();
-    return assign_pieces(*ctx, block, ctx->queues_a);
+    return assign_pieces(ctx->match_part(), block, ctx->queues_a);
   }
   std::vector<Piece*> pieces() { return assign_queue(ctx->queues_a); }
 };
@@ -65,7 +66,7 @@ TEST(AssignPieces, AMissingLineSplitsAndBothOneLinePiecesAreDiscarded) {
   AssignRun t;
   EXPECT_EQ(t.assign({line(100, {{10, 14}}), line(102, {{10, 14}})}), 2);
   EXPECT_TRUE(t.pieces().empty());
-  EXPECT_EQ(used_slots(*t.ctx), 0);
+  EXPECT_EQ(used_slots((*t.ctx).pool), 0);
 }
 
 TEST(AssignPieces, ARepeatedLineNumberJoinsNothing) {
@@ -88,7 +89,7 @@ TEST(AssignPieces, RunsMustOverlapTheLastStoredRunTouchingCounts) {
   EXPECT_EQ(v[0]->x_min, 10);
   EXPECT_EQ(v[0]->x_max, 20);
   EXPECT_EQ(v[0]->width, 6);
-  unlink_assign(*t.ctx, v[0], t.ctx->queues_a);
+  unlink_assign((*t.ctx).pool, (*t.ctx).diag, v[0], t.ctx->queues_a);
 
   // Touching on the left side too.
   EXPECT_EQ(t.assign({line(100, {{10, 14}}), line(101, {{5, 10}})}), 1);
@@ -160,7 +161,7 @@ TEST(AssignPieces, A601stLineOverflowsThePieceWhichIsDiscarded) {
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0]->line_no, MAXLIN);
   EXPECT_EQ(v[0]->overflow, false);
-  unlink_assign(*t.ctx, v[0], t.ctx->queues_a);
+  unlink_assign((*t.ctx).pool, (*t.ctx).diag, v[0], t.ctx->queues_a);
 
   // Line 601 joins and sets the mark; line 602 is absorbed too instead of opening a piece; a
   // second streak beside it survives.
@@ -170,7 +171,7 @@ TEST(AssignPieces, A601stLineOverflowsThePieceWhichIsDiscarded) {
   v = t.pieces();
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0]->x_min, 300);
-  EXPECT_EQ(used_slots(*t.ctx), 1);
+  EXPECT_EQ(used_slots((*t.ctx).pool), 1);
 }
 
 TEST(AssignPieces, OverflowedPieceKeepsExtentsAndOverwritesItsLastRun) {
@@ -216,8 +217,8 @@ TEST(AssignPieces, FullPoolMidBlockEmptiesTheQueuesAndGoesOn) {
   RunContext& c = *t.ctx;
   // Camera B holds 899 waiting pieces: the first run of line 100 takes the last slot, the second
   // one finds the pool full.
-  for (int i = 0; i < POOL_SIZE - 1; ++i) new_piece(c, 0, 3, i, c.queues_b);
-  chain_queues(c, c.queues_b);
+  for (int i = 0; i < POOL_SIZE - 1; ++i) add_piece(c, 0, 3, i, c.queues_b);
+  chain_queues(c.pool, c.diag, c.queues_b);
   EXPECT_EQ(t.assign({line(100, {{0, 5}, {10, 15}}), line(101, {{0, 5}, {10, 15}})}), 3);
   EXPECT_EQ(t.err(), "queues emptied by force !");
   EXPECT_EQ(c.queues_b.wait_head, nullptr);
@@ -234,8 +235,8 @@ TEST(AssignPieces, PiecesLostToAFullPoolAreNotContinuedLaterInTheLine) {
   RunContext& c = *t.ctx;
   // Line 100 takes the last two slots. The first run of line 101 finds the pool full and empties
   // the queues; its second run overlaps the lost piece at 10..15 and must open a piece of its own.
-  for (int i = 0; i < POOL_SIZE - 2; ++i) new_piece(c, 0, 3, i, c.queues_b);
-  chain_queues(c, c.queues_b);
+  for (int i = 0; i < POOL_SIZE - 2; ++i) add_piece(c, 0, 3, i, c.queues_b);
+  chain_queues(c.pool, c.diag, c.queues_b);
   EXPECT_EQ(t.assign({line(100, {{0, 5}, {10, 15}}), line(101, {{20, 25}, {10, 15}})}), 4);
   EXPECT_EQ(t.err(), "queues emptied by force !");
   EXPECT_TRUE(t.pieces().empty());  // two one-line pieces, both discarded
@@ -348,7 +349,7 @@ TEST(AssignPieces, SeparatedParticlesComeBackAsExactlyTheKeptPieces) {
         decode_line_block(c.dec, c.diag, blocks[0].data(), static_cast<int32_t>(blocks[0].size()), &n_lin), 1)
         << t.err();
     ASSERT_EQ(n_lin, static_cast<int16_t>(s.lines.size()));
-    const int opened = assign_pieces(c, LineBlock{n_lin, c.dec.line_buf}, c.queues_a);
+    const int opened = assign_pieces(c.match_part(), LineBlock{n_lin, c.dec.line_buf}, c.queues_a);
     EXPECT_EQ(opened, static_cast<int>(s.particles.size())) << "round " << round;
 
     auto got_pieces = t.pieces();
@@ -374,10 +375,10 @@ TEST(AssignPieces, SeparatedParticlesComeBackAsExactlyTheKeptPieces) {
       }
     }
     // The queue goes on to the wait queue in order, and is then cleared for the next block.
-    chain_queues(c, c.queues_a);
+    chain_queues(c.pool, c.diag, c.queues_a);
     EXPECT_EQ(t.err(), "") << "round " << round;
-    clear_w(c, c.queues_a);
-    ASSERT_EQ(used_slots(c), 0);
+    free_wait_queue(c.pool, c.diag, c.queues_a);
+    ASSERT_EQ(used_slots(c.pool), 0);
   }
   EXPECT_GT(checked_pieces, 1000);
 }
@@ -506,8 +507,8 @@ TEST(AssignPieces, AgreesWithAPlainWalkOfTheQueueOnOddLineNumbers) {
     // Kept pieces stay in the queue from block to block, so that a block starts with a queue.
     const std::vector<LineRecord> lines = odd_block(rng, y);
     const int want_opened = model_assign(model, lines, &emptied);
-    const int opened =
-        assign_pieces(c, LineBlock{static_cast<int16_t>(lines.size()), lines.data()}, c.queues_a);
+    const int opened = assign_pieces(c.match_part(),
+                                     LineBlock{static_cast<int16_t>(lines.size()), lines.data()}, c.queues_a);
     ASSERT_EQ(opened, want_opened) << "round " << round;
     std::vector<Piece*> got = t.pieces();  // from the tail
     std::reverse(got.begin(), got.end());

@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "format/particle_record.h"
+#include "match/queue_helpers.h"
 #include "measure/hyd_writer.h"
 #include "support/output_fixture.h"
 #include "support/test_context.h"
@@ -15,6 +16,7 @@
 namespace quorda {
 namespace {
 
+using testing::MatchParts;
 using testing::TestRun;
 
 constexpr double kLineFr = 20000.0;
@@ -23,7 +25,7 @@ struct MatchPieces : ::testing::Test {
   MatchPieces() {
     testing::name_output_set(ctx, t.dir.path());
     testing::prepare_measure(ctx);
-    open_output_set(ctx);
+    open_output_set(ctx.rawin_part());
     ctx.hyd_writer.save(SaveKind::kCommit);
     testing::take_header(ctx, testing::raw_header(kLineFr, 14699u * 86400u));
     ctx.hyd_writer.save(SaveKind::kCommit);
@@ -72,7 +74,7 @@ struct MatchPieces : ::testing::Test {
     }
     return v;
   }
-  void match(double newest_a) { match_pieces(ctx, &total, newest_a); }
+  void match(double newest_a) { match_pieces(ctx.match_part(), &total, newest_a); }
 
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -164,7 +166,7 @@ Piece piece(int16_t width, double first, double last) {
 }
 
 TEST(MatchTest, WidthsMustBeSimilar) {
-  TestRun t;
+  MatchParts t;
   struct Case {
     int16_t wa, wb;
     int expected;
@@ -180,17 +182,17 @@ TEST(MatchTest, WidthsMustBeSimilar) {
   for (const Case& c : cases) {
     const Piece pa = piece(c.wa, 100, 110);
     const Piece pb = piece(c.wb, 101, 111);
-    EXPECT_EQ(pieces_match(*t.ctx, pa, pb), c.expected) << c.wa << "/" << c.wb;
+    EXPECT_EQ(pieces_match(t.run(), pa, pb), c.expected) << c.wa << "/" << c.wb;
   }
 }
 
 TEST(MatchTest, BMustLieLaterThanAOnTheWhole) {
-  TestRun t;
+  MatchParts t;
   const Piece pa = piece(10, 100, 110);
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 110)), false);      // 0 + 0
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100, 111)), true);       // 0 + 1
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 101, 109)), false);      // 1 - 1
-  EXPECT_EQ(pieces_match(*t.ctx, pa, piece(10, 100.9, 110.9)), false);  // each cut towards zero
+  EXPECT_EQ(pieces_match(t.run(), pa, piece(10, 100, 110)), false);      // 0 + 0
+  EXPECT_EQ(pieces_match(t.run(), pa, piece(10, 100, 111)), true);       // 0 + 1
+  EXPECT_EQ(pieces_match(t.run(), pa, piece(10, 101, 109)), false);      // 1 - 1
+  EXPECT_EQ(pieces_match(t.run(), pa, piece(10, 100.9, 110.9)), false);  // each cut towards zero
 }
 
 }  // namespace

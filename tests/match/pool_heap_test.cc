@@ -7,18 +7,18 @@
 #include "match/assign_pieces.h"
 #include "match/heap_counter.h"
 #include "match/pool.h"
-#include "support/test_context.h"
+#include "match/queue_helpers.h"
 
 namespace quorda {
 namespace {
 
+using testing::add_piece;
 using testing::heap_allocations;
-using testing::TestRun;
+using testing::MatchParts;
 
 TEST(PoolHeap, PieceCyclesMakeNoHeapAllocation) {
-  TestRun t;
-  RunContext& c = *t.ctx;
-  label_queues(c);
+  MatchParts t;
+  MatchParts& c = t;
 
   // A block of three particles side by side over 40 lines, and one that stays a single line.
   std::vector<LineRecord> lines(40);
@@ -37,16 +37,16 @@ TEST(PoolHeap, PieceCyclesMakeNoHeapAllocation) {
   long pieces_kept = 0;
   for (int cycle = 0; cycle < 3000; ++cycle) {
     CamQueues& q = cycle % 2 == 0 ? c.queues_a : c.queues_b;
-    Piece* single = new_piece(c, 1, 2, cycle, q);
-    unlink_assign(c, single, q);
-    assign_pieces(c, block, q);
-    chain_queues(c, q);
+    Piece* single = add_piece(c, 1, 2, cycle, q);
+    unlink_assign(c.pool, c.diag, single, q);
+    assign_pieces(c.run(), block, q);
+    chain_queues(c.pool, c.diag, q);
     // Waiting pieces pile up to a few hundred before they are cleared, so the slots in use wander
     // round the pool.
     for (Piece* p = q.wait_head; p != nullptr; p = p->next) ++pieces_kept;
     if (cycle % 100 == 99) {
-      clear_w(c, c.queues_a);
-      clear_w(c, c.queues_b);
+      free_wait_queue(c.pool, c.diag, c.queues_a);
+      free_wait_queue(c.pool, c.diag, c.queues_b);
     }
   }
   const long after = heap_allocations();

@@ -15,63 +15,59 @@
 namespace quorda {
 namespace {
 
+using testing::add_piece;
 using testing::assign_queue;
 using testing::first_lines;
-using testing::TestRun;
 using testing::used_slots;
 using testing::wait_queue;
 
-// A test run with its queues labelled, as after the driver's first pass.
-struct PoolRun : TestRun {
-  PoolRun() { label_queues(*ctx); }
-  RunContext& c() { return *ctx; }
-};
+using PoolRun = testing::MatchParts;
 
 TEST(TakePiece, CursorStandsBehindTheSlotReturnedAndWrapsAfter900) {
   PoolRun t;
-  Piece* first = take_piece(t.c());
-  ASSERT_EQ(first, &t.c().pool.slots[0]);
-  EXPECT_EQ(t.c().pool.pool_next, 1);
+  Piece* first = take_piece(t.pool, t.diag);
+  ASSERT_EQ(first, &t.pool.slots[0]);
+  EXPECT_EQ(t.pool.pool_next, 1);
   EXPECT_EQ(first->owner, PieceOwner::kTaken);
   EXPECT_EQ(first->next, nullptr);
   EXPECT_EQ(first->prev, nullptr);
-  EXPECT_EQ(first->runs, t.c().pool.run_store[0]);
+  EXPECT_EQ(first->runs, t.pool.run_store[0]);
 
-  for (int i = 1; i < POOL_SIZE; ++i) ASSERT_EQ(take_piece(t.c()), &t.c().pool.slots[i]);
-  EXPECT_EQ(t.c().pool.pool_next, 0);
-  EXPECT_EQ(used_slots(t.c()), POOL_SIZE);
+  for (int i = 1; i < POOL_SIZE; ++i) ASSERT_EQ(take_piece(t.pool, t.diag), &t.pool.slots[i]);
+  EXPECT_EQ(t.pool.pool_next, 0);
+  EXPECT_EQ(used_slots(t.pool), POOL_SIZE);
 
   // The 901st without a free: nothing found, and the cursor has gone round once.
-  EXPECT_EQ(take_piece(t.c()), nullptr);
-  EXPECT_EQ(t.c().pool.pool_next, 0);
+  EXPECT_EQ(take_piece(t.pool, t.diag), nullptr);
+  EXPECT_EQ(t.pool.pool_next, 0);
   EXPECT_EQ(t.err(), "");
 }
 
 TEST(TakePiece, SearchStartsAtTheCursorAndSkipsSlotsInUse) {
   PoolRun t;
-  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.c());
-  free_piece(t.c(), &t.c().pool.slots[7]);
-  free_piece(t.c(), &t.c().pool.slots[3]);
-  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[3]);
-  EXPECT_EQ(t.c().pool.pool_next, 4);
-  free_piece(t.c(), &t.c().pool.slots[1]);
+  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.pool, t.diag);
+  free_piece(t.pool, t.diag, &t.pool.slots[7]);
+  free_piece(t.pool, t.diag, &t.pool.slots[3]);
+  EXPECT_EQ(take_piece(t.pool, t.diag), &t.pool.slots[3]);
+  EXPECT_EQ(t.pool.pool_next, 4);
+  free_piece(t.pool, t.diag, &t.pool.slots[1]);
   // Slot 1 is behind the cursor now: the search goes on to 7 first.
-  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[7]);
-  EXPECT_EQ(t.c().pool.pool_next, 8);
-  EXPECT_EQ(take_piece(t.c()), &t.c().pool.slots[1]);
-  EXPECT_EQ(t.c().pool.pool_next, 2);
+  EXPECT_EQ(take_piece(t.pool, t.diag), &t.pool.slots[7]);
+  EXPECT_EQ(t.pool.pool_next, 8);
+  EXPECT_EQ(take_piece(t.pool, t.diag), &t.pool.slots[1]);
+  EXPECT_EQ(t.pool.pool_next, 2);
 }
 
 TEST(FreePiece, GivesTheSlotBackWithoutNeighbours) {
   PoolRun t;
-  Piece* p = new_piece(t.c(), 1, 5, 10.0, t.c().queues_a);
-  Piece* q = new_piece(t.c(), 1, 5, 11.0, t.c().queues_a);
+  Piece* p = add_piece(t, 1, 5, 10.0, t.queues_a);
+  Piece* q = add_piece(t, 1, 5, 11.0, t.queues_a);
   ASSERT_EQ(q->next, p);
-  free_piece(t.c(), q);
+  free_piece(t.pool, t.diag, q);
   EXPECT_EQ(q->owner, PieceOwner::kFree);
   EXPECT_EQ(q->next, nullptr);
   EXPECT_EQ(q->prev, nullptr);
-  EXPECT_EQ(used_slots(t.c()), 1);
+  EXPECT_EQ(used_slots(t.pool), 1);
 }
 
 std::string illegal_address_message(const void* p) {
@@ -82,27 +78,27 @@ std::string illegal_address_message(const void* p) {
 
 TEST(FreePiece, AddressInsideTheTableButNotAtASlotStartEndsTheRun) {
   PoolRun t;
-  Piece* inside = reinterpret_cast<Piece*>(reinterpret_cast<char*>(&t.c().pool.slots[3]) + 8);
-  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), inside); }), kExitFatal);
+  Piece* inside = reinterpret_cast<Piece*>(reinterpret_cast<char*>(&t.pool.slots[3]) + 8);
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.pool, t.diag, inside); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(inside));
 }
 
 TEST(FreePiece, AddressOutsideTheTableEndsTheRun) {
   PoolRun t;
   Piece elsewhere;
-  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), &elsewhere); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.pool, t.diag, &elsewhere); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(&elsewhere));
   t.clear_streams();
-  Piece* behind = &t.c().pool.slots[POOL_SIZE - 1] + 1;
-  EXPECT_EQ(t.ends_with([&] { free_piece(t.c(), behind); }), kExitFatal);
+  Piece* behind = &t.pool.slots[POOL_SIZE - 1] + 1;
+  EXPECT_EQ(t.ends_with([&] { free_piece(t.pool, t.diag, behind); }), kExitFatal);
   EXPECT_EQ(t.err(), illegal_address_message(behind));
 }
 
 TEST(NewPiece, FillsAOneLinePieceAndPushesItAtTheAssignHead) {
   PoolRun t;
-  CamQueues& b = t.c().queues_b;
-  Piece* older = new_piece(t.c(), 10, 14, 100.0, b);
-  Piece* p = new_piece(t.c(), 20, 29, 101.0, b);
+  CamQueues& b = t.queues_b;
+  Piece* older = add_piece(t, 10, 14, 100.0, b);
+  Piece* p = add_piece(t, 20, 29, 101.0, b);
   EXPECT_EQ(p->owner, PieceOwner::kAssignB);
   EXPECT_EQ(p->x_min, 20);
   EXPECT_EQ(p->x_max, 29);
@@ -116,17 +112,17 @@ TEST(NewPiece, FillsAOneLinePieceAndPushesItAtTheAssignHead) {
   EXPECT_EQ(b.assign_head, p);
   EXPECT_EQ(b.assign_tail, older);
   EXPECT_EQ(first_lines(assign_queue(b)), (std::vector<double>{100.0, 101.0}));
-  EXPECT_EQ(t.c().queues_a.assign_head, nullptr);
+  EXPECT_EQ(t.queues_a.assign_head, nullptr);
 }
 
 TEST(NewPiece, ClearsTheOverflowMarkAndWidthLeftInTheSlot) {
   PoolRun t;
-  Piece* p = new_piece(t.c(), 1, 5, 1.0, t.c().queues_a);
+  Piece* p = add_piece(t, 1, 5, 1.0, t.queues_a);
   p->overflow = true;
   p->width = 33;
-  unlink_assign(t.c(), p, t.c().queues_a);
-  t.c().pool.pool_next = 0;
-  Piece* again = new_piece(t.c(), 1, 5, 2.0, t.c().queues_a);
+  unlink_assign(t.pool, t.diag, p, t.queues_a);
+  t.pool.pool_next = 0;
+  Piece* again = add_piece(t, 1, 5, 2.0, t.queues_a);
   ASSERT_EQ(again, p);
   EXPECT_EQ(again->overflow, false);
   EXPECT_EQ(again->width, 0);
@@ -134,21 +130,21 @@ TEST(NewPiece, ClearsTheOverflowMarkAndWidthLeftInTheSlot) {
 
 TEST(NewPiece, The901stPieceEmptiesAllFourQueuesByForce) {
   PoolRun t;
-  RunContext& c = t.c();
+  PoolRun& c = t;
   // Waiting and half-built pieces of both cameras fill the pool.
-  for (int i = 0; i < 300; ++i) new_piece(c, 0, 5, i, c.queues_a);
-  chain_queues(c, c.queues_a);
-  for (int i = 0; i < 300; ++i) new_piece(c, 0, 5, i, c.queues_b);
-  chain_queues(c, c.queues_b);
-  for (int i = 0; i < 200; ++i) new_piece(c, 0, 5, 1000 + i, c.queues_a);
-  for (int i = 0; i < 100; ++i) new_piece(c, 0, 5, 1000 + i, c.queues_b);
-  ASSERT_EQ(used_slots(c), POOL_SIZE);
+  for (int i = 0; i < 300; ++i) add_piece(c, 0, 5, i, c.queues_a);
+  chain_queues(c.pool, c.diag, c.queues_a);
+  for (int i = 0; i < 300; ++i) add_piece(c, 0, 5, i, c.queues_b);
+  chain_queues(c.pool, c.diag, c.queues_b);
+  for (int i = 0; i < 200; ++i) add_piece(c, 0, 5, 1000 + i, c.queues_a);
+  for (int i = 0; i < 100; ++i) add_piece(c, 0, 5, 1000 + i, c.queues_b);
+  ASSERT_EQ(used_slots(c.pool), POOL_SIZE);
   EXPECT_EQ(t.err(), "");
 
-  Piece* p = new_piece(c, 7, 9, 5000.0, c.queues_b);
+  Piece* p = add_piece(c, 7, 9, 5000.0, c.queues_b);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(t.err(), "queues emptied by force !");
-  EXPECT_EQ(used_slots(c), 1);
+  EXPECT_EQ(used_slots(c.pool), 1);
   EXPECT_EQ(wait_queue(c.queues_a).size(), 0u);
   EXPECT_EQ(wait_queue(c.queues_b).size(), 0u);
   EXPECT_EQ(assign_queue(c.queues_a).size(), 0u);
@@ -162,40 +158,40 @@ TEST(NewPiece, The901stPieceEmptiesAllFourQueuesByForce) {
 TEST(NewPiece, EndsTheRunWhenNoSlotIsFreeEvenAfterEmptying) {
   PoolRun t;
   // Slots taken by take_piece and never queued cannot be freed by emptying the queues.
-  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.c());
-  int status = t.ends_with([&] { new_piece(t.c(), 0, 1, 1.0, t.c().queues_a); });
+  for (int i = 0; i < POOL_SIZE; ++i) take_piece(t.pool, t.diag);
+  int status = t.ends_with([&] { add_piece(t, 0, 1, 1.0, t.queues_a); });
   EXPECT_EQ(status, kExitFatal);
   EXPECT_EQ(t.err(), "queues emptied by force !** new_piece: no free piece slot after emptying all queues\n");
 }
 
 TEST(Unlink, RemovesHeadMiddleAndTailKeepingTheLinks) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
+  CamQueues& a = t.queues_a;
   Piece* p[5];
-  for (int i = 0; i < 5; ++i) p[i] = new_piece(t.c(), 0, 3, 10.0 + i, a);
-  unlink_assign(t.c(), p[2], a);  // middle
+  for (int i = 0; i < 5; ++i) p[i] = add_piece(t, 0, 3, 10.0 + i, a);
+  unlink_assign(t.pool, t.diag, p[2], a);  // middle
   EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{10, 11, 13, 14}));
-  unlink_assign(t.c(), p[4], a);  // head
+  unlink_assign(t.pool, t.diag, p[4], a);  // head
   EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{10, 11, 13}));
-  unlink_assign(t.c(), p[0], a);  // tail
+  unlink_assign(t.pool, t.diag, p[0], a);  // tail
   EXPECT_EQ(first_lines(assign_queue(a)), (std::vector<double>{11, 13}));
   EXPECT_EQ(p[0]->owner, PieceOwner::kFree);
-  EXPECT_EQ(used_slots(t.c()), 2);
+  EXPECT_EQ(used_slots(t.pool), 2);
 
-  chain_queues(t.c(), a);
-  unlink_wait(t.c(), p[3], a);
-  unlink_wait(t.c(), p[1], a);  // the only one left
+  chain_queues(t.pool, t.diag, a);
+  unlink_wait(t.pool, t.diag, p[3], a);
+  unlink_wait(t.pool, t.diag, p[1], a);  // the only one left
   EXPECT_EQ(a.wait_head, nullptr);
   EXPECT_EQ(a.wait_tail, nullptr);
-  EXPECT_EQ(used_slots(t.c()), 0);
+  EXPECT_EQ(used_slots(t.pool), 0);
 }
 
 TEST(ChainQueues, EmptyAssignQueueChangesNothingAndPrintsNothing) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  Piece* w = new_piece(t.c(), 0, 3, 50.0, a);
-  chain_queues(t.c(), a);
-  chain_queues(t.c(), a);
+  CamQueues& a = t.queues_a;
+  Piece* w = add_piece(t, 0, 3, 50.0, a);
+  chain_queues(t.pool, t.diag, a);
+  chain_queues(t.pool, t.diag, a);
   EXPECT_EQ(a.wait_head, w);
   EXPECT_EQ(a.wait_tail, w);
   EXPECT_EQ(a.assign_head, nullptr);
@@ -206,10 +202,10 @@ TEST(ChainQueues, EmptyAssignQueueChangesNothingAndPrintsNothing) {
 
 TEST(ChainQueues, OntoAnEmptyWaitQueueTheAssignTailBecomesTheWaitTail) {
   PoolRun t;
-  CamQueues& b = t.c().queues_b;
-  Piece* oldest = new_piece(t.c(), 0, 3, 1.0, b);
-  Piece* newest = new_piece(t.c(), 0, 3, 2.0, b);
-  chain_queues(t.c(), b);
+  CamQueues& b = t.queues_b;
+  Piece* oldest = add_piece(t, 0, 3, 1.0, b);
+  Piece* newest = add_piece(t, 0, 3, 2.0, b);
+  chain_queues(t.pool, t.diag, b);
   EXPECT_EQ(b.wait_tail, oldest);
   EXPECT_EQ(b.wait_head, newest);
   EXPECT_EQ(b.assign_head, nullptr);
@@ -220,11 +216,11 @@ TEST(ChainQueues, OntoAnEmptyWaitQueueTheAssignTailBecomesTheWaitTail) {
 
 TEST(ChainQueues, PutsTheNewBlockOnTheHeadSideOfTheWaitingPieces) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  for (double y : {1.0, 2.0, 3.0}) new_piece(t.c(), 0, 3, y, a);
-  chain_queues(t.c(), a);
-  for (double y : {10.0, 11.0}) new_piece(t.c(), 0, 3, y, a);
-  chain_queues(t.c(), a);
+  CamQueues& a = t.queues_a;
+  for (double y : {1.0, 2.0, 3.0}) add_piece(t, 0, 3, y, a);
+  chain_queues(t.pool, t.diag, a);
+  for (double y : {10.0, 11.0}) add_piece(t, 0, 3, y, a);
+  chain_queues(t.pool, t.diag, a);
   auto w = wait_queue(a);
   EXPECT_EQ(first_lines(w), (std::vector<double>{1, 2, 3, 10, 11}));
   for (const Piece* p : w) EXPECT_EQ(p->owner, PieceOwner::kWaitA);
@@ -233,32 +229,32 @@ TEST(ChainQueues, PutsTheNewBlockOnTheHeadSideOfTheWaitingPieces) {
 
 TEST(ChronoCheck, EqualFirstLinesPass) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  for (int i = 0; i < 4; ++i) new_piece(t.c(), 0, 3, 100.0, a);
-  chain_queues(t.c(), a);
-  chrono_check(t.c(), "Wait-queue", PieceOwner::kWaitA, a.wait_tail);
+  CamQueues& a = t.queues_a;
+  for (int i = 0; i < 4; ++i) add_piece(t, 0, 3, 100.0, a);
+  chain_queues(t.pool, t.diag, a);
+  chrono_check(t.diag, "Wait-queue", PieceOwner::kWaitA, a.wait_tail);
   EXPECT_EQ(t.err(), "");
 }
 
 TEST(ChronoCheck, ReportsOnlyPiecesThatBeginBeforeTheStartPiece) {
   PoolRun t;
-  CamQueues& b = t.c().queues_b;
+  CamQueues& b = t.queues_b;
   // From the tail: 100, 120, 110 (out of order with its neighbour but not before 100), 90.
-  for (double y : {100.0, 120.0, 110.0, 90.5}) new_piece(t.c(), 0, 3, y, b);
-  chrono_check(t.c(), "Assign-queue", PieceOwner::kAssignB, b.assign_tail);
+  for (double y : {100.0, 120.0, 110.0, 90.5}) add_piece(t, 0, 3, y, b);
+  chrono_check(t.diag, "Assign-queue", PieceOwner::kAssignB, b.assign_tail);
   EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
-  chrono_check(t.c(), "x", PieceOwner::kWaitB, nullptr);
+  chrono_check(t.diag, "x", PieceOwner::kWaitB, nullptr);
   EXPECT_EQ(t.err(), "Assign-queue 2 -> Chronology - Error 90 100\n");
 }
 
 TEST(ChronoCheck, ChainQueuesChecksBothQueues) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  new_piece(t.c(), 0, 3, 500.0, a);
-  chain_queues(t.c(), a);
-  new_piece(t.c(), 0, 3, 400.0, a);
-  new_piece(t.c(), 0, 3, 300.0, a);
-  chain_queues(t.c(), a);
+  CamQueues& a = t.queues_a;
+  add_piece(t, 0, 3, 500.0, a);
+  chain_queues(t.pool, t.diag, a);
+  add_piece(t, 0, 3, 400.0, a);
+  add_piece(t, 0, 3, 300.0, a);
+  chain_queues(t.pool, t.diag, a);
   EXPECT_EQ(t.err(),
             "Assign-queue 1 -> Chronology - Error 300 400\n"
             "Wait-queue V -> Chronology - Error 400 500\n"
@@ -276,24 +272,24 @@ TEST(ChronoCheck, LineNumbersPrintAsUnsigned32BitWholeNumbers) {
   EXPECT_EQ(line_as_unsigned(std::numeric_limits<double>::infinity()), 0u);
 
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  new_piece(t.c(), 0, 3, 0.0, a);
-  new_piece(t.c(), 0, 3, -2.0, a);
-  chrono_check(t.c(), "Assign-queue", PieceOwner::kAssignA, a.assign_tail);
+  CamQueues& a = t.queues_a;
+  add_piece(t, 0, 3, 0.0, a);
+  add_piece(t, 0, 3, -2.0, a);
+  chrono_check(t.diag, "Assign-queue", PieceOwner::kAssignA, a.assign_tail);
   EXPECT_EQ(t.err(), "Assign-queue 1 -> Chronology - Error 4294967294 0\n");
 }
 
 TEST(ClearW, FreesTheWaitQueueOnly) {
   PoolRun t;
-  CamQueues& a = t.c().queues_a;
-  for (double y : {1.0, 2.0, 3.0}) new_piece(t.c(), 0, 3, y, a);
-  chain_queues(t.c(), a);
-  Piece* building = new_piece(t.c(), 0, 3, 4.0, a);
-  clear_w(t.c(), a);
+  CamQueues& a = t.queues_a;
+  for (double y : {1.0, 2.0, 3.0}) add_piece(t, 0, 3, y, a);
+  chain_queues(t.pool, t.diag, a);
+  Piece* building = add_piece(t, 0, 3, 4.0, a);
+  free_wait_queue(t.pool, t.diag, a);
   EXPECT_EQ(a.wait_head, nullptr);
   EXPECT_EQ(a.wait_tail, nullptr);
   EXPECT_EQ(assign_queue(a), std::vector<Piece*>{building});
-  EXPECT_EQ(used_slots(t.c()), 1);
+  EXPECT_EQ(used_slots(t.pool), 1);
   EXPECT_EQ(t.out(), "");  // the trace is off
 }
 

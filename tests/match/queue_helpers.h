@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
-#include "app/run_context.h"
+#include "base/diagnostics.h"
+#include "match/match_run.h"
+#include "match/match_state.h"
 #include "match/piece.h"
 #include "match/pool.h"
+#include "support/test_context.h"
 
 namespace quorda::testing {
 
@@ -48,10 +52,39 @@ inline std::vector<double> first_lines(const std::vector<Piece*>& v) {
   return out;
 }
 
-inline int used_slots(const RunContext& ctx) {
+inline int used_slots(const Pool& pool) {
   int n = 0;
-  for (const Piece& p : ctx.pool.slots) n += p.owner != PieceOwner::kFree ? 1 : 0;
+  for (const Piece& p : pool.slots) n += p.owner != PieceOwner::kFree ? 1 : 0;
   return n;
 }
+
+// A new one-line piece on q's assign queue; `parts` holds the pool, the diagnostics and the queues
+// of both cameras (a run context or MatchParts).
+template <typename Parts>
+Piece* add_piece(Parts& parts, int16_t start, int16_t end, double y, CamQueues& q) {
+  CamQueues& other = &q == &parts.queues_a ? parts.queues_b : parts.queues_a;
+  return new_piece(parts.pool, parts.diag, q, other, Run{start, end}, y);
+}
+
+// The parts the matching routines work on, built alone: the pool, the queues of both cameras
+// (labelled as after the driver's first pass), the matcher, diagnostics on captured streams, and a
+// sink that counts the pairs.
+struct MatchParts : CapturedStreams, PairSink {
+  MatchParts() {
+    capture(diag);
+    init_pool(pool);
+    label_queues(queues_a, queues_b);
+  }
+  void take(const Piece& /*a*/, const Piece& /*b*/) override { ++pairs; }
+  MatchRun run() { return {diag, pool, queues_a, queues_b, matcher, *this}; }
+
+  Diag diag;
+  std::unique_ptr<Pool> pool_store = std::make_unique<Pool>();
+  Pool& pool = *pool_store;
+  CamQueues queues_a;
+  CamQueues queues_b;
+  Matcher matcher;
+  int pairs = 0;
+};
 
 }  // namespace quorda::testing

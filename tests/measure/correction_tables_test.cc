@@ -46,7 +46,7 @@ struct TablesRun : TestRun {
   void file(const std::string& content) { write_file(dir.file("corrfact.dat"), content); }
   // Runs the loader; returns the exit status or -1 when the run goes on.
   int load() {
-    return ends_with([&] { load_correction_tables(*ctx, ctx->cmd.calib != 0); });
+    return ends_with([&] { load_correction_tables(ctx->measure_part(), ctx->cmd.calib != 0); });
   }
   const CorrTables& corr() { return ctx->corr; }
 };

@@ -35,7 +35,7 @@ struct OutputRun {
   explicit OutputRun(const std::string& dir) {
     testing::name_output_set(ctx, dir);
     testing::prepare_measure(ctx);
-    open_output_set(ctx);
+    open_output_set(ctx.rawin_part());
   }
   void header(double line_fr = kLineFr, uint32_t valid_since = kMidnight) {
     request();  // the driver saves before every main header
@@ -222,7 +222,7 @@ SetFiles convert(int64_t clock_step, size_t* hyd_midway) {
   // Like the day driver: a save request more than three seconds after its last one, and a minute
   // mark for every block; the last 20 blocks bring no particle.
   auto block = [&](int i) {
-    const int64_t now = r.ctx.platform->now();
+    const int64_t now = r.ctx.platform.now();
     if (now > r.ctx.drv.last_write_time + 3) {
       r.ctx.drv.last_write_time = now;
       r.request();
@@ -232,7 +232,7 @@ SetFiles convert(int64_t clock_step, size_t* hyd_midway) {
     lines[0].y_count = y;
     lines[1].y_count = y + 1;
     r.ctx.drv.prev_a = 100 * i;
-    mark_minute(r.ctx, Camera::kA, LineBlock{2, lines.data()});
+    mark_minute(r.ctx.rawin_part(), Camera::kA, LineBlock{2, lines.data()});
     return y;
   };
   for (int i = 0; i < 300; ++i) {
@@ -266,7 +266,7 @@ TEST(WriterResume, DayAt55000LinesPerSecondResumedAfter2200WritesNoParticleTwice
   auto mark = [&](OutputRun& r, int camera, double y, int32_t pos) {
     lines[0].y_count = y;
     (camera == 1 ? r.ctx.drv.prev_a : r.ctx.drv.prev_b) = pos;
-    mark_minute(r.ctx, static_cast<Camera>(camera), LineBlock{1, lines.data()});
+    mark_minute(r.ctx.rawin_part(), static_cast<Camera>(camera), LineBlock{1, lines.data()});
   };
   {
     OutputRun first(dir.path());

@@ -24,9 +24,9 @@ using testing::TestRun;
 
 // Measures the pair and writes its line, as the packing of a record does.
 DropMeasures eval(RunContext& ctx, const Piece& a, const Piece& b) {
-  open_res_once(ctx);
-  const DropMeasures m = measure_drop(ctx, a, b);
-  write_res_line(ctx, m);
+  open_res_once(ctx.measure_part());
+  const DropMeasures m = measure_drop(ctx.measure_part(), a, b);
+  write_res_line(ctx.measure_part(), m);
   return m;
 }
 
@@ -61,12 +61,12 @@ TEST(MeasureDrop, LinesAccumulateAndANewRunEmptiesTheFile) {
     std::string text = read_res(run);
     EXPECT_EQ(text.size(), 2 * text.find('\n') + 2);
     // A second run in the same folder starts the file anew.
-    auto second = make_run_context(&run.platform, run.files.get());
+    auto second = make_run_context(run.platform, run.files.get());
     second->home = run.ctx->home;
     second->diag = run.ctx->diag;
     testing::setup_worked_example(*second);
     eval(*second, a.p, b.p);
-    close_res(*second);
+    close_res(second->measure_part());
     EXPECT_EQ(second->eval.res, nullptr);
     EXPECT_EQ(testing::read_text(run.dir.file("res")), text.substr(0, text.find('\n') + 1));
   }
@@ -100,8 +100,8 @@ TEST(MeasureDrop, HeaderSelectionIncludesBothEndsAndPrefersTheEarlierHeader) {
   RunContext& ctx = *run.ctx;
   geometry_from_headers(ctx);
   // line_fr 1.0: the headers lie at lines 100 and 200; their centre pixels tell them apart.
-  insert_header(ctx, testing::header_at(100, 1.0, 300));
-  insert_header(ctx, testing::header_at(200, 1.0, 100));
+  insert_header(ctx.rawin_part(), testing::header_at(100, 1.0, 300));
+  insert_header(ctx.rawin_part(), testing::header_at(200, 1.0, 100));
   OwnedPiece b(same_runs(4, 100, 110), 0);
   auto scale_b_at = [&](double t1) {
     OwnedPiece a(same_runs(4, 100, 110), t1);
@@ -126,7 +126,8 @@ TEST(MeasureDrop, HeaderSelectedInAnyOrderOfLinesIsTheFirstWhoseSpanHoldsTheLine
   // Headers at lines 100, 200, ..., 500, told apart by their centre pixels 300, 290, ..., 260.
   constexpr int kHeaders = 5;
   for (int i = 0; i < kHeaders; ++i)
-    insert_header(ctx, testing::header_at(100 * (i + 1), 1.0, static_cast<int16_t>(300 - 10 * i)));
+    insert_header(ctx.rawin_part(),
+                  testing::header_at(100 * (i + 1), 1.0, static_cast<int16_t>(300 - 10 * i)));
   const auto scale_b_of = [](int header) {
     const auto ca = static_cast<float>(105 - (300 - 10 * header));
     return (250.0f - 0.153f * ca) * 0.168f / 250.0f;
@@ -152,7 +153,8 @@ TEST(MeasureDrop, HeaderSelectedInAnyOrderOfLinesIsTheFirstWhoseSpanHoldsTheLine
       for (double t : {before, t1}) {
         OwnedPiece a(same_runs(4, 100, 110), t);
         b.build(t + 5);
-        ASSERT_EQ(measure_drop(ctx, a.p, b.p).scale_b, scale_b_of(expected_header(t))) << before << " " << t;
+        ASSERT_EQ(measure_drop(ctx.measure_part(), a.p, b.p).scale_b, scale_b_of(expected_header(t)))
+            << before << " " << t;
       }
     }
   }
@@ -166,7 +168,7 @@ TEST(MeasureDrop, MissingHeadersEndTheRunWithTheirMessages) {
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "eval_dr 01: no main header in file ?!? \n");
   run.clear_streams();
-  insert_header(*run.ctx, testing::header_at(100, 1.0, 256));
+  insert_header(run.ctx->rawin_part(), testing::header_at(100, 1.0, 256));
   EXPECT_EQ(run.ends_with(call), kExitFatal);
   EXPECT_EQ(run.err(), "t1=50, ptr->line=100 \neval_dr 02: no corresponding main header ? \n");
   run.clear_streams();

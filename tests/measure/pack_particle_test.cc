@@ -54,7 +54,7 @@ struct Record {
 
 Record transform(TestRun& run, const OwnedPiece& a, const OwnedPiece& b) {
   Record r;
-  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
+  r.ok = pack_particle(run.ctx->measure_part(), a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
   return r;
 }
 
@@ -199,7 +199,7 @@ TEST_F(PackParticle, LargestPiecesNeverWritePastTheOutlineArea) {
   Record r;
   std::vector<quorda::Run> ra = same_runs(MAXLIN, 0, 1023), rb = same_runs(MAXLIN, 0, 1023);
   OwnedPiece a(ra, 1000), b(rb, 1020);
-  r.ok = pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
+  r.ok = pack_particle(run.ctx->measure_part(), a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
   EXPECT_EQ(r.ok, 0);
 }
 
@@ -217,7 +217,7 @@ TEST_F(PackParticle, TooManyLinesEndTheRun) {
   OwnedPiece a(same_runs(MAXLIN, 0, 10), 1000), b(same_runs(MAXLIN + 1, 0, 10), 1020);
   Record r;
   EXPECT_EQ(run.ends_with([&] {
-    pack_particle(*run.ctx, a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
+    pack_particle(run.ctx->measure_part(), a.p, b.p, run.ctx->framing.last_record_len, r.words, r.head);
   }),
             kExitFatal);
   EXPECT_EQ(run.err(),

@@ -77,11 +77,11 @@ inline void setup_worked_example(RunContext& ctx) {
   s.dist_a = 250.0f;
   s.dist_b = 250.0f;
   ctx.hdr.line_fr = 20000.0;
-  insert_header(ctx, header_at(0, 20000.0, 256));
+  insert_header(ctx.rawin_part(), header_at(0, 20000.0, 256));
 }
 
 inline std::string read_res(TestRun& run) {
-  flush_res(*run.ctx);
+  flush_res(run.ctx->measure_part());
   return read_text(run.dir.file("res"));
 }
 

@@ -65,7 +65,7 @@ std::string line_of(const DropMeasures& m) {
 struct ResFile : ::testing::Test {
   // Writes the line of `m` and adds it to what the file should hold.
   void put(const DropMeasures& m) {
-    write_res_line(ctx, m);
+    write_res_line(ctx.measure_part(), m);
     expected += line_of(m);
   }
   std::string on_disk() { return read_text(t.dir.file("res")); }
@@ -100,7 +100,7 @@ TEST_F(ResFile, LinesReachTheFileABufferAtATimeAndAllOfThemAtTheClose) {
   put(measures(k++));
   EXPECT_EQ(on_disk(), first_buffer);
   for (int i = 0; i < 3000; ++i) put(measures(k++));
-  close_res(ctx);
+  close_res(ctx.measure_part());
   EXPECT_EQ(ctx.eval.res, nullptr);
   EXPECT_EQ(on_disk(), expected);
   EXPECT_FALSE(ctx.eval.res_failed);
@@ -129,10 +129,10 @@ TEST_F(ResFile, ALineOfTheLongestTextFitsTheLastRoomOfTheBuffer) {
   EXPECT_EQ(on_disk(), std::string(expected, 0, target + longest_line.size()));
   // Lines after the buffer's edge, and the flush a reader of the file asks for.
   for (int i = 0; i < 100; ++i) put(measures(k++));
-  flush_res(ctx);
+  flush_res(ctx.measure_part());
   EXPECT_EQ(on_disk(), expected);
   put(longest());
-  close_res(ctx);
+  close_res(ctx.measure_part());
   EXPECT_EQ(on_disk(), expected);
   EXPECT_EQ(t.err(), "");
 }
@@ -140,10 +140,10 @@ TEST_F(ResFile, ALineOfTheLongestTextFitsTheLastRoomOfTheBuffer) {
 TEST_F(ResFile, AFailedWriteIsSaidOnceAndTheLinesAfterItAreDropped) {
   const int error = attach_refusing_stream();
   ASSERT_NE(ctx.eval.res, nullptr);
-  for (int k = 0; k < 2000; ++k) write_res_line(ctx, measures(k));
+  for (int k = 0; k < 2000; ++k) write_res_line(ctx.measure_part(), measures(k));
   EXPECT_EQ(ctx.eval.res, nullptr);
   EXPECT_TRUE(ctx.eval.res_failed);
-  close_res(ctx);
+  close_res(ctx.measure_part());
   EXPECT_EQ(t.err(), std::string("eval_dr: writing res failed (") + std::strerror(error) +
                          "), no further hydrometeor lines are written\n");
 }
@@ -151,9 +151,9 @@ TEST_F(ResFile, AFailedWriteIsSaidOnceAndTheLinesAfterItAreDropped) {
 TEST_F(ResFile, LinesLeftInTheBufferThatCannotBeWrittenFailTheClose) {
   const int error = attach_refusing_stream();
   ASSERT_NE(ctx.eval.res, nullptr);
-  write_res_line(ctx, measures(1));
+  write_res_line(ctx.measure_part(), measures(1));
   EXPECT_FALSE(ctx.eval.res_failed);
-  close_res(ctx);
+  close_res(ctx.measure_part());
   EXPECT_EQ(ctx.eval.res, nullptr);
   EXPECT_TRUE(ctx.eval.res_failed);
   EXPECT_EQ(t.err(), std::string("eval_dr: writing res failed (") + std::strerror(error) + ")\n");
@@ -167,7 +167,7 @@ TEST_F(ResFile, AWriteCutShortIsAFailedWrite) {
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur < kResBufSize) GTEST_SKIP() << "file size limited";
-  open_res_once(ctx);
+  open_res_once(ctx.measure_part());
   ASSERT_NE(ctx.eval.res, nullptr);
   void (*const old_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   rlimit lower = old;
@@ -181,7 +181,7 @@ TEST_F(ResFile, AWriteCutShortIsAFailedWrite) {
   EXPECT_TRUE(stopped);
   EXPECT_TRUE(ctx.eval.res_failed);
   EXPECT_EQ(on_disk(), expected.substr(0, kLimit));
-  close_res(ctx);
+  close_res(ctx.measure_part());
   EXPECT_EQ(t.err(), std::string("eval_dr: writing res failed (") + std::strerror(EFBIG) +
                          "), no further hydrometeor lines are written\n");
 }

@@ -40,7 +40,7 @@ TEST(PairedArea, WidthTestIsThePairingsOwn) {
       b.width = wb;
       b.first_line = 101;
       b.last_line = 111;
-      ASSERT_EQ(widths_pair(wa, wb), pieces_match(*t.ctx, a, b) != 0) << wa << "/" << wb;
+      ASSERT_EQ(widths_pair(wa, wb), pieces_match(t.ctx->match_part(), a, b) != 0) << wa << "/" << wb;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include "base/bytes.h"
 #include "base/constants.h"
 #include "format/main_header.h"
+#include "format/particle_record.h"
 #include "support/packing_model.h"
 
 namespace quorda::testing {

@@ -36,7 +36,7 @@ struct MarkMinute : ::testing::Test {
   MarkMinute() { ctx.hdr.line_fr = kLineFr; }
   void mark(int camera, int32_t record_pos, const Block& b, bool rising = false) {
     (camera == 1 ? ctx.drv.prev_a : ctx.drv.prev_b) = record_pos;
-    mark_minute(ctx, static_cast<Camera>(camera), b.view(rising));
+    mark_minute(ctx.rawin_part(), static_cast<Camera>(camera), b.view(rising));
   }
   TestRun t;
   RunContext& ctx = *t.ctx;
@@ -76,8 +76,8 @@ TEST_F(MarkMinute, CameraBKeepsItsOwnIndexAndOtherCamerasDoNothing) {
   EXPECT_EQ(ctx.minutes.minute_pos_a[2], 0);
   EXPECT_EQ(ctx.minutes.last_minute_a, -1);
   Block b(3 * kMinute, 2);
-  mark_minute(ctx, static_cast<Camera>(3), b.view());
-  mark_minute(ctx, static_cast<Camera>(0), b.view());
+  mark_minute(ctx.rawin_part(), static_cast<Camera>(3), b.view());
+  mark_minute(ctx.rawin_part(), static_cast<Camera>(0), b.view());
   EXPECT_EQ(ctx.minutes.minute_pos_b[3], 0);
   EXPECT_EQ(ctx.minutes.highest_line_b, 2 * kMinute + 1);
 }
@@ -104,8 +104,8 @@ TEST_F(MarkMinute, MinuteThatCannotBeFormedOrLiesBeyondTheDayIsNotEntered) {
 // What the driver does with a block: take it when its lines rise, then enter its minutes.
 bool take(RunContext& ctx, int camera, int32_t record_pos, const Block& b, bool rising = false) {
   (camera == 1 ? ctx.drv.prev_a : ctx.drv.prev_b) = record_pos;
-  if (!take_block_lines(ctx, static_cast<Camera>(camera), b.view(rising))) return false;
-  mark_minute(ctx, static_cast<Camera>(camera), b.view(rising));
+  if (!take_block_lines(ctx.rawin_part(), static_cast<Camera>(camera), b.view(rising))) return false;
+  mark_minute(ctx.rawin_part(), static_cast<Camera>(camera), b.view(rising));
   return true;
 }
 
@@ -123,7 +123,7 @@ TEST_F(MarkMinute, AFallingBlockFollowedByARisingOneIsSteppedOver) {
             "V10082_1.ab: camera B, block at byte 150: its line numbers fall below 209 while the next block "
             "rises above it: a damaged block, stepped over\n");
   EXPECT_FALSE(take(ctx, 1, 400, Block(0.0, 2)));  // a first line at 0 does not rise either
-  report_held_blocks(ctx);
+  report_held_blocks(ctx.rawin_part());
   EXPECT_NE(t.err().find("V10082_1.ab: camera A, block at byte 400: its line numbers fall below 0 and no "
                          "block follows: stepped over\n"),
             std::string::npos);

@@ -37,7 +37,7 @@ TEST(OpenRawFile, OpensThePathAsWrittenAndSetsTheDay) {
   write_file(path, std::string("\x01\x00\x00\x00", 4));
   t.ctx->cmd.filespec = path;
   t.ctx->cmd.filespec_name = "V99365_1.AB";
-  EXPECT_EQ(t.ends_with([&] { open_raw_file(*t.ctx); }), -1);
+  EXPECT_EQ(t.ends_with([&] { open_raw_file(t.ctx->rawin_part()); }), -1);
   EXPECT_TRUE(t.ctx->raw.raw_file.is_open());
   EXPECT_EQ(t.ctx->raw.raw_file_path, path);
   EXPECT_EQ(t.ctx->raw.raw_day, 99365);
@@ -51,7 +51,7 @@ TEST(OpenRawFile, MissingFileEndsTheRunWithMessageAndTag) {
   std::string path = t.dir.file("V10082_1.ab");
   t.ctx->cmd.filespec = path;
   t.ctx->cmd.filespec_name = "V10082_1.ab";
-  EXPECT_EQ(t.ends_with([&] { open_raw_file(*t.ctx); }), 1);
+  EXPECT_EQ(t.ends_with([&] { open_raw_file(t.ctx->rawin_part()); }), 1);
   EXPECT_EQ(t.err(), "rawfil01: could not open " + path + " \nrawfil02: " + std::strerror(ENOENT) + "\n");
   EXPECT_FALSE(t.ctx->raw.raw_file.is_open());
   EXPECT_EQ(t.ctx->raw.raw_day, 10082);

@@ -63,7 +63,7 @@ std::vector<int32_t> run_pos_pix(const testing::StreamBuilder& sb) {
 
 TEST_F(OpenOutputSet, FirstRunCreatesTheThreeFilesWithTheirInitialHeads) {
   ctx.raw.raw_file_path = t.dir.path() + "elsewhere/V10082_1.ab";  // only the base name counts
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(ctx.out.abh_name, abh());
   EXPECT_EQ(ctx.out.hyd_name, hyd());
   EXPECT_EQ(ctx.out.hd_name, hd());
@@ -93,7 +93,7 @@ TEST_F(OpenOutputSet, ResumeWalkStopsAtTheBlockOfTheLastParticleAndTakesTheMinut
   sb.header(kLineFr, 3600).particle(600 * kMinute + 30);
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(ctx.drv.pos_a, 597000);
   EXPECT_EQ(ctx.drv.pos_b, 599004);
   EXPECT_EQ(ctx.hdr.line_fr, kLineFr);  // taken from the header file's last record
@@ -116,7 +116,7 @@ TEST_F(OpenOutputSet, LastParticleInMinuteZeroOrOneRestartsAtEntryZero) {
     sb.header(kLineFr, 3600).particle(y);
     f.write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
     write_file(f.hyd(), sb.stream());
-    open_output_set(f.ctx);
+    open_output_set(f.ctx.rawin_part());
     EXPECT_EQ(f.ctx.drv.pos_a, 10) << y;
     EXPECT_EQ(f.ctx.drv.pos_b, 10) << y;
   }
@@ -128,7 +128,7 @@ TEST_F(OpenOutputSet, IndexFileWithoutHeaderFileOrStreamStartsAtEntryZero) {
   std::vector<int32_t> posa(kMinutes, 0);
   for (int m = 0; m < kMinutes; ++m) posa[m] = 500 + m;
   write_file(abh(), table_bytes(posa) + table_bytes(posa) + le32_bytes(0));
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(ctx.hdr.line_fr, 0.0);
   EXPECT_EQ(ctx.drv.pos_a, 500);
   EXPECT_EQ(ctx.drv.pos_b, 500);
@@ -145,7 +145,7 @@ TEST_F(OpenOutputSet, LastSavedLineHighWordIsReadWhenTheFileHoldsIt) {
   sb.header(kLineFr, 3600).particle(4294967312.5);
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(ctx.framing.last_saved_line, (uint64_t{1} << 32) + 0x10u);
   EXPECT_EQ(ctx.framing.resume_t1, 4294967312.5);
   EXPECT_EQ(t.err(), "");
@@ -158,7 +158,7 @@ TEST_F(OpenOutputSet, IndexFileWrittenTheOldWayReadsBackWithoutHighWord) {
   sb.header(kLineFr, 3600).particle(0xFFFFFFF0u);
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(ctx.framing.last_saved_line, 0xFFFFFFF0u);
   EXPECT_EQ(t.err(), "");
 }
@@ -171,7 +171,7 @@ TEST_F(OpenOutputSet, HeaderFileRestoresPosPixLastRecordLengthAndTheHeaderList) 
   write_file(hyd(), sb.stream());
   std::vector<int32_t> zero(kMinutes, 0);
   write_abh(zero, zero, static_cast<uint32_t>(1441 * 2 * kMinute + 5));
-  open_output_set(ctx);
+  open_output_set(ctx.rawin_part());
   EXPECT_EQ(t.err(), "");
   EXPECT_EQ(ctx.framing.last_record_len, 56);
   EXPECT_EQ(ctx.framing.pix_minute, 1440);  // the last entry is not examined
@@ -191,7 +191,7 @@ TEST_F(OpenOutputSet, HeaderFileWithAHundredRecordsEndsTheRun) {
   for (uint32_t i = 0; i < 100; ++i) sb.header(kLineFr, 60 + i);
   write_hd(run_pos_pix(sb), sb.last_len(), sb.hd_records());
   write_file(hyd(), sb.stream());
-  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx.rawin_part()); }), kExitFatal);
   EXPECT_EQ(t.err(), " more than 100 mainheaders ! \n");
   EXPECT_EQ(ctx.hdr.main_count, 100);
 }
@@ -200,8 +200,8 @@ TEST_F(OpenOutputSet, AFilledHeaderListBeforeTheReadBackEndsTheRun) {
   write_hd(testing::new_pos_pix(), 0, "");
   MainHeader h;
   h.line_fr = kLineFr;
-  insert_header(ctx, h);
-  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx); }), kExitFatal);
+  insert_header(ctx.rawin_part(), h);
+  EXPECT_EQ(t.ends_with([&] { open_output_set(ctx.rawin_part()); }), kExitFatal);
   EXPECT_EQ(t.err(), " pixfil: header list ... where from ??? \n");
 }
 
@@ -220,7 +220,7 @@ TEST_F(OpenOutputSet, FailedOpeningsReportTheirTagAndEndTheRun) {
   for (const Case& c : cases) {
     SetDir f;
     c.spoil(f);
-    EXPECT_EQ(f.t.ends_with([&] { open_output_set(f.ctx); }), kExitFatal) << c.tag;
+    EXPECT_EQ(f.t.ends_with([&] { open_output_set(f.ctx.rawin_part()); }), kExitFatal) << c.tag;
     const std::string err = f.t.err();
     EXPECT_EQ(err.rfind(std::string(c.tag) + ": ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;

@@ -177,9 +177,9 @@ TEST(RawCursor, FileLongerThanTheOffsetRangeIsReadOnlyUpToIt) {
   if (grown) GTEST_SKIP() << "no sparse files here: " << grown.message();
   ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
   t.ctx->raw.raw_file_path = path;
-  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_TRUE(update_raw_end(t.ctx->rawin_part(), "mp71"));
   EXPECT_EQ(t.ctx->drv.rawend, INT32_MAX);
-  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_TRUE(update_raw_end(t.ctx->rawin_part(), "mp71"));
   EXPECT_EQ(t.ctx->drv.rawend, INT32_MAX);
   EXPECT_EQ(t.err(), "raw file " + path +
                          " is longer than 2147483647 bytes: only its first 2147483647 bytes are read \n");
@@ -198,7 +198,7 @@ TEST(RawCursor, MeasureOfAClosedFileReportsTheTagAndKeepsTheEndMeasuredLast) {
   TestRun t;
   t.ctx->drv.rawend = 4096;
   errno = 0;
-  EXPECT_FALSE(update_raw_end(*t.ctx, "mp72"));
+  EXPECT_FALSE(update_raw_end(t.ctx->rawin_part(), "mp72"));
   EXPECT_EQ(t.ctx->drv.rawend, 4096);
   EXPECT_EQ(t.err(), std::string("mp72: ") + std::strerror(EBADF) + "\n");
 }
@@ -208,10 +208,10 @@ TEST(RawCursor, MeasureFollowsAGrowingFile) {
   std::string path = t.dir.file("V10082_1.ab");
   write_file(path, std::string(10, 'x'));
   ASSERT_TRUE(t.ctx->raw.raw_file.open(*t.files, path));
-  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_TRUE(update_raw_end(t.ctx->rawin_part(), "mp71"));
   EXPECT_EQ(t.ctx->drv.rawend, 10);
   write_file(path, std::string(25, 'x'));
-  EXPECT_TRUE(update_raw_end(*t.ctx, "mp71"));
+  EXPECT_TRUE(update_raw_end(t.ctx->rawin_part(), "mp71"));
   EXPECT_EQ(t.ctx->drv.rawend, 25);
   EXPECT_EQ(t.err(), "");
 }

@@ -76,7 +76,7 @@ class TakeMainHeader : public ::testing::Test {
 
   void offer(const RawMainHeader& h, size_t size = 60) {
     std::vector<uint8_t> p = payload_of(h, size);
-    take_main_header(*run.ctx, p.data(), static_cast<int32_t>(size));
+    take_main_header(run.ctx->rawin_part(), p.data(), static_cast<int32_t>(size));
   }
   std::string hd_file() { return read_file(run.ctx->out.hd_name); }
   std::string pix_file() { return read_file(run.ctx->out.hyd_name); }
@@ -296,17 +296,17 @@ MainHeader record_at(uint32_t second, double line_fr = 500.0) {
 TEST(InsertHeader, KeepsAscendingOrderAndIgnoresAListedRecord) {
   TestRun run;
   RunContext& ctx = *run.ctx;
-  insert_header(ctx, record_at(100));
-  insert_header(ctx, record_at(200));
+  insert_header(ctx.rawin_part(), record_at(100));
+  insert_header(ctx.rawin_part(), record_at(200));
   HeaderNode* first = ctx.hdr.head;
-  insert_header(ctx, record_at(100));  // the same bytes: already listed
-  insert_header(ctx, record_at(200));
+  insert_header(ctx.rawin_part(), record_at(100));  // the same bytes: already listed
+  insert_header(ctx.rawin_part(), record_at(200));
   EXPECT_EQ(ctx.hdr.n_nodes, 2);
   EXPECT_EQ(ctx.hdr.head, first);
   EXPECT_EQ(ctx.hdr.head->line, 100 * 500.0);
   EXPECT_EQ(ctx.hdr.tail->line, 200 * 500.0);
   // Time of day uses the record's own line frequency.
-  insert_header(ctx, record_at(150, 1000.0));
+  insert_header(ctx.rawin_part(), record_at(150, 1000.0));
   EXPECT_EQ(ctx.hdr.tail->line, 150 * 1000.0);
   EXPECT_EQ(ctx.hdr.tail->prev->rec.main_time, kDay + 200);
   EXPECT_EQ(run.err(), "");
@@ -314,22 +314,23 @@ TEST(InsertHeader, KeepsAscendingOrderAndIgnoresAListedRecord) {
 
 TEST(InsertHeader, DifferentRecordAtOrBeforeAListedTimeEndsTheRun) {
   TestRun run;
-  insert_header(*run.ctx, record_at(100));
-  insert_header(*run.ctx, record_at(200));
+  insert_header(run.ctx->rawin_part(), record_at(100));
+  insert_header(run.ctx->rawin_part(), record_at(200));
   MainHeader changed = record_at(200);
   changed.gate1 = 1;
-  EXPECT_EQ(run.ends_with([&] { insert_header(*run.ctx, changed); }), kExitFatal);
+  EXPECT_EQ(run.ends_with([&] { insert_header(run.ctx->rawin_part(), changed); }), kExitFatal);
   EXPECT_NE(run.err().find(" gate1    = 0 1 \n"), std::string::npos);
   run.clear_streams();
   // Between two listed headers: compared with the later one, which differs.
-  EXPECT_EQ(run.ends_with([&] { insert_header(*run.ctx, record_at(150)); }), kExitFatal);
+  EXPECT_EQ(run.ends_with([&] { insert_header(run.ctx->rawin_part(), record_at(150)); }), kExitFatal);
   EXPECT_NE(run.err().find(" main_time= 1262304200 1262304150 \n"), std::string::npos) << run.err();
 }
 
 TEST(InsertHeader, FullNodeTableEndsTheRun) {
   TestRun run;
-  for (uint32_t i = 0; i < kMaxMainHeaders; ++i) insert_header(*run.ctx, record_at(i));
-  EXPECT_EQ(run.ends_with([&] { insert_header(*run.ctx, record_at(kMaxMainHeaders)); }), kExitFatal);
+  for (uint32_t i = 0; i < kMaxMainHeaders; ++i) insert_header(run.ctx->rawin_part(), record_at(i));
+  EXPECT_EQ(run.ends_with([&] { insert_header(run.ctx->rawin_part(), record_at(kMaxMainHeaders)); }),
+            kExitFatal);
   EXPECT_EQ(run.err(), " malloc failed in main_tim\n");
   // Node addresses stayed where they were.
   EXPECT_EQ(run.ctx->hdr.head, &run.ctx->hdr.nodes[0]);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "format/raw_record.h"
 #include "rawin/decode_line_block.h"
 #include "sim/rain_day.h"
 #include "sim/sim_support.h"

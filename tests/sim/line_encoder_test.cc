@@ -10,6 +10,7 @@
 
 #include "base/bytes.h"
 #include "format/main_header.h"
+#include "format/raw_record.h"
 #include "rawin/decode_line_block.h"
 #include "rawin/frame_bytes.h"
 #include "rawin/raw_file.h"

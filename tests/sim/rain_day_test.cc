@@ -9,6 +9,7 @@
 #include <set>
 
 #include "format/main_header.h"
+#include "format/raw_record.h"
 #include "sim/rain_physics.h"
 #include "sim/sim_support.h"
 

@@ -69,7 +69,7 @@ TEST(CorrfactText, LoadsAsUnitFactorsWhenAllDeviationsAreZero) {
   quorda::testing::TestRun run;
   quorda::testing::write_file(run.ctx->local_path("corrfact.dat"), corrfact_text({}));
   run.ctx->cmd.calib = 0;
-  EXPECT_EQ(run.ends_with([&] { load_correction_tables(*run.ctx, false); }), -1) << run.err();
+  EXPECT_EQ(run.ends_with([&] { load_correction_tables(run.ctx->measure_part(), false); }), -1) << run.err();
   for (int k = 0; k < kCorrEntries; ++k) {
     ASSERT_FLOAT_EQ(run.ctx->corr.corr_h_a[k], 1.0f) << k;
     ASSERT_FLOAT_EQ(run.ctx->corr.corr_w_b[k], 1.0f) << k;
@@ -88,7 +88,7 @@ TEST(CorrfactText, CarriesDeviationsToTheFactorTables) {
   EXPECT_EQ(lines, 8);
   quorda::testing::TestRun run;
   quorda::testing::write_file(run.ctx->local_path("corrfact.dat"), text);
-  load_correction_tables(*run.ctx, false);
+  load_correction_tables(run.ctx->measure_part(), false);
   EXPECT_NEAR(run.ctx->corr.corr_h_a[16], 1 / 1.05, 1e-5);  // x = 1.6 mm interpolates 5 percent
   EXPECT_NEAR(run.ctx->corr.corr_h_a[10], 1.0, 1e-6);
   EXPECT_NEAR(run.ctx->corr.corr_w_b[30], 1 / 0.975, 1e-5);

@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "base/constants.h"
+#include "format/raw_record.h"
 #include "sim/rain_day.h"
 #include "sim/truth_csv.h"
 

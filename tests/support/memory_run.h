@@ -25,7 +25,7 @@ struct Outcome {
 // `prepare`, when given, sees the run's context before the run.
 inline Outcome convert_with(const std::string& dir, Files& files, Platform& platform, int threads = 0,
                             const std::function<void(RunContext&)>& prepare = nullptr) {
-  auto ctx = make_run_context(&platform, &files);
+  auto ctx = make_run_context(platform, &files);
   FILE* err = std::tmpfile();
   FILE* out = std::fopen(kNullDevice, "w");
   ctx->diag.err = err;

@@ -64,7 +64,7 @@ inline RawMainHeader raw_header(double line_fr, uint32_t valid_since) {
 inline void take_header(RunContext& ctx, const RawMainHeader& h) {
   uint8_t payload[kRawMainHeaderSize];
   encode_raw_main_header(h, payload);
-  take_main_header(ctx, payload, static_cast<int32_t>(kRawMainHeaderSize));
+  take_main_header(ctx.rawin_part(), payload, static_cast<int32_t>(kRawMainHeaderSize));
 }
 
 // Pieces owned by the test, outside the pool: every line holds the run {x_min, x_min + width}.

@@ -14,6 +14,7 @@
 #include "base/constants.h"
 #include "format/line_record.h"
 #include "format/main_header.h"
+#include "format/raw_record.h"
 #include "sim/line_encoder.h"
 
 namespace quorda::testing {

@@ -95,21 +95,20 @@ class ScratchDir {
   std::string path_;
 };
 
-// A run context whose error stream and standard output go to temporary files, and whose home is
-// a scratch folder.
-class TestRun {
+// An error stream and a standard output in temporary files, for the Diag of a test.
+class CapturedStreams {
  public:
-  TestRun() : ctx(make_run_context(&platform, files.get())) {
-    err_ = std::tmpfile();
-    out_ = std::tmpfile();
-    ctx->diag.err = err_;
-    ctx->diag.out = out_;
-    ctx->home = dir.path();
-  }
-  ~TestRun() {
-    ctx.reset();
+  CapturedStreams() : err_(std::tmpfile()), out_(std::tmpfile()) {}
+  CapturedStreams(const CapturedStreams&) = delete;
+  CapturedStreams& operator=(const CapturedStreams&) = delete;
+  ~CapturedStreams() {
     std::fclose(err_);
     std::fclose(out_);
+  }
+  // Points the diagnostics at the captured streams.
+  void capture(Diag& diag) {
+    diag.err = err_;
+    diag.out = out_;
   }
   std::string err() { return slurp(err_); }
   std::string out() { return slurp(out_); }
@@ -127,11 +126,6 @@ class TestRun {
     }
     return -1;
   }
-
-  std::unique_ptr<Files> files = make_system_files();
-  FakePlatform platform;
-  ScratchDir dir;
-  std::unique_ptr<RunContext> ctx;
 
  private:
   static std::string slurp(FILE* f) {
@@ -155,6 +149,21 @@ class TestRun {
   }
   FILE* err_;
   FILE* out_;
+};
+
+// A run context whose error stream and standard output go to temporary files, and whose home is
+// a scratch folder.
+class TestRun : public CapturedStreams {
+ public:
+  TestRun() : ctx(make_run_context(platform, files.get())) {
+    capture(ctx->diag);
+    ctx->home = dir.path();
+  }
+
+  std::unique_ptr<Files> files = make_system_files();
+  FakePlatform platform;
+  ScratchDir dir;
+  std::unique_ptr<RunContext> ctx;
 };
 
 inline void write_file(const std::string& path, const std::string& content) {
