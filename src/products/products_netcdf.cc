@@ -18,6 +18,13 @@ namespace quorda::products {
 #if QUORDA_HAVE_NETCDF
 namespace {
 
+// What a variable means: its units, long_name and, when there is one, its CF standard_name.
+struct Meaning {
+  const char* units;
+  const char* long_name;
+  const char* standard_name = nullptr;
+};
+
 // Collects the first failing NetCDF call; later calls are skipped.
 class Nc {
  public:
@@ -47,19 +54,27 @@ class Nc {
   void integer(int var, const char* att, long long value) {
     if (ok()) check(nc_put_att_longlong(id, var, att, NC_INT64, 1, &value), att);
   }
-  // units, long_name and, when given, standard_name; NaN as the fill value of doubles that are not
-  // coordinates (a coordinate has no missing values).
-  int quantity(const char* name, nc_type type, std::initializer_list<int> dims, const char* units,
-               const char* long_name, const char* standard_name = nullptr, bool coordinate = false) {
+  // A variable with its units, long_name and, when given, standard_name; NaN is the fill value of
+  // its doubles.
+  int quantity(const char* name, nc_type type, std::initializer_list<int> dims, const Meaning& m) {
     const int v = def_var(name, type, dims);
-    if (type == NC_DOUBLE && !coordinate) {
+    if (type == NC_DOUBLE) {
       const double fill = NAN;
       if (ok()) check(nc_def_var_fill(id, v, 0, &fill), name);
     }
-    text(v, "units", units);
-    text(v, "long_name", long_name);
-    if (standard_name != nullptr) text(v, "standard_name", standard_name);
+    describe(v, m);
     return v;
+  }
+  // A coordinate variable of doubles: it has no missing values, so no fill value.
+  int coordinate(const char* name, std::initializer_list<int> dims, const Meaning& m) {
+    const int v = def_var(name, NC_DOUBLE, dims);
+    describe(v, m);
+    return v;
+  }
+  void describe(int v, const Meaning& m) {
+    text(v, "units", m.units);
+    text(v, "long_name", m.long_name);
+    if (m.standard_name != nullptr) text(v, "standard_name", m.standard_name);
   }
   void put(int var, const std::vector<double>& values) {
     if (ok()) check(nc_put_var_double(id, var, values.data()), "writing a variable");
@@ -68,8 +83,8 @@ class Nc {
   int standard_error(int of, const char* name, std::initializer_list<int> dims, const char* units,
                      const char* standard_name) {
     const std::string se = std::string(name) + "_standard_error";
-    const int v = quantity(se.c_str(), NC_DOUBLE, dims, units,
-                           ("counting standard error of " + std::string(name)).c_str());
+    const std::string long_name = "counting standard error of " + std::string(name);
+    const int v = quantity(se.c_str(), NC_DOUBLE, dims, {units, long_name.c_str()});
     if (standard_name != nullptr) text(v, "standard_name", std::string(standard_name) + " standard_error");
     text(of, "ancillary_variables", se);
     return v;
@@ -132,63 +147,65 @@ NcDims define_dimensions(Nc& nc, size_t nt, int nb, int ns) {
 
 // time, diameter and speed with their bounds.
 void define_axes(Nc& nc, const NcDims& dim, int64_t midnight, NcVars& v) {
-  v.time = nc.quantity("time", NC_DOUBLE, {dim.t}, since(midnight).c_str(), "centre of the interval", "time",
-                       true);
+  v.time = nc.coordinate("time", {dim.t}, {since(midnight).c_str(), "centre of the interval", "time"});
   nc.text(v.time, "calendar", "standard");
   nc.text(v.time, "axis", "T");
   nc.text(v.time, "bounds", "time_bnds");
   v.tb = nc.def_var("time_bnds", NC_DOUBLE, {dim.t, dim.nv});
-  v.d = nc.quantity("diameter", NC_DOUBLE, {dim.d}, "mm",
-                    "equivalent volume diameter of the drops: centre of the class", nullptr, true);
+  v.d = nc.coordinate("diameter", {dim.d},
+                      {"mm", "equivalent volume diameter of the drops: centre of the class"});
   nc.text(v.d, "bounds", "diameter_bnds");
   v.db = nc.def_var("diameter_bnds", NC_DOUBLE, {dim.d, dim.nv});
-  v.s = nc.quantity("speed", NC_DOUBLE, {dim.s}, "m s-1", "fall speed: centre of the class", nullptr, true);
+  v.s = nc.coordinate("speed", {dim.s}, {"m s-1", "fall speed: centre of the class"});
   nc.text(v.s, "bounds", "speed_bnds");
   v.sb = nc.def_var("speed_bnds", NC_DOUBLE, {dim.s, dim.nv});
 }
 
 // The size distribution and the counts of each interval.
 void define_counts(Nc& nc, const NcDims& dim, NcVars& v) {
-  v.nd = nc.quantity("number_size_distribution", NC_DOUBLE, {dim.t, dim.d}, "m-3 mm-1",
-                     "drop size distribution N(D): drops per volume of air and diameter interval");
+  v.nd =
+      nc.quantity("number_size_distribution", NC_DOUBLE, {dim.t, dim.d},
+                  {"m-3 mm-1", "drop size distribution N(D): drops per volume of air and diameter interval"});
   nc.text(v.nd, "cell_methods", "time: mean");
-  v.nc = nc.quantity("drop_count", NC_INT64, {dim.t, dim.d}, "1", "used drops per diameter class");
+  v.nc = nc.quantity("drop_count", NC_INT64, {dim.t, dim.d}, {"1", "used drops per diameter class"});
   const char* count_long[] = {"particle records in the interval", "particles used for the products",
                               "particles cut by the edge of the field", "particles outside the size range",
                               "particles whose fall speed is too far from the terminal speed"};
   for (int i = 0; i < 5; ++i) {
-    v.counts[i] = nc.quantity(kCountNames[i], NC_INT64, {dim.t}, "1", count_long[i]);
+    v.counts[i] = nc.quantity(kCountNames[i], NC_INT64, {dim.t}, {"1", count_long[i]});
     if (nc.ok()) nc.check(nc_def_var_fill(nc.id, v.counts[i], 0, &kNoCount), kCountNames[i]);
   }
-  v.mf = nc.quantity("measured_fraction", NC_DOUBLE, {dim.t}, "1",
-                     "share of the interval that was measured (0: no data, products missing)");
+  v.mf = nc.quantity("measured_fraction", NC_DOUBLE, {dim.t},
+                     {"1", "share of the interval that was measured (0: no data, products missing)"});
   const char* pixel_names[] = {"pixel_a_first", "pixel_a_last", "pixel_b_first", "pixel_b_last"};
   for (int i = 0; i < 4; ++i)
-    v.pix[i] = nc.quantity(pixel_names[i], NC_INT64, {dim.t}, "1",
-                           "live pixel of the camera line at the edge of the field, in force at the "
-                           "interval's middle; particles reaching it count as cut by the edge");
+    v.pix[i] = nc.quantity(pixel_names[i], NC_INT64, {dim.t},
+                           {"1",
+                            "live pixel of the camera line at the edge of the field, in force at the "
+                            "interval's middle; particles reaching it count as cut by the edge"});
 }
 
 // The integral quantities of each interval and their counting errors.
 void define_integrals(Nc& nc, const NcDims& dim, NcVars& v) {
-  v.nt = nc.quantity("number_concentration", NC_DOUBLE, {dim.t}, "m-3",
-                     "number concentration of drops from diameter_min_mm on");
-  v.r = nc.quantity("rainfall_rate", NC_DOUBLE, {dim.t}, "mm h-1", "rain rate", "rainfall_rate");
+  v.nt = nc.quantity("number_concentration", NC_DOUBLE, {dim.t},
+                     {"m-3", "number concentration of drops from diameter_min_mm on"});
+  v.r = nc.quantity("rainfall_rate", NC_DOUBLE, {dim.t}, {"mm h-1", "rain rate", "rainfall_rate"});
   nc.text(v.r, "cell_methods", "time: mean");
-  v.w = nc.quantity("liquid_water_content", NC_DOUBLE, {dim.t}, "g m-3", "liquid water content of rain");
-  v.z = nc.quantity("reflectivity_factor", NC_DOUBLE, {dim.t}, "mm6 m-3", "radar reflectivity factor Z");
-  v.dbz = nc.quantity("equivalent_reflectivity_factor", NC_DOUBLE, {dim.t}, "dBZ",
-                      "radar reflectivity factor: 10 log10(Z / 1 mm6 m-3)", "equivalent_reflectivity_factor");
-  v.dm = nc.quantity("mass_weighted_mean_diameter", NC_DOUBLE, {dim.t}, "mm",
-                     "mass-weighted mean diameter D_m = M4 / M3");
-  v.d0 = nc.quantity("median_volume_diameter", NC_DOUBLE, {dim.t}, "mm", "median volume diameter D_0");
-  v.nw = nc.quantity("normalized_intercept", NC_DOUBLE, {dim.t}, "m-3 mm-1",
-                     "normalized intercept N_w = 4^4 / (pi rho_w) W / D_m^4");
-  v.a = nc.quantity("rainfall_amount", NC_DOUBLE, {dim.t}, "mm", "rain amount of the interval",
-                    "thickness_of_rainfall_amount");
+  v.w = nc.quantity("liquid_water_content", NC_DOUBLE, {dim.t}, {"g m-3", "liquid water content of rain"});
+  v.z = nc.quantity("reflectivity_factor", NC_DOUBLE, {dim.t}, {"mm6 m-3", "radar reflectivity factor Z"});
+  v.dbz = nc.quantity(
+      "equivalent_reflectivity_factor", NC_DOUBLE, {dim.t},
+      {"dBZ", "radar reflectivity factor: 10 log10(Z / 1 mm6 m-3)", "equivalent_reflectivity_factor"});
+  v.dm = nc.quantity("mass_weighted_mean_diameter", NC_DOUBLE, {dim.t},
+                     {"mm", "mass-weighted mean diameter D_m = M4 / M3"});
+  v.d0 = nc.quantity("median_volume_diameter", NC_DOUBLE, {dim.t}, {"mm", "median volume diameter D_0"});
+  v.nw = nc.quantity("normalized_intercept", NC_DOUBLE, {dim.t},
+                     {"m-3 mm-1", "normalized intercept N_w = 4^4 / (pi rho_w) W / D_m^4"});
+  v.a = nc.quantity("rainfall_amount", NC_DOUBLE, {dim.t},
+                    {"mm", "rain amount of the interval", "thickness_of_rainfall_amount"});
   nc.text(v.a, "cell_methods", "time: sum");
-  v.acc = nc.quantity("accumulated_rainfall_amount", NC_DOUBLE, {dim.t}, "mm",
-                      "rain amount from the start of the day to the end of the interval");
+  v.acc = nc.quantity("accumulated_rainfall_amount", NC_DOUBLE, {dim.t},
+                      {"mm", "rain amount from the start of the day to the end of the interval"});
   v.nd_se = nc.standard_error(v.nd, "number_size_distribution", {dim.t, dim.d}, "m-3 mm-1", nullptr);
   v.nt_se = nc.standard_error(v.nt, "number_concentration", {dim.t}, "m-3", nullptr);
   v.r_se = nc.standard_error(v.r, "rainfall_rate", {dim.t}, "mm h-1", "rainfall_rate");
@@ -200,18 +217,15 @@ void define_integrals(Nc& nc, const NcDims& dim, NcVars& v) {
 // The station's position, where known, and the fall speed and diameter histogram.
 void define_station_and_histogram(Nc& nc, const NcDims& dim, const StationMetadata& station, NcVars& v) {
   if (station.has_position) {
-    v.lat =
-        nc.quantity("lat", NC_DOUBLE, {}, "degrees_north", "latitude of the instrument", "latitude", true);
-    v.lon =
-        nc.quantity("lon", NC_DOUBLE, {}, "degrees_east", "longitude of the instrument", "longitude", true);
+    v.lat = nc.coordinate("lat", {}, {"degrees_north", "latitude of the instrument", "latitude"});
+    v.lon = nc.coordinate("lon", {}, {"degrees_east", "longitude of the instrument", "longitude"});
   }
   if (station.has_altitude) {
-    v.alt = nc.quantity("alt", NC_DOUBLE, {}, "m", "altitude of the instrument above sea level", "altitude",
-                        true);
+    v.alt = nc.coordinate("alt", {}, {"m", "altitude of the instrument above sea level", "altitude"});
     nc.text(v.alt, "positive", "up");
   }
-  v.vd = nc.quantity("speed_diameter_histogram", NC_INT64, {dim.s, dim.d}, "1",
-                     "particles per fall speed and diameter class, edge-cut particles left out");
+  v.vd = nc.quantity("speed_diameter_histogram", NC_INT64, {dim.s, dim.d},
+                     {"1", "particles per fall speed and diameter class, edge-cut particles left out"});
 }
 
 // The instrument's geometry and the product settings of the first day.

@@ -178,10 +178,17 @@ constexpr char kSeventhRun[] = "j=%d\n";
 constexpr char kFlagInLineRun[] = " %3d-%3d\n";
 constexpr char kFlagInLine[] = "err.01: n_lin=%d i=%d j=%d \n";
 
-[[gnu::cold, gnu::noinline]] BlockResult report_more_lines(Diag& diag, int32_t c, double y, int i,
-                                                           int count) {
-  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
-  errf(diag, kMoreLines, i, count);
+// Where a fault was found: the stream bit where the last field read began, the line number then,
+// and the frame's count of lines.
+struct FaultSpot {
+  int32_t bit;
+  double y;
+  int count;
+};
+
+[[gnu::cold, gnu::noinline]] BlockResult report_more_lines(Diag& diag, FaultSpot at, int i) {
+  if (BitReader::overflowed_at(at.bit)) return beyond_buffer(diag, at.y);
+  errf(diag, kMoreLines, i, at.count);
   return BlockResult::kUsable;
 }
 
@@ -191,19 +198,18 @@ constexpr char kFlagInLine[] = "err.01: n_lin=%d i=%d j=%d \n";
   return BlockResult::kRejected;
 }
 
-[[gnu::cold, gnu::noinline]] BlockResult report_first_repetition(Diag& diag, int32_t c, double y, int v,
-                                                                 int count) {
-  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
-  errf(diag, kYCount, y);
-  errf(diag, kFirstRepetition, 0, v, count);
+[[gnu::cold, gnu::noinline]] BlockResult report_first_repetition(Diag& diag, FaultSpot at, int v) {
+  if (BitReader::overflowed_at(at.bit)) return beyond_buffer(diag, at.y);
+  errf(diag, kYCount, at.y);
+  errf(diag, kFirstRepetition, 0, v, at.count);
   errf(diag, kFirstRepetitionCode);
   return BlockResult::kRejected;
 }
 
-[[gnu::cold, gnu::noinline]] BlockResult report_repetition_cut(Diag& diag, int32_t c, double y, int i,
-                                                               int done, int v, int count) {
-  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
-  errf(diag, kRepetitionCut, i, done, v, count);
+[[gnu::cold, gnu::noinline]] BlockResult report_repetition_cut(Diag& diag, FaultSpot at, int i, int done,
+                                                               int v) {
+  if (BitReader::overflowed_at(at.bit)) return beyond_buffer(diag, at.y);
+  errf(diag, kRepetitionCut, i, done, v, at.count);
   errf(diag, kRepetitionCutAt, i);
   return BlockResult::kUsable;
 }
@@ -214,12 +220,12 @@ constexpr char kFlagInLine[] = "err.01: n_lin=%d i=%d j=%d \n";
   return BlockResult::kRejected;
 }
 
-[[gnu::cold, gnu::noinline]] BlockResult report_flag_in_line(Diag& diag, int32_t c, double y, uint32_t start,
-                                                             uint32_t end, int count, int i, int j) {
-  if (BitReader::overflowed_at(c)) return beyond_buffer(diag, y);
-  errf(diag, kYCount, y);
+[[gnu::cold, gnu::noinline]] BlockResult report_flag_in_line(Diag& diag, FaultSpot at, uint32_t start,
+                                                             uint32_t end, int i, int j) {
+  if (BitReader::overflowed_at(at.bit)) return beyond_buffer(diag, at.y);
+  errf(diag, kYCount, at.y);
   errf(diag, kFlagInLineRun, static_cast<int16_t>(start), static_cast<int16_t>(end));
-  errf(diag, kFlagInLine, count, i, j);
+  errf(diag, kFlagInLine, at.count, i, j);
   return BlockResult::kRejected;
 }
 
@@ -333,11 +339,11 @@ template <typename Clock>
         break;
       }
       if (i >= limit) {
-        result = report_more_lines(diag, br.field_start(fc.w_pos), clock.now(), i, cur.count);
+        result = report_more_lines(diag, {br.field_start(fc.w_pos), clock.now(), cur.count}, i);
         break;
       }
       if (i == 0) {
-        result = report_first_repetition(diag, br.field_start(fc.w_pos), clock.now(), v, cur.count);
+        result = report_first_repetition(diag, {br.field_start(fc.w_pos), clock.now(), cur.count}, v);
         break;
       }
       // The saved line, v times, as far as the buffer goes.
@@ -346,14 +352,15 @@ template <typename Clock>
       put_repetitions(lines, i, copies, room, clock, saved_body);
       i += copies;
       if (copies < v) {
-        result = report_repetition_cut(diag, br.field_start(fc.w_pos), clock.now(), i, copies, v, cur.count);
+        result =
+            report_repetition_cut(diag, {br.field_start(fc.w_pos), clock.now(), cur.count}, i, copies, v);
         break;
       }
       continue;
     }
 
     if (i >= limit) {
-      result = report_more_lines(diag, br.field_start(fc.w_pos), clock.now(), i, cur.count);
+      result = report_more_lines(diag, {br.field_start(fc.w_pos), clock.now(), cur.count}, i);
       break;
     }
     // A line with runs: the first placed from base, each later one from the end of the one
@@ -372,7 +379,7 @@ template <typename Clock>
       }
       if (more == MoreRuns::kFlagInLine) {
         result =
-            report_flag_in_line(diag, br.field_start(fc.w_pos), clock.now(), start, end, cur.count, i, j);
+            report_flag_in_line(diag, {br.field_start(fc.w_pos), clock.now(), cur.count}, start, end, i, j);
         break;
       }
     }

@@ -334,7 +334,7 @@ TEST_F(PackParticle, ResLinesAreThoseOfTheEvaluationAloneForDamagedPieces) {
     OwnedPiece a(ra, 1000), b(rb, 1010);
     transform(run, a, b);
     double values[kResValues];
-    res_values(measure_drop(*run.ctx, a.p, b.p), values);
+    res_values(measure_drop(run.ctx->measure_part(), a.p, b.p), values);
     char line[kResLineMax];
     want.append(line, format_res_line(values, line));
   }
