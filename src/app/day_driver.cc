@@ -30,7 +30,7 @@
 #include "match/match_pieces.h"
 #include "match/pool.h"
 #include "measure/correction_tables.h"
-#include "measure/hyd_writer.h"
+#include "measure/particle_writer.h"
 #include "outset/set_lock.h"
 #include "platform/platform.h"
 #include "rawin/decode_line_block.h"
@@ -46,7 +46,7 @@ namespace {
 // The environment variable that chooses the number of threads (README.md).
 constexpr char kThreadsVariable[] = "QUORDA_THREADS";
 
-// How long the end of the data waits for the writer's thread between looks at the keyboard.
+// How long the end of the data waits for the measuring thread between looks at the keyboard.
 constexpr std::chrono::milliseconds kFinalWaitStep{100};
 
 // A write of "res" or a close of an output file failed: the run went on, but ends as failed.
@@ -56,19 +56,19 @@ bool output_failed(const RunContext& ctx) {
 
 // Ends a run that the operator (ESC) or a signal cancelled: no final save (the buffer is not
 // written), but the heads are committed for what the files hold, and the files are closed. The
-// writer's thread stops where it has got to.
+// measuring thread stops where it has got to.
 [[noreturn]] void cancel_run(RunContext& ctx) {
-  ctx.writer_thread.cancel();
-  if (ctx.framing.hyd_unsynced) ctx.hyd_writer.commit_heads(true);
+  ctx.measuring_thread.cancel();
+  if (ctx.framing.hyd_unsynced) ctx.particle_writer.commit_heads(true);
   clean_up(ctx);
   const int status = ctx.tick.cancel_status;
   end_run(status == kExitOk && output_failed(ctx) ? kExitFatal : status);
 }
 
 // What the progress summary shows, as the driver has it now (the hydrometeor file's length as the
-// writer's thread last left it).
+// measuring thread last left it).
 ProgressFigures progress_figures(const RunContext& ctx) {
-  return {ctx.out.hyd_name,      ctx.writer_thread.hyd_length(),
+  return {ctx.out.hyd_name,      ctx.measuring_thread.hyd_length(),
           ctx.raw.raw_file_path, ctx.drv.rawend,
           ctx.drv.pos_a,         ctx.drv.pos_b};
 }
@@ -132,9 +132,9 @@ void trace_block_head(RunContext& ctx, Camera camera, const RawRecord& rec) {
 
 // A main header met by either cursor: the writer's buffer goes to the hydrometeor file first, so
 // that the records written before the header stay before it. The next timed save commits both.
-// The save waits for the writer's thread, which stays idle while the header is taken.
+// The save waits for the measuring thread, which stays idle while the header is taken.
 void take_main_header(RunContext& ctx, const RawRecord& rec) {
-  ctx.writer_thread.save(SaveKind::kAppend);
+  ctx.measuring_thread.save(SaveKind::kAppend);
   take_main_header(ctx.rawin_part(), rec.payload, rec.payload_len);
 }
 
@@ -154,10 +154,10 @@ void take_line_block(RunContext& ctx, const RawRecord& rec, CameraCursor& cam) {
   const int minute_before = cam_a ? mi.last_minute_a : mi.last_minute_b;
   mark_minute(ctx.rawin_part(), cam.camera, block);
   const int minute_after = cam_a ? mi.last_minute_a : mi.last_minute_b;
-  // The new entries, for the copy of the index that the writer's thread commits.
+  // The new entries, for the copy of the index that the measuring thread commits.
   if (minute_after > minute_before)
-    ctx.writer_thread.mark_minutes(cam.camera, minute_before + 1, minute_after,
-                                   cam_a ? ctx.drv.prev_a : ctx.drv.prev_b);
+    ctx.measuring_thread.mark_minutes(cam.camera, minute_before + 1, minute_after,
+                                      cam_a ? ctx.drv.prev_a : ctx.drv.prev_b);
 }
 
 enum class Took { kEndOfData, kRecord, kLineBlock };
@@ -263,12 +263,12 @@ void run_pass(RunContext& ctx) {
   int64_t now = ctx.platform.now();
   // Measuring and writing go to a second thread from here on, where the run has one.
   if (first)
-    ctx.writer_thread.begin(ctx.threads > 0 ? ctx.threads : run_threads(std::getenv(kThreadsVariable)),
-                            ctx.minutes, now);
-  ctx.writer_thread.set_clock(now);
+    ctx.measuring_thread.begin(ctx.threads > 0 ? ctx.threads : run_threads(std::getenv(kThreadsVariable)),
+                               ctx.minutes, now);
+  ctx.measuring_thread.set_clock(now);
   if (now > d.last_write_time + kSaveIntervalSeconds) {
     d.last_write_time = now;
-    ctx.writer_thread.save(SaveKind::kCommit);
+    ctx.measuring_thread.save(SaveKind::kCommit);
   }
 
   tick(ctx);
@@ -287,9 +287,9 @@ void run_pass(RunContext& ctx) {
   if (d.eof_a && d.eof_b) {
     // The writer finishes what it was handed; meanwhile the keyboard and signals are looked at as
     // during the reading, so that an ESC pressed while it works still cancels the run.
-    while (!ctx.writer_thread.drain_for(kFinalWaitStep)) tick(ctx);
+    while (!ctx.measuring_thread.drain_for(kFinalWaitStep)) tick(ctx);
     report_held_blocks(ctx.rawin_part());
-    ctx.hyd_writer.save_final();
+    ctx.particle_writer.save_final();
     draw_summary(ctx.platform, ctx.diag, ctx.tick, progress_figures(ctx));
     clean_up(ctx);
     end_run(output_failed(ctx) ? kExitFatal : kExitOk);
@@ -298,13 +298,13 @@ void run_pass(RunContext& ctx) {
 }
 
 // A run ended by what the raw data hold (not by a failed file operation) first saves the particles
-// converted before, once the output set is open: the writer's thread finishes what it was handed,
+// converted before, once the output set is open: the measuring thread finishes what it was handed,
 // and the final save appends the buffer and commits the heads for what the files then hold, so
 // that a later run resumes after them. A failure of that save ends the run in its place.
 [[noreturn]] void save_before_fault(RunContext& ctx, const RunEnd& fault) {
   if (fault.status == kExitFatal && !fault.file_failure && ctx.out.abh_stream.is_open()) {
-    ctx.writer_thread.stop();
-    ctx.hyd_writer.save_final();
+    ctx.measuring_thread.stop();
+    ctx.particle_writer.save_final();
   }
   throw fault;
 }

@@ -113,13 +113,13 @@ int run_quorda(RunContext& ctx, int argc, const char* const* argv) {
   } catch (const RunEnd& e) {
     end = e;
   } catch (const std::exception& e) {
-    ctx.writer_thread.stop();
+    ctx.measuring_thread.stop();
     errf(ctx.diag, kUnexpectedEnd, e.what());
     end = RunEnd{kExitFatal};
   }
   int status = end.status;
-  // The writer's thread, if any, has done all it was handed (or failed) and ends here.
-  ctx.writer_thread.stop();
+  // The measuring thread, if any, has done all it was handed (or failed) and ends here.
+  ctx.measuring_thread.stop();
   std::fflush(ctx.diag.out);
   // A run whose messages were lost has not ended as it says it has.
   if (!error_file) {

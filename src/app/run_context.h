@@ -11,14 +11,14 @@
 #include <string>
 
 #include "app/frame_state.h"
-#include "app/writer_thread.h"
+#include "app/measuring_thread.h"
 #include "base/diagnostics.h"
 #include "match/match_run.h"
 #include "match/match_state.h"
 #include "match/piece.h"
-#include "measure/hyd_writer.h"
 #include "measure/measure_run.h"
 #include "measure/measure_state.h"
+#include "measure/particle_writer.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "rawin/rawin_run.h"
@@ -61,10 +61,10 @@ struct RunContext {
   CorrTables corr;
   EvalState eval;
   StreamFraming framing;  // the hydrometeor stream's framing, shared by main header and particle records
-  HydWriter hyd_writer{diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes,
-                       hdr,  framing};
-  // The matched pairs go through it: to the writer at once, or to the writer's thread once started.
-  WriterThread writer_thread{hyd_writer, out, diag, platform, minutes};
+  ParticleWriter particle_writer{
+      diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes, hdr, framing};
+  // The matched pairs go through it: to the writer at once, or to the measuring thread once started.
+  MeasuringThread measuring_thread{particle_writer, out, diag, platform, minutes};
   int threads = 0;  // 1 or 2 threads; 0: as run_threads chooses from the environment
 
   // A file of the working directory: home + name.
@@ -75,7 +75,7 @@ struct RunContext {
     return {diag,    files, settings, raw,     dec,          hdr,
             minutes, out,   drv,      framing, cmd.filespec, cmd.filespec_name};
   }
-  MatchRun match_part() { return {diag, pool, queues_a, queues_b, matcher, writer_thread}; }
+  MatchRun match_part() { return {diag, pool, queues_a, queues_b, matcher, measuring_thread}; }
   MeasureRun measure_part() { return {diag, settings, corr, eval, hdr, home}; }
 };
 

@@ -8,7 +8,7 @@
 //
 // When a second thread measures and writes the pairs, messages of both threads reach the error
 // stream in the order one thread would write them: a gate, when set, is passed before every
-// message to the error stream (report_tag, errf, fatal, fatal_tag), and the writer thread's gate
+// message to the error stream (report_tag, errf, fatal, fatal_tag), and the measuring thread's gate
 // lets the reading thread write only once the writer has handled everything handed to it before.
 #pragma once
 

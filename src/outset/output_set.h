@@ -2,7 +2,7 @@
 // file (".abh") — and the bookkeeping of the stream's framing and commits. This floor alone
 // creates, recovers, appends to, commits and syncs the three files and holds the set's lock; the
 // floors above hand it what to append and read back what it restored. Single-threaded: one thread
-// at a time uses a set (the writer's thread while it runs, the day driver only after draining it).
+// at a time uses a set (the measuring thread while it runs, the day driver only after draining it).
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,7 @@ struct OutputSet {
 };
 
 // The hydrometeor stream's framing and commit bookkeeping, shared by the main header records
-// (handed over by the raw input) and the particle records (buffered by the hydrometeor writer),
+// (handed over by the raw input) and the particle records (buffered by the particle writer),
 // and the resume point restored when the set is opened.
 struct StreamFraming {
   int16_t last_record_len = 0;  // length of the last record put into the hydrometeor stream

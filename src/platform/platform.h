@@ -21,7 +21,7 @@ inline constexpr int kKeyEsc = 27;
 // An escape sequence (arrow or function key), consumed whole.
 inline constexpr int kKeyEscSequence = 0x100;
 
-// A clock in whole seconds: all the hydrometeor writer asks of the platform.
+// A clock in whole seconds: all the particle writer asks of the platform.
 class Clock {
  public:
   virtual ~Clock() = default;

@@ -40,7 +40,7 @@ struct HeaderNode {
 
 // Main headers of the run. Nodes come from a fixed table so their addresses stay stable; a run
 // never lists more than kMaxMainHeaders of them. The book starts a cache line of its own: the
-// writer's thread reads line_fr for every pair while the decoder writes its state just before it.
+// measuring thread reads line_fr for every pair while the decoder writes its state just before it.
 struct alignas(64) HeaderBook {
   double line_fr = 0;  // current line frequency
   uint32_t main_times[kMaxMainHeaders] = {};
@@ -71,7 +71,7 @@ struct MinuteIndex {
 };
 
 // Positions of the day driver's reading in the raw file and its run state. They start a cache
-// line of their own: the day driver moves them block by block while the writer's thread reads the
+// line of their own: the day driver moves them block by block while the measuring thread reads the
 // settings just before them for every pair.
 struct alignas(64) DriverState {
   int32_t pos_a = 0, pos_b = 0;       // where the next block head is read by each cursor

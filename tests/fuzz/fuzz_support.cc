@@ -196,7 +196,7 @@ int Conversions::convert(int tick_budget) {
   ctx->drv.cursor_b.invalidate();
   quiet_streams(*ctx);
   ctx->home = folder_.path();
-  // One thread unless QUORDA_THREADS says otherwise: starting the writer's thread and its ring
+  // One thread unless QUORDA_THREADS says otherwise: starting the measuring thread and its ring
   // takes about two thirds of the time of a short run, and the output is the same either way.
   if (std::getenv("QUORDA_THREADS") == nullptr) ctx->threads = 1;
   const std::string raw = path_of(kRawName);

@@ -9,7 +9,7 @@
 #include "base/bytes.h"
 #include "format/particle_record.h"
 #include "match/queue_helpers.h"
-#include "measure/hyd_writer.h"
+#include "measure/particle_writer.h"
 #include "support/output_fixture.h"
 #include "support/test_context.h"
 
@@ -26,9 +26,9 @@ struct MatchPieces : ::testing::Test {
     testing::name_output_set(ctx, t.dir.path());
     testing::prepare_measure(ctx);
     open_output_set(ctx.rawin_part());
-    ctx.hyd_writer.save(SaveKind::kCommit);
+    ctx.particle_writer.save(SaveKind::kCommit);
     testing::take_header(ctx, testing::raw_header(kLineFr, 14699u * 86400u));
-    ctx.hyd_writer.save(SaveKind::kCommit);
+    ctx.particle_writer.save(SaveKind::kCommit);
     t.clear_streams();
   }
   // A waiting piece of `lines` lines of the given width from first_line on, newest at the head.
@@ -67,8 +67,8 @@ struct MatchPieces : ::testing::Test {
   // t1 of the records in the writer's buffer.
   std::vector<double> written() const {
     std::vector<double> v;
-    for (int32_t at = 0; at < ctx.hyd_writer.buffered_bytes();) {
-      const uint8_t* r = ctx.hyd_writer.buffered() + at;
+    for (int32_t at = 0; at < ctx.particle_writer.buffered_bytes();) {
+      const uint8_t* r = ctx.particle_writer.buffered() + at;
       v.push_back(get_f64(r + pixhead::kT1));
       at += get_u16(r) & 0x7FF;
     }

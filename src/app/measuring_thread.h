@@ -1,4 +1,4 @@
-// The writer thread: measuring, packing, "res" and the appends and commits of the output set on a
+// The measuring thread: measuring, packing, "res" and the appends and commits of the output set on a
 // second thread, behind the day driver's reading, decoding and matching.
 //
 // What crosses: take() copies each kept pair (with its runs: the pool slots are freed as soon as it
@@ -18,7 +18,7 @@
 // before each of its messages (the thread is the Diag's gate while it runs), so messages come in
 // the order of one thread. Trace lines are compiled out (a build with tracing runs one thread).
 //
-// A failure on the writer's thread (a fatal message and its run end, or any exception) is kept,
+// A failure on the measuring thread (a fatal message and its run end, or any exception) is kept,
 // the thread stops taking slots, and the day driver throws it again at its next claim or drain:
 // the run ends with the same message, in order, and the same status as with one thread.
 //
@@ -42,7 +42,7 @@
 #include "format/line_record.h"
 #include "match/match_run.h"
 #include "match/piece.h"
-#include "measure/hyd_writer.h"
+#include "measure/particle_writer.h"
 #include "platform/platform.h"
 #include "rawin/rawin_state.h"
 
@@ -76,7 +76,7 @@ struct WriterChunk {
   int n_runs = 0;
 };
 
-class WriterThread final : public PairSink, public MessageGate {
+class MeasuringThread final : public PairSink, public MessageGate {
  public:
   static constexpr size_t kRingChunks = 16;
   // A sleeping writer is woken once this many chunks wait: it then has work for a while before it
@@ -85,15 +85,16 @@ class WriterThread final : public PairSink, public MessageGate {
 
   // The writer, the output set and error stream it shares, and what it reads with one thread: the
   // run's clock and the day driver's minute index.
-  WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Clock& clock, const MinuteIndex& minutes);
-  WriterThread(const WriterThread&) = delete;
-  WriterThread& operator=(const WriterThread&) = delete;
-  ~WriterThread() override;
+  MeasuringThread(ParticleWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
+                  const MinuteIndex& minutes);
+  MeasuringThread(const MeasuringThread&) = delete;
+  MeasuringThread& operator=(const MeasuringThread&) = delete;
+  ~MeasuringThread() override;
 
   // Begins a run's writing, the writer's clock reading `now`: with `threads` > 1 on the writer's
   // thread, from the minute index as it stands now.
   void begin(int threads, const MinuteIndex& minutes, int64_t now);
-  // Whether the writer's thread runs.
+  // Whether the measuring thread runs.
   bool running() const { return ring_ != nullptr; }
 
   // The matcher's pair: into the ring.
@@ -129,25 +130,25 @@ class WriterThread final : public PairSink, public MessageGate {
   void handle(const WriterItem& item);
   [[noreturn]] void rethrow_failure();
 
-  HydWriter& writer_;
+  ParticleWriter& writer_;
   const OutputSet& out_;
   Diag& diag_;
   Clock& driver_clock_;
   const MinuteIndex& driver_minutes_;
 
-  // The writer thread's own: the minute index its commits write and the clock it reads.
+  // The measuring thread's own: the minute index its commits write and the clock it reads.
   class RelayedClock;
   std::unique_ptr<RelayedClock> clock_;
   MinuteIndex minutes_;
   int64_t clock_sent_ = 0;  // the clock reading handed over last
   std::atomic<int32_t> hyd_length_{0};
-  std::atomic<bool> cancelled_{false};  // the writer's thread drops the items left
+  std::atomic<bool> cancelled_{false};  // the measuring thread drops the items left
 
   std::unique_ptr<HandoffRing<WriterChunk>> ring_;
   WriterChunk* open_ = nullptr;  // the chunk being filled
   std::thread thread_;
   std::thread::id writer_id_;
-  std::exception_ptr failure_;  // set by the writer thread before it stops the ring
+  std::exception_ptr failure_;  // set by the measuring thread before it stops the ring
 };
 
 }  // namespace quorda

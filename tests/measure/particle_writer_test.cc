@@ -1,6 +1,6 @@
-// The hydrometeor writer: buffering, the drop rule, the save rules, the saved heads and the
+// The particle writer: buffering, the drop rule, the save rules, the saved heads and the
 // per-minute index, and the resume of an earlier run.
-#include "measure/hyd_writer.h"
+#include "measure/particle_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -44,11 +44,11 @@ struct OutputRun {
   // A pair whose record is `len` bytes long: pieces of one pixel width and n lines each give
   // 30 + 2 * (passes + 1) bytes, so 20, 40 and 60 lines give 40, 50 and 60 bytes.
   void pair(double t1, int lines = 20) {
-    ctx.hyd_writer.add(*pieces.make(t1, lines), *pieces.make(t1 + 20, lines));
+    ctx.particle_writer.add(*pieces.make(t1, lines), *pieces.make(t1 + 20, lines));
   }
-  void request() { ctx.hyd_writer.save(SaveKind::kCommit); }
+  void request() { ctx.particle_writer.save(SaveKind::kCommit); }
   void finish() {
-    ctx.hyd_writer.save_final();
+    ctx.particle_writer.save_final();
     clean_up(ctx);
   }
   std::string hyd() { return read_file(ctx.out.hyd_name); }
@@ -66,7 +66,7 @@ struct WriterRun : ::testing::Test {
   testing::ScratchDir dir;
   OutputRun r;
   StreamFraming& w = r.ctx.framing;
-  HydWriter& hw = r.ctx.hyd_writer;
+  ParticleWriter& hw = r.ctx.particle_writer;
 };
 
 TEST_F(WriterRun, RecordsWithinOneSecondStayInTheBufferWithTheirBackLinks) {

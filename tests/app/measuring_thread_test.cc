@@ -1,6 +1,6 @@
 // Whole runs with one and with two threads over the same simulated days and the same faults: the
 // output set, "res", the messages and the exit status must not depend on the number of threads.
-// A write or sync that fails on the writer's thread ends the run with status 1 and its tag, as
+// A write or sync that fails on the measuring thread ends the run with status 1 and its tag, as
 // with one thread; a fatal condition of the reading side waits for the pairs handed over before.
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/measuring_thread.h"
 #include "app/run_context.h"
-#include "app/writer_thread.h"
 #include "base/constants.h"
 #include "base/diagnostics.h"
 #include "base/run_end.h"
@@ -98,7 +98,7 @@ Result run(const std::string& dir, const std::string& raw, int threads, int64_t 
   return ::testing::AssertionSuccess();
 }
 
-class WriterThreadRun : public ::testing::Test {
+class MeasuringThreadRun : public ::testing::Test {
  protected:
   // A simulated day in a folder whose path fits a settings line; "" and a failure when none.
   static std::string simulate(const ShortDir& dir, const std::vector<std::string>& options) {
@@ -118,7 +118,7 @@ class WriterThreadRun : public ::testing::Test {
   }
 };
 
-TEST(WriterThreadCount, OneOrTwoFromTheEnvironment) {
+TEST(MeasuringThreadCount, OneOrTwoFromTheEnvironment) {
   EXPECT_EQ(run_threads("1"), 1);
   EXPECT_EQ(run_threads("2"), 2);
   const int chosen = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
@@ -127,79 +127,79 @@ TEST(WriterThreadCount, OneOrTwoFromTheEnvironment) {
   EXPECT_EQ(run_threads(""), chosen);
 }
 
-TEST(WriterThreadGate, AMessageOfTheReadingSideWaitsForThePairsHandedOverBefore) {
+TEST(MeasuringThreadGate, AMessageOfTheReadingSideWaitsForThePairsHandedOverBefore) {
   testing::TestRun t;
   RunContext& ctx = *t.ctx;
-  ctx.writer_thread.begin(2, ctx.minutes, 1000);
-  ASSERT_TRUE(ctx.writer_thread.running());
-  // No main header is listed: measuring the pair ends the run on the writer's thread, which one
+  ctx.measuring_thread.begin(2, ctx.minutes, 1000);
+  ASSERT_TRUE(ctx.measuring_thread.running());
+  // No main header is listed: measuring the pair ends the run on the measuring thread, which one
   // thread would have done before it came to its next message.
   const testing::OwnedPiece a(testing::same_runs(10, 100, 110), 1000);
   const testing::OwnedPiece b(testing::same_runs(10, 100, 110), 1010);
-  ctx.writer_thread.take(a.p, b.p);
+  ctx.measuring_thread.take(a.p, b.p);
   EXPECT_EQ(t.ends_with([&] { errf(ctx.diag, "a message of the reading side\n"); }), kExitFatal);
-  ctx.writer_thread.stop();
-  EXPECT_FALSE(ctx.writer_thread.running());
+  ctx.measuring_thread.stop();
+  EXPECT_FALSE(ctx.measuring_thread.running());
   EXPECT_EQ(ctx.diag.gate, nullptr);
   EXPECT_EQ(t.err(), "eval_dr 01: no main header in file ?!? \n");
 }
 
-TEST(WriterThreadGate, ACancelledRunDropsWhatTheWriterHasNotBegun) {
+TEST(MeasuringThreadGate, ACancelledRunDropsWhatTheWriterHasNotBegun) {
   for (const bool cancel : {false, true}) {
     testing::TestRun t;
     RunContext& ctx = *t.ctx;
     testing::setup_worked_example(ctx);
-    ctx.writer_thread.begin(2, ctx.minutes, 1000);
+    ctx.measuring_thread.begin(2, ctx.minutes, 1000);
     const testing::OwnedPiece a(testing::same_runs(10, 100, 110), 1000);
     const testing::OwnedPiece b(testing::same_runs(10, 100, 110), 1010);
     // The pair waits in the open chunk: a drain hands it over and waits for it, a cancel drops it.
-    ctx.writer_thread.take(a.p, b.p);
+    ctx.measuring_thread.take(a.p, b.p);
     if (cancel) {
-      ctx.writer_thread.cancel();
-      EXPECT_EQ(ctx.hyd_writer.buffered_bytes(), 0);
+      ctx.measuring_thread.cancel();
+      EXPECT_EQ(ctx.particle_writer.buffered_bytes(), 0);
     } else {
-      ctx.writer_thread.drain();
-      EXPECT_GT(ctx.hyd_writer.buffered_bytes(), 0);
+      ctx.measuring_thread.drain();
+      EXPECT_GT(ctx.particle_writer.buffered_bytes(), 0);
     }
-    ctx.writer_thread.stop();
+    ctx.measuring_thread.stop();
     EXPECT_EQ(t.err(), "");
   }
 }
 
-TEST(WriterThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
+TEST(MeasuringThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) {
   testing::TestRun t;
   RunContext& ctx = *t.ctx;
   testing::name_output_set(ctx, t.dir.path());
   testing::prepare_measure(ctx);
   open_output_set(ctx.rawin_part());
   testing::take_header(ctx, testing::raw_header(20000.0, 14699u * 86400u));
-  ctx.writer_thread.begin(2, ctx.minutes, 1000);
-  const int32_t before = ctx.writer_thread.hyd_length();
+  ctx.measuring_thread.begin(2, ctx.minutes, 1000);
+  const int32_t before = ctx.measuring_thread.hyd_length();
   const testing::OwnedPiece a(testing::same_runs(10, 100, 110), 1000);
   const testing::OwnedPiece b(testing::same_runs(10, 100, 110), 1010);
   // One pair and the timed save after it, far from a full chunk and with no drain, handed to a
   // writer that has gone to sleep on the empty ring: it must still append the pair and commit.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ctx.writer_thread.take(a.p, b.p);
-  ctx.writer_thread.save(SaveKind::kCommit);
+  ctx.measuring_thread.take(a.p, b.p);
+  ctx.measuring_thread.save(SaveKind::kCommit);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (ctx.writer_thread.hyd_length() == before && std::chrono::steady_clock::now() < give_up)
+  while (ctx.measuring_thread.hyd_length() == before && std::chrono::steady_clock::now() < give_up)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_GT(ctx.writer_thread.hyd_length(), before);
-  ctx.writer_thread.stop();
+  EXPECT_GT(ctx.measuring_thread.hyd_length(), before);
+  ctx.measuring_thread.stop();
   EXPECT_EQ(t.err(), "");
 }
 
 // Pairs of 100 lines per camera: a chunk's runs fill long before its items do, and each pair must
 // still reach the writer whole, as with one thread.
-TEST(WriterThreadGate, PairsOfManyLinesReachTheWriterAsWithOneThread) {
+TEST(MeasuringThreadGate, PairsOfManyLinesReachTheWriterAsWithOneThread) {
   constexpr int kPairs = 200;
   std::string records[2];
   for (const int threads : {1, 2}) {
     testing::TestRun t;
     RunContext& ctx = *t.ctx;
     testing::setup_worked_example(ctx);
-    ctx.writer_thread.begin(threads, ctx.minutes, 1000);
+    ctx.measuring_thread.begin(threads, ctx.minutes, 1000);
     for (int i = 0; i < kPairs; ++i) {
       std::vector<quorda::Run> runs;
       for (int k = 0; k < 100; ++k)
@@ -207,12 +207,12 @@ TEST(WriterThreadGate, PairsOfManyLinesReachTheWriterAsWithOneThread) {
             {static_cast<int16_t>(100 + (k + i) % 5), static_cast<int16_t>(130 + (k * 3 + i) % 7)});
       const testing::OwnedPiece a(runs, 1000.0 + 300 * i);
       const testing::OwnedPiece b(runs, 1010.0 + 300 * i);
-      ctx.writer_thread.take(a.p, b.p);
+      ctx.measuring_thread.take(a.p, b.p);
     }
-    ctx.writer_thread.drain();
-    records[threads - 1].assign(reinterpret_cast<const char*>(ctx.hyd_writer.buffered()),
-                                static_cast<size_t>(ctx.hyd_writer.buffered_bytes()));
-    ctx.writer_thread.stop();
+    ctx.measuring_thread.drain();
+    records[threads - 1].assign(reinterpret_cast<const char*>(ctx.particle_writer.buffered()),
+                                static_cast<size_t>(ctx.particle_writer.buffered_bytes()));
+    ctx.measuring_thread.stop();
     EXPECT_EQ(t.err(), "");
   }
   EXPECT_GE(records[0].size(), kPairs * kPixHeadSize);
@@ -236,7 +236,7 @@ class EscAtTheEndOfTheData : public testing::FakePlatform {
 };
 
 // A disk whose syncs on any thread but the one that made it wait until `key` is set (five seconds
-// at most in all, so that a run that never sets it still ends): the writer's thread is then still
+// at most in all, so that a run that never sets it still ends): the measuring thread is then still
 // at its first timed save when the day driver reaches the end of the data.
 class SyncsWaitForKey : public Files {
  public:
@@ -281,14 +281,14 @@ class SyncsWaitForKey : public Files {
       std::chrono::steady_clock::now() + std::chrono::seconds(5);
 };
 
-TEST_F(WriterThreadRun, AnEscWhileTheDriverWaitsForTheWriterAtTheEndCancelsTheRun) {
+TEST_F(MeasuringThreadRun, AnEscWhileTheDriverWaitsForTheWriterAtTheEndCancelsTheRun) {
   ShortDir dir;
   const std::string raw = simulate(dir, {"--duration", "10"});
   if (raw.empty()) return;
   const Result whole = run(dir.path(), raw, 1, 1);
   ASSERT_EQ(whole.status, 0) << whole.err;
 
-  // The writer's thread waits in the sync of its first timed save until the ESC; the day driver
+  // The measuring thread waits in the sync of its first timed save until the ESC; the day driver
   // must look at the keyboard while it waits for the writer, or the run would complete instead.
   testing::MemoryDisk disk;
   disk.files[dir.path() + "V26150_1.ab"] = raw;
@@ -309,7 +309,7 @@ TEST_F(WriterThreadRun, AnEscWhileTheDriverWaitsForTheWriterAtTheEndCancelsTheRu
   for (int i = 0; i < 3; ++i) EXPECT_EQ(resumed.files[i], whole.files[i]) << kSet[i];
 }
 
-TEST_F(WriterThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {
+TEST_F(MeasuringThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {
   // The sample day (two minutes and more of moderate rain), a day with clutter in both cameras and
   // main headers every 20 s, and a busy minute of heavy rain that fills the writer's buffer.
   const std::vector<std::vector<std::string>> days = {
@@ -332,13 +332,13 @@ TEST_F(WriterThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {
   }
 }
 
-TEST_F(WriterThreadRun, AFailedWriteOrSyncEndsTheRunAsWithOneThread) {
+TEST_F(MeasuringThreadRun, AFailedWriteOrSyncEndsTheRunAsWithOneThread) {
   ShortDir dir;
   const std::string raw = simulate(dir, {"--duration", "20", "--header-every", "5"});
   if (raw.empty()) return;
   // Both thread counts make the same writes and syncs in the same order (the writer's clock is the
   // day driver's reading at each pass), so the N-th fails in both: at an append of the writer's
-  // buffer or a commit of a timed save (on the writer's thread), or at a main header or the final
+  // buffer or a commit of a timed save (on the measuring thread), or at a main header or the final
   // save (on the reading thread). The clock moves a second at every reading: timed saves come
   // every few passes.
   int writer_failures = 0;
@@ -361,7 +361,7 @@ TEST_F(WriterThreadRun, AFailedWriteOrSyncEndsTheRunAsWithOneThread) {
   EXPECT_GT(writer_failures, 10) << "too few appends of the writer's buffer failed";
 }
 
-TEST_F(WriterThreadRun, AFatalConditionOfTheReadingSideComesAfterThePairsHandedOver) {
+TEST_F(MeasuringThreadRun, AFatalConditionOfTheReadingSideComesAfterThePairsHandedOver) {
   ShortDir dir;
   std::string raw = simulate(dir, {"--duration", "40", "--header-every", "0"});
   if (raw.empty()) return;
@@ -383,7 +383,7 @@ TEST_F(WriterThreadRun, AFatalConditionOfTheReadingSideComesAfterThePairsHandedO
   const Result two = run(dir.path(), twice, 2, 1);
   EXPECT_TRUE(same(one, two));
 
-  // A write of the writer's thread failing before that: the run ends with the write's message
+  // A write of the measuring thread failing before that: the run ends with the write's message
   // alone, as with one thread, even where the reading side has got to the fall meanwhile.
   int cases = 0;
   for (int64_t n = 1;; n += kStride) {

@@ -1,7 +1,7 @@
-// The writer thread: the ring's slots filled by the day driver and worked off by the writer, the
+// The measuring thread: the ring's slots filled by the day driver and worked off by the writer, the
 // drain that hands the shared state back to the day driver, and the writer's failure carried over
 // to the day driver's thread.
-#include "app/writer_thread.h"
+#include "app/measuring_thread.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +23,7 @@ int run_threads(const char* setting) {
 }
 
 // The writer's clock: the day driver's last reading.
-class WriterThread::RelayedClock final : public Clock {
+class MeasuringThread::RelayedClock final : public Clock {
  public:
   int64_t now() override { return now_; }
 
@@ -33,15 +33,15 @@ class WriterThread::RelayedClock final : public Clock {
   int64_t now_ = 0;
 };
 
-WriterThread::WriterThread(HydWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
-                           const MinuteIndex& minutes)
+MeasuringThread::MeasuringThread(ParticleWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
+                                 const MinuteIndex& minutes)
     : writer_(writer), out_(out), diag_(diag), driver_clock_(clock), driver_minutes_(minutes) {}
 
-WriterThread::~WriterThread() {
+MeasuringThread::~MeasuringThread() {
   stop();
 }
 
-void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
+void MeasuringThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
   if (clock_ != nullptr) return;
   clock_ = std::make_unique<RelayedClock>();
   clock_->set(now);
@@ -62,7 +62,7 @@ void WriterThread::begin(int threads, const MinuteIndex& minutes, int64_t now) {
   writer_id_ = thread_.get_id();
 }
 
-void WriterThread::take(const Piece& a, const Piece& b) {
+void MeasuringThread::take(const Piece& a, const Piece& b) {
   if (!running()) {
     writer_.add(a, b);
     return;
@@ -83,7 +83,7 @@ void WriterThread::take(const Piece& a, const Piece& b) {
   copy(b, it.b, nb);
 }
 
-void WriterThread::save(SaveKind kind) {
+void MeasuringThread::save(SaveKind kind) {
   if (!running()) {
     writer_.save(kind);
     return;
@@ -101,7 +101,7 @@ void WriterThread::save(SaveKind kind) {
   ring_->flush();
 }
 
-void WriterThread::mark_minutes(Camera camera, int from, int to, int32_t pos) {
+void MeasuringThread::mark_minutes(Camera camera, int from, int to, int32_t pos) {
   if (!running() || from > to) return;
   WriterItem& it = append(0);
   it.kind = WriterItem::Kind::kMinutes;
@@ -111,7 +111,7 @@ void WriterThread::mark_minutes(Camera camera, int from, int to, int32_t pos) {
   it.pos = pos;
 }
 
-void WriterThread::set_clock(int64_t now) {
+void MeasuringThread::set_clock(int64_t now) {
   if (clock_ == nullptr) return;
   if (!running()) {
     clock_->set(now);
@@ -124,13 +124,13 @@ void WriterThread::set_clock(int64_t now) {
   it.now = now;
 }
 
-void WriterThread::drain() {
+void MeasuringThread::drain() {
   if (!running()) return;
   if (open_ != nullptr) hand_over();
   if (!ring_->drain()) rethrow_failure();
 }
 
-bool WriterThread::drain_for(std::chrono::milliseconds timeout) {
+bool MeasuringThread::drain_for(std::chrono::milliseconds timeout) {
   if (!running()) return true;
   if (open_ != nullptr) hand_over();
   switch (ring_->drain_for(timeout)) {
@@ -144,17 +144,17 @@ bool WriterThread::drain_for(std::chrono::milliseconds timeout) {
   rethrow_failure();
 }
 
-void WriterThread::cancel() {
+void MeasuringThread::cancel() {
   if (!running()) return;
   cancelled_.store(true, std::memory_order_relaxed);
   drain();
 }
 
-int32_t WriterThread::hyd_length() const {
+int32_t MeasuringThread::hyd_length() const {
   return running() ? hyd_length_.load(std::memory_order_relaxed) : out_.hyd_end;
 }
 
-void WriterThread::stop() {
+void MeasuringThread::stop() {
   if (!running()) {
     if (clock_ != nullptr) writer_.read_from(driver_clock_, driver_minutes_);
     clock_.reset();
@@ -172,14 +172,14 @@ void WriterThread::stop() {
   clock_.reset();
 }
 
-void WriterThread::before_message() {
+void MeasuringThread::before_message() {
   if (!running() || std::this_thread::get_id() == writer_id_) return;
   drain();
 }
 
 // The next item of the open chunk, with room for `runs` runs; a full chunk is handed over and the
 // next one opened (waiting while the ring is full).
-WriterItem& WriterThread::append(int runs) {
+WriterItem& MeasuringThread::append(int runs) {
   if (open_ != nullptr &&
       (open_->n_items == WriterChunk::kItems || open_->n_runs + runs > WriterChunk::kRuns))
     hand_over();
@@ -192,18 +192,18 @@ WriterItem& WriterThread::append(int runs) {
   return open_->items[open_->n_items++];
 }
 
-void WriterThread::hand_over() {
+void MeasuringThread::hand_over() {
   open_ = nullptr;
   ring_->publish();
 }
 
-void WriterThread::rethrow_failure() {
+void MeasuringThread::rethrow_failure() {
   if (failure_) std::rethrow_exception(failure_);
   end_run(kExitFatal);
 }
 
-// The writer thread's loop: every slot in order until the ring is closed and empty.
-void WriterThread::work() {
+// The measuring thread's loop: every slot in order until the ring is closed and empty.
+void MeasuringThread::work() {
   try {
     while (const WriterChunk* chunk = ring_->next()) {
       for (int i = 0; i < chunk->n_items && !cancelled_.load(std::memory_order_relaxed); ++i)
@@ -217,7 +217,7 @@ void WriterThread::work() {
   }
 }
 
-void WriterThread::handle(const WriterItem& item) {
+void MeasuringThread::handle(const WriterItem& item) {
   switch (item.kind) {
     case WriterItem::Kind::kPair:
       writer_.add(item.a, item.b);

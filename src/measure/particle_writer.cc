@@ -1,11 +1,11 @@
-// The hydrometeor writer: turns each matched pair into a particle record (pack_particle), drops
+// The particle writer: turns each matched pair into a particle record (pack_particle), drops
 // particles that an earlier run already wrote, collects the records in its buffer, keeps the
 // per-minute index pos_pix and saves now and then.
 //
 // A save hands the buffer to the output set, which appends it to the hydrometeor file with one
 // write; a save for a full buffer only appends, the timed saves, those after a main header and the
 // final save then commit the set's heads (commit_output_set).
-#include "measure/hyd_writer.h"
+#include "measure/particle_writer.h"
 
 #include <climits>
 #include <cstring>
@@ -18,8 +18,8 @@
 
 namespace quorda {
 
-HydWriter::HydWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out,
-                     const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream)
+ParticleWriter::ParticleWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out,
+                               const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream)
     : diag_(diag),
       clock_(&clock),
       measure_(measure),
@@ -28,7 +28,7 @@ HydWriter::HydWriter(Diag& diag, Clock& clock, const MeasureRun& measure, Output
       headers_(headers),
       stream_(stream) {}
 
-void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
+void ParticleWriter::add(const Piece& drop_a, const Piece& drop_b) {
   uint8_t head[kPixHeadSize];
   uint16_t outline[kMaxOutlineWords];
   if (!pack_particle(measure_, drop_a, drop_b, stream_.last_record_len, outline, head)) return;
@@ -52,15 +52,15 @@ void HydWriter::add(const Piece& drop_a, const Piece& drop_b) {
   used_ += len;
 }
 
-void HydWriter::save(SaveKind kind) {
+void ParticleWriter::save(SaveKind kind) {
   save_now(clock_->now(), kind == SaveKind::kCommit, false);
 }
 
-void HydWriter::save_final() {
+void ParticleWriter::save_final() {
   save_now(clock_->now(), true, true);
 }
 
-void HydWriter::commit_heads(bool final_save) {
+void ParticleWriter::commit_heads(bool final_save) {
   // The heads count what the hydrometeor file holds: particles still in the buffer move neither the
   // resume point nor the last record length.
   if (file_last_t1_ > 0.0) stream_.last_saved_line = static_cast<uint64_t>(file_last_t1_);
@@ -71,7 +71,7 @@ void HydWriter::commit_heads(bool final_save) {
 // Whether the particle was saved by an earlier run, as the recovery found it at the start of the
 // run: the particles are made again in the same order of t1, so those before the last saved line
 // and the first resume_ties on it are dropped.
-bool HydWriter::dropped_by_resume(double t1) {
+bool ParticleWriter::dropped_by_resume(double t1) {
   StreamFraming& w = stream_;
   if (!w.resume_drop || !(t1 <= w.resume_t1)) return false;
   if (t1 < w.resume_t1) return true;
@@ -85,7 +85,7 @@ bool HydWriter::dropped_by_resume(double t1) {
 // One save. A save for a full buffer only appends it: the heads are committed at the other saves
 // (timed, forced and final), which sync the files first. An empty buffer leaves the files
 // untouched unless `heads_always` asks for the heads.
-void HydWriter::save_now(int64_t now, bool commit, bool heads_always) {
+void ParticleWriter::save_now(int64_t now, bool commit, bool heads_always) {
   last_save_time_ = now;
   if (used_ > 0) append_buffer();
   if (commit && (stream_.hyd_unsynced || heads_always)) commit_heads(heads_always);
@@ -95,7 +95,7 @@ void HydWriter::save_now(int64_t now, bool commit, bool heads_always) {
 }
 
 // Appends the buffer to the hydrometeor file at its end, with one write.
-void HydWriter::append_buffer() {
+void ParticleWriter::append_buffer() {
   hprintf(diag_, "lastpix_y=%lf now writing %ld ", static_cast<double>(stream_.last_saved_line), used_);
   append_particle_records(diag_, out_, stream_, std::span<const uint8_t>(buf_, static_cast<size_t>(used_)));
   file_last_t1_ = last_t1_;
@@ -103,7 +103,7 @@ void HydWriter::append_buffer() {
 
 // Enters the record just added at the end of the buffer for every minute from pix_minute + 1 up
 // to its own.
-void HydWriter::enter_minute(double t1) {
+void ParticleWriter::enter_minute(double t1) {
   StreamFraming& w = stream_;
   const double fr = headers_.line_fr;
   if (w.pix_minute != edge_minute_ || !(fr == edge_fr_)) {

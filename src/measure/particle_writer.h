@@ -1,4 +1,4 @@
-// The hydrometeor writer: particle records into its buffer, saves into the output set.
+// The particle writer: particle records into its buffer, saves into the output set.
 //
 // Each matched pair becomes a particle record (pack_particle) in the writer's 200000-byte buffer;
 // particles at or before the resume point restored by open_output_set are dropped. The records
@@ -11,7 +11,7 @@
 // and shares the stream's framing (back link, unsynced bytes, per-minute index, resume point) with
 // the main header records of the raw input; every object it is given must outlive it. The hot path
 // (a pair without a save) makes no allocation and no system call. Not thread-safe: one thread at a
-// time uses it (the writer's thread while it runs, the day driver only after draining it).
+// time uses it (the measuring thread while it runs, the day driver only after draining it).
 #pragma once
 
 #include <climits>
@@ -36,13 +36,13 @@ enum class SaveKind {
   kAppend,  // the save before a main header: appends the buffer only, the next commit counts it
 };
 
-class HydWriter : public PairSink {
+class ParticleWriter : public PairSink {
  public:
   // `clock` is read at every save check.
-  HydWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out, const MinuteIndex& minutes,
-            const HeaderBook& headers, StreamFraming& stream);
-  HydWriter(const HydWriter&) = delete;
-  HydWriter& operator=(const HydWriter&) = delete;
+  ParticleWriter(Diag& diag, Clock& clock, const MeasureRun& measure, OutputSet& out,
+                 const MinuteIndex& minutes, const HeaderBook& headers, StreamFraming& stream);
+  ParticleWriter(const ParticleWriter&) = delete;
+  ParticleWriter& operator=(const ParticleWriter&) = delete;
 
   // Measures and packs the pair and buffers its record, saving first where a save is due.
   void add(const Piece& drop_a, const Piece& drop_b);
@@ -52,7 +52,7 @@ class HydWriter : public PairSink {
   void save(SaveKind kind);
 
   // From now on the clock of the saves is read from `clock` and the commits write `minutes`: a
-  // writer thread hands over copies of its own, since the day driver's go on changing meanwhile.
+  // measuring thread hands over copies of its own, since the day driver's go on changing meanwhile.
   void read_from(Clock& clock, const MinuteIndex& minutes) {
     clock_ = &clock;
     minutes_ = &minutes;
