@@ -112,7 +112,10 @@ def main():
     with open(os.path.join(stand_ins, "sbatch"), "w") as f:
         f.write(SBATCH_STAND_IN)
     os.chmod(os.path.join(stand_ins, "sbatch"), 0o755)
-    env = dict(os.environ, PATH=stand_ins + os.pathsep + os.environ.get("PATH", ""), HOME=scratch)
+    # The reader's shell has none of the project's own settings, whatever the test runner was given
+    # (QUORDA_BUILD_DIR names a folder of the checkout, not of the scratch folder).
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QUORDA_")}
+    env.update(PATH=stand_ins + os.pathsep + os.environ.get("PATH", ""), HOME=scratch)
     venv_python = os.path.join(scratch, "quorda-venv", "bin", "python")
 
     ran = 0
