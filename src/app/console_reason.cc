@@ -10,6 +10,8 @@
 
 #include "app/run_context.h"
 #include "base/run_end.h"
+#include "rawin/minute_index.h"
+#include "rawin/take_main_header.h"
 
 namespace quorda {
 
@@ -47,6 +49,11 @@ constexpr char kRawFolderReadOnly[] =
     "the raw data folder %s cannot be written (the .lock and .abh files go there): make it writable or "
     "correct RAW_PATH in QUORDA.SET";
 
+// Line numbers or main headers of the raw file that go back in time for good.
+constexpr char kRawGoesBack[] =
+    "the raw file %s goes back in time (a clock reset, or data of another day): the particles before that "
+    "point are saved; the rest cannot go into this output set";
+
 constexpr Reason kReasons[] = {
     {"rd_mp: QUORDA.SET ? ", ENOENT, 0, Subject::kHome,
      "no QUORDA.SET in the folder %s: start quorda in the folder that holds the settings file"},
@@ -68,6 +75,8 @@ constexpr Reason kReasons[] = {
      0, 0, Subject::kCorrfact, "the correction file %s holds sizes that do not rise: correct it"},
     {"rawfil02", ENOENT, 0, Subject::kRawFile, "the raw file %s does not exist: check its name and folder"},
     {"rawfil02", 0, 0, Subject::kRawFile, "the raw file %s cannot be read"},
+    {kWentBack, 0, 0, Subject::kRawFile, kRawGoesBack},
+    {kRenameOrDeleteSet, 0, 0, Subject::kRawFile, kRawGoesBack},
     {" pixfil01 ", ENOENT, ENOTDIR, Subject::kHydFolder, kHydFolderMissing},
     {" pixfil18 ", ENOENT, ENOTDIR, Subject::kHydFolder, kHydFolderMissing},
     {" pixfil09 ", ENOENT, ENOTDIR, Subject::kAbhFolder, kRawFolderMissing},

@@ -10,9 +10,10 @@
 // editor that turned blanks into tabs moves every column) and no value cut by the end of the line
 // at column 79; a numeric key's line reaches column 61 and holds a number there, and a geometry
 // value is a finite number above 0; a folder is not only a separator (no folder at all names the
-// current one). Anything else ends the run with the file, the line, the column and what stands
-// there: a value misread silently would give wrong measures or outputs in a wrong folder. The pixel widths
-// and camera distances are used only when OVERWRITE is 1; otherwise they need only be present.
+// current one, unless a folder stands before its column). Anything else ends the run with the
+// file, the line, the column and what stands there: a value misread silently would give wrong
+// measures or outputs in a wrong folder. The pixel widths and camera distances are used only when
+// OVERWRITE is 1; otherwise they need only be present.
 #include "app/settings.h"
 
 #include <algorithm>
@@ -149,12 +150,35 @@ bool number_cut_short(const char* end) {
   return *end == ',' || *end == '.';
 }
 
+// The first word after the key, before the value's column (where free text such as a description
+// stands), and its column counted from 1.
+struct FreeWord {
+  std::string text;
+  size_t column = 0;
+};
+
+FreeWord word_after_key(const KeyLine& kl) {
+  size_t p = std::strlen(kl.key);
+  const size_t stop = std::min(kl.end, kValueColumn);
+  while (p < stop && is_blank(kl.text[p])) ++p;
+  const size_t from = p;
+  while (p < stop && !is_blank(kl.text[p])) ++p;
+  return {std::string(kl.text + from, kl.text + p), from + 1};
+}
+
 // A folder. No value (the line ends before column 61, or holds only blanks there) names the
-// current folder and leaves `value` as it is.
+// current folder and leaves `value` as it is, unless the free text after the key begins with a
+// folder ("RAW_PATH /data"): a value written in the wrong columns, not a description.
 void convert(RunContext& ctx, const KeyLine& kl, std::string* value) {
   check_columns(ctx, kl);
   const std::string v = kl.value();
-  if (v.empty()) return;
+  if (v.empty()) {
+    const FreeWord w = word_after_key(kl);
+    if (w.text == "." || w.text == ".." || w.text.find_first_of("/\\") != std::string::npos) {
+      refuse(ctx, kl, "\"" + w.text + "\" in column " + std::to_string(w.column) + ", before it");
+    }
+    return;
+  }
   if (v == "/" || v == "\\") refuse_value(ctx, kl, "which names no folder");
   *value = v;
 }

@@ -25,11 +25,6 @@ constexpr char kFallingLineA[] = "old_a=%lf line_buf[%d].y_count=%lf \n";
 constexpr char kTimeJumpA[] = "neg. time jump in A \n";
 constexpr char kFallingLineB[] = "y_count=%lf\n";
 constexpr char kTimeJumpB[] = "neg. time jump in B \n";
-// The raw file, the camera and the position where its line numbers went back for good.
-constexpr char kWentBack[] =
-    "%s: the line numbers of camera %c go back at byte %ld and stay back (a clock reset, or data of "
-    "another day): the particles before it are saved; the rest of this raw file cannot go into this "
-    "output set\n";
 // A damaged block stepped over, and a falling block at the end of the data.
 constexpr char kDamagedBlock[] =
     "%s: camera %c, block at byte %ld: its line numbers fall below %.0f while the next block rises "

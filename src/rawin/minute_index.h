@@ -7,6 +7,13 @@
 
 namespace quorda {
 
+// The fatal message of line numbers that went back for good: the raw file, the camera and the
+// position.
+inline constexpr char kWentBack[] =
+    "%s: the line numbers of camera %c go back at byte %ld and stay back (a clock reset, or data of "
+    "another day): the particles before it are saved; the rest of this raw file cannot go into this "
+    "output set\n";
+
 // Whether a decoded block of camera A or B may be taken: its line numbers rise above every line the
 // camera gave before. The record of the block is at prev_a / prev_b.
 //

@@ -127,6 +127,7 @@ TEST(ReadSettings, UnreadableValuesAreRefusedNamingLineColumnAndText) {
       {4, "HBR", "HBR 6.3000\n", "the line ending at column 10: \"HBR 6.3000\""},
       {4, "HBR", "HBR\n", "the line ending at column 3: \"HBR\""},
       {1, "RAW_PATH", "RAW_PATH\t\t\t\t\t\t\t/data\n", "a tab in column 9"},
+      {2, "HYD_PATH", "HYD_PATH ../out\n", "\"../out\" in column 10, before it"},
       {4, "HBR", line("HBR", "6.3\t"), "a tab in column 64"},
       {2, "HYD_PATH", line("HYD_PATH", std::string(19, ' ') + "out"),
        "only blanks up to column 79, where the line is cut"},

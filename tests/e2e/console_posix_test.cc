@@ -76,6 +76,15 @@ const Mistake kMistakes[] = {
      "quorda: the output set @/out/V26150_1 (.hyd, .hd, .abh) is damaged and cannot be continued: remove its "
      "files "
      "to convert the day anew; details in @/QUORDA.ERR\n"},
+    {"the day twice in one raw file",
+     [](const ScratchDir& d) {
+       const std::string raw = testing::read_file(d.file("V26150_1.ab"));
+       testing::write_file(d.file("V26150_1.ab"), raw + raw);
+     },
+     "V26150_1.ab", 1,
+     "quorda: the raw file @/V26150_1.ab goes back in time (a clock reset, or data of another day): the "
+     "particles before that point are saved; the rest cannot go into this output set; details in "
+     "@/QUORDA.ERR\n"},
     {"busy set", hold_set, "V26150_1.ab", 3,
      "quorda: the output set @/out/V26150_1.hyd is being converted by another quorda run: nothing was "
      "changed; run "
