@@ -147,24 +147,29 @@ int assign_rising_line(const MatchRun& ctx, const LineRecord& line, int n_runs, 
 int extend_streak(const LineRecord* lines, int i, int n_lin, LastTouched& last) {
   Piece* p = last.pieces[0];
   double prev = last.top;
-  int line_no = p->line_no;
+  // prev + 1 is exact, and y == prev + 1 means a whole y, while prev stays below 2^52 - 1: far
+  // below it no block is long enough to get there. Nearer, the lines go one by one through the
+  // general path. The piece takes lines up to MAXLIN.
+  if (!(std::fabs(prev) < kWholeLimit - 1 - kLineBufLines)) return i;
+  const int stop = std::min(n_lin, i + (MAXLIN - p->line_no));
+  Run* out = p->runs + p->line_no;
   int16_t x_min = p->x_min;
   int16_t x_max = p->x_max;
   int16_t width = p->width;
-  Run tail = p->runs[line_no - 1];
-  // prev stays whole and below 2^52 - 1, so prev + 1 is exact and y == prev + 1 is a whole y.
-  for (; i < n_lin && line_no < MAXLIN && std::fabs(prev) < kWholeLimit - 1; ++i) {
+  Run tail = out[-1];
+  const int first = i;
+  for (; i < stop; ++i) {
     const LineRecord& line = lines[i];
     const Run r = line.runs[0];
     if (line.n_runs != 1 || line.y_count != prev + 1 || !(tail.start <= r.end && tail.end >= r.start)) break;
     x_min = std::min(x_min, r.start);
     x_max = std::max(x_max, r.end);
     width = std::max<int16_t>(width, static_cast<int16_t>(r.end - r.start));
-    p->runs[line_no++] = r;
+    *out++ = r;
     tail = r;
     prev = line.y_count;
   }
-  p->line_no = static_cast<int16_t>(line_no);
+  p->line_no = static_cast<int16_t>(p->line_no + (i - first));
   p->x_min = x_min;
   p->x_max = x_max;
   p->width = width;
