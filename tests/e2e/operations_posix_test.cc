@@ -227,6 +227,37 @@ TEST_F(Operations, ErrorFileThatCannotBeWrittenEndsACompletedRunWithStatusOne) {
   EXPECT_TRUE(same_as_one_run(folder));
 }
 
+// A power cut must not lose the folder entry of a set's file once it was created: each creation
+// (.hyd and .hd, then .abh) is followed by a sync of the folder that holds it.
+TEST_F(Operations, TheFolderOfANewSetIsSyncedAfterEachFileIsCreated) {
+  if (run_shell("strace -qq -o /dev/null /bin/true") != 0) GTEST_SKIP() << "strace cannot run here";
+  const std::string folder = fresh("durable");
+  const std::string dir = fs::canonical(folder).string();
+  run_program(
+      "/usr/bin/strace",
+      {"-f", "-qq", "-y", "-o", folder + "calls.txt", "-e", "trace=openat,fsync,fdatasync", QUORDA_EXE, kRaw},
+      folder);
+  std::ifstream calls(folder + "calls.txt");
+  std::vector<std::string> events;  // "create X" and "sync folder", in order
+  for (std::string line; std::getline(calls, line);) {
+    for (const char* f : {"V26150_1.hyd", "V26150_1.abh"}) {
+      if (line.find("openat(") != std::string::npos && line.find(f) != std::string::npos &&
+          line.find("O_CREAT") != std::string::npos && line.find(".part") == std::string::npos)
+        events.push_back(std::string("create ") + f);
+    }
+    if (line.find("fsync(") != std::string::npos && line.find("<" + dir + ">)") != std::string::npos)
+      events.push_back("sync folder");
+  }
+  const std::vector<std::string> wanted = {"create V26150_1.hyd", "sync folder", "create V26150_1.abh",
+                                           "sync folder"};
+  auto at = events.begin();
+  for (const std::string& w : wanted) {
+    at = std::find(at, events.end(), w);
+    ASSERT_NE(at, events.end()) << w << " missing in order:\n" << read_file(folder + "calls.txt");
+    ++at;
+  }
+}
+
 TEST_F(Operations, OnOneProcessorOfTheAffinityTheConverterStartsNoSecondThread) {
   if (run_shell("taskset -c 0 /bin/true") != 0 || run_shell("strace -qq -o /dev/null /bin/true") != 0)
     GTEST_SKIP() << "taskset or strace cannot run here";
