@@ -63,18 +63,19 @@ struct KeyLine {
   char text[kLineBufSize] = {};
   size_t end = 0;         // characters before the line end
   bool cut = false;       // the line goes on past column 79
+  char after_cut = '\0';  // the character in column 80 when it does
   size_t value_from = 0;  // the value's first character (after the blanks from column 61 on)
   size_t value_to = 0;    // one past its last character (the next blank or the line end)
 
   std::string value() const { return {text + value_from, text + value_to}; }
 };
 
-// Whether the line read last goes on after the 79 characters fgets gave: the next characters are
-// not a line end. Reads the file on.
-bool line_goes_on(FILE* f) {
+// What follows the 79 characters fgets gave of the line read last: the next character, or 0 when
+// the line ends there. Reads the file on.
+char character_after_cut(FILE* f) {
   int c = std::fgetc(f);
   if (c == '\r') c = std::fgetc(f);
-  return c != EOF && c != '\n';
+  return c == EOF || c == '\n' ? '\0' : static_cast<char>(c);
 }
 
 // Finds the first line that begins with the key. Ends the run when the file cannot be opened or no
@@ -97,7 +98,8 @@ KeyLine find_key(RunContext& ctx, const ReaderTexts& texts, const char* key) {
     found = true;
     while (len > 0 && (kl.text[len - 1] == '\n' || kl.text[len - 1] == '\r')) --len;
     kl.end = len;
-    kl.cut = !line_ended && len + 1 == sizeof kl.text && line_goes_on(f);
+    if (!line_ended && len + 1 == sizeof kl.text) kl.after_cut = character_after_cut(f);
+    kl.cut = kl.after_cut != '\0';
     break;
   }
   if (!found) {
@@ -131,7 +133,8 @@ void check_columns(RunContext& ctx, const KeyLine& kl) {
   }
   if (!kl.cut) return;
   if (kl.value_from == kl.value_to) refuse(ctx, kl, "only blanks up to column 79, where the line is cut");
-  if (kl.value_to == kl.end) refuse_value(ctx, kl, "which runs past column 79, where the line is cut");
+  if (kl.value_to == kl.end && !is_blank(kl.after_cut))
+    refuse_value(ctx, kl, "which runs past column 79, where the line is cut");
 }
 
 // What a number needs besides: a line that reaches column 61, and a value there.

@@ -80,9 +80,11 @@ TEST(ReadSettings, ReadsHydPathAgainReplacingTheFirstReading) {
 
 TEST(ReadSettings, ValueFillingColumns61To79IsReadWhole) {
   TestRun t;
-  write_settings(t, line("RAW_PATH", "/a/b/c/d/e/f/g/h/ij") + all_keys());
+  write_settings(t, line("RAW_PATH", "/a/b/c/d/e/f/g/h/ij") +
+                        line("HYD_PATH", "/a/b/c/d/e/f/g/h/kl  remark") + all_keys());
   read_settings(*t.ctx);
   EXPECT_EQ(t.ctx->settings.raw_path, on_system("/a/b/c/d/e/f/g/h/ij/", "/a/b/c/d/e/f/g/h/ij\\"));
+  EXPECT_EQ(t.ctx->settings.hyd_path, on_system("/a/b/c/d/e/f/g/h/kl/", "/a/b/c/d/e/f/g/h/kl\\"));
 }
 
 TEST(ReadSettings, FirstMatchingLineWinsAndKeysMatchAsPrefixes) {
