@@ -12,8 +12,22 @@
 #include "platform/files.h"
 #include "support/test_context.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace quorda {
 namespace {
+
+int64_t this_process() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return ::getpid();
+#endif
+}
 
 using testing::ScratchDir;
 
@@ -106,6 +120,22 @@ TEST_F(SystemFiles, PositionsBeyondThirtyTwoBitsReachTheFile) {
   ASSERT_TRUE(f->read_at(beyond, buf, 3, &got));
   EXPECT_EQ(std::string(buf, got), "end");
   ASSERT_TRUE(f->truncate(0));
+}
+
+// The lock of an output set: a second taker, even through another handle of the same process, is
+// told the set is busy and by whom, until the first one's file is closed.
+TEST_F(SystemFiles, ALockHoldsAgainstAnyOtherTakerUntilItsFileIsClosed) {
+  const std::string lock = dir.file("V26150_1.lock");
+  std::unique_ptr<File> first;
+  std::unique_ptr<File> second;
+  int64_t holder = -1;
+  FileError err;
+  ASSERT_EQ(files->lock(lock, &first, &holder, &err), LockState::kTaken) << err.code;
+  EXPECT_EQ(files->lock(lock, &second, &holder, &err), LockState::kBusy);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(holder, this_process());
+  first.reset();
+  EXPECT_EQ(files->lock(lock, &second, &holder, &err), LockState::kTaken) << err.code;
 }
 
 }  // namespace
