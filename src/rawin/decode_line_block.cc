@@ -329,7 +329,7 @@ template <typename Clock>
 
   BlockResult result;
   for (;;) {
-    br.refill();  // 56 bits: the position and length fields of a line's first run
+    br.ensure(fc.w_pos + fc.w_len);  // the position and length fields of a line's first run
     const uint32_t f = br.get(fc.w_pos);
 
     if (f & fc.pos_flag) {
