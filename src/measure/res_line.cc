@@ -8,6 +8,7 @@
 #include "measure/res_line.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -262,13 +263,32 @@ char* put_fixed(char* out, double x, int width, int precision) {
 
 namespace {
 
-// Field i of the line and the fields after it, each after a space.
+// Field i of the line and the fields after it, each after a space; `prev` is where field i - 1
+// begins. A field of the same shape as the one before and the same bits in its value has the
+// same text, which is copied rather than formatted again: the velocities from the first and
+// from the last lines are often one value.
 template <size_t I>
-char* put_fields_from(char* p, const double (&values)[kResValues]) {
+[[gnu::always_inline]] inline char* put_fields_from(char* p, const char* prev, const double (&values)[kResValues]) {
   if constexpr (I < kResValues) {
+    constexpr int kWidth = kFields[I].width;
+    constexpr int kPrecision = kFields[I].precision;
     if constexpr (I > 0) *p++ = ' ';
-    p = put_field<kFields[I].width, kFields[I].precision>(p, values[I]);
-    return put_fields_from<I + 1>(p, values);
+    char* const start = p;
+    if constexpr (I > 0 && kFields[I - 1].width == kWidth && kFields[I - 1].precision == kPrecision) {
+      if (std::bit_cast<uint64_t>(values[I]) == std::bit_cast<uint64_t>(values[I - 1])) {
+        // The text before ends just before the space: the two ranges do not overlap. It is
+        // longer than the width only for a value too large for it.
+        const auto len = static_cast<size_t>(start - 1 - prev);
+        if (len == kWidth) {
+          std::memcpy(p, prev, kWidth);
+        } else {
+          std::memcpy(p, prev, len);
+        }
+        return put_fields_from<I + 1>(p + len, start, values);
+      }
+    }
+    p = put_field<kWidth, kPrecision>(p, values[I]);
+    return put_fields_from<I + 1>(p, start, values);
   } else {
     return p;
   }
@@ -277,7 +297,7 @@ char* put_fields_from(char* p, const double (&values)[kResValues]) {
 }  // namespace
 
 size_t format_res_line(const double (&values)[kResValues], char* out) {
-  char* p = put_fields_from<0>(out, values);
+  char* p = put_fields_from<0>(out, out, values);
   *p++ = '\n';
   return static_cast<size_t>(p - out);
 }

@@ -203,6 +203,11 @@ TEST(ResLine, WholeLinesMatchPrintf) {
   for (int i = 0; i < 40000; ++i) {
     double v[kResValues];
     for (double& x : v) {
+      // A field often repeats the value before it, in the line's own fields as in others.
+      if (&x != v && rng() % 3 == 0) {
+        x = (&x)[-1];
+        continue;
+      }
       switch (rng() % 8) {
         case 0:
           x = specials[rng() % std::size(specials)];
