@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/bytes.h"
 #include "base/run_end.h"
 #include "base/trace.h"
+#include "measure/pack_particle.h"
 
 namespace quorda {
 
@@ -34,8 +36,13 @@ class MeasuringThread::RelayedClock final : public Clock {
 };
 
 MeasuringThread::MeasuringThread(ParticleWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
-                                 const MinuteIndex& minutes)
-    : writer_(writer), out_(out), diag_(diag), driver_clock_(clock), driver_minutes_(minutes) {}
+                                 const MinuteIndex& minutes, const QuietMeasure& ahead)
+    : writer_(writer),
+      out_(out),
+      diag_(diag),
+      driver_clock_(clock),
+      driver_minutes_(minutes),
+      ahead_(ahead) {}
 
 MeasuringThread::~MeasuringThread() {
   stop();
@@ -67,6 +74,7 @@ void MeasuringThread::take(const Piece& a, const Piece& b) {
     writer_.add(a, b);
     return;
   }
+  if (packing_ && take_packed(a, b)) return;
   const int na = std::clamp<int>(a.line_no, 0, MAXLIN);
   const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
   WriterItem& it = append(na + nb);
@@ -81,6 +89,26 @@ void MeasuringThread::take(const Piece& a, const Piece& b) {
   };
   copy(a, it.a, na);
   copy(b, it.b, nb);
+}
+
+// Packs the pair here and hands over its record and line of "res"; false (nothing handed over)
+// when packing it would give a message.
+bool MeasuringThread::take_packed(const Piece& a, const Piece& b) {
+  size_t text_len = 0;
+  if (!pack_particle_quietly(ahead_, a, b, ahead_words_, ahead_head_, ahead_text_, text_len)) return false;
+  const int length = get_u16(ahead_head_ + pixhead::kLenBits) & kLenMask;
+  const int words = (length - static_cast<int>(kPixHeadSize)) / 2;
+  WriterItem& it = append(0, words, static_cast<int>(text_len));
+  it.kind = WriterItem::Kind::kPacked;
+  std::memcpy(it.head, ahead_head_, kPixHeadSize);
+  it.words_at = open_->n_words;
+  it.text_at = open_->n_text;
+  it.text_len = static_cast<int32_t>(text_len);
+  std::memcpy(open_->words + open_->n_words, ahead_words_, sizeof(uint16_t) * static_cast<size_t>(words));
+  std::memcpy(open_->text + open_->n_text, ahead_text_, text_len);
+  open_->n_words += words;
+  open_->n_text += static_cast<int>(text_len);
+  return true;
 }
 
 void MeasuringThread::save(SaveKind kind) {
@@ -179,15 +207,20 @@ void MeasuringThread::before_message() {
 
 // The next item of the open chunk, with room for `runs` runs; a full chunk is handed over and the
 // next one opened (waiting while the ring is full).
-WriterItem& MeasuringThread::append(int runs) {
+WriterItem& MeasuringThread::append(int runs, int words, int text) {
   if (open_ != nullptr &&
-      (open_->n_items == WriterChunk::kItems || open_->n_runs + runs > WriterChunk::kRuns))
+      (open_->n_items == WriterChunk::kItems || open_->n_runs + runs > WriterChunk::kRuns ||
+       open_->n_words + words > WriterChunk::kWords || open_->n_text + text > WriterChunk::kText))
     hand_over();
   if (open_ == nullptr) {
     open_ = ring_->claim();
     if (open_ == nullptr) rethrow_failure();
     open_->n_items = 0;
     open_->n_runs = 0;
+    open_->n_words = 0;
+    open_->n_text = 0;
+    packing_ = pack_ahead_ == PackAhead::kAlways ||
+               (pack_ahead_ == PackAhead::kWhenBehind && ring_->waiting() >= kBehindChunks);
   }
   return open_->items[open_->n_items++];
 }
@@ -207,7 +240,7 @@ void MeasuringThread::work() {
   try {
     while (const WriterChunk* chunk = ring_->next()) {
       for (int i = 0; i < chunk->n_items && !cancelled_.load(std::memory_order_relaxed); ++i)
-        handle(chunk->items[i]);
+        handle(*chunk, chunk->items[i]);
       hyd_length_.store(out_.hyd_end, std::memory_order_relaxed);
       ring_->release();
     }
@@ -217,10 +250,14 @@ void MeasuringThread::work() {
   }
 }
 
-void MeasuringThread::handle(const WriterItem& item) {
+void MeasuringThread::handle(const WriterChunk& chunk, const WriterItem& item) {
   switch (item.kind) {
     case WriterItem::Kind::kPair:
       writer_.add(item.a, item.b);
+      break;
+    case WriterItem::Kind::kPacked:
+      writer_.add_packed(item.head, chunk.words + item.words_at, chunk.text + item.text_at,
+                         static_cast<size_t>(item.text_len));
       break;
     case WriterItem::Kind::kCommit:
       writer_.save(SaveKind::kCommit);

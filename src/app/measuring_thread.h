@@ -3,10 +3,14 @@
 //
 // What crosses: take() copies each kept pair (with its runs: the pool slots are freed as soon as it
 // returns) into the open chunk of a handoff ring of kRingChunks fixed chunks, allocated when the
-// thread starts. A chunk is handed over when full, before a drain, and at a timed save when the
-// writer is idle; a sleeping writer is woken once kWakeChunks chunks wait (or for a timed save or a
-// drain), so that the threads meet once per few chunks, not once per pass: each wake-up costs more
-// than the few pairs of one pass. The timed saves, the new entries of the minute index (the writer
+// thread starts. When the writer has fallen kBehindChunks chunks behind, the day driver packs the
+// pairs of its next chunk itself and hands over the records and lines of "res", which the writer
+// only keeps: so a writer on a slower or busier processor shares its work until neither thread
+// waits (a pair whose packing would give a message is still handed over whole).
+// A chunk is handed over when full, before a drain, and at a timed save when the writer is idle;
+// a sleeping writer is woken once kWakeChunks chunks wait (or for a timed save or a drain), so
+// that the threads meet once per few chunks, not once per pass: each wake-up costs more than the
+// few pairs of one pass. The timed saves, the new entries of the minute index (the writer
 // keeps its own copy, so that a commit writes the index as it stood at that point) and the day
 // driver's clock readings (set_clock: the platform is asked on the day driver's thread only)
 // follow the pairs through the same chunks, in the order one thread would meet them. So the saves,
@@ -40,8 +44,10 @@
 #include "base/diagnostics.h"
 #include "base/handoff_ring.h"
 #include "format/line_record.h"
+#include "format/particle_record.h"
 #include "match/match_run.h"
 #include "match/piece.h"
+#include "measure/measure_drop.h"
 #include "measure/particle_writer.h"
 #include "platform/platform.h"
 #include "rawin/rawin_state.h"
@@ -54,11 +60,14 @@ namespace quorda {
 // with trace lines runs one thread.
 int run_threads(const char* setting);
 
-// One item of a chunk: a pair, a timed save, or new minute-index entries.
+// One item of a chunk: a pair, a pair packed ahead, a timed save, or new minute-index entries.
 struct WriterItem {
-  enum class Kind : uint8_t { kPair, kCommit, kMinutes, kClock };
+  enum class Kind : uint8_t { kPair, kPacked, kCommit, kMinutes, kClock };
   Kind kind = Kind::kPair;
   Piece a, b;  // kPair: the pieces, their runs in the chunk's run array
+  // kPacked: the record's head, its outline words and its line of "res" in the chunk's arrays.
+  uint8_t head[kPixHeadSize] = {};
+  int32_t words_at = 0, text_at = 0, text_len = 0;
   // kMinutes: the entries from..to of the camera's index that are still 0 become `pos`.
   Camera camera = Camera::kA;
   int16_t from = 0, to = 0;
@@ -70,11 +79,23 @@ struct WriterItem {
 struct WriterChunk {
   static constexpr int kItems = 256;
   static constexpr int kRuns = 16384;  // room for the runs of the largest pair many times over
+  static constexpr int kWords = 16384;
+  static constexpr int kText = 65536;
   WriterItem items[kItems];
   Run runs[kRuns];
+  uint16_t words[kWords];  // outline words of the pairs packed ahead
+  char text[kText];        // their lines of "res"
   int n_items = 0;
   int n_runs = 0;
+  int n_words = 0;
+  int n_text = 0;
 };
+
+// Which pairs the day driver's thread packs itself (pack_particle_quietly) before handing them
+// over, so that the writer only keeps them: none; those of a chunk begun while the writer is
+// kBehindChunks chunks or more behind; or all (for tests). A pair that would give a message is
+// always handed over whole, so that the writer makes its messages in their turn.
+enum class PackAhead { kNever, kWhenBehind, kAlways };
 
 class MeasuringThread final : public PairSink, public MessageGate {
  public:
@@ -82,11 +103,15 @@ class MeasuringThread final : public PairSink, public MessageGate {
   // A sleeping writer is woken once this many chunks wait: it then has work for a while before it
   // sleeps again.
   static constexpr uint64_t kWakeChunks = 2;
+  // The day driver packs the pairs of a chunk itself when it begins the chunk with this many
+  // waiting for the writer: the writer is then the slower one (its processor may be slower, or
+  // busier), and the two share the measuring until neither waits.
+  static constexpr uint64_t kBehindChunks = 4;
 
   // The writer, the output set and error stream it shares, and what it reads with one thread: the
   // run's clock and the day driver's minute index.
   MeasuringThread(ParticleWriter& writer, const OutputSet& out, Diag& diag, Clock& clock,
-                  const MinuteIndex& minutes);
+                  const MinuteIndex& minutes, const QuietMeasure& ahead);
   MeasuringThread(const MeasuringThread&) = delete;
   MeasuringThread& operator=(const MeasuringThread&) = delete;
   ~MeasuringThread() override;
@@ -99,6 +124,8 @@ class MeasuringThread final : public PairSink, public MessageGate {
 
   // The matcher's pair: into the ring.
   void take(const Piece& a, const Piece& b) override;
+  // Which pairs the day driver packs before handing them over (kWhenBehind unless set).
+  void pack_ahead(PackAhead when) { pack_ahead_ = when; }
   // A save in the order of the pairs.
   void save(SaveKind kind);
   // New entries of a camera's minute index, as mark_minute made them: from..to where still 0.
@@ -124,10 +151,11 @@ class MeasuringThread final : public PairSink, public MessageGate {
   void before_message() override;
 
  private:
-  WriterItem& append(int runs);
+  bool take_packed(const Piece& a, const Piece& b);
+  WriterItem& append(int runs, int words = 0, int text = 0);
   void hand_over();
   void work();
-  void handle(const WriterItem& item);
+  void handle(const WriterChunk& chunk, const WriterItem& item);
   [[noreturn]] void rethrow_failure();
 
   ParticleWriter& writer_;
@@ -146,6 +174,13 @@ class MeasuringThread final : public PairSink, public MessageGate {
 
   std::unique_ptr<HandoffRing<WriterChunk>> ring_;
   WriterChunk* open_ = nullptr;  // the chunk being filled
+  PackAhead pack_ahead_ = PackAhead::kWhenBehind;
+  bool packing_ = false;  // the pairs of the open chunk are packed ahead
+  // The day driver's own: what it reads to pack ahead, and the record being packed.
+  QuietMeasure ahead_;
+  uint16_t ahead_words_[kMaxOutlineWords] = {};
+  uint8_t ahead_head_[kPixHeadSize] = {};
+  char ahead_text_[kResLineMax] = {};
   std::thread thread_;
   std::thread::id writer_id_;
   std::exception_ptr failure_;  // set by the measuring thread before it stops the ring

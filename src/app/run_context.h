@@ -64,7 +64,8 @@ struct RunContext {
   ParticleWriter particle_writer{
       diag, platform, MeasureRun{diag, settings, corr, eval, hdr, home}, out, minutes, hdr, framing};
   // The matched pairs go through it: to the writer at once, or to the measuring thread once started.
-  MeasuringThread measuring_thread{particle_writer, out, diag, platform, minutes};
+  MeasuringThread measuring_thread{particle_writer, out,     diag,
+                                   platform,        minutes, QuietMeasure{settings, corr, hdr}};
   int threads = 0;  // 1 or 2 threads; 0: as run_threads chooses from the environment
 
   // A file of the working directory: home + name.

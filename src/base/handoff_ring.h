@@ -67,6 +67,11 @@ class HandoffRing {
       wake_consumer();
   }
 
+  // Producer: the slots published and not yet released.
+  uint64_t waiting() const {
+    return published_.load(std::memory_order_relaxed) - released_.load(std::memory_order_acquire);
+  }
+
   // Producer: whether the consumer has released every published slot.
   bool empty() const {
     return released_.load(std::memory_order_acquire) == published_.load(std::memory_order_relaxed);

@@ -46,33 +46,39 @@ unsigned long long as_whole(double x) {
 // The list rises strictly (a header that repeats or goes back in time is never listed), so a t1
 // past the line of the header selected last and not past the next one's lies in no earlier span:
 // that header is taken again without walking the list.
+// The header node in force at line t1: the one whose line is at or before t1 with the next one's
+// at or after it (the last one for a t1 past all). `hint`, the node found last, is looked at
+// first. Null when no node fits; the hint stays then.
+const HeaderNode* header_at(const HeaderBook& book, double t1, int& hint) {
+  if (hint >= 0 && hint < book.n_nodes) {
+    const HeaderNode& last = book.nodes[hint];
+    if (last.line < t1 && (last.next == nullptr || t1 <= last.next->line)) return &last;
+  }
+  const HeaderNode* p = book.head;
+  if (p == nullptr) return nullptr;
+  if (p->next != nullptr) {
+    for (; p->next != nullptr; p = p->next) {
+      if (p->line <= t1 && t1 <= p->next->line) break;
+    }
+  }
+  if (p->next == nullptr && !(t1 >= p->line)) return nullptr;
+  hint = static_cast<int>(p - book.nodes);
+  return p;
+}
+
 HeaderNode& select_header(const MeasureRun& ctx, double t1) {
   HeaderBook& book = ctx.hdr;
-  int& hint = ctx.eval.header_hint;
-  if (hint >= 0 && hint < book.n_nodes) {
-    HeaderNode& last = book.nodes[hint];
-    if (last.line < t1 && (last.next == nullptr || t1 <= last.next->line)) return last;
-  }
-  HeaderNode* head = book.head;
+  const HeaderNode* found = header_at(book, t1, ctx.eval.header_hint);
+  if (found != nullptr) return book.nodes[found - book.nodes];
+  const HeaderNode* head = book.head;
   if (head == nullptr) fatal(ctx.diag, "%s", kNoHeaderText);
   if (head->next == nullptr) {
-    if (t1 >= head->line) {
-      hint = static_cast<int>(head - book.nodes);
-      return *head;
-    }
     errf(ctx.diag, kLineBeforeHeaderText, as_whole(t1), as_whole(head->line));
     fatal(ctx.diag, "%s", kNoHeaderBeforeText);
   }
-  HeaderNode* p = head;
-  for (; p->next != nullptr; p = p->next) {
-    if (p->line <= t1 && t1 <= p->next->line) break;
-  }
-  if (p->next == nullptr && !(t1 >= p->line)) fatal(ctx.diag, "%s", kNoHeaderBetweenText);
-  hint = static_cast<int>(p - book.nodes);
-  return *p;
+  fatal(ctx.diag, "%s", kNoHeaderBetweenText);
 }
 
-// The header's geometry, replaced by the settings' for good when OVERWRITE is 1.
 const MainHeader& geometry_in_force(const MeasureRun& ctx, HeaderNode& node) {
   const Settings& s = ctx.settings;
   if (s.overwrite == 1) {
@@ -85,13 +91,20 @@ const MainHeader& geometry_in_force(const MeasureRun& ctx, HeaderNode& node) {
 }
 
 // Square root of the derived quantities: a negative argument gives 0 and a line on the error stream.
-double checked_sqrt(Diag& d, double x) {
-  if (x < 0) {
-    errf(d, "%s", kDomainErrorText);
-    return 0.0;
+// The square roots of the measures: a negative argument gives 0 and a line on the error stream,
+// or, for a pair measured without messages, only the mark that one would have been written.
+struct Roots {
+  Diag* diag;
+  bool negative = false;
+  double operator()(double x) {
+    if (x < 0) {
+      if (diag != nullptr) errf(*diag, "%s", kDomainErrorText);
+      negative = true;
+      return 0.0;
+    }
+    return std::sqrt(x);
   }
-  return std::sqrt(x);
-}
+};
 
 // Index into a correction table for a size in 0.1 mm steps, truncated; -1 outside the table.
 int trunc_index(double x) {
@@ -148,22 +161,22 @@ float equivalent_diameter(const Piece& a, const Piece& b, float sa, float sb, fl
 }
 
 // Velocities at both light planes from a delay of `delay` lines over the plane distance H (mm).
-PlaneVelocities plane_velocities(Diag& d, double delay, double line_fr, double H, double h) {
+PlaneVelocities plane_velocities(Roots& root, double delay, double line_fr, double H, double h) {
   const double t = delay / line_fr;
   const double u = H / t * 0.001;
   const double z = u * u / (kG * 2);
-  const double fall = checked_sqrt(d, kG * 2);
+  const double fall = root(kG * 2);
   // z = u * u / 2g is never negative, so its root is taken once for both planes: no message can
   // come from it, and the messages of the other two keep their order.
-  const double root_z = checked_sqrt(d, z);
-  const double at_a = u - fall * (root_z - checked_sqrt(d, z - h));
-  const double at_b = u + fall * (checked_sqrt(d, z + h) - root_z);
+  const double root_z = root(z);
+  const double at_a = u - fall * (root_z - root(z - h));
+  const double at_b = u + fall * (root(z + h) - root_z);
   return {at_a, at_b};
 }
 
 // The mean of two velocities at one plane, by their kinetic energies.
-double mean_velocity(Diag& d, double u1, double u2) {
-  return checked_sqrt(d, (u1 * u1 / (kG * 2) + u2 * u2 / (kG * 2)) * kG);
+double mean_velocity(Roots& root, double u1, double u2) {
+  return root((u1 * u1 / (kG * 2) + u2 * u2 / (kG * 2)) * kG);
 }
 
 }  // namespace
@@ -181,9 +194,12 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   return measure_drop(ctx, drop_a, drop_b, widest_line(drop_a), widest_line(drop_b));
 }
 
-DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb) {
-  Diag& d = ctx.diag;
-  const MainHeader& geo = geometry_in_force(ctx, select_header(ctx, drop_a.first_line));
+namespace {
+
+// The measures from the geometry in force (centre pixel, pixel widths and camera distances).
+DropMeasures measure_with(const Settings& settings, const CorrTables& corr, double line_fr,
+                          const MainHeader& geo, Roots& root, const Piece& drop_a, const Piece& drop_b,
+                          int wa, int wb) {
   const int c = geo.centre_pix;
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
@@ -197,27 +213,24 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   const auto cb = static_cast<float>(cb_pix);
   const auto xa = static_cast<float>((drop_a.x_min + drop_a.x_max) * 0.5);
   const auto xb = static_cast<float>((drop_b.x_min + drop_b.x_max) * 0.5);
-  const float H = plane_distance(ctx.settings, xa, xb, static_cast<float>(c * 2));
+  const float H = plane_distance(settings, xa, xb, static_cast<float>(c * 2));
 
   const double delay_first = drop_b.first_line - drop_a.first_line;
   const double delay_last = drop_b.last_line - drop_a.last_line;
-  m.vel = fall_velocity(ctx.corr, H, delay_first + delay_last, la + lb);
+  m.vel = fall_velocity(corr, H, delay_first + delay_last, la + lb);
 
   // Pixel widths at the particle's position (perspective), then corrected for its widths.
-  m.scale_a =
-      corrected_scale(ctx.corr.corr_w_a, (geo.xscale0_2 * cb + geo.l0_1) * geo.xscale0_1 / geo.l0_1, wa);
-  m.scale_b =
-      corrected_scale(ctx.corr.corr_w_b, (geo.l0_2 - geo.xscale0_1 * ca) * geo.xscale0_2 / geo.l0_2, wb);
+  m.scale_a = corrected_scale(corr.corr_w_a, (geo.xscale0_2 * cb + geo.l0_1) * geo.xscale0_1 / geo.l0_1, wa);
+  m.scale_b = corrected_scale(corr.corr_w_b, (geo.l0_2 - geo.xscale0_1 * ca) * geo.xscale0_2 / geo.l0_2, wb);
   m.eq_diam = equivalent_diameter(drop_a, drop_b, m.scale_a, m.scale_b, m.vel);
 
   // Derived velocities (m/s) at both planes, from the first-line and the last-line delays.
-  const double line_fr = ctx.hdr.line_fr;
   m.plane_dist = H;
   const double half_h = m.plane_dist * 0.0005;
-  m.by_first = plane_velocities(d, delay_first, line_fr, m.plane_dist, half_h);
-  m.by_last = plane_velocities(d, delay_last, line_fr, m.plane_dist, half_h);
-  m.vel_a = mean_velocity(d, m.by_first.at_a, m.by_last.at_a);
-  m.vel_b = mean_velocity(d, m.by_first.at_b, m.by_last.at_b);
+  m.by_first = plane_velocities(root, delay_first, line_fr, m.plane_dist, half_h);
+  m.by_last = plane_velocities(root, delay_last, line_fr, m.plane_dist, half_h);
+  m.vel_a = mean_velocity(root, m.by_first.at_a, m.by_last.at_a);
+  m.vel_b = mean_velocity(root, m.by_first.at_b, m.by_last.at_b);
 
   // Heights, widths and axis ratios (mm).
   m.width_a = static_cast<double>(static_cast<float>(wa) * m.scale_a);
@@ -226,8 +239,41 @@ DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piec
   m.height_b = lb * (m.vel_b * 1000.0) / line_fr;
   m.ratio_a = m.height_a / m.width_a;
   m.ratio_b = m.height_b / m.width_b;
-  m.ratio = checked_sqrt(d, m.ratio_a * m.ratio_b);
+  m.ratio = root(m.ratio_a * m.ratio_b);
   return m;
+}
+
+}  // namespace
+
+DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb) {
+  const MainHeader& geo = geometry_in_force(ctx, select_header(ctx, drop_a.first_line));
+  Roots root{&ctx.diag};
+  return measure_with(ctx.settings, ctx.corr, ctx.hdr.line_fr, geo, root, drop_a, drop_b, wa, wb);
+}
+
+bool measure_drop_quietly(QuietMeasure& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb,
+                          DropMeasures& m) {
+  const HeaderNode* node = header_at(ctx.hdr, drop_a.first_line, ctx.header_hint);
+  if (node == nullptr) return false;
+  // The geometry as geometry_in_force gives it, read without writing the node: its centre pixel,
+  // and the other four from the settings when they replace the headers'.
+  MainHeader geo;
+  geo.centre_pix = node->rec.centre_pix;
+  const Settings& s = ctx.settings;
+  if (s.overwrite == 1) {
+    geo.xscale0_1 = s.xscal_a;
+    geo.xscale0_2 = s.xscal_b;
+    geo.l0_1 = s.dist_a;
+    geo.l0_2 = s.dist_b;
+  } else {
+    geo.xscale0_1 = node->rec.xscale0_1;
+    geo.xscale0_2 = node->rec.xscale0_2;
+    geo.l0_1 = node->rec.l0_1;
+    geo.l0_2 = node->rec.l0_2;
+  }
+  Roots root{nullptr};
+  m = measure_with(ctx.settings, ctx.corr, ctx.hdr.line_fr, geo, root, drop_a, drop_b, wa, wb);
+  return !root.negative;
 }
 
 }  // namespace quorda

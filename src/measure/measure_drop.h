@@ -36,6 +36,21 @@ struct DropMeasures {
 // gives 0 and a line on the error stream.
 DropMeasures measure_drop(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b);
 
+// What measuring a pair without messages reads, on a thread other than the writer's: the settings,
+// the correction factors and the header book, none of which it changes, and a hint of its own.
+struct QuietMeasure {
+  const Settings& settings;
+  const CorrTables& corr;
+  const HeaderBook& hdr;
+  int header_hint = -1;  // the node found last
+};
+
+// The measures of measure_drop, without a message and without writing the header book: false when
+// measure_drop would write a message or end the run (no header in force, a negative square root
+// argument), and the pair must then be measured by measure_drop itself, in its turn.
+bool measure_drop_quietly(QuietMeasure& ctx, const Piece& drop_a, const Piece& drop_b, int wa, int wb,
+                          DropMeasures& m);
+
 // Largest end - start over all lines of a piece, from 0.
 int widest_line(const Piece& p);
 

@@ -170,24 +170,68 @@ int pack_values(const uint16_t* values, int n, int nbits, uint16_t* words) {
   }
 }
 
-}  // namespace
+// How packing a pair speaks. The writer's packing (Spoken) writes the messages and the line of
+// "res" as it goes; packing ahead (Quiet) writes nothing: it keeps the line for the writer and
+// notes whether a message would have come, and the pair is then packed again by the writer.
+struct Spoken {
+  const MeasureRun& ctx;
+  void too_many_lines(int la, int lb) {
+    errf(ctx.diag, "%s", kTooManyLinesText);
+    errf(ctx.diag, kLinesAText, la);
+    errf(ctx.diag, kLinesBText, lb);
+    fatal(ctx.diag, kMaxLinesText, MAXLIN);
+  }
+  // "res" exists (or its failure is reported) before the pair's own messages.
+  void before_measures() { open_res_once(ctx); }
+  bool measure(const Piece& a, const Piece& b, int wa, int wb, DropMeasures& m) {
+    m = measure_drop(ctx, a, b, wa, wb);
+    return true;
+  }
+  void res_line(const DropMeasures& m) { write_res_line(ctx, m); }
+  template <typename... Args>
+  void say(const char* format, Args... args) {
+    errf(ctx.diag, format, args...);
+  }
+};
 
-bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int16_t len_prev,
-                   uint16_t* outline, uint8_t* head) {
-  Diag& d = ctx.diag;
+struct Quiet {
+  QuietMeasure& ctx;
+  char* res_text;
+  size_t res_len = 0;
+  bool spoke = false;
+  void too_many_lines(int, int) { spoke = true; }
+  void before_measures() {}
+  bool measure(const Piece& a, const Piece& b, int wa, int wb, DropMeasures& m) {
+    spoke = spoke || !measure_drop_quietly(ctx, a, b, wa, wb, m);
+    return !spoke;
+  }
+  void res_line(const DropMeasures& m) {
+    double values[kResValues];
+    res_values(m, values);
+    res_len = format_res_line(values, res_text);
+  }
+  template <typename... Args>
+  void say(const char*, Args...) {
+    spoke = true;
+  }
+};
+
+// Measures the pair, gives its line of "res" to the voice and packs its record: true when the
+// record was built. The voice hears every message in the order they come; `len_prev` goes into the
+// head. With Quiet, the packing stops at the first message that would come.
+template <typename Voice>
+bool pack_with(Voice& voice, const Piece& drop_a, const Piece& drop_b, int16_t len_prev, uint16_t* outline,
+               uint8_t* head) {
   const int la = drop_a.line_no;
   const int lb = drop_b.line_no;
   // Checked before the evaluation, which reads every line of both pieces.
   if (la < 0 || lb < 0 || 2 * la + 2 * lb > kMaxOutlineValues) {
-    errf(d, "%s", kTooManyLinesText);
-    errf(d, kLinesAText, la);
-    errf(d, kLinesBText, lb);
-    fatal(d, kMaxLinesText, MAXLIN);
+    voice.too_many_lines(la, lb);
+    return false;
   }
 
-  // "res" exists (or its failure is reported) before the pair's own messages. The text line is
-  // written also for a pair whose record is refused below.
-  open_res_once(ctx);
+  // The text line is written also for a pair whose record is refused below.
+  voice.before_measures();
   uint16_t values[kMaxOutlineValues + kPastEnd];
   int widest_a = 0;
   int widest_b = 0;
@@ -195,8 +239,9 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   n = put_outline(drop_b, values, n, widest_b);
   std::fill_n(values + n, kPastEnd, uint16_t{0});
 
-  const DropMeasures m = measure_drop(ctx, drop_a, drop_b, widest_a, widest_b);
-  write_res_line(ctx, m);
+  DropMeasures m;
+  if (!voice.measure(drop_a, drop_b, widest_a, widest_b, m)) return false;
+  voice.res_line(m);
 
   // Bits per value: enough for the wider piece. A width that needs more than ten bits (or has none
   // of them set) would lose outline bits, so such a pair is refused; only damaged data get here.
@@ -204,7 +249,7 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   const int wb = drop_b.x_max - drop_b.x_min;
   const unsigned low_bits = static_cast<unsigned>(wa | wb) & (kWidthLimit - 1);
   if (wa < 0 || wb < 0 || wa >= kWidthLimit || wb >= kWidthLimit || low_bits == 0) {
-    errf(d, kWidthsText, wa, wb);
+    voice.say(kWidthsText, wa, wb);
     return false;
   }
   const int nbits = static_cast<int>(std::bit_width(low_bits));
@@ -212,17 +257,17 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   const int words = pack_values(values, n, nbits, outline);
   const int length = 2 * words + static_cast<int>(kPixHeadSize);
   if (length >= kMaxRecordLength) {
-    errf(d, "%s", kTooLongText);
+    voice.say("%s", kTooLongText);
     return false;
   }
 
   const int16_t diff_lins = fixed_low16(drop_b.first_line - drop_a.first_line);
   if (static_cast<double>(m.eq_diam) < kSmallDiam) {
-    errf(d, "%s", kSmallDiamText);
-    errf(d, kSmallDiamValueText, static_cast<double>(m.eq_diam));
-    errf(d, kSmallDiamLinesAText, la);
-    errf(d, kSmallDiamLinesBText, lb);
-    errf(d, kSmallDiamDelayText, diff_lins);
+    voice.say("%s", kSmallDiamText);
+    voice.say(kSmallDiamValueText, static_cast<double>(m.eq_diam));
+    voice.say(kSmallDiamLinesAText, la);
+    voice.say(kSmallDiamLinesBText, lb);
+    voice.say(kSmallDiamDelayText, diff_lins);
   }
 
   // The line count difference is kept in 8 bits, sign-extended, as the stored format has it.
@@ -239,6 +284,22 @@ bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop
   put_i16(head + pixhead::kVel, fixed_low16(static_cast<double>(m.vel * kFineScale)));
   put_i16(head + pixhead::kScaleA, fixed_low16(static_cast<double>(m.scale_a * kFineScale)));
   put_i16(head + pixhead::kScaleB, fixed_low16(static_cast<double>(m.scale_b * kFineScale)));
+  return true;
+}
+
+}  // namespace
+
+bool pack_particle(const MeasureRun& ctx, const Piece& drop_a, const Piece& drop_b, int16_t len_prev,
+                   uint16_t* outline, uint8_t* head) {
+  Spoken voice{ctx};
+  return pack_with(voice, drop_a, drop_b, len_prev, outline, head);
+}
+
+bool pack_particle_quietly(QuietMeasure& ctx, const Piece& drop_a, const Piece& drop_b, uint16_t* outline,
+                           uint8_t* head, char* res_text, size_t& res_len) {
+  Quiet voice{ctx, res_text};
+  if (!pack_with(voice, drop_a, drop_b, 0, outline, head) || voice.spoke) return false;
+  res_len = voice.res_len;
   return true;
 }
 

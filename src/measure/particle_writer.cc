@@ -15,6 +15,7 @@
 #include "format/minute_table.h"
 #include "format/particle_record.h"
 #include "measure/pack_particle.h"
+#include "measure/res_file.h"
 
 namespace quorda {
 
@@ -32,6 +33,21 @@ void ParticleWriter::add(const Piece& drop_a, const Piece& drop_b) {
   uint8_t head[kPixHeadSize];
   uint16_t outline[kMaxOutlineWords];
   if (!pack_particle(measure_, drop_a, drop_b, stream_.last_record_len, outline, head)) return;
+  keep(head, outline);
+}
+
+void ParticleWriter::add_packed(const uint8_t* head, const uint16_t* outline, const char* res_text,
+                                size_t res_len) {
+  write_res_text(measure_, res_text, res_len);
+  uint8_t own[kPixHeadSize];
+  std::memcpy(own, head, kPixHeadSize);
+  put_i16(own + pixhead::kLenPrev, stream_.last_record_len);
+  keep(own, outline);
+}
+
+// The record just packed: dropped when an earlier run saved it, else added to the buffer (after a
+// save when one is due) and entered in the minute index.
+void ParticleWriter::keep(const uint8_t* head, const uint16_t* outline) {
   const int len = get_u16(head + pixhead::kLenBits) & kLenMask;
   if (len < static_cast<int>(kPixHeadSize)) return;
   const double t1 = get_f64(head + pixhead::kT1);

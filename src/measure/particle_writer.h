@@ -48,6 +48,10 @@ class ParticleWriter : public PairSink {
   void add(const Piece& drop_a, const Piece& drop_b);
   void take(const Piece& a, const Piece& b) override { add(a, b); }
 
+  // A pair packed ahead by pack_particle_quietly (head, outline words, its line of "res"): kept
+  // as add() keeps a pair it packs, the length of the record before it put into the head here.
+  void add_packed(const uint8_t* head, const uint16_t* outline, const char* res_text, size_t res_len);
+
   // A save requested by the day driver.
   void save(SaveKind kind);
 
@@ -76,6 +80,7 @@ class ParticleWriter : public PairSink {
   double last_buffered_t1() const { return last_t1_; }
 
  private:
+  void keep(const uint8_t* head, const uint16_t* outline);
   bool dropped_by_resume(double t1);
   void save_now(int64_t now, bool commit, bool heads_always);
   void append_buffer();

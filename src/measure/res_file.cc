@@ -68,17 +68,36 @@ void open_res_once(const MeasureRun& ctx) {
   attach_res(ev, stream);
 }
 
-void write_res_line(const MeasureRun& ctx, const DropMeasures& m) {
+namespace {
+
+// Where the next line goes in the buffer (kResLineMax bytes free), after handing a fuller buffer to
+// the stream; null when no line is written.
+char* line_room(const MeasureRun& ctx) {
   open_res_once(ctx);
   EvalState& ev = ctx.eval;
-  if (ev.res == nullptr) return;
+  if (ev.res == nullptr) return nullptr;
   if (kResBufSize - ev.res_used < kResLineMax && !put_buffered(ev)) {
     stop_res(ctx);
-    return;
+    return nullptr;
   }
+  return ev.res_buf.get() + ev.res_used;
+}
+
+}  // namespace
+
+void write_res_line(const MeasureRun& ctx, const DropMeasures& m) {
+  char* at = line_room(ctx);
+  if (at == nullptr) return;
   double values[kResValues];
   res_values(m, values);
-  ev.res_used += format_res_line(values, ev.res_buf.get() + ev.res_used);
+  ctx.eval.res_used += format_res_line(values, at);
+}
+
+void write_res_text(const MeasureRun& ctx, const char* text, size_t len) {
+  char* at = line_room(ctx);
+  if (at == nullptr) return;
+  std::memcpy(at, text, len);
+  ctx.eval.res_used += len;
 }
 
 void flush_res(const MeasureRun& ctx) {

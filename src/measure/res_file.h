@@ -28,6 +28,9 @@ void attach_res(EvalState& ev, FILE* stream);
 // further lines but completes the binary files, and ends with the status of a failed run.
 void write_res_line(const MeasureRun& ctx, const DropMeasures& m);
 
+// The same for a line already formatted (format_res_line): `len` bytes, at most kResLineMax.
+void write_res_text(const MeasureRun& ctx, const char* text, size_t len);
+
 // Hands the buffered lines to the stream and flushes it, without closing it (a failure is handled
 // as a failed write of a line).
 void flush_res(const MeasureRun& ctx);

@@ -73,7 +73,8 @@ Result run_on(Files& room, const testing::MemoryDisk& disk, Platform& platform, 
 // One run in `dir` over a fresh disk in memory holding only the raw file, with `threads` threads;
 // the clock moves `clock_step` seconds at every reading.
 Result run(const std::string& dir, const std::string& raw, int threads, int64_t clock_step,
-           int64_t fail_write = 0, int64_t fail_sync = 0, int error = EIO) {
+           int64_t fail_write = 0, int64_t fail_sync = 0, int error = EIO,
+           PackAhead pack = PackAhead::kWhenBehind) {
   testing::MemoryDisk disk;
   disk.files[dir + "V26150_1.ab"] = raw;
   CrashFiles room(disk);
@@ -82,7 +83,8 @@ Result run(const std::string& dir, const std::string& raw, int threads, int64_t 
   room.error = error;
   testing::FakePlatform platform;
   platform.clock_step = clock_step;
-  return run_on(room, disk, platform, dir, threads);
+  return run_on(room, disk, platform, dir, threads,
+                [pack](RunContext& ctx) { ctx.measuring_thread.pack_ahead(pack); });
 }
 
 ::testing::AssertionResult same(const Result& one, const Result& two) {
@@ -190,33 +192,60 @@ TEST(MeasuringThreadGate, ATimedSaveReachesTheWriterWithoutWaitingForMorePairs) 
   EXPECT_EQ(t.err(), "");
 }
 
-// Pairs of 100 lines per camera: a chunk's runs fill long before its items do, and each pair must
-// still reach the writer whole, as with one thread.
-TEST(MeasuringThreadGate, PairsOfManyLinesReachTheWriterAsWithOneThread) {
+// Pairs of 100 lines per camera (a chunk's runs fill long before its items do) among pairs that
+// give messages: a slow one (negative square root arguments), one too wide to pack, one of no
+// volume. Packed by the writer or ahead by the day driver, the records, the lines of "res" and the
+// messages must be those of one thread, in order, with the headers' geometry or the settings'.
+TEST(MeasuringThreadGate, PairsReachTheWriterAsWithOneThreadWhoeverPacksThem) {
   constexpr int kPairs = 200;
-  std::string records[2];
-  for (const int threads : {1, 2}) {
-    testing::TestRun t;
-    RunContext& ctx = *t.ctx;
-    testing::setup_worked_example(ctx);
-    ctx.measuring_thread.begin(threads, ctx.minutes, 1000);
-    for (int i = 0; i < kPairs; ++i) {
-      std::vector<quorda::Run> runs;
-      for (int k = 0; k < 100; ++k)
-        runs.push_back(
-            {static_cast<int16_t>(100 + (k + i) % 5), static_cast<int16_t>(130 + (k * 3 + i) % 7)});
-      const testing::OwnedPiece a(runs, 1000.0 + 300 * i);
-      const testing::OwnedPiece b(runs, 1010.0 + 300 * i);
-      ctx.measuring_thread.take(a.p, b.p);
+  struct Mode {
+    int threads;
+    PackAhead pack;
+  };
+  for (const int overwrite : {1, 0}) {
+    std::string records[3], res[3], err[3];
+    const Mode modes[] = {{1, PackAhead::kNever}, {2, PackAhead::kNever}, {2, PackAhead::kAlways}};
+    for (int m = 0; m < 3; ++m) {
+      testing::TestRun t;
+      RunContext& ctx = *t.ctx;
+      testing::setup_worked_example(ctx);
+      ctx.settings.overwrite = overwrite;
+      ctx.measuring_thread.pack_ahead(modes[m].pack);
+      ctx.measuring_thread.begin(modes[m].threads, ctx.minutes, 1000);
+      for (int i = 0; i < kPairs; ++i) {
+        std::vector<quorda::Run> runs;
+        for (int k = 0; k < 100; ++k)
+          runs.push_back(
+              {static_cast<int16_t>(100 + (k + i) % 5), static_cast<int16_t>(130 + (k * 3 + i) % 7)});
+        std::vector<quorda::Run> runs_b = runs;
+        if (i % 50 == 7) runs = runs_b = testing::same_runs(3, 100, 1200);  // too wide
+        if (i % 50 == 19) {
+          // No line shadowed in both cameras: no volume.
+          runs = {{100, 100}, {100, 101}};
+          runs_b = {{100, 101}, {100, 100}};
+        }
+        const double delay = i % 50 == 31 ? 4e6 : 10.0;  // slow
+        const testing::OwnedPiece a(runs, 1000.0 + 300 * i);
+        const testing::OwnedPiece b(runs_b, 1000.0 + 300 * i + delay);
+        ctx.measuring_thread.take(a.p, b.p);
+      }
+      ctx.measuring_thread.drain();
+      records[m].assign(reinterpret_cast<const char*>(ctx.particle_writer.buffered()),
+                        static_cast<size_t>(ctx.particle_writer.buffered_bytes()));
+      ctx.measuring_thread.stop();
+      res[m] = testing::read_res(t);
+      err[m] = t.err();
     }
-    ctx.measuring_thread.drain();
-    records[threads - 1].assign(reinterpret_cast<const char*>(ctx.particle_writer.buffered()),
-                                static_cast<size_t>(ctx.particle_writer.buffered_bytes()));
-    ctx.measuring_thread.stop();
-    EXPECT_EQ(t.err(), "");
+    EXPECT_GE(records[0].size(), kPairs * kPixHeadSize);
+    EXPECT_NE(err[0].find("Domain error"), std::string::npos);
+    EXPECT_NE(err[0].find("cannot be packed"), std::string::npos);
+    EXPECT_NE(err[0].find("eq_diam problem"), std::string::npos);
+    for (int m = 1; m < 3; ++m) {
+      EXPECT_TRUE(records[0] == records[m]) << "records differ, mode " << m << ", OVERWRITE " << overwrite;
+      EXPECT_EQ(res[0], res[m]) << "mode " << m << ", OVERWRITE " << overwrite;
+      EXPECT_EQ(err[0], err[m]) << "mode " << m << ", OVERWRITE " << overwrite;
+    }
   }
-  EXPECT_GE(records[0].size(), kPairs * kPixHeadSize);
-  EXPECT_TRUE(records[0] == records[1]) << "the records differ with two threads";
 }
 
 // A platform that types ESC once the day driver has read both cameras' data to the end.
@@ -328,6 +357,8 @@ TEST_F(MeasuringThreadRun, SimulatedDaysGiveTheSameFilesWithOneAndTwoThreads) {
       ASSERT_FALSE(one.res.empty());
       const Result two = run(dir.path(), raw, 2, step);
       EXPECT_TRUE(same(one, two)) << options[1] << ", clock step " << step;
+      const Result packed = run(dir.path(), raw, 2, step, 0, 0, EIO, PackAhead::kAlways);
+      EXPECT_TRUE(same(one, packed)) << options[1] << ", clock step " << step << ", packed ahead";
     }
   }
 }
