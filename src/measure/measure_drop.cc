@@ -79,14 +79,18 @@ HeaderNode& select_header(const MeasureRun& ctx, double t1) {
   fatal(ctx.diag, "%s", kNoHeaderBetweenText);
 }
 
+// The pixel widths and camera distances of the settings, which replace a header's when OVERWRITE
+// is 1.
+void put_settings_geometry(const Settings& s, MainHeader& h) {
+  h.xscale0_1 = s.xscal_a;
+  h.xscale0_2 = s.xscal_b;
+  h.l0_1 = s.dist_a;
+  h.l0_2 = s.dist_b;
+}
+
 const MainHeader& geometry_in_force(const MeasureRun& ctx, HeaderNode& node) {
   const Settings& s = ctx.settings;
-  if (s.overwrite == 1) {
-    node.rec.xscale0_1 = s.xscal_a;
-    node.rec.xscale0_2 = s.xscal_b;
-    node.rec.l0_1 = s.dist_a;
-    node.rec.l0_2 = s.dist_b;
-  }
+  if (s.overwrite == 1) put_settings_geometry(s, node.rec);
   return node.rec;
 }
 
@@ -261,10 +265,7 @@ bool measure_drop_quietly(QuietMeasure& ctx, const Piece& drop_a, const Piece& d
   geo.centre_pix = node->rec.centre_pix;
   const Settings& s = ctx.settings;
   if (s.overwrite == 1) {
-    geo.xscale0_1 = s.xscal_a;
-    geo.xscale0_2 = s.xscal_b;
-    geo.l0_1 = s.dist_a;
-    geo.l0_2 = s.dist_b;
+    put_settings_geometry(s, geo);
   } else {
     geo.xscale0_1 = node->rec.xscale0_1;
     geo.xscale0_2 = node->rec.xscale0_2;
