@@ -268,7 +268,8 @@ namespace {
 // same text, which is copied rather than formatted again: the velocities from the first and
 // from the last lines are often one value.
 template <size_t I>
-[[gnu::always_inline]] inline char* put_fields_from(char* p, const char* prev, const double (&values)[kResValues]) {
+[[gnu::always_inline]] inline char* put_fields_from(char* p, const char* prev,
+                                                    const double (&values)[kResValues]) {
   if constexpr (I < kResValues) {
     constexpr int kWidth = kFields[I].width;
     constexpr int kPrecision = kFields[I].precision;
