@@ -49,6 +49,7 @@
 #include "match/piece.h"
 #include "measure/measure_drop.h"
 #include "measure/particle_writer.h"
+#include "platform/large_block.h"
 #include "platform/platform.h"
 #include "rawin/rawin_state.h"
 
@@ -89,6 +90,10 @@ struct WriterChunk {
   int n_runs = 0;
   int n_words = 0;
   int n_text = 0;
+
+  // The ring's chunks (megabytes) live in a large block, as the run context does.
+  static void* operator new[](size_t bytes) { return allocate_large_block(bytes); }
+  static void operator delete[](void* block, size_t bytes) noexcept { free_large_block(block, bytes); }
 };
 
 // Which pairs the day driver's thread packs itself (pack_particle_quietly) before handing them

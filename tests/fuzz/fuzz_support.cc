@@ -178,7 +178,7 @@ std::span<const uint8_t> Conversions::bytes(const char* name) const {
 int Conversions::convert(int tick_budget) {
   BudgetPlatform platform(tick_budget);
   // Value-initialised, as make_run_context makes it.
-  RunContext* ctx = new (storage_) RunContext(platform, &disk_);
+  RunContext* ctx = ::new (storage_) RunContext(platform, &disk_);
   // The context goes when the run ends, however it ends; the windows stay for the next run.
   struct Done {
     Conversions& c;
