@@ -77,6 +77,7 @@ void append_particle_records(Diag& diag, OutputSet& out, StreamFraming& framing,
     fatal_tag(diag, kTagStreamTooLong);
   }
   if (!out.hyd_stream.write_at(out.hyd_end, bytes.data(), bytes.size())) fatal_tag(diag, kTagAppendFailed);
+  out.hyd_stream.start_writeback(out.hyd_end, bytes.size());
   out.hyd_end += static_cast<int32_t>(bytes.size());
   framing.hyd_unsynced = true;
   framing.file_last_record_len = framing.last_record_len;

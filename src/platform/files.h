@@ -40,6 +40,9 @@ class File {
   virtual bool truncate(int64_t bytes) = 0;
   // Makes the data written so far durable (the data, not necessarily the metadata).
   virtual bool sync() = 0;
+  // Asks the system to start writing the n bytes at `pos` to the disk, without waiting for them,
+  // so that a later sync() has less left to wait for. A hint only: nothing to report.
+  virtual void start_writeback(int64_t /*pos*/, size_t /*n*/) {}
   // Closes the file; false when the close failed (the file counts as closed all the same). The
   // destructor closes a file still open and ignores the result.
   virtual bool close() = 0;

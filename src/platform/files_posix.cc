@@ -148,6 +148,15 @@ class PosixFile : public File {
     return true;
   }
 
+  void start_writeback(int64_t pos, size_t n) override {
+#ifdef __linux__
+    ::sync_file_range(fd_, static_cast<off_t>(pos), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)pos;
+    (void)n;
+#endif
+  }
+
   bool close() override {
     if (fd_ < 0) return true;
     const int rc = ::close(fd_);

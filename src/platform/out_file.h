@@ -47,6 +47,10 @@ class OutFile {
   bool truncate(int64_t size);
   // Makes the data written so far durable.
   bool sync();
+  // Starts writing the n bytes at `pos` to the disk without waiting (a hint for a later sync).
+  void start_writeback(int64_t pos, size_t n) {
+    if (file_ != nullptr) file_->start_writeback(pos, n);
+  }
 
  private:
   bool fail(FileError e);
