@@ -275,6 +275,7 @@ template <size_t I>
     constexpr int kPrecision = kFields[I].precision;
     if constexpr (I > 0) *p++ = ' ';
     char* const start = p;
+    bool copied = false;
     if constexpr (I > 0 && kFields[I - 1].width == kWidth && kFields[I - 1].precision == kPrecision) {
       if (std::bit_cast<uint64_t>(values[I]) == std::bit_cast<uint64_t>(values[I - 1])) {
         // The text before ends just before the space: the two ranges do not overlap. It is
@@ -285,10 +286,13 @@ template <size_t I>
         } else {
           std::memcpy(p, prev, len);
         }
-        return put_fields_from<I + 1>(p + len, start, values);
+        p += len;
+        copied = true;
       }
     }
-    p = put_field<kWidth, kPrecision>(p, values[I]);
+    if (!copied) p = put_field<kWidth, kPrecision>(p, values[I]);
+    // One call to the next field, whichever way this one was made: two would double the code
+    // inlined at every field.
     return put_fields_from<I + 1>(p, start, values);
   } else {
     return p;
