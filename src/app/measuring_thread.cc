@@ -79,17 +79,32 @@ void MeasuringThread::take(const Piece& a, const Piece& b) {
   const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
   WriterItem& it = append(na + nb);
   it.kind = WriterItem::Kind::kPair;
-  const auto copy = [this](const Piece& from, Piece& to, int n) {
-    to = from;
-    to.next = nullptr;
-    to.prev = nullptr;
-    to.runs = open_->runs + open_->n_runs;
-    if (n > 0) std::memcpy(to.runs, from.runs, sizeof(Run) * static_cast<size_t>(n));
-    open_->n_runs += n;
-  };
-  copy(a, it.a, na);
-  copy(b, it.b, nb);
+  WriterItem::Pair& pair = it.pair;
+  pair.a = PieceShape{a.x_min, a.x_max, a.width, a.line_no, a.last_line, a.first_line};
+  pair.b = PieceShape{b.x_min, b.x_max, b.width, b.line_no, b.last_line, b.first_line};
+  pair.runs_at = open_->n_runs;
+  Run* runs = open_->runs + open_->n_runs;
+  if (na > 0) std::memcpy(runs, a.runs, sizeof(Run) * static_cast<size_t>(na));
+  if (nb > 0) std::memcpy(runs + na, b.runs, sizeof(Run) * static_cast<size_t>(nb));
+  open_->n_runs += na + nb;
 }
+
+namespace {
+
+// The piece the writer measures, from its shape and its runs in a chunk (which it only reads).
+Piece piece_from(const PieceShape& shape, const Run* runs) {
+  Piece p;
+  p.x_min = shape.x_min;
+  p.x_max = shape.x_max;
+  p.width = shape.width;
+  p.line_no = shape.line_no;
+  p.last_line = shape.last_line;
+  p.first_line = shape.first_line;
+  p.runs = const_cast<Run*>(runs);
+  return p;
+}
+
+}  // namespace
 
 // Packs the pair here and hands over its record and line of "res"; false (nothing handed over)
 // when packing it would give a message.
@@ -100,10 +115,11 @@ bool MeasuringThread::take_packed(const Piece& a, const Piece& b) {
   const int words = (length - static_cast<int>(kPixHeadSize)) / 2;
   WriterItem& it = append(0, words, static_cast<int>(text_len));
   it.kind = WriterItem::Kind::kPacked;
-  std::memcpy(it.head, ahead_head_, kPixHeadSize);
-  it.words_at = open_->n_words;
-  it.text_at = open_->n_text;
-  it.text_len = static_cast<int32_t>(text_len);
+  WriterItem::Packed& packed = it.packed;
+  std::memcpy(packed.head, ahead_head_, kPixHeadSize);
+  packed.words_at = open_->n_words;
+  packed.text_at = open_->n_text;
+  packed.text_len = static_cast<int32_t>(text_len);
   std::memcpy(open_->words + open_->n_words, ahead_words_, sizeof(uint16_t) * static_cast<size_t>(words));
   std::memcpy(open_->text + open_->n_text, ahead_text_, text_len);
   open_->n_words += words;
@@ -133,10 +149,7 @@ void MeasuringThread::mark_minutes(Camera camera, int from, int to, int32_t pos)
   if (!running() || from > to) return;
   WriterItem& it = append(0);
   it.kind = WriterItem::Kind::kMinutes;
-  it.camera = camera;
-  it.from = static_cast<int16_t>(from);
-  it.to = static_cast<int16_t>(to);
-  it.pos = pos;
+  it.minutes = WriterItem::Minutes{camera, static_cast<int16_t>(from), static_cast<int16_t>(to), pos};
 }
 
 void MeasuringThread::set_clock(int64_t now) {
@@ -252,20 +265,28 @@ void MeasuringThread::work() {
 
 void MeasuringThread::handle(const WriterChunk& chunk, const WriterItem& item) {
   switch (item.kind) {
-    case WriterItem::Kind::kPair:
-      writer_.add(item.a, item.b);
+    case WriterItem::Kind::kPair: {
+      const WriterItem::Pair& pair = item.pair;
+      const Run* runs = chunk.runs + pair.runs_at;
+      const Piece a = piece_from(pair.a, runs);
+      const Piece b = piece_from(pair.b, runs + std::clamp<int>(pair.a.line_no, 0, MAXLIN));
+      writer_.add(a, b);
       break;
-    case WriterItem::Kind::kPacked:
-      writer_.add_packed(item.head, chunk.words + item.words_at, chunk.text + item.text_at,
-                         static_cast<size_t>(item.text_len));
+    }
+    case WriterItem::Kind::kPacked: {
+      const WriterItem::Packed& packed = item.packed;
+      writer_.add_packed(packed.head, chunk.words + packed.words_at, chunk.text + packed.text_at,
+                         static_cast<size_t>(packed.text_len));
       break;
+    }
     case WriterItem::Kind::kCommit:
       writer_.save(SaveKind::kCommit);
       break;
     case WriterItem::Kind::kMinutes: {
-      int32_t* minute_pos = item.camera == Camera::kA ? minutes_.minute_pos_a : minutes_.minute_pos_b;
-      for (int m = item.from; m <= item.to; ++m) {
-        if (minute_pos[m] == 0) minute_pos[m] = item.pos;
+      const WriterItem::Minutes& e = item.minutes;
+      int32_t* minute_pos = e.camera == Camera::kA ? minutes_.minute_pos_a : minutes_.minute_pos_b;
+      for (int m = e.from; m <= e.to; ++m) {
+        if (minute_pos[m] == 0) minute_pos[m] = e.pos;
       }
       break;
     }

@@ -61,20 +61,44 @@ namespace quorda {
 // with trace lines runs one thread.
 int run_threads(const char* setting);
 
-// One item of a chunk: a pair, a pair packed ahead, a timed save, or new minute-index entries.
-struct WriterItem {
-  enum class Kind : uint8_t { kPair, kPacked, kCommit, kMinutes, kClock };
-  Kind kind = Kind::kPair;
-  Piece a, b;  // kPair: the pieces, their runs in the chunk's run array
-  // kPacked: the record's head, its outline words and its line of "res" in the chunk's arrays.
-  uint8_t head[kPixHeadSize] = {};
-  int32_t words_at = 0, text_at = 0, text_len = 0;
-  // kMinutes: the entries from..to of the camera's index that are still 0 become `pos`.
-  Camera camera = Camera::kA;
-  int16_t from = 0, to = 0;
-  int32_t pos = 0;
-  int64_t now = 0;  // kClock: the day driver's clock reading
+// A piece as the writer reads it: its shape, without the queue links and what only the assignment
+// reads. Its runs lie in the chunk's run array.
+struct PieceShape {
+  int16_t x_min, x_max, width, line_no;
+  double last_line, first_line;
 };
+
+// One item of a chunk, in one cache line: a pair, a pair packed ahead, a timed save, new
+// minute-index entries or a clock reading. The day driver writes each item into a line that the
+// writer read last, on the other processor, so every line an item takes costs a transfer between
+// the processors' caches: what the writer does not read stays behind.
+struct alignas(64) WriterItem {
+  enum class Kind : uint8_t { kPair, kPacked, kCommit, kMinutes, kClock };
+  // kPair: the two pieces; a's runs from runs_at in the chunk's run array, b's after them.
+  struct Pair {
+    PieceShape a, b;
+    int32_t runs_at;
+  };
+  // kPacked: the record's head; its outline words and its line of "res" in the chunk's arrays.
+  struct Packed {
+    uint8_t head[kPixHeadSize];
+    int32_t words_at, text_at, text_len;
+  };
+  // kMinutes: the entries from..to of the camera's index that are still 0 become `pos`.
+  struct Minutes {
+    Camera camera;
+    int16_t from, to;
+    int32_t pos;
+  };
+  Kind kind = Kind::kPair;
+  union {
+    Pair pair;
+    Packed packed;
+    Minutes minutes;
+    int64_t now;  // kClock: the day driver's clock reading
+  };
+};
+static_assert(sizeof(WriterItem) == 64);
 
 // One slot of the ring: items in order and the runs of their pieces.
 struct WriterChunk {

@@ -219,6 +219,7 @@ TEST(MeasuringThreadGate, PairsReachTheWriterAsWithOneThreadWhoeverPacksThem) {
               {static_cast<int16_t>(100 + (k + i) % 5), static_cast<int16_t>(130 + (k * 3 + i) % 7)});
         std::vector<quorda::Run> runs_b = runs;
         if (i % 50 == 7) runs = runs_b = testing::same_runs(3, 100, 1200);  // too wide
+        if (i % 50 == 23) runs_b.resize(60);                                // b's runs follow a's in the ring
         if (i % 50 == 19) {
           // No line shadowed in both cameras: no volume.
           runs = {{100, 100}, {100, 101}};
