@@ -88,9 +88,17 @@ void put_settings_geometry(const Settings& s, MainHeader& h) {
   h.l0_2 = s.dist_b;
 }
 
+// Whether the header already holds the settings' geometry.
+bool holds_settings_geometry(const Settings& s, const MainHeader& h) {
+  return h.xscale0_1 == s.xscal_a && h.xscale0_2 == s.xscal_b && h.l0_1 == s.dist_a && h.l0_2 == s.dist_b;
+}
+
+// The node is written only when it does not hold the geometry yet: packing ahead reads it on the
+// other thread, and a store, even of the value already there, would take its cache line away from
+// that thread at every pair.
 const MainHeader& geometry_in_force(const MeasureRun& ctx, HeaderNode& node) {
   const Settings& s = ctx.settings;
-  if (s.overwrite == 1) put_settings_geometry(s, node.rec);
+  if (s.overwrite == 1 && !holds_settings_geometry(s, node.rec)) put_settings_geometry(s, node.rec);
   return node.rec;
 }
 
