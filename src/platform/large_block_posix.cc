@@ -1,9 +1,12 @@
 // Large blocks on POSIX: allocations aligned to 2 MiB, advised for huge pages where the system has
 // them, and zeroed. The advice is a hint: without it the block works the same, page by page. The
-// blocks come from the heap rather than from mappings of their own so that a leak checker still
-// follows the pointers kept in them.
+// blocks come from calloc rather than from mappings of their own, so that a leak checker still
+// follows the pointers kept in them; calloc knows when its memory comes fresh from the system,
+// already zero, and then does not clear it again (the system clears each page at its first touch).
 #include <sys/mman.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -20,18 +23,26 @@ size_t whole_huge_pages(size_t bytes) {
 
 }  // namespace
 
+// A block is the 2 MiB boundary inside a calloc'd area one huge page larger; the word before the
+// boundary holds the area's address.
 void* allocate_large_block(size_t bytes) {
   const size_t size = whole_huge_pages(bytes);
-  void* block = ::operator new (size, std::align_val_t{kHugePage});
+  void* area = std::calloc(1, size + kHugePage);
+  if (area == nullptr) throw std::bad_alloc();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(area) + sizeof(void*);
+  auto* block = reinterpret_cast<uint8_t*>((start + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1));
+  std::memcpy(block - sizeof(void*), &area, sizeof area);
 #ifdef MADV_HUGEPAGE
   ::madvise(block, size, MADV_HUGEPAGE);
 #endif
-  std::memset(block, 0, size);
   return block;
 }
 
 void free_large_block(void* block, size_t /*bytes*/) noexcept {
-  ::operator delete (block, std::align_val_t{kHugePage});
+  if (block == nullptr) return;
+  void* area = nullptr;
+  std::memcpy(&area, static_cast<uint8_t*>(block) - sizeof(void*), sizeof area);
+  std::free(area);
 }
 
 }  // namespace quorda
