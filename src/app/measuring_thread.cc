@@ -9,6 +9,7 @@
 
 #include "base/bytes.h"
 #include "base/run_end.h"
+#include "base/stream_copy.h"
 #include "base/trace.h"
 #include "measure/pack_particle.h"
 
@@ -78,14 +79,15 @@ void MeasuringThread::take(const Piece& a, const Piece& b) {
   const int na = std::clamp<int>(a.line_no, 0, MAXLIN);
   const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
   WriterItem& it = append(na + nb);
-  it.kind = WriterItem::Kind::kPair;
-  WriterItem::Pair& pair = it.pair;
-  pair.a = PieceShape{a.x_min, a.x_max, a.width, a.line_no, a.last_line, a.first_line};
-  pair.b = PieceShape{b.x_min, b.x_max, b.width, b.line_no, b.last_line, b.first_line};
-  pair.runs_at = open_->n_runs;
+  WriterItem item{};
+  item.kind = WriterItem::Kind::kPair;
+  item.pair.a = PieceShape{a.x_min, a.x_max, a.width, a.line_no, a.last_line, a.first_line};
+  item.pair.b = PieceShape{b.x_min, b.x_max, b.width, b.line_no, b.last_line, b.first_line};
+  item.pair.runs_at = open_->n_runs;
+  stream_copy(&it, &item, sizeof item);
   Run* runs = open_->runs + open_->n_runs;
-  if (na > 0) std::memcpy(runs, a.runs, sizeof(Run) * static_cast<size_t>(na));
-  if (nb > 0) std::memcpy(runs + na, b.runs, sizeof(Run) * static_cast<size_t>(nb));
+  stream_copy(runs, a.runs, sizeof(Run) * static_cast<size_t>(na));
+  stream_copy(runs + na, b.runs, sizeof(Run) * static_cast<size_t>(nb));
   open_->n_runs += na + nb;
 }
 
@@ -113,17 +115,22 @@ bool MeasuringThread::take_packed(const Piece& a, const Piece& b) {
   if (!pack_particle_quietly(ahead_, a, b, ahead_words_, ahead_head_, ahead_text_, text_len)) return false;
   const int length = get_u16(ahead_head_ + pixhead::kLenBits) & kLenMask;
   const int words = (length - static_cast<int>(kPixHeadSize)) / 2;
-  WriterItem& it = append(0, words, static_cast<int>(text_len));
-  it.kind = WriterItem::Kind::kPacked;
-  WriterItem::Packed& packed = it.packed;
-  std::memcpy(packed.head, ahead_head_, kPixHeadSize);
-  packed.words_at = open_->n_words;
-  packed.text_at = open_->n_text;
-  packed.text_len = static_cast<int32_t>(text_len);
-  std::memcpy(open_->words + open_->n_words, ahead_words_, sizeof(uint16_t) * static_cast<size_t>(words));
-  std::memcpy(open_->text + open_->n_text, ahead_text_, text_len);
-  open_->n_words += words;
-  open_->n_text += static_cast<int>(text_len);
+  // Both copies are made in whole 4-byte units, so that each begins 4-byte aligned.
+  const int words_copied = (words + 1) & ~1;
+  const int text_copied = (static_cast<int>(text_len) + 3) & ~3;
+  WriterItem& it = append(0, words_copied, text_copied);
+  WriterItem item{};
+  item.kind = WriterItem::Kind::kPacked;
+  std::memcpy(item.packed.head, ahead_head_, kPixHeadSize);
+  item.packed.words_at = open_->n_words;
+  item.packed.text_at = open_->n_text;
+  item.packed.text_len = static_cast<int32_t>(text_len);
+  stream_copy(&it, &item, sizeof item);
+  stream_copy(open_->words + open_->n_words, ahead_words_,
+              sizeof(uint16_t) * static_cast<size_t>(words_copied));
+  stream_copy(open_->text + open_->n_text, ahead_text_, static_cast<size_t>(text_copied));
+  open_->n_words += words_copied;
+  open_->n_text += text_copied;
   return true;
 }
 
@@ -239,6 +246,7 @@ WriterItem& MeasuringThread::append(int runs, int words, int text) {
 }
 
 void MeasuringThread::hand_over() {
+  stream_fence();
   open_ = nullptr;
   ring_->publish();
 }

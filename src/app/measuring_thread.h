@@ -3,7 +3,8 @@
 //
 // What crosses: take() copies each kept pair (with its runs: the pool slots are freed as soon as it
 // returns) into the open chunk of a handoff ring of kRingChunks fixed chunks, allocated when the
-// thread starts. When the writer has fallen kBehindChunks chunks behind, the day driver packs the
+// thread starts. The copies are streaming stores (base/stream_copy.h): the chunk's lines go to
+// memory without first being fetched back from the writer's processor, which read them last. When the writer has fallen kBehindChunks chunks behind, the day driver packs the
 // pairs of its next chunk itself and hands over the records and lines of "res", which the writer
 // only keeps: so a writer on a slower or busier processor shares its work until neither thread
 // waits (a pair whose packing would give a message is still handed over whole).
@@ -207,9 +208,10 @@ class MeasuringThread final : public PairSink, public MessageGate {
   bool packing_ = false;  // the pairs of the open chunk are packed ahead
   // The day driver's own: what it reads to pack ahead, and the record being packed.
   QuietMeasure ahead_;
-  uint16_t ahead_words_[kMaxOutlineWords] = {};
+  // (The words and the text are handed over in whole 4-byte units: room for the last one.)
+  uint16_t ahead_words_[kMaxOutlineWords + 1] = {};
   uint8_t ahead_head_[kPixHeadSize] = {};
-  char ahead_text_[kResLineMax] = {};
+  char ahead_text_[kResLineMax + 3] = {};
   std::thread thread_;
   std::thread::id writer_id_;
   std::exception_ptr failure_;  // set by the measuring thread before it stops the ring

@@ -1,13 +1,17 @@
 // The handoff ring between two threads: every slot arrives once and in order across many
-// wrap-arounds, a full ring holds the producer and an empty one the consumer until the other side
-// moves, a bounded drain gives up after its time, and closing or stopping ends the waits.
+// wrap-arounds (filled with streaming copies, which copy every length and alignment as memcpy does), a full
+// ring holds the producer and an empty one the consumer until the other side moves, a bounded drain gives up
+// after its time, and closing or stopping ends the waits.
 #include "base/handoff_ring.h"
+
+#include "base/stream_copy.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -46,7 +50,11 @@ TEST(HandoffRing, EverySlotArrivesOnceAndInOrderAcrossWrapArounds) {
       Slot* s = ring.claim();
       ASSERT_NE(s, nullptr);
       s->seq = i;
-      s->payload[3] = i * 7;
+      // The payload with streaming stores, as the measuring thread's chunks are filled: the fence
+      // must make it visible with the slot.
+      const uint64_t payload[4] = {0, 0, 0, i * 7};
+      stream_copy(s->payload, payload, sizeof payload);
+      stream_fence();
       ring.publish();
       if (i % 1000 == 999) ring.flush();
       if (i % 50000 == 49999) {
@@ -58,6 +66,22 @@ TEST(HandoffRing, EverySlotArrivesOnceAndInOrderAcrossWrapArounds) {
     ring.close();
     consumer.join();
     EXPECT_TRUE(bad.empty()) << "first slot out of order: " << bad.front();
+  }
+}
+
+TEST(StreamCopy, CopiesAsMemcpyAtEveryAlignmentAndLength) {
+  alignas(16) uint8_t from[96], to[96];
+  for (int i = 0; i < 96; ++i) from[i] = static_cast<uint8_t>(i * 37 + 1);
+  for (size_t at = 0; at < 16; at += 4) {
+    for (size_t n = 0; n <= 64; n += 4) {
+      std::memset(to, 0xEE, sizeof to);
+      stream_copy(to + at, from + 4, n);
+      stream_fence();
+      for (size_t k = 0; k < sizeof to; ++k) {
+        const uint8_t want = k >= at && k < at + n ? from[4 + k - at] : 0xEE;
+        ASSERT_EQ(to[k], want) << "at " << at << ", " << n << " bytes, byte " << k;
+      }
+    }
   }
 }
 
