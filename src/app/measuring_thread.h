@@ -4,10 +4,11 @@
 // What crosses: take() copies each kept pair (with its runs: the pool slots are freed as soon as it
 // returns) into the open chunk of a handoff ring of kRingChunks fixed chunks, allocated when the
 // thread starts. The copies are streaming stores (base/stream_copy.h): the chunk's lines go to
-// memory without first being fetched back from the writer's processor, which read them last. When the writer has fallen kBehindChunks chunks behind, the day driver packs the
-// pairs of its next chunk itself and hands over the records and lines of "res", which the writer
-// only keeps: so a writer on a slower or busier processor shares its work until neither thread
-// waits (a pair whose packing would give a message is still handed over whole).
+// memory without first being fetched back from the writer's processor, which read them last.
+// When the writer has fallen kBehindChunks chunks behind, the day driver packs the pairs of its
+// next chunk itself and hands over the records and lines of "res", which the writer only keeps:
+// so a writer on a slower or busier processor shares its work until neither thread waits (a pair
+// whose packing would give a message is still handed over whole).
 // A chunk is handed over when full, before a drain, and at a timed save when the writer is idle;
 // a sleeping writer is woken once kWakeChunks chunks wait (or for a timed save or a drain), so
 // that the threads meet once per few chunks, not once per pass: each wake-up costs more than the
