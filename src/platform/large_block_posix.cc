@@ -29,8 +29,9 @@ void* allocate_large_block(size_t bytes) {
   const size_t size = whole_huge_pages(bytes);
   void* area = std::calloc(1, size + kHugePage);
   if (area == nullptr) throw std::bad_alloc();
-  const uintptr_t start = reinterpret_cast<uintptr_t>(area) + sizeof(void*);
-  auto* block = reinterpret_cast<uint8_t*>((start + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1));
+  uint8_t* start = static_cast<uint8_t*>(area) + sizeof(void*);
+  const size_t past = reinterpret_cast<uintptr_t>(start) & (kHugePage - 1);
+  uint8_t* block = past == 0 ? start : start + (kHugePage - past);
   std::memcpy(block - sizeof(void*), &area, sizeof area);
 #ifdef MADV_HUGEPAGE
   ::madvise(block, size, MADV_HUGEPAGE);
