@@ -70,30 +70,14 @@ void MeasuringThread::begin(int threads, const MinuteIndex& minutes, int64_t now
   writer_id_ = thread_.get_id();
 }
 
-void MeasuringThread::take(const Piece& a, const Piece& b) {
-  if (!running()) {
-    writer_.add(a, b);
-    return;
-  }
-  if (packing_ && take_packed(a, b)) return;
-  const int na = std::clamp<int>(a.line_no, 0, MAXLIN);
-  const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
-  WriterItem& it = append(na + nb);
-  WriterItem item{};
-  item.kind = WriterItem::Kind::kPair;
-  item.pair.a = PieceShape{a.x_min, a.x_max, a.width, a.line_no, a.last_line, a.first_line};
-  item.pair.b = PieceShape{b.x_min, b.x_max, b.width, b.line_no, b.last_line, b.first_line};
-  item.pair.runs_at = open_->n_runs;
-  stream_copy(&it, &item, sizeof item);
-  Run* runs = open_->runs + open_->n_runs;
-  stream_copy(runs, a.runs, sizeof(Run) * static_cast<size_t>(na));
-  stream_copy(runs + na, b.runs, sizeof(Run) * static_cast<size_t>(nb));
-  open_->n_runs += na + nb;
-}
-
 namespace {
 
-// The piece the writer measures, from its shape and its runs in a chunk (which it only reads).
+// What the writer reads of a piece, and the piece it measures again from that and its runs in a
+// chunk (which it only reads).
+PieceShape shape_of(const Piece& p) {
+  return PieceShape{p.x_min, p.x_max, p.width, p.line_no, p.last_line, p.first_line};
+}
+
 Piece piece_from(const PieceShape& shape, const Run* runs) {
   Piece p;
   p.x_min = shape.x_min;
@@ -107,6 +91,27 @@ Piece piece_from(const PieceShape& shape, const Run* runs) {
 }
 
 }  // namespace
+
+void MeasuringThread::take(const Piece& a, const Piece& b) {
+  if (!running()) {
+    writer_.add(a, b);
+    return;
+  }
+  if (packing_ && take_packed(a, b)) return;
+  const int na = std::clamp<int>(a.line_no, 0, MAXLIN);
+  const int nb = std::clamp<int>(b.line_no, 0, MAXLIN);
+  WriterItem& it = append(na + nb);
+  WriterItem item{};
+  item.kind = WriterItem::Kind::kPair;
+  item.pair.a = shape_of(a);
+  item.pair.b = shape_of(b);
+  item.pair.runs_at = open_->n_runs;
+  stream_copy(&it, &item, sizeof item);
+  Run* runs = open_->runs + open_->n_runs;
+  stream_copy(runs, a.runs, sizeof(Run) * static_cast<size_t>(na));
+  stream_copy(runs + na, b.runs, sizeof(Run) * static_cast<size_t>(nb));
+  open_->n_runs += na + nb;
+}
 
 // Packs the pair here and hands over its record and line of "res"; false (nothing handed over)
 // when packing it would give a message.
